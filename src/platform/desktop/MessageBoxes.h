@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+
+namespace kestrove::desktop {
+
+// Message-box styles: the OK button alone, and OK with the exclamation icon.
+constexpr int StyleOkOnly = 0;
+constexpr int StyleExclamation = 48;
+
+// Shows modal message boxes. The program has one; tests install a recorder instead,
+// because a person would otherwise have to press OK.
+class MessageBoxService {
+public:
+    virtual ~MessageBoxService() = default;
+    // Returns when the user has closed the box.
+    virtual void show(const QString& text, int style, const QString& title) = 0;
+};
+
+MessageBoxService& messageBoxes();
+// Installs a service for the whole program; nullptr puts the real one back.
+void setMessageBoxes(MessageBoxService* service);
+
+// Lets the window system handle pending events (repaint, clicks), if there is one.
+void yieldToWindowSystem();
+
+} // namespace kestrove::desktop

@@ -1,0 +1,374 @@
+#include "platform/odbc/Odbc.h"
+
+#include <sql.h>
+#include <sqlext.h>
+#include <sqlucode.h>
+
+#include <utility>
+
+namespace kestrove::odbc {
+
+OdbcError::OdbcError(const std::string& message, std::string sqlState)
+    : std::runtime_error(message), m_sqlState(std::move(sqlState)) {}
+
+namespace {
+
+static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "the driver manager must use UTF-16");
+
+std::u16string toUtf16(const std::string& text) {
+    std::u16string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        char32_t code = 0xFFFD;
+        std::size_t length = 1;
+        if (c < 0x80) {
+            code = c;
+        } else if ((c >> 5) == 0x6 && i + 1 < text.size()) {
+            code = ((c & 0x1Fu) << 6) | (static_cast<unsigned char>(text[i + 1]) & 0x3Fu);
+            length = 2;
+        } else if ((c >> 4) == 0xE && i + 2 < text.size()) {
+            code = ((c & 0x0Fu) << 12) | ((static_cast<unsigned char>(text[i + 1]) & 0x3Fu) << 6) |
+                   (static_cast<unsigned char>(text[i + 2]) & 0x3Fu);
+            length = 3;
+        } else if ((c >> 3) == 0x1E && i + 3 < text.size()) {
+            code = ((c & 0x07u) << 18) | ((static_cast<unsigned char>(text[i + 1]) & 0x3Fu) << 12) |
+                   ((static_cast<unsigned char>(text[i + 2]) & 0x3Fu) << 6) |
+                   (static_cast<unsigned char>(text[i + 3]) & 0x3Fu);
+            length = 4;
+        }
+        if (code >= 0x10000) {
+            code -= 0x10000;
+            out.push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(code));
+        }
+        i += length;
+    }
+    return out;
+}
+
+void appendUtf8(std::string& out, const char16_t* text, std::size_t length) {
+    for (std::size_t i = 0; i < length; ++i) {
+        char32_t code = text[i];
+        if (code >= 0xD800 && code < 0xDC00 && i + 1 < length && text[i + 1] >= 0xDC00 &&
+            text[i + 1] < 0xE000) {
+            code = 0x10000 + ((code - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        }
+        if (code < 0x80) {
+            out.push_back(static_cast<char>(code));
+        } else if (code < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (code >> 6)));
+            out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+        } else if (code < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (code >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (code >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+        }
+    }
+}
+
+SQLWCHAR* wide(std::u16string& text) { return reinterpret_cast<SQLWCHAR*>(text.data()); }
+
+[[noreturn]] void throwDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle,
+                                   const char* fallback) {
+    std::string message;
+    std::string state;
+    for (SQLSMALLINT record = 1; handle != SQL_NULL_HANDLE; ++record) {
+        SQLWCHAR sqlState[6] = {};
+        SQLWCHAR text[SQL_MAX_MESSAGE_LENGTH] = {};
+        SQLINTEGER nativeError = 0;
+        SQLSMALLINT length = 0;
+        const SQLRETURN rc = SQLGetDiagRecW(handleType, handle, record, sqlState, &nativeError,
+                                            text, SQL_MAX_MESSAGE_LENGTH, &length);
+        if (!SQL_SUCCEEDED(rc))
+            break;
+        if (!message.empty())
+            message += "\n";
+        appendUtf8(message, reinterpret_cast<const char16_t*>(text),
+                   std::min<std::size_t>(static_cast<std::size_t>(length),
+                                         SQL_MAX_MESSAGE_LENGTH - 1));
+        if (state.empty())
+            appendUtf8(state, reinterpret_cast<const char16_t*>(sqlState), 5);
+    }
+    throw OdbcError(message.empty() ? std::string(fallback) : message, state);
+}
+
+void check(SQLRETURN rc, SQLSMALLINT handleType, SQLHANDLE handle, const char* what) {
+    if (!SQL_SUCCEEDED(rc))
+        throwDiagnostics(handleType, handle, what);
+}
+
+} // namespace
+
+// Owns an environment, a connection or a statement handle, in that nesting.
+struct Handles {
+    SQLHENV env = SQL_NULL_HENV;
+    SQLHDBC dbc = SQL_NULL_HDBC;
+    SQLHSTMT stmt = SQL_NULL_HSTMT;
+
+    ~Handles() {
+        if (stmt != SQL_NULL_HSTMT)
+            SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+        if (dbc != SQL_NULL_HDBC) {
+            SQLDisconnect(dbc);
+            SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+        }
+        if (env != SQL_NULL_HENV)
+            SQLFreeHandle(SQL_HANDLE_ENV, env);
+    }
+};
+
+int typeCodeFromSqlType(int sqlType) noexcept {
+    switch (sqlType) {
+    case SQL_CHAR: return type::Char;
+    case SQL_VARCHAR: return type::VarChar;
+    case SQL_LONGVARCHAR: return type::LongVarChar;
+    case SQL_WCHAR: return type::WChar;
+    case SQL_WVARCHAR: return type::VarWChar;
+    case SQL_WLONGVARCHAR: return type::LongVarWChar;
+    case SQL_DECIMAL:
+    case SQL_NUMERIC: return type::Numeric;
+    case SQL_SMALLINT: return type::SmallInt;
+    case SQL_INTEGER: return type::Integer;
+    case SQL_BIGINT: return type::BigInt;
+    case SQL_TINYINT: return type::TinyInt;
+    case SQL_REAL: return type::Single;
+    case SQL_FLOAT:
+    case SQL_DOUBLE: return type::Double;
+    case SQL_BIT: return type::Boolean;
+    case SQL_TYPE_DATE:
+    case SQL_DATE: return type::DBDate;
+    case SQL_TYPE_TIME:
+    case SQL_TIME: return type::DBTime;
+    case SQL_TYPE_TIMESTAMP:
+    case SQL_TIMESTAMP: return type::DBTimeStamp;
+    case SQL_BINARY: return type::Binary;
+    case SQL_VARBINARY: return type::VarBinary;
+    case SQL_LONGVARBINARY: return type::LongVarBinary;
+    case SQL_GUID: return type::Guid;
+    default: return type::VarWChar;
+    }
+}
+
+Connection::Connection() : m_handles(std::make_unique<Handles>()) {
+    check(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &m_handles->env), SQL_HANDLE_ENV,
+          SQL_NULL_HANDLE, "The ODBC environment could not be created.");
+    check(SQLSetEnvAttr(m_handles->env, SQL_ATTR_ODBC_VERSION,
+                        reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0),
+          SQL_HANDLE_ENV, m_handles->env, "The ODBC version could not be set.");
+    check(SQLAllocHandle(SQL_HANDLE_DBC, m_handles->env, &m_handles->dbc), SQL_HANDLE_ENV,
+          m_handles->env, "The ODBC connection could not be created.");
+}
+
+Connection::~Connection() = default;
+
+void Connection::open(const std::string& connectionString) {
+    if (m_open)
+        throw OdbcError("The operation is not allowed when the object is open.", "HY010");
+    SQLSetConnectAttrW(m_handles->dbc, SQL_ATTR_LOGIN_TIMEOUT,
+                       reinterpret_cast<SQLPOINTER>(static_cast<SQLLEN>(LoginTimeoutSeconds)), 0);
+    std::u16string text = toUtf16(connectionString);
+    SQLSMALLINT outLength = 0;
+    check(SQLDriverConnectW(m_handles->dbc, nullptr, wide(text), static_cast<SQLSMALLINT>(text.size()),
+                            nullptr, 0, &outLength, SQL_DRIVER_NOPROMPT),
+          SQL_HANDLE_DBC, m_handles->dbc, "The connection could not be opened.");
+    m_open = true;
+}
+
+int Connection::state() const noexcept { return m_open ? StateOpen : StateClosed; }
+
+void Connection::close() {
+    if (!m_open)
+        throw OdbcError("The operation is not allowed when the object is closed.", "08003");
+    SQLEndTran(SQL_HANDLE_DBC, m_handles->dbc, SQL_ROLLBACK);
+    SQLDisconnect(m_handles->dbc);
+    m_open = false;
+}
+
+RecordSet Connection::execute(const std::string& sql) {
+    RecordSet records;
+    records.setCursorLocation(m_cursorLocation);
+    records.open(sql, *this);
+    return records;
+}
+
+void Connection::beginSnapshot() {
+    if (!m_open)
+        throw OdbcError("The operation is not allowed when the object is closed.", "08003");
+    check(SQLSetConnectAttrW(m_handles->dbc, SQL_ATTR_AUTOCOMMIT,
+                             reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
+          SQL_HANDLE_DBC, m_handles->dbc, "Autocommit could not be switched off.");
+    check(SQLSetConnectAttrW(m_handles->dbc, SQL_ATTR_TXN_ISOLATION,
+                             reinterpret_cast<SQLPOINTER>(SQL_TXN_REPEATABLE_READ), 0),
+          SQL_HANDLE_DBC, m_handles->dbc, "The isolation level could not be set.");
+    check(SQLSetConnectAttrW(m_handles->dbc, SQL_ATTR_ACCESS_MODE,
+                             reinterpret_cast<SQLPOINTER>(SQL_MODE_READ_ONLY), 0),
+          SQL_HANDLE_DBC, m_handles->dbc, "The access mode could not be set.");
+}
+
+void* Connection::nativeHandle() const { return m_handles->dbc; }
+
+RecordSet::RecordSet() = default;
+RecordSet::~RecordSet() = default;
+RecordSet::RecordSet(RecordSet&&) noexcept = default;
+RecordSet& RecordSet::operator=(RecordSet&&) noexcept = default;
+
+void RecordSet::open(const std::string& sql, Connection& connection) {
+    openForward(sql, connection, 0);
+    m_buffered = true;
+    if (!m_eof) {
+        do
+            m_rows.push_back(std::move(m_current));
+        while (fetchRow());
+    }
+    SQLFreeStmt(m_handles->stmt, SQL_CLOSE);
+    m_position = 0;
+    m_eof = m_rows.empty();
+}
+
+void RecordSet::openForward(const std::string& sql, Connection& connection, int fetchRows) {
+    if (m_open)
+        throw OdbcError("The operation is not allowed when the object is open.", "HY010");
+    if (connection.state() != StateOpen)
+        throw OdbcError("The operation is not allowed when the object is closed.", "08003");
+    (void)fetchRows;
+    auto handles = std::make_unique<Handles>();
+    const auto dbc = static_cast<SQLHDBC>(connection.nativeHandle());
+    check(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &handles->stmt), SQL_HANDLE_DBC, dbc,
+          "The statement could not be created.");
+    std::u16string text = toUtf16(sql);
+    check(SQLExecDirectW(handles->stmt, wide(text), static_cast<SQLINTEGER>(text.size())),
+          SQL_HANDLE_STMT, handles->stmt, "The query failed.");
+
+    SQLSMALLINT columns = 0;
+    check(SQLNumResultCols(handles->stmt, &columns), SQL_HANDLE_STMT, handles->stmt,
+          "The result has no columns.");
+    std::vector<Field> fields;
+    for (SQLUSMALLINT column = 1; column <= columns; ++column) {
+        SQLWCHAR name[512] = {};
+        SQLSMALLINT nameLength = 0, sqlType = 0, decimals = 0, nullable = 0;
+        SQLULEN size = 0;
+        check(SQLDescribeColW(handles->stmt, column, name, 512, &nameLength, &sqlType, &size,
+                              &decimals, &nullable),
+              SQL_HANDLE_STMT, handles->stmt, "A column could not be described.");
+        Field field;
+        appendUtf8(field.name, reinterpret_cast<const char16_t*>(name),
+                   std::min<std::size_t>(static_cast<std::size_t>(nameLength), 511));
+        field.type = typeCodeFromSqlType(sqlType);
+        fields.push_back(std::move(field));
+    }
+    m_handles = std::move(handles);
+    m_fields = std::move(fields);
+    m_rows.clear();
+    m_current.clear();
+    m_open = true;
+    m_buffered = false;
+    m_eof = !fetchRow();
+}
+
+bool RecordSet::fetchRow() {
+    const SQLRETURN rc = SQLFetch(m_handles->stmt);
+    if (rc == SQL_NO_DATA)
+        return false;
+    check(rc, SQL_HANDLE_STMT, m_handles->stmt, "A row could not be fetched.");
+    m_current.assign(m_fields.size(), std::nullopt);
+    char16_t buffer[4096];
+    for (std::size_t j = 0; j < m_fields.size(); ++j) {
+        std::string value;
+        bool isNull = false;
+        for (;;) {
+            SQLLEN indicator = 0;
+            const SQLRETURN got =
+                SQLGetData(m_handles->stmt, static_cast<SQLUSMALLINT>(j + 1), SQL_C_WCHAR, buffer,
+                           sizeof buffer, &indicator);
+            if (got == SQL_NO_DATA)
+                break;
+            check(got, SQL_HANDLE_STMT, m_handles->stmt, "A value could not be read.");
+            if (indicator == SQL_NULL_DATA) {
+                isNull = true;
+                break;
+            }
+            const std::size_t capacity = sizeof buffer / sizeof(char16_t) - 1;
+            const std::size_t chars =
+                (indicator == SQL_NO_TOTAL || static_cast<std::size_t>(indicator) / 2 > capacity)
+                    ? capacity
+                    : static_cast<std::size_t>(indicator) / 2;
+            appendUtf8(value, buffer, chars);
+            if (got == SQL_SUCCESS)
+                break;
+        }
+        if (!isNull)
+            m_current[j] = std::move(value);
+    }
+    return true;
+}
+
+int RecordSet::state() const noexcept { return m_open ? StateOpen : StateClosed; }
+
+void RecordSet::close() {
+    requireOpen();
+    m_handles.reset();
+    m_fields.clear();
+    m_rows.clear();
+    m_current.clear();
+    m_open = false;
+    m_eof = true;
+}
+
+void RecordSet::requireOpen() const {
+    if (!m_open)
+        throw OdbcError("The operation is not allowed when the object is closed.", "HY010");
+}
+
+long RecordSet::recordCount() const {
+    requireOpen();
+    if (!m_buffered)
+        return -1;
+    return static_cast<long>(m_rows.size());
+}
+
+int RecordSet::fieldCount() const {
+    requireOpen();
+    return static_cast<int>(m_fields.size());
+}
+
+const Field& RecordSet::field(int ordinal) const {
+    requireOpen();
+    if (ordinal < 0 || static_cast<std::size_t>(ordinal) >= m_fields.size())
+        throw OdbcError("Item cannot be found in the collection.", "07009");
+    return m_fields[static_cast<std::size_t>(ordinal)];
+}
+
+const std::optional<std::string>& RecordSet::value(int ordinal) const {
+    field(ordinal);
+    if (m_eof)
+        throw OdbcError("Either BOF or EOF is True, or the current record has been deleted.",
+                        "24000");
+    const auto& row = m_buffered ? m_rows[m_position] : m_current;
+    return row[static_cast<std::size_t>(ordinal)];
+}
+
+bool RecordSet::eof() const { return m_eof; }
+
+void RecordSet::moveNext() {
+    requireOpen();
+    if (m_eof)
+        throw OdbcError("Either BOF or EOF is True, or the current record has been deleted.",
+                        "24000");
+    if (m_buffered) {
+        ++m_position;
+        m_eof = m_position >= m_rows.size();
+    } else {
+        m_eof = !fetchRow();
+    }
+}
+
+} // namespace kestrove::odbc

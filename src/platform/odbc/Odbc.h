@@ -1,0 +1,139 @@
+#pragma once
+
+// A thin layer straight on the ODBC API: one owner per handle, one exception type
+// carrying the driver's diagnostic, and a connection / record-set pair with the
+// members the program's handlers call.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace kestrove::odbc {
+
+// A failure reported by the driver manager or the driver; what() holds the
+// driver's own message, which becomes the description of an error report.
+class OdbcError : public std::runtime_error {
+public:
+    OdbcError(const std::string& message, std::string sqlState);
+    const std::string& sqlState() const noexcept { return m_sqlState; }
+
+private:
+    std::string m_sqlState;
+};
+
+// Field type codes in the numbering the handlers test against.
+namespace type {
+constexpr int SmallInt = 2;
+constexpr int Integer = 3;
+constexpr int Single = 4;
+constexpr int Double = 5;
+constexpr int Boolean = 11;
+constexpr int TinyInt = 16;
+constexpr int BigInt = 20;
+constexpr int Guid = 72;
+constexpr int Binary = 128;
+constexpr int Char = 129;
+constexpr int WChar = 130;
+constexpr int Numeric = 131;
+constexpr int DBDate = 133;
+constexpr int DBTime = 134;
+constexpr int DBTimeStamp = 135;
+constexpr int VarChar = 200;
+constexpr int LongVarChar = 201;
+constexpr int VarWChar = 202;
+constexpr int LongVarWChar = 203;
+constexpr int VarBinary = 204;
+constexpr int LongVarBinary = 205;
+} // namespace type
+
+// Maps an ODBC SQL data type (SQL_INTEGER, SQL_LONGVARBINARY, ...) to its type code.
+int typeCodeFromSqlType(int sqlType) noexcept;
+
+constexpr int StateClosed = 0;
+constexpr int StateOpen = 1;
+constexpr int CursorLocationClient = 3;
+constexpr int LoginTimeoutSeconds = 15;
+
+struct Handles;
+
+class Connection {
+public:
+    Connection();
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    // Kept for the handlers that set them; the driver needs nothing from either.
+    void setCursorLocation(int location) { m_cursorLocation = location; }
+    void setMode(int mode) { m_mode = mode; }
+
+    // Opens with the whole connection string; login time-out 15 s.
+    void open(const std::string& connectionString);
+    int state() const noexcept;
+    void close();
+
+    // Runs one statement and returns its whole result as a buffered record set.
+    class RecordSet execute(const std::string& sql);
+
+    // Switches the connection into one read-only, repeatable-read transaction, so that
+    // a count and a following cursor see the same snapshot. Ends with close().
+    void beginSnapshot();
+
+    void* nativeHandle() const;
+
+private:
+    std::unique_ptr<Handles> m_handles;
+    bool m_open = false;
+    int m_cursorLocation = 2;
+    int m_mode = 0;
+};
+
+struct Field {
+    std::string name;
+    int type = 0;
+};
+
+// The rows of one query. open() fetches every row at once (a client-side static
+// cursor: the record count is exact before the first row is read);
+// openForward() streams rows in blocks and keeps only the current one.
+class RecordSet {
+public:
+    RecordSet();
+    ~RecordSet();
+    RecordSet(RecordSet&&) noexcept;
+    RecordSet& operator=(RecordSet&&) noexcept;
+
+    void setCursorLocation(int location) { m_cursorLocation = location; }
+    void open(const std::string& sql, Connection& connection);
+    void openForward(const std::string& sql, Connection& connection, int fetchRows);
+    int state() const noexcept;
+    void close();
+
+    // Number of rows of a buffered record set; throws when none is open.
+    long recordCount() const;
+    int fieldCount() const;
+    const Field& field(int ordinal) const;
+    // The current row's value as text (UTF-8), nullopt for Null.
+    const std::optional<std::string>& value(int ordinal) const;
+    bool eof() const;
+    void moveNext();
+
+private:
+    void requireOpen() const;
+    bool fetchRow();
+
+    std::unique_ptr<Handles> m_handles;
+    bool m_open = false;
+    bool m_buffered = true;
+    int m_cursorLocation = 2;
+    std::vector<Field> m_fields;
+    std::vector<std::vector<std::optional<std::string>>> m_rows;
+    std::vector<std::optional<std::string>> m_current;
+    std::size_t m_position = 0;
+    bool m_eof = true;
+};
+
+} // namespace kestrove::odbc

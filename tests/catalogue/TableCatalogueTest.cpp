@@ -1,0 +1,79 @@
+#include "catalogue/TableCatalogue.h"
+#include "support/TestBed.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
+
+using namespace kestrove;
+using kestrove::test::MessageBoxRecorder;
+using kestrove::test::testBedSettings;
+
+namespace {
+
+std::vector<TableEntry> entries(const TableList& list) {
+    std::vector<TableEntry> all;
+    for (int position = 1; position <= list.count(); ++position)
+        all.push_back(list.entry(position));
+    return all;
+}
+
+long countOf(const std::vector<TableEntry>& all, const QString& text, const QString& schema) {
+    return std::count_if(all.begin(), all.end(), [&](const TableEntry& entry) {
+        return entry.text == text && entry.schema == schema;
+    });
+}
+
+} // namespace
+
+TEST(TableCatalogue, ListsEveryTableExactlyAsStored) {
+    MessageBoxRecorder boxes;
+    MemoryTableList list;
+    AddTablesToPostgreSQLListbox(list, testBedSettings());
+    const auto all = entries(list);
+
+    const QString publicSchema = QStringLiteral("public");
+    for (const QString& name :
+         {QStringLiteral("order items"), QStringLiteral("CamelCase"),
+          QStringLiteral("it's \"quoted\""), QStringLiteral("таблица"), QStringLiteral("表格")})
+        EXPECT_EQ(countOf(all, name, publicSchema), 1) << name.toStdString();
+    // Same name in two schemas: two entries with the same text, each keeping its schema.
+    EXPECT_EQ(countOf(all, QStringLiteral("twin"), publicSchema), 1);
+    EXPECT_EQ(countOf(all, QStringLiteral("twin"), QStringLiteral("other")), 1);
+    // The system catalogue's own tables are listed too.
+    EXPECT_EQ(countOf(all, QStringLiteral("pg_class"), QStringLiteral("pg_catalog")), 1);
+    EXPECT_TRUE(std::none_of(all.begin(), all.end(), [](const auto& e) { return e.checked; }));
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+TEST(TableCatalogue, RefillReplacesTheList) {
+    MessageBoxRecorder boxes;
+    MemoryTableList list;
+    list.add(QStringLiteral("stale entry"), QStringLiteral("public"));
+    AddTablesToPostgreSQLListbox(list, testBedSettings());
+    const int firstCount = list.count();
+    list.setChecked(1, true);
+    AddTablesToPostgreSQLListbox(list, testBedSettings());
+    EXPECT_EQ(list.count(), firstCount);
+    EXPECT_EQ(countOf(entries(list), QStringLiteral("stale entry"), QStringLiteral("public")), 0);
+    EXPECT_FALSE(list.entry(1).checked);
+}
+
+// Details that do not connect: each failing step is reported in order, the loop does not
+// run, and the list ends empty.
+TEST(TableCatalogue, FailedCatalogueReportsItsStepsAndEmptiesTheList) {
+    MessageBoxRecorder boxes;
+    MemoryTableList list;
+    list.add(QStringLiteral("earlier"), QStringLiteral("public"));
+    ConnectionSettings settings = testBedSettings();
+    settings.password = QStringLiteral("wrong");
+    AddTablesToPostgreSQLListbox(list, settings);
+    EXPECT_EQ(list.count(), 0);
+    EXPECT_EQ(boxes.reportedSteps(), (std::vector<int>{106, 108, 112, 122, 124}));
+    for (const auto& box : boxes.boxes)
+        EXPECT_TRUE(box.text.contains(QStringLiteral(
+            "\r\nin Pellarine2021/08/31.PostgreSQL.AddTablesToPostgreSQLListbox at line ")));
+    // The driver's own description of the refused login leads the first report.
+    EXPECT_TRUE(boxes.boxes[0].text.contains(QStringLiteral("password authentication failed")));
+}

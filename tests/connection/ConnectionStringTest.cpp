@@ -1,0 +1,76 @@
+#include "connection/ConnectionString.h"
+#include "support/TestBed.h"
+
+#include <gtest/gtest.h>
+
+using namespace kestrove;
+using kestrove::test::MessageBoxRecorder;
+using kestrove::test::testBedSettings;
+
+TEST(BuildConnectionString, OrdinaryValuesGoInExactlyAsTyped) {
+    EXPECT_EQ(BuildConnectionString({}),
+              QStringLiteral("Driver={PostgreSQL Unicode};Server=;Port=;Uid=;Pwd=;Database="));
+    EXPECT_EQ(BuildConnectionString({QStringLiteral("localhost"), QStringLiteral("5432"),
+                                     QStringLiteral("postgres"), QString(), QStringLiteral("sales")}),
+              QStringLiteral("Driver={PostgreSQL Unicode};Server=localhost;Port=5432;Uid=postgres;"
+                             "Pwd=;Database=sales"));
+    // Blanks, '=', letters in the port and non-Latin text stay as typed.
+    EXPECT_EQ(BuildConnectionString({QStringLiteral(" db.local "), QStringLiteral("54x"),
+                                     QStringLiteral("a=b"), QStringLiteral(" pass word "),
+                                     QStringLiteral("продажи")}),
+              QStringLiteral("Driver={PostgreSQL Unicode};Server= db.local ;Port=54x;Uid=a=b;"
+                             "Pwd= pass word ;Database=продажи"));
+}
+
+TEST(BuildConnectionString, BracesOnlyWhereTheDriverWouldMisreadTheValue) {
+    const auto with = [](QString server, QString password) {
+        return BuildConnectionString({server, QStringLiteral("1"), QStringLiteral("u"), password,
+                                      QStringLiteral("d")});
+    };
+    EXPECT_EQ(with(QStringLiteral("a;b"), QStringLiteral("p")),
+              QStringLiteral("Driver={PostgreSQL Unicode};Server={a;b};Port=1;Uid=u;Pwd=p;Database=d"));
+    EXPECT_TRUE(with(QStringLiteral("x{y}"), QString()).contains(QStringLiteral("Server={x{y}}}")));
+    // A password with '+' or '%' would be URL-decoded unbraced; a server would not.
+    EXPECT_TRUE(with(QStringLiteral("a+b"), QStringLiteral("a+b%41"))
+                    .contains(QStringLiteral("Server=a+b;Port=1;Uid=u;Pwd={a+b%41};")));
+    EXPECT_TRUE(with(QString(), QStringLiteral("a+b%41;c}d{e"))
+                    .contains(QStringLiteral("Pwd={a+b%41;c}}d{e};Database=d")));
+}
+
+// Connects through the real driver with the test server's details.
+TEST(CanConnect, TrueForTheTestServerAndTrickyPasswords) {
+    MessageBoxRecorder boxes;
+    ConnectionSettings settings = testBedSettings();
+    EXPECT_TRUE(CanConnect(settings));
+
+    settings.user = QStringLiteral("role_plus");
+    settings.password = QStringLiteral("a+b%41;c}d{e");
+    EXPECT_TRUE(CanConnect(settings));
+    settings.user = QStringLiteral("role_spaced");
+    settings.password = QStringLiteral(" spaced ");
+    EXPECT_TRUE(CanConnect(settings));
+    // The decoded or trimmed forms of those passwords must not be what reached the server.
+    settings.password = QStringLiteral("spaced");
+    EXPECT_FALSE(CanConnect(settings));
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+TEST(CanConnect, FalseAndSilentForDetailsThatDoNotConnect) {
+    MessageBoxRecorder boxes;
+    ConnectionSettings wrongPassword = testBedSettings();
+    wrongPassword.password = QStringLiteral("not-the-password");
+    EXPECT_FALSE(CanConnect(wrongPassword));
+
+    ConnectionSettings closedPort = testBedSettings();
+    closedPort.port = QStringLiteral("1");
+    EXPECT_FALSE(CanConnect(closedPort));
+
+    ConnectionSettings unknownDatabase = testBedSettings();
+    unknownDatabase.database = QStringLiteral("no_such_database");
+    EXPECT_FALSE(CanConnect(unknownDatabase));
+
+    ConnectionSettings letters = testBedSettings();
+    letters.port = QStringLiteral("port");
+    EXPECT_FALSE(CanConnect(letters));
+    EXPECT_TRUE(boxes.boxes.empty());
+}

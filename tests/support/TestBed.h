@@ -1,0 +1,43 @@
+#pragma once
+
+#include "connection/ConnectionString.h"
+#include "platform/desktop/MessageBoxes.h"
+
+#include <QString>
+
+#include <string>
+#include <vector>
+
+namespace kestrove::test {
+
+// The five connection values of the throwaway server that CTest starts for the tests.
+ConnectionSettings testBedSettings();
+
+// Runs statements on the test server as the test role (through the ODBC driver).
+void executeSql(const std::string& sql);
+
+// Records message boxes instead of showing them, for as long as it lives.
+class MessageBoxRecorder final : public desktop::MessageBoxService {
+public:
+    struct Box {
+        QString text;
+        int style;
+        QString title;
+    };
+
+    MessageBoxRecorder() { desktop::setMessageBoxes(this); }
+    ~MessageBoxRecorder() override { desktop::setMessageBoxes(nullptr); }
+    MessageBoxRecorder(const MessageBoxRecorder&) = delete;
+    MessageBoxRecorder& operator=(const MessageBoxRecorder&) = delete;
+
+    void show(const QString& text, int style, const QString& title) override {
+        boxes.push_back(Box{text, style, title});
+    }
+
+    // The step numbers of the recorded "Application Error" reports, in order.
+    std::vector<int> reportedSteps() const;
+
+    std::vector<Box> boxes;
+};
+
+} // namespace kestrove::test

@@ -1,0 +1,16 @@
+-- Data the tests read. Tables are owned by the test role, which may also create more.
+SET ROLE kestrove_test;
+
+CREATE ROLE role_plus LOGIN PASSWORD 'a+b%41;c}d{e';
+CREATE ROLE role_spaced LOGIN PASSWORD ' spaced ';
+
+CREATE TABLE "order items" (id integer);
+CREATE TABLE "CamelCase" (id integer);
+CREATE TABLE "it's ""quoted""" (id integer);
+CREATE TABLE "таблица" (id integer);
+CREATE TABLE "表格" (id integer);
+CREATE SCHEMA other;
+CREATE TABLE public.twin (origin text);
+CREATE TABLE other.twin (origin text);
+INSERT INTO public.twin VALUES ('public');
+INSERT INTO other.twin VALUES ('other');
