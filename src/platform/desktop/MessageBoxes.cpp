@@ -26,12 +26,17 @@ WidgetMessageBoxes& widgetMessageBoxes() {
 }
 
 MessageBoxService* g_installed = nullptr;
+QString g_applicationTitle = QStringLiteral("Kestrove");
 
 } // namespace
 
 MessageBoxService& messageBoxes() { return g_installed ? *g_installed : widgetMessageBoxes(); }
 
 void setMessageBoxes(MessageBoxService* service) { g_installed = service; }
+
+QString applicationTitle() { return g_applicationTitle; }
+
+void setApplicationTitle(const QString& title) { g_applicationTitle = title; }
 
 void yieldToWindowSystem() {
     if (QCoreApplication::instance())

@@ -21,6 +21,10 @@ MessageBoxService& messageBoxes();
 // Installs a service for the whole program; nullptr puts the real one back.
 void setMessageBoxes(MessageBoxService* service);
 
+// The caption of every message box that names no title of its own.
+QString applicationTitle();
+void setApplicationTitle(const QString& title);
+
 // Lets the window system handle pending events (repaint, clicks), if there is one.
 void yieldToWindowSystem();
 

@@ -175,7 +175,10 @@ void Connection::open(const std::string& connectionString) {
         throw OdbcError("The operation is not allowed when the object is open.", "HY010");
     SQLSetConnectAttrW(m_handles->dbc, SQL_ATTR_LOGIN_TIMEOUT,
                        reinterpret_cast<SQLPOINTER>(static_cast<SQLLEN>(LoginTimeoutSeconds)), 0);
-    std::u16string text = toUtf16(connectionString);
+    std::string driverString = connectionString;
+    if (m_streamRows > 0)
+        driverString += ";UseDeclareFetch=1;Fetch=" + std::to_string(m_streamRows);
+    std::u16string text = toUtf16(driverString);
     SQLSMALLINT outLength = 0;
     check(SQLDriverConnectW(m_handles->dbc, nullptr, wide(text), static_cast<SQLSMALLINT>(text.size()),
                             nullptr, 0, &outLength, SQL_DRIVER_NOPROMPT),
@@ -222,7 +225,7 @@ RecordSet::RecordSet(RecordSet&&) noexcept = default;
 RecordSet& RecordSet::operator=(RecordSet&&) noexcept = default;
 
 void RecordSet::open(const std::string& sql, Connection& connection) {
-    openForward(sql, connection, 0);
+    openForward(sql, connection);
     m_buffered = true;
     if (!m_eof) {
         do
@@ -234,12 +237,11 @@ void RecordSet::open(const std::string& sql, Connection& connection) {
     m_eof = m_rows.empty();
 }
 
-void RecordSet::openForward(const std::string& sql, Connection& connection, int fetchRows) {
+void RecordSet::openForward(const std::string& sql, Connection& connection) {
     if (m_open)
         throw OdbcError("The operation is not allowed when the object is open.", "HY010");
     if (connection.state() != StateOpen)
         throw OdbcError("The operation is not allowed when the object is closed.", "08003");
-    (void)fetchRows;
     auto handles = std::make_unique<Handles>();
     const auto dbc = static_cast<SQLHDBC>(connection.nativeHandle());
     check(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &handles->stmt), SQL_HANDLE_DBC, dbc,
@@ -271,7 +273,8 @@ void RecordSet::openForward(const std::string& sql, Connection& connection, int 
     m_current.clear();
     m_open = true;
     m_buffered = false;
-    m_eof = !fetchRow();
+    // A result without columns has nothing to fetch (the driver refuses to try).
+    m_eof = m_fields.empty() || !fetchRow();
 }
 
 bool RecordSet::fetchRow() {

@@ -69,6 +69,9 @@ public:
     // Kept for the handlers that set them; the driver needs nothing from either.
     void setCursorLocation(int location) { m_cursorLocation = location; }
     void setMode(int mode) { m_mode = mode; }
+    // Asks the driver to stream results through a server-side cursor, `rows` at a time,
+    // instead of holding whole results in memory. Takes effect at open().
+    void setStreaming(int rows) { m_streamRows = rows; }
 
     // Opens with the whole connection string; login time-out 15 s.
     void open(const std::string& connectionString);
@@ -89,6 +92,7 @@ private:
     bool m_open = false;
     int m_cursorLocation = 2;
     int m_mode = 0;
+    int m_streamRows = 0;
 };
 
 struct Field {
@@ -108,7 +112,8 @@ public:
 
     void setCursorLocation(int location) { m_cursorLocation = location; }
     void open(const std::string& sql, Connection& connection);
-    void openForward(const std::string& sql, Connection& connection, int fetchRows);
+    // Opens a forward-only record set that holds only the current row.
+    void openForward(const std::string& sql, Connection& connection);
     int state() const noexcept;
     void close();
 

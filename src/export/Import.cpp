@@ -1,0 +1,321 @@
+#include "export/Import.h"
+
+#include "app/ErrorReport.h"
+#include "export/SheetNaming.h"
+#include "export/TableReader.h"
+#include "platform/desktop/MessageBoxes.h"
+#include "platform/odbc/Odbc.h"
+#include "platform/workbook/Workbook.h"
+
+#include <chrono>
+#include <future>
+#include <map>
+#include <optional>
+#include <stdexcept>
+#include <vector>
+
+namespace kestrove {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int StreamRows = 4096;
+constexpr auto YieldEvery = std::chrono::milliseconds(30);
+constexpr auto WaitStep = std::chrono::milliseconds(10);
+const char* const BinaryData = "{BINARY DATA}";
+
+// Yields to the window system and refreshes the status text at most every ~30 ms,
+// rather than for every cell.
+class Pacer {
+public:
+    explicit Pacer(ImportHost& host) : m_host(host), m_last(Clock::now()) {}
+
+    bool due() {
+        if (++m_ticks % 32 != 0)
+            return false;
+        return Clock::now() - m_last >= YieldEvery;
+    }
+    void yield() {
+        m_host.yield();
+        m_last = Clock::now();
+    }
+
+private:
+    ImportHost& m_host;
+    Clock::time_point m_last;
+    unsigned m_ticks = 0;
+};
+
+// Runs blocking work (a login, a query) on a worker thread while the window keeps answering.
+template <class Work> void runWhileYielding(Work&& work, Pacer& pacer) {
+    auto done = std::async(std::launch::async, std::forward<Work>(work));
+    while (done.wait_for(WaitStep) != std::future_status::ready)
+        pacer.yield();
+    done.get();
+}
+
+// Failures of single cells, counted per cause and reported once per table.
+class CellFailures {
+public:
+    template <class Action> void run(int step, Action&& action) {
+        try {
+            action();
+        } catch (...) {
+            count(step, DescribeFailure(std::current_exception()));
+        }
+    }
+    void count(int step, const QString& description) {
+        auto [it, added] = m_counts.try_emplace(description, Counted{step, 0, m_order.size()});
+        if (added)
+            m_order.push_back(description);
+        ++it->second.cells;
+    }
+    void reportAndClear(const QString& location) {
+        for (const QString& description : m_order) {
+            const Counted& counted = m_counts.at(description);
+            ReportApplicationError(description + QStringLiteral(" (") +
+                                       QString::number(counted.cells) +
+                                       (counted.cells == 1 ? QStringLiteral(" cell)")
+                                                           : QStringLiteral(" cells)")),
+                                   location, counted.step);
+        }
+        m_counts.clear();
+        m_order.clear();
+    }
+
+private:
+    struct Counted {
+        int step;
+        long cells;
+        std::size_t order;
+    };
+    std::map<QString, Counted> m_counts;
+    std::vector<QString> m_order;
+};
+
+// Cuts text to the cell limit without splitting a character; true when it was cut.
+bool fitToCell(std::string& text) {
+    if (text.size() <= workbook::MaxCellChars || workbook::characterCount(text) <= workbook::MaxCellChars)
+        return false;
+    std::size_t chars = 0;
+    std::size_t i = 0;
+    for (; i < text.size(); ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 && chars++ == workbook::MaxCellChars)
+            break;
+    }
+    text.resize(i);
+    return true;
+}
+
+template <class T> T& required(T* object) {
+    if (!object)
+        throw std::runtime_error("Object variable or With block variable not set");
+    return *object;
+}
+
+} // namespace
+
+QString QuotedTableName(const QString& schema, const QString& table) {
+    const auto quote = [](QString identifier) {
+        identifier.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+        return QLatin1Char('"') + identifier + QLatin1Char('"');
+    };
+    return schema.isEmpty() ? quote(table) : quote(schema) + QLatin1Char('.') + quote(table);
+}
+
+void TableImport::PushButton5_Click(ImportHost& host) {
+    Steps steps(QStringLiteral("Form2"), QStringLiteral("PushButton5_Click"));
+    Pacer pacer(host);
+    const auto whileWaiting = [&pacer] { pacer.yield(); };
+    std::optional<odbc::Connection> connection;
+    std::optional<TableReader> records;
+    std::optional<workbook::Application> excel;
+    workbook::Workbook* book = nullptr;
+    workbook::Worksheet* sheet = nullptr;
+    TableList& list = host.tableList();
+
+    steps(100, [&] { connection.emplace(); });
+    steps(102, [&] { records.emplace(); });
+    if (steps.test(104, [&] { return m_importRunning; }))
+        return;
+    steps(106, [&] { m_importRunning = true; });
+    m_rows = 0;
+    m_cells = 0;
+    if (!steps.test(108, [&] { return list.count() == 0; })) {
+        steps(110, [&] { host.setMousePointer(PointerHourglass); });
+        steps(112, [&] { connection.value().setMode(3); });
+        steps(114, [&] {
+            const ConnectionSettings settings = host.connectionSettings();
+            odbc::Connection& open = connection.value();
+            open.setStreaming(StreamRows);
+            runWhileYielding(
+                [&] {
+                    open.open(BuildConnectionString(settings).toStdString());
+                    open.beginSnapshot();
+                },
+                pacer);
+        });
+        const bool started =
+            steps(116, [&] {
+                excel.emplace(host.workbookPath(host.connectionSettings()).toStdString(),
+                              [&host](const std::string& path) {
+                                  host.openWorkbook(QString::fromStdString(path));
+                              });
+            }) &&
+            steps(118, [&] { book = &excel->addWorkbook(); });
+        if (!started) {
+            // Without a workbook nothing can follow: end as a finished run would, but
+            // without "Done.".
+            host.setProgress(0);
+            host.setStatusText(QStringLiteral("Progress Bar"));
+            host.setMousePointer(PointerDefault);
+            m_importRunning = false;
+            return;
+        }
+        steps.whileLoop(
+            120, [&] { return required(book).count() > 1; },
+            [&] { steps(122, [&] { required(book).remove(required(book).count()); }); });
+        bool firstSheet = false;
+        steps(124, [&] { firstSheet = true; });
+
+        CellFailures cellFailures;
+        const auto entries = steps.bound(126, [&] { return list.count(); });
+        for (int i = 1; i <= entries.value_or(0); ++i) {
+            // The list may have been emptied or refilled meanwhile: never read past its end.
+            if (i > list.count())
+                break;
+            if (!steps.test(128, [&] { return list.entry(i).checked; }))
+                continue;
+            QString schema;
+            steps(130, [&] {
+                const TableEntry entry = list.entry(i);
+                m_currentTableName = entry.text;
+                schema = entry.schema;
+            });
+            steps(132, [&] {
+                host.setProgress(static_cast<double>(i) / static_cast<double>(list.count()) * 100.0);
+            });
+            steps(134, [&] { host.setStatusText(QStringLiteral("Processing: ") + m_currentTableName); });
+            if (steps.test(136, [&] { return records.value().state() != odbc::StateClosed; }))
+                steps(136, [&] { records.value().close(); });
+            steps(138, [&] { records.value().setCursorLocation(odbc::CursorLocationClient); });
+            steps(140, [&] {
+                const QString table = QuotedTableName(schema, m_currentTableName);
+                records.value().open(
+                    connection.value(), (QStringLiteral("SELECT count(*) FROM ") + table).toStdString(),
+                    (QStringLiteral("SELECT * FROM ") + table).toStdString(), whileWaiting);
+            });
+            const QString tableName = m_currentTableName;
+
+            if (steps.test(142, [&] { return firstSheet; })) {
+                steps(144, [&] { sheet = &required(book).activeSheet(); });
+                steps(146, [&] { firstSheet = false; });
+            } else {
+                steps(148, [&] { sheet = &required(book).add(); });
+            }
+            NameSheetAfterTable(steps, m_currentTableName, sheet, book);
+
+            std::optional<long> rowCount = steps.bound(172, [&] { return records.value().recordCount(); });
+            TableReader& reader = *records;
+            const auto header = [&](int fields) {
+                for (int j = 0; j < fields; ++j) {
+                    steps(176, [&] { pacer.yield(); });
+                    cellFailures.run(178, [&] {
+                        required(sheet).setCell(1, j + 1, reader.field(j).name);
+                    });
+                }
+            };
+            header(steps.bound(174, [&] { return reader.fieldCount(); }).value_or(0));
+
+            long rowOffset = 0;
+            const QString rowsText = QString::number(rowCount.value_or(0));
+            for (long r = 1; r <= rowCount.value_or(0); ++r) {
+                const bool lastRow = r == *rowCount;
+                if (r + 1 - rowOffset > workbook::MaxRows) {
+                    // The sheet is full: the table goes on in a further sheet, header first.
+                    steps(148, [&] { sheet = &required(book).add(); });
+                    steps(164, [&] {
+                        required(sheet).setName(
+                            ContinuationSheetName(tableName, required(book)).toStdString());
+                    });
+                    header(reader.fieldCount());
+                    rowOffset = r - 1;
+                }
+                const long sheetRow = r + 1 - rowOffset;
+                if (lastRow || pacer.due()) {
+                    steps(184, [&] { pacer.yield(); });
+                    steps(186, [&] {
+                        host.setStatusText(QStringLiteral("Processing: ") + m_currentTableName +
+                                           QStringLiteral(", row ") + QString::number(r) +
+                                           QStringLiteral(" from ") + rowsText + QStringLiteral("..."));
+                    });
+                }
+                const auto fields = steps.bound(188, [&] { return reader.fieldCount(); });
+                ++m_rows;
+                m_cells += fields.value_or(0);
+                for (int j = 0; j < fields.value_or(0); ++j) {
+                    if (lastRow || pacer.due()) {
+                        steps(190, [&] { pacer.yield(); });
+                        steps(192, [&] {
+                            host.setStatusText(
+                                QStringLiteral("Processing: ") + m_currentTableName +
+                                QStringLiteral(", row ") + QString::number(r) + QStringLiteral(" from ") +
+                                rowsText + QStringLiteral(", field ") + QString::number(j + 1) +
+                                QStringLiteral(" from ") + QString::number(*fields) + QStringLiteral("..."));
+                        });
+                    }
+                    if (steps.test(194, [&] { return reader.field(j).type == odbc::type::LongVarBinary; })) {
+                        cellFailures.run(196, [&] { required(sheet).setCell(sheetRow, j + 1, BinaryData); });
+                    } else {
+                        cellFailures.run(198, [&] {
+                            const std::optional<std::string>& value = reader.value(j);
+                            if (!value) {
+                                required(sheet).setCell(sheetRow, j + 1, std::string_view());
+                                return;
+                            }
+                            if (value->size() <= workbook::MaxCellChars) {
+                                required(sheet).setCell(sheetRow, j + 1, *value);
+                                return;
+                            }
+                            std::string text = *value;
+                            if (fitToCell(text))
+                                cellFailures.count(198, QStringLiteral(
+                                    "A text longer than 32,767 characters was cut to fit its cell."));
+                            required(sheet).setCell(sheetRow, j + 1, text);
+                        });
+                    }
+                }
+                // A stream that broke cannot go on: counted once, and the table ends here.
+                bool moved = false;
+                cellFailures.run(202, [&] {
+                    reader.moveNext(whileWaiting);
+                    moved = true;
+                });
+                if (!moved && !lastRow)
+                    break;
+            }
+            cellFailures.reportAndClear(steps.location());
+        }
+
+        steps(208, [&] { required(book).activeSheet().autofitColumns(); });
+        steps(210, [&] { excel.value().setVisible(true, whileWaiting); });
+        steps(212, [&] { host.setProgress(0); });
+        steps(214, [&] { host.setStatusText(QStringLiteral("Progress Bar")); });
+        steps(216, [&] { host.setMousePointer(PointerDefault); });
+        if (steps.test(218, [&] { return host.windowState() == WindowMinimised; }))
+            steps(220, [&] { host.setWindowState(WindowNormal); });
+        steps(222, [&] {
+            desktop::messageBoxes().show(QStringLiteral("Done."), desktop::StyleOkOnly,
+                                         desktop::applicationTitle());
+        });
+        if (steps.test(224, [&] { return connection.value().state() != odbc::StateClosed; }))
+            steps(226, [&] {
+                records.reset();
+                connection.value().close();
+            });
+    }
+    steps(228, [&] { m_importRunning = false; });
+}
+
+} // namespace kestrove

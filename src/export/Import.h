@@ -1,0 +1,61 @@
+#pragma once
+
+#include "catalogue/TableList.h"
+#include "connection/ConnectionString.h"
+
+#include <QString>
+
+namespace kestrove {
+
+// Mouse pointer values and window states the import sets.
+constexpr int PointerDefault = 0;
+constexpr int PointerHourglass = 11;
+constexpr int WindowNormal = 0;
+constexpr int WindowMinimised = 1;
+
+// What the import needs of the table selection window, and nothing more.
+class ImportHost {
+public:
+    virtual ~ImportHost() = default;
+    // The entries, read live by position while the import runs.
+    virtual TableList& tableList() = 0;
+    // Progress from 0 to 100 and the status text shown in the bar.
+    virtual void setProgress(double value) = 0;
+    virtual void setStatusText(const QString& text) = 0;
+    virtual int mousePointer() const = 0;
+    virtual void setMousePointer(int pointer) = 0;
+    virtual int windowState() const = 0;
+    virtual void setWindowState(int state) = 0;
+    // The connection details as they stand at this moment.
+    virtual ConnectionSettings connectionSettings() const = 0;
+    // Lets the window system handle pending events.
+    virtual void yield() = 0;
+    // Where the finished workbook is written, and handing it to the spreadsheet program.
+    virtual QString workbookPath(const ConnectionSettings& settings) = 0;
+    virtual void openWorkbook(const QString& path) = 0;
+};
+
+// Copies every ticked table of the host's list into a worksheet of one new workbook:
+// column names in row 1, one row per record.
+class TableImport {
+public:
+    // The "Finish" button. A click while an import runs does nothing.
+    void PushButton5_Click(ImportHost& host);
+    bool importRunning() const { return m_importRunning; }
+    // The table being imported, after the sheet naming rule.
+    const QString& currentTableName() const { return m_currentTableName; }
+    // Records and cells the last run wrote (header cells not counted).
+    long rowsWritten() const { return m_rows; }
+    long cellsWritten() const { return m_cells; }
+
+private:
+    bool m_importRunning = false;
+    long m_rows = 0;
+    long m_cells = 0;
+    QString m_currentTableName;
+};
+
+// "schema"."table" with every '"' doubled; the bare quoted table without a schema.
+QString QuotedTableName(const QString& schema, const QString& table);
+
+} // namespace kestrove

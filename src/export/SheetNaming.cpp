@@ -1,0 +1,69 @@
+#include "export/SheetNaming.h"
+
+#include "app/ErrorReport.h"
+#include "platform/workbook/Workbook.h"
+
+#include <stdexcept>
+
+namespace kestrove {
+
+namespace {
+constexpr int NameLength = 30;
+
+template <class T> T& required(T* object) {
+    if (!object)
+        throw std::runtime_error("Object variable or With block variable not set");
+    return *object;
+}
+} // namespace
+
+QString CleanSheetName(const QString& name) {
+    QString cleaned = name;
+    cleaned.remove(QLatin1Char('['));
+    cleaned.remove(QLatin1Char(']'));
+    return cleaned.left(NameLength);
+}
+
+bool SheetNameExists(const QString& name, workbook::Workbook& book) {
+    const QString wanted = name.toLower();
+    for (int index = 1; index <= book.count(); ++index)
+        if (QString::fromStdString(book.item(index).name()).toLower() == wanted)
+            return true;
+    return false;
+}
+
+QString NumberedSheetName(const QString& base, int number) {
+    const QString digits = QString::number(number);
+    return base.left(NameLength - static_cast<int>(digits.size())) + digits;
+}
+
+void NameSheetAfterTable(Steps& steps, QString& currentTableName, workbook::Worksheet* sheet,
+                         workbook::Workbook* book) {
+    QString base;
+    int number = 0;
+    if (steps.test(150, [&] { return currentTableName.size() > 31; })) {
+        steps(152, [&] { currentTableName = currentTableName.left(NameLength); });
+        steps(154, [&] { base = currentTableName.left(NameLength); });
+        steps(156, [&] { number = 1; });
+        steps.whileLoop(
+            158,
+            [&] { return SheetNameExists(CleanSheetName(currentTableName), required(book)); },
+            [&] {
+                steps(160, [&] { currentTableName = NumberedSheetName(base, number); });
+                steps(162, [&] { ++number; });
+            });
+    }
+    steps(164, [&] { required(sheet).setName(CleanSheetName(currentTableName).toStdString()); });
+}
+
+QString ContinuationSheetName(const QString& tableName, workbook::Workbook& book) {
+    const QString base = CleanSheetName(tableName);
+    QString candidate;
+    int number = 1;
+    do
+        candidate = CleanSheetName(NumberedSheetName(base, number++));
+    while (SheetNameExists(candidate, book));
+    return candidate;
+}
+
+} // namespace kestrove

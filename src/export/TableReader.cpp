@@ -1,0 +1,195 @@
+#include "export/TableReader.h"
+
+#include <chrono>
+
+namespace kestrove {
+
+namespace {
+constexpr std::size_t BlockRows = 2048;
+constexpr std::size_t QueuedBlocks = 4;
+constexpr auto WaitStep = std::chrono::milliseconds(10);
+
+[[noreturn]] void throwEof() {
+    throw odbc::OdbcError("Either BOF or EOF is True, or the current record has been deleted.",
+                          "24000");
+}
+} // namespace
+
+TableReader::~TableReader() { stopWorker(); }
+
+void TableReader::open(odbc::Connection& connection, const std::string& countSql,
+                       const std::string& selectSql, const Waiter& whileWaiting) {
+    if (m_open)
+        throw odbc::OdbcError("The operation is not allowed when the object is open.", "HY010");
+    stopWorker();
+    {
+        std::lock_guard lock(m_mutex);
+        m_queue.clear();
+        m_stop = false;
+        m_started = false;
+        m_openFailure = nullptr;
+    }
+    m_worker = std::thread(&TableReader::read, this, &connection, countSql, selectSql);
+
+    std::unique_lock lock(m_mutex);
+    while (!m_changed.wait_for(lock, WaitStep, [&] { return m_started; })) {
+        lock.unlock();
+        if (whileWaiting)
+            whileWaiting();
+        lock.lock();
+    }
+    if (m_openFailure) {
+        lock.unlock();
+        stopWorker();
+        std::rethrow_exception(m_openFailure);
+    }
+    m_open = true;
+    m_current = Block{};
+    m_position = 0;
+    m_exhausted = false;
+    lock.unlock();
+    try {
+        moveNext(whileWaiting);
+    } catch (...) {
+        close();
+        throw;
+    }
+}
+
+void TableReader::read(odbc::Connection* connection, std::string countSql, std::string selectSql) {
+    odbc::RecordSet records;
+    try {
+        odbc::RecordSet counted = connection->execute(countSql);
+        const long count = std::stol(counted.value(0).value_or("0"));
+        counted.close();
+        records.openForward(selectSql, *connection);
+        std::lock_guard lock(m_mutex);
+        m_count = count;
+        m_fields.clear();
+        for (int j = 0; j < records.fieldCount(); ++j)
+            m_fields.push_back(records.field(j));
+        m_started = true;
+    } catch (...) {
+        std::lock_guard lock(m_mutex);
+        m_openFailure = std::current_exception();
+        m_started = true;
+        m_changed.notify_all();
+        return;
+    }
+    m_changed.notify_all();
+
+    Block block;
+    try {
+        // Rows without columns cannot be fetched; the count says how many there are.
+        for (long row = 0; m_fields.empty() && row < m_count; ++row) {
+            block.rows.emplace_back();
+            if (block.rows.size() == BlockRows) {
+                publish(std::move(block));
+                block = Block{};
+            }
+        }
+        while (!records.eof()) {
+            Row row(m_fields.size());
+            for (std::size_t j = 0; j < row.size(); ++j)
+                row[j] = records.value(static_cast<int>(j));
+            block.rows.push_back(std::move(row));
+            records.moveNext();
+            if (block.rows.size() == BlockRows) {
+                publish(std::move(block));
+                block = Block{};
+                std::lock_guard lock(m_mutex);
+                if (m_stop)
+                    return;
+            }
+        }
+    } catch (...) {
+        block.failure = std::current_exception();
+    }
+    block.last = true;
+    publish(std::move(block));
+}
+
+void TableReader::publish(Block block) {
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [&] { return m_stop || m_queue.size() < QueuedBlocks; });
+    if (m_stop)
+        return;
+    m_queue.push_back(std::move(block));
+    m_changed.notify_all();
+}
+
+void TableReader::stopWorker() {
+    if (!m_worker.joinable())
+        return;
+    {
+        std::lock_guard lock(m_mutex);
+        m_stop = true;
+    }
+    m_changed.notify_all();
+    m_worker.join();
+}
+
+void TableReader::close() {
+    requireOpen();
+    stopWorker();
+    m_open = false;
+    m_fields.clear();
+    m_current = Block{};
+    m_queue.clear();
+}
+
+void TableReader::requireOpen() const {
+    if (!m_open)
+        throw odbc::OdbcError("The operation is not allowed when the object is closed.", "HY010");
+}
+
+long TableReader::recordCount() const {
+    requireOpen();
+    return m_count;
+}
+
+int TableReader::fieldCount() const {
+    requireOpen();
+    return static_cast<int>(m_fields.size());
+}
+
+const odbc::Field& TableReader::field(int ordinal) const {
+    requireOpen();
+    if (ordinal < 0 || static_cast<std::size_t>(ordinal) >= m_fields.size())
+        throw odbc::OdbcError("Item cannot be found in the collection.", "07009");
+    return m_fields[static_cast<std::size_t>(ordinal)];
+}
+
+const std::optional<std::string>& TableReader::value(int ordinal) const {
+    field(ordinal);
+    if (m_position >= m_current.rows.size())
+        throwEof();
+    return m_current.rows[m_position][static_cast<std::size_t>(ordinal)];
+}
+
+void TableReader::moveNext(const Waiter& whileWaiting) {
+    requireOpen();
+    if (m_position < m_current.rows.size())
+        ++m_position;
+    else if (m_exhausted)
+        throwEof();
+    while (m_position >= m_current.rows.size() && !m_exhausted) {
+        std::unique_lock lock(m_mutex);
+        while (!m_changed.wait_for(lock, WaitStep, [&] { return !m_queue.empty(); })) {
+            lock.unlock();
+            if (whileWaiting)
+                whileWaiting();
+            lock.lock();
+        }
+        m_current = std::move(m_queue.front());
+        m_queue.pop_front();
+        m_position = 0;
+        lock.unlock();
+        m_changed.notify_all();
+        m_exhausted = m_current.last;
+        if (m_current.failure)
+            std::rethrow_exception(m_current.failure);
+    }
+}
+
+} // namespace kestrove

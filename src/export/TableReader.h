@@ -1,0 +1,72 @@
+#pragma once
+
+#include "platform/odbc/Odbc.h"
+
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace kestrove {
+
+// The import's record set: one table read on a worker thread, in blocks of rows, while
+// the caller writes the rows before. The row count comes from a count(*) in the same
+// snapshot, so it is exact before the first row is read. Waiting calls `whileWaiting`
+// every few milliseconds so that the window keeps answering.
+class TableReader {
+public:
+    using Waiter = std::function<void()>;
+
+    TableReader() = default;
+    ~TableReader();
+    TableReader(const TableReader&) = delete;
+    TableReader& operator=(const TableReader&) = delete;
+
+    void setCursorLocation(int location) { m_cursorLocation = location; }
+    void open(odbc::Connection& connection, const std::string& countSql,
+              const std::string& selectSql, const Waiter& whileWaiting);
+    int state() const noexcept { return m_open ? odbc::StateOpen : odbc::StateClosed; }
+    void close();
+
+    long recordCount() const;
+    int fieldCount() const;
+    const odbc::Field& field(int ordinal) const;
+    const std::optional<std::string>& value(int ordinal) const;
+    void moveNext(const Waiter& whileWaiting);
+
+private:
+    using Row = std::vector<std::optional<std::string>>;
+    struct Block {
+        std::vector<Row> rows;
+        std::exception_ptr failure;
+        bool last = false;
+    };
+
+    void requireOpen() const;
+    void read(odbc::Connection* connection, std::string countSql, std::string selectSql);
+    void publish(Block block);
+    void stopWorker();
+
+    bool m_open = false;
+    int m_cursorLocation = 2;
+    long m_count = 0;
+    std::vector<odbc::Field> m_fields;
+    Block m_current;
+    std::size_t m_position = 0;
+    bool m_exhausted = false;
+
+    std::thread m_worker;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<Block> m_queue;
+    bool m_stop = false;
+    bool m_started = false;
+    std::exception_ptr m_openFailure;
+};
+
+} // namespace kestrove

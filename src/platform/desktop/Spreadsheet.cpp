@@ -1,0 +1,55 @@
+#include "platform/desktop/Spreadsheet.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+
+namespace kestrove::desktop {
+
+QString newWorkbookPath(const QString& database) {
+    QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (documents.isEmpty())
+        documents = QDir::homePath();
+    const QString folder = documents + QStringLiteral("/Kestrove");
+    QDir().mkpath(folder);
+    QString base = database;
+    base.replace(QLatin1Char('/'), QLatin1Char('_'));
+    base.remove(QChar(0));
+    if (base.trimmed().isEmpty())
+        base = QStringLiteral("Kestrove");
+    const QString stamp =
+        QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH.mm.ss"));
+    QString path = folder + QLatin1Char('/') + base + QLatin1Char(' ') + stamp + QStringLiteral(".xlsx");
+    for (int n = 2; QFileInfo::exists(path); ++n)
+        path = folder + QLatin1Char('/') + base + QLatin1Char(' ') + stamp + QStringLiteral(" (") +
+               QString::number(n) + QStringLiteral(").xlsx");
+    return path;
+}
+
+void openInSpreadsheetProgram(const QString& path) {
+    QProcess::startDetached(QStringLiteral("xdg-open"), {path});
+}
+
+QString findSpreadsheetProgram() {
+    QProcess query;
+    query.start(QStringLiteral("xdg-mime"),
+                {QStringLiteral("query"), QStringLiteral("default"),
+                 QStringLiteral(
+                     "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet")});
+    if (query.waitForFinished(5000) && query.exitCode() == 0) {
+        const QString desktopFile = QString::fromLocal8Bit(query.readAllStandardOutput()).trimmed();
+        if (!desktopFile.isEmpty())
+            return desktopFile;
+    }
+    for (const char* program :
+         {"libreoffice", "soffice", "localc", "gnumeric", "onlyoffice-desktopeditors"}) {
+        const QString found = QStandardPaths::findExecutable(QString::fromLatin1(program));
+        if (!found.isEmpty())
+            return found;
+    }
+    return QString();
+}
+
+} // namespace kestrove::desktop

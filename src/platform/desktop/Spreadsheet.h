@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+namespace kestrove::desktop {
+
+// A new path for a finished workbook: <Documents>/Kestrove/<database> <date time>.xlsx,
+// never one that exists already.
+QString newWorkbookPath(const QString& database);
+
+// Opens a file in the desktop's spreadsheet program, which outlives this program.
+void openInSpreadsheetProgram(const QString& path);
+
+// The spreadsheet program that opens .xlsx files: the desktop's default for the type,
+// else a known program on PATH; empty when there is none.
+QString findSpreadsheetProgram();
+
+} // namespace kestrove::desktop

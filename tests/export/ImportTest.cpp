@@ -1,0 +1,279 @@
+#include "export/Import.h"
+#include "support/ImportHost.h"
+#include "support/TestBed.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+using namespace kestrove;
+using namespace kestrove::test;
+
+namespace {
+
+QJsonArray rowsOf(const QJsonObject& sheet) { return sheet.value(QStringLiteral("rows")).toArray(); }
+
+QJsonObject sheetAt(const QJsonArray& sheets, int index) {
+    return index < sheets.size() ? sheets.at(index).toObject() : QJsonObject();
+}
+
+// The cell at a row and column from 0, or an undefined value when there is none.
+QJsonValue cell(const QJsonArray& rows, int row, int column) {
+    if (row >= rows.size())
+        return QJsonValue(QJsonValue::Undefined);
+    const QJsonArray cells = rows.at(row).toArray();
+    return column < cells.size() ? cells.at(column) : QJsonValue(QJsonValue::Undefined);
+}
+
+QStringList tabNames(const QJsonArray& sheets) {
+    QStringList names;
+    for (const auto& sheet : sheets)
+        names << sheet.toObject().value(QStringLiteral("name")).toString();
+    return names;
+}
+
+long doneBoxes(const MessageBoxRecorder& boxes) {
+    return std::count_if(boxes.boxes.begin(), boxes.boxes.end(), [](const auto& box) {
+        return box.text == QStringLiteral("Done.") && box.style == 0 &&
+               box.title == QStringLiteral("Kestrove");
+    });
+}
+
+struct ImportRun {
+    MessageBoxRecorder boxes;
+    RecordingImportHost host;
+    TableImport import;
+
+    QJsonArray finish() {
+        import.PushButton5_Click(host);
+        EXPECT_FALSE(import.importRunning());
+        return host.opened.empty() ? QJsonArray() : readWorkbook(host.opened.back());
+    }
+};
+
+} // namespace
+
+TEST(Import, CommonColumnTypesAsTextNumbersAndEmptyCells) {
+    ImportRun run;
+    run.host.tick(QStringLiteral("alltypes"));
+    const QJsonArray rows = rowsOf(sheetAt(run.finish(), 0));
+    ASSERT_EQ(rows.size(), 4);
+    EXPECT_EQ(rows[0].toArray().toVariantList(),
+              QVariantList({"i", "big", "num", "flt", "txt", "d", "ts", "b", "u", "j", "arr", "bin",
+                            "nothing"}));
+    const QVariantList first = rows[1].toArray().toVariantList();
+    EXPECT_EQ(first[0], QVariant(1.0));
+    EXPECT_EQ(first[1], QVariant("9007199254740993")); // 16 digits: kept as text
+    EXPECT_EQ(first[2], QVariant("1234.500"));
+    EXPECT_EQ(first[3], QVariant(0.25));
+    EXPECT_EQ(first[4], QVariant("Grüße, 東京 and ﬁ"));
+    EXPECT_EQ(first[5], QVariant("2024-02-29"));
+    EXPECT_TRUE(first[6].toString().startsWith("2024-02-29 13:45:00"));
+    EXPECT_EQ(first[7], QVariant(1.0));
+    EXPECT_EQ(first[8], QVariant("A0EEBC99-9C0B-4EF8-BB6D-6BB9BD380A11")); // the driver's form
+    EXPECT_EQ(first[9], QVariant("{\"k\": [1, 2]}"));
+    EXPECT_EQ(first[10], QVariant("{1,2,3}"));
+    EXPECT_EQ(first[11], QVariant("{BINARY DATA}"));
+    EXPECT_FALSE(first[12].isValid() && !first[12].isNull());
+    const QVariantList second = rows[2].toArray().toVariantList();
+    EXPECT_EQ(second[0], QVariant(-7.0));
+    EXPECT_EQ(second[2], QVariant(-0.5));
+    EXPECT_EQ(second[3], QVariant("-1.5e+300"));
+    EXPECT_EQ(second[4], QVariant("line one\nline two\ttab"));
+    EXPECT_EQ(second[11], QVariant("{BINARY DATA}"));
+    // A record of nulls is a row of empty cells, but binary columns still say so.
+    const QJsonArray nulls = rows[3].toArray();
+    for (int j = 0; j < nulls.size(); ++j)
+        EXPECT_EQ(nulls[j].isNull(), j != 11) << j;
+    EXPECT_TRUE(run.boxes.reportedSteps().empty());
+}
+
+TEST(Import, NumberLookAlikesStayText) {
+    ImportRun run;
+    run.host.tick(QStringLiteral("lookalikes"));
+    const QJsonArray rows = rowsOf(sheetAt(run.finish(), 0));
+    QStringList texts;
+    QList<double> numbers;
+    for (int r = 1; r < rows.size(); ++r) {
+        const QJsonValue value = cell(rows, r, 1);
+        if (value.isDouble())
+            numbers << value.toDouble();
+        else
+            texts << value.toString();
+    }
+    EXPECT_EQ(texts, QStringList({"007", "1e5", "+1", "1,000", "12345678901234567890", "-0", "1.50",
+                                  " 5", ".5", "5.", "1234567890123456"}));
+    EXPECT_EQ(numbers, QList<double>({42, -3.25, 0.5, 123456789012345}));
+}
+
+TEST(Import, TabsInReverseOrderOnlyTheLastAutofittedWithProgressAndDone) {
+    ImportRun run;
+    run.host.list.add(QStringLiteral("unticked"), QStringLiteral("export"));
+    run.host.tick(QStringLiteral("t_first"));
+    run.host.tick(QStringLiteral("t_second"));
+    run.host.tick(QStringLiteral("t_third"));
+    run.host.state = WindowMinimised;
+    const QJsonArray sheets = run.finish();
+    EXPECT_EQ(tabNames(sheets), QStringList({"t_third", "t_second", "t_first"}));
+    EXPECT_FALSE(sheetNamed(sheets, "t_third")["widths"].toObject().isEmpty());
+    EXPECT_TRUE(sheetNamed(sheets, "t_second")["widths"].toObject().isEmpty());
+    EXPECT_TRUE(sheetNamed(sheets, "t_first")["widths"].toObject().isEmpty());
+    EXPECT_EQ(cell(rowsOf(sheetNamed(sheets, "t_first")), 1, 0).toString(), "first");
+
+    EXPECT_EQ(run.host.progress, (std::vector<double>{50, 75, 100, 0}));
+    EXPECT_EQ(run.host.statusTexts.front(), QStringLiteral("Processing: t_first"));
+    EXPECT_NE(std::find(run.host.statusTexts.begin(), run.host.statusTexts.end(),
+                        QStringLiteral("Processing: t_third, row 1 from 1, field 2 from 2...")),
+              run.host.statusTexts.end());
+    EXPECT_EQ(run.host.statusTexts.back(), QStringLiteral("Progress Bar"));
+    EXPECT_EQ(run.host.pointer, PointerDefault);
+    EXPECT_EQ(run.host.state, WindowNormal);
+    EXPECT_EQ(run.host.opened.size(), 1u);
+    EXPECT_EQ(doneBoxes(run.boxes), 1);
+    EXPECT_EQ(run.boxes.boxes.size(), 1u);
+}
+
+TEST(Import, SheetNamesFromAwkwardTableNames) {
+    ImportRun run;
+    for (const char* table :
+         {"a_very_long_table_name_for_sheets_number_one", "a_very_long_table_name_for_sheets_number_two",
+          "[archive] 2020", "Mixed", "mixed", "[[]]"})
+        run.host.tick(QString::fromUtf8(table));
+    const QJsonArray sheets = run.finish();
+    const QStringList names = tabNames(sheets);
+    EXPECT_TRUE(names.contains("a_very_long_table_name_for_she"));
+    EXPECT_TRUE(names.contains("a_very_long_table_name_for_sh1"));
+    EXPECT_EQ(cell(rowsOf(sheetNamed(sheets, "a_very_long_table_name_for_sh1")), 1, 0), "two");
+    EXPECT_EQ(cell(rowsOf(sheetNamed(sheets, "archive 2020")), 1, 0), "archive");
+    // "mixed" and "[[]]" are refused; their data stays in sheets with the made-up names.
+    EXPECT_EQ(run.boxes.reportedSteps(), (std::vector<int>{164, 164}));
+    EXPECT_EQ(names.filter(QRegularExpression("^Sheet\\d+$")).size(), 2);
+    EXPECT_EQ(cell(rowsOf(sheetAt(sheets, 1)), 1, 0), "lower");
+    EXPECT_EQ(cell(rowsOf(sheetAt(sheets, 0)), 1, 0), "brackets");
+}
+
+// Each entry names its own schema: two tables called twin export their own rows.
+TEST(Import, SameNameTablesInTwoSchemasExportTheirOwnData) {
+    ImportRun run;
+    run.host.tick(QStringLiteral("twin"), QStringLiteral("public"));
+    run.host.tick(QStringLiteral("twin"), QStringLiteral("other"));
+    const QJsonArray sheets = run.finish();
+    ASSERT_EQ(sheets.size(), 2);
+    EXPECT_EQ(cell(rowsOf(sheetAt(sheets, 0)), 1, 0), "other");
+    EXPECT_EQ(cell(rowsOf(sheetAt(sheets, 1)), 1, 0), "public");
+    EXPECT_EQ(run.boxes.reportedSteps(), (std::vector<int>{164}));
+}
+
+TEST(Import, CraftedTableNameIsReadSafely) {
+    ImportRun run;
+    run.host.tick(QStringLiteral("x\";DROP TABLE canary;--"));
+    run.host.tick(QStringLiteral("canary"));
+    const QJsonArray sheets = run.finish();
+    EXPECT_EQ(cell(rowsOf(sheetNamed(sheets, "x\";DROP TABLE canary;--")), 1, 0), "crafted");
+    EXPECT_EQ(cell(rowsOf(sheetNamed(sheets, "canary")), 1, 0), "alive");
+    EXPECT_TRUE(run.boxes.reportedSteps().empty());
+}
+
+// A table whose query fails still gets its named, empty sheet, and the import goes on.
+TEST(Import, FailingQueryLeavesAnEmptyNamedSheet) {
+    ImportRun run;
+    run.host.tick(QStringLiteral("secret"));
+    run.host.tick(QStringLiteral("t_first"));
+    const QJsonArray sheets = run.finish();
+    EXPECT_EQ(tabNames(sheets), QStringList({"t_first", "secret"}));
+    EXPECT_TRUE(rowsOf(sheetNamed(sheets, "secret")).isEmpty());
+    EXPECT_EQ(rowsOf(sheetNamed(sheets, "t_first")).size(), 2);
+    EXPECT_EQ(run.boxes.reportedSteps(), (std::vector<int>{140, 172, 174}));
+    EXPECT_TRUE(run.boxes.boxes[0].text.contains("permission denied"));
+    EXPECT_EQ(doneBoxes(run.boxes), 1);
+}
+
+TEST(Import, EmptyTablesTablesWithoutColumnsAndOverlongTexts) {
+    ImportRun run;
+    run.host.tick(QStringLiteral("empty_table"));
+    run.host.tick(QStringLiteral("no_columns"));
+    run.host.tick(QStringLiteral("long_text"));
+    const QJsonArray sheets = run.finish();
+    EXPECT_EQ(rowsOf(sheetNamed(sheets, "empty_table")).size(), 1);
+    EXPECT_TRUE(rowsOf(sheetNamed(sheets, "no_columns")).isEmpty());
+    const QJsonArray longRows = rowsOf(sheetNamed(sheets, "long_text"));
+    EXPECT_EQ(cell(longRows, 1, 0).toString(), QString(32767, 'x'));
+    EXPECT_EQ(cell(longRows, 3, 0).toString(), "short");
+    // Two cut cells, one report with their count.
+    ASSERT_EQ(run.boxes.reportedSteps(), (std::vector<int>{198}));
+    EXPECT_TRUE(run.boxes.boxes[0].text.startsWith(
+        "A text longer than 32,767 characters was cut to fit its cell. (2 cells)\r\n"));
+}
+
+TEST(Import, EmptyListDoesNothingAndNothingTickedGivesAnEmptyWorkbook) {
+    ImportRun empty;
+    EXPECT_TRUE(empty.finish().isEmpty());
+    EXPECT_TRUE(empty.boxes.boxes.empty());
+    EXPECT_TRUE(empty.host.statusTexts.empty());
+
+    ImportRun unticked;
+    unticked.host.list.add(QStringLiteral("t_first"), QStringLiteral("export"));
+    const QJsonArray sheets = unticked.finish();
+    ASSERT_EQ(sheets.size(), 1);
+    EXPECT_TRUE(rowsOf(sheetAt(sheets, 0)).isEmpty());
+    EXPECT_EQ(doneBoxes(unticked.boxes), 1);
+}
+
+TEST(Import, WhatTheUserDoesDuringARun) {
+    // A second "Finish" while running is ignored.
+    ImportRun twice;
+    twice.host.tick(QStringLiteral("numbers"));
+    twice.host.onYield = [&] { twice.import.PushButton5_Click(twice.host); };
+    twice.finish();
+    EXPECT_EQ(twice.host.opened.size(), 1u);
+    EXPECT_EQ(doneBoxes(twice.boxes), 1);
+
+    // Ticks changed mid-run: entries not yet reached follow the new state.
+    ImportRun ticks;
+    ticks.host.tick(QStringLiteral("numbers"));
+    ticks.host.list.add(QStringLiteral("t_second"), QStringLiteral("export"));
+    ticks.host.tick(QStringLiteral("t_third"));
+    ticks.host.onYield = [&] {
+        ticks.host.list.setChecked(2, true);
+        ticks.host.list.setChecked(3, false);
+    };
+    EXPECT_EQ(tabNames(ticks.finish()), QStringList({"t_second", "numbers"}));
+
+    // The list emptied mid-run: nothing past its new end is read, and the run ends.
+    ImportRun emptied;
+    emptied.host.tick(QStringLiteral("numbers"));
+    emptied.host.tick(QStringLiteral("t_first"));
+    emptied.host.onYield = [&] {
+        if (!emptied.host.statusTexts.empty())
+            emptied.host.list.clear();
+    };
+    EXPECT_EQ(tabNames(emptied.finish()), QStringList({"numbers"}));
+    EXPECT_TRUE(emptied.boxes.reportedSteps().empty());
+    EXPECT_EQ(doneBoxes(emptied.boxes), 1);
+}
+
+// Slow (over a million rows): set KESTROVE_SKIP_SLOW_TESTS=1 to skip it locally.
+TEST(Import, RowsBeyondOneSheetContinueOnTheNextWithTheHeaderAgain) {
+    if (std::getenv("KESTROVE_SKIP_SLOW_TESTS"))
+        GTEST_SKIP() << "KESTROVE_SKIP_SLOW_TESTS is set";
+    executeSql("DROP TABLE IF EXISTS export.tall; "
+               "CREATE TABLE export.tall AS SELECT generate_series(1, 1048580) AS n");
+    ImportRun run;
+    run.host.tick(QStringLiteral("tall"));
+    run.import.PushButton5_Click(run.host);
+    const QJsonArray sheets = readWorkbook(run.host.opened.at(0));
+    executeSql("DROP TABLE export.tall");
+    EXPECT_EQ(tabNames(sheets), QStringList({"tall1", "tall"}));
+    const QJsonArray full = rowsOf(sheetNamed(sheets, "tall"));
+    const QJsonArray rest = rowsOf(sheetNamed(sheets, "tall1"));
+    ASSERT_EQ(full.size(), 1048576);
+    EXPECT_EQ(cell(full, 1048575, 0).toDouble(), 1048575);
+    ASSERT_EQ(rest.size(), 6);
+    EXPECT_EQ(cell(rest, 0, 0).toString(), "n");
+    EXPECT_EQ(cell(rest, 1, 0).toDouble(), 1048576);
+    EXPECT_EQ(cell(rest, 5, 0).toDouble(), 1048580);
+    EXPECT_TRUE(run.boxes.reportedSteps().empty());
+}

@@ -1,0 +1,52 @@
+#include "support/ImportHost.h"
+
+#include "support/TestBed.h"
+
+#include <QCoreApplication>
+#include <QJsonDocument>
+#include <QProcess>
+
+#include <stdexcept>
+
+namespace kestrove::test {
+
+RecordingImportHost::RecordingImportHost() {
+    if (!m_folder.isValid())
+        throw std::runtime_error("no temporary folder");
+}
+
+ConnectionSettings RecordingImportHost::connectionSettings() const { return testBedSettings(); }
+
+void RecordingImportHost::yield() {
+    QCoreApplication::processEvents();
+    if (onYield)
+        onYield();
+}
+
+QString RecordingImportHost::workbookPath(const ConnectionSettings&) {
+    return m_folder.filePath(QStringLiteral("workbook-%1.xlsx").arg(opened.size() + 1));
+}
+
+void RecordingImportHost::tick(const QString& table, const QString& schema) {
+    list.add(table, schema);
+    list.setChecked(list.count(), true);
+}
+
+QJsonArray readWorkbook(const QString& path) {
+    QProcess reader;
+    reader.start(QStringLiteral("/usr/bin/python3"),
+                 {QStringLiteral(KESTROVE_TEST_SUPPORT_DIR "/read_xlsx.py"), path});
+    if (!reader.waitForFinished(600000) || reader.exitCode() != 0)
+        throw std::runtime_error("openpyxl could not read " + path.toStdString() + ": " +
+                                 reader.readAllStandardError().toStdString());
+    return QJsonDocument::fromJson(reader.readAllStandardOutput()).array();
+}
+
+QJsonObject sheetNamed(const QJsonArray& sheets, const QString& name) {
+    for (const auto& sheet : sheets)
+        if (sheet.toObject().value(QStringLiteral("name")).toString() == name)
+            return sheet.toObject();
+    return {};
+}
+
+} // namespace kestrove::test

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "export/Import.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <functional>
+#include <vector>
+
+namespace kestrove::test {
+
+// The window's side of an import, recorded: a list in memory, the progress and status
+// texts it was given, and the workbook it would have opened.
+class RecordingImportHost final : public ImportHost {
+public:
+    RecordingImportHost();
+
+    TableList& tableList() override { return list; }
+    void setProgress(double value) override { progress.push_back(value); }
+    void setStatusText(const QString& text) override { statusTexts.push_back(text); }
+    int mousePointer() const override { return pointer; }
+    void setMousePointer(int value) override { pointer = value; }
+    int windowState() const override { return state; }
+    void setWindowState(int value) override { state = value; }
+    ConnectionSettings connectionSettings() const override;
+    void yield() override;
+    QString workbookPath(const ConnectionSettings& settings) override;
+    void openWorkbook(const QString& path) override { opened.push_back(path); }
+
+    // Adds a ticked entry; "schema.table" or a bare name of schema export.
+    void tick(const QString& table, const QString& schema = QStringLiteral("export"));
+
+    MemoryTableList list;
+    std::vector<double> progress;
+    std::vector<QString> statusTexts;
+    std::vector<QString> opened;
+    int pointer = 0;
+    int state = 0;
+    // Runs at every yield, to act during an import as a user would.
+    std::function<void()> onYield;
+
+private:
+    QTemporaryDir m_folder;
+};
+
+// The workbook read back with openpyxl: an array of {name, rows, widths}.
+QJsonArray readWorkbook(const QString& path);
+// The sheet of that name, or an empty object.
+QJsonObject sheetNamed(const QJsonArray& sheets, const QString& name);
+
+} // namespace kestrove::test

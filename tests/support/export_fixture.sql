@@ -1,0 +1,63 @@
+-- Tables the export tests copy into workbooks.
+SET ROLE kestrove_test;
+SET TIME ZONE 'UTC';
+
+CREATE SCHEMA export;
+SET search_path = export, public;
+
+CREATE TABLE alltypes (
+    i integer, big bigint, num numeric(12, 3), flt double precision, txt text, d date,
+    ts timestamptz, b boolean, u uuid, j json, arr integer[], bin bytea, nothing text);
+INSERT INTO alltypes VALUES
+    (1, 9007199254740993, 1234.5, 0.25, 'Grüße, 東京 and ﬁ', '2024-02-29',
+     '2024-02-29 13:45:00+00', true, 'a0eebc99-9c0b-4ef8-bb6d-6bb9bd380a11', '{"k": [1, 2]}',
+     '{1,2,3}', '\x000102', NULL),
+    (-7, 0, -0.5, -1.5e300, E'line one\nline two\ttab', '1999-12-31',
+     '1999-12-31 23:59:59.5+00', false, NULL, 'null', '{}', '\x', NULL),
+    (NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL);
+
+CREATE TABLE lookalikes (n integer, t text);
+INSERT INTO lookalikes VALUES
+    (1, '007'), (2, '1e5'), (3, '+1'), (4, '1,000'), (5, '12345678901234567890'), (6, '-0'),
+    (7, '1.50'), (8, '42'), (9, '-3.25'), (10, '0.5'), (11, ' 5'), (12, '.5'), (13, '5.'),
+    (14, '123456789012345'), (15, '1234567890123456');
+
+CREATE TABLE t_first (v text);
+CREATE TABLE t_second (v text);
+CREATE TABLE t_third (wide_column_name text, v text);
+INSERT INTO t_first VALUES ('first');
+INSERT INTO t_second VALUES ('second');
+INSERT INTO t_third VALUES ('x', 'a rather longer text in the third table');
+
+CREATE TABLE "a_very_long_table_name_for_sheets_number_one" (v text);
+CREATE TABLE "a_very_long_table_name_for_sheets_number_two" (v text);
+CREATE TABLE "[archive] 2020" (v text);
+CREATE TABLE "[[]]" (v text);
+CREATE TABLE "Mixed" (v text);
+CREATE TABLE "mixed" (v text);
+INSERT INTO "a_very_long_table_name_for_sheets_number_one" VALUES ('one');
+INSERT INTO "a_very_long_table_name_for_sheets_number_two" VALUES ('two');
+INSERT INTO "[archive] 2020" VALUES ('archive');
+INSERT INTO "[[]]" VALUES ('brackets');
+INSERT INTO "Mixed" VALUES ('upper');
+INSERT INTO "mixed" VALUES ('lower');
+
+CREATE TABLE canary (v text);
+INSERT INTO canary VALUES ('alive');
+CREATE TABLE "x"";DROP TABLE canary;--" (v text);
+INSERT INTO "x"";DROP TABLE canary;--" VALUES ('crafted');
+
+CREATE TABLE empty_table (a integer, b text);
+CREATE TABLE no_columns ();
+INSERT INTO no_columns DEFAULT VALUES;
+INSERT INTO no_columns DEFAULT VALUES;
+
+CREATE TABLE long_text (t text);
+INSERT INTO long_text VALUES (repeat('x', 40000)), (repeat('y', 40000)), ('short');
+
+CREATE TABLE numbers (n integer);
+INSERT INTO numbers SELECT generate_series(1, 5000);
+
+-- Owned by the superuser and not readable by the test role: its query fails.
+RESET ROLE;
+CREATE TABLE export.secret (v text);
