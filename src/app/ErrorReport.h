@@ -4,6 +4,7 @@
 
 #include <exception>
 #include <optional>
+#include <stdexcept>
 #include <utility>
 
 namespace kestrove {
@@ -19,6 +20,14 @@ void ReportApplicationError(const QString& description, const QString& location,
 
 // The description a failure carries into its report.
 QString DescribeFailure(std::exception_ptr failure);
+
+// The object an earlier step should have made; a step that uses it after that step
+// failed fails in its turn, as each later step brings its own report.
+template <class T> T& Required(T* object) {
+    if (!object)
+        throw std::runtime_error("Object variable or With block variable not set");
+    return *object;
+}
 
 // Runs a handler's numbered steps: each step runs on its own; a failing one is
 // reported with the handler's location and the step's number, and the handler goes

@@ -108,11 +108,6 @@ bool fitToCell(std::string& text) {
     return true;
 }
 
-template <class T> T& required(T* object) {
-    if (!object)
-        throw std::runtime_error("Object variable or With block variable not set");
-    return *object;
-}
 
 } // namespace
 
@@ -174,8 +169,8 @@ void TableImport::PushButton5_Click(ImportHost& host) {
             return;
         }
         steps.whileLoop(
-            120, [&] { return required(book).count() > 1; },
-            [&] { steps(122, [&] { required(book).remove(required(book).count()); }); });
+            120, [&] { return Required(book).count() > 1; },
+            [&] { steps(122, [&] { Required(book).remove(Required(book).count()); }); });
         bool firstSheet = false;
         steps(124, [&] { firstSheet = true; });
 
@@ -209,10 +204,10 @@ void TableImport::PushButton5_Click(ImportHost& host) {
             const QString tableName = m_currentTableName;
 
             if (steps.test(142, [&] { return firstSheet; })) {
-                steps(144, [&] { sheet = &required(book).activeSheet(); });
+                steps(144, [&] { sheet = &Required(book).activeSheet(); });
                 steps(146, [&] { firstSheet = false; });
             } else {
-                steps(148, [&] { sheet = &required(book).add(); });
+                steps(148, [&] { sheet = &Required(book).add(); });
             }
             NameSheetAfterTable(steps, m_currentTableName, sheet, book);
 
@@ -222,7 +217,7 @@ void TableImport::PushButton5_Click(ImportHost& host) {
                 for (int j = 0; j < fields; ++j) {
                     steps(176, [&] { pacer.yield(); });
                     cellFailures.run(178, [&] {
-                        required(sheet).setCell(1, j + 1, reader.field(j).name);
+                        Required(sheet).setCell(1, j + 1, reader.field(j).name);
                     });
                 }
             };
@@ -234,10 +229,10 @@ void TableImport::PushButton5_Click(ImportHost& host) {
                 const bool lastRow = r == *rowCount;
                 if (r + 1 - rowOffset > workbook::MaxRows) {
                     // The sheet is full: the table goes on in a further sheet, header first.
-                    steps(148, [&] { sheet = &required(book).add(); });
+                    steps(148, [&] { sheet = &Required(book).add(); });
                     steps(164, [&] {
-                        required(sheet).setName(
-                            ContinuationSheetName(tableName, required(book)).toStdString());
+                        Required(sheet).setName(
+                            ContinuationSheetName(tableName, Required(book)).toStdString());
                     });
                     header(reader.fieldCount());
                     rowOffset = r - 1;
@@ -266,23 +261,23 @@ void TableImport::PushButton5_Click(ImportHost& host) {
                         });
                     }
                     if (steps.test(194, [&] { return reader.field(j).type == odbc::type::LongVarBinary; })) {
-                        cellFailures.run(196, [&] { required(sheet).setCell(sheetRow, j + 1, BinaryData); });
+                        cellFailures.run(196, [&] { Required(sheet).setCell(sheetRow, j + 1, BinaryData); });
                     } else {
                         cellFailures.run(198, [&] {
                             const std::optional<std::string>& value = reader.value(j);
                             if (!value) {
-                                required(sheet).setCell(sheetRow, j + 1, std::string_view());
+                                Required(sheet).setCell(sheetRow, j + 1, std::string_view());
                                 return;
                             }
                             if (value->size() <= workbook::MaxCellChars) {
-                                required(sheet).setCell(sheetRow, j + 1, *value);
+                                Required(sheet).setCell(sheetRow, j + 1, *value);
                                 return;
                             }
                             std::string text = *value;
                             if (fitToCell(text))
                                 cellFailures.count(198, QStringLiteral(
                                     "A text longer than 32,767 characters was cut to fit its cell."));
-                            required(sheet).setCell(sheetRow, j + 1, text);
+                            Required(sheet).setCell(sheetRow, j + 1, text);
                         });
                     }
                 }
@@ -298,7 +293,7 @@ void TableImport::PushButton5_Click(ImportHost& host) {
             cellFailures.reportAndClear(steps.location());
         }
 
-        steps(208, [&] { required(book).activeSheet().autofitColumns(); });
+        steps(208, [&] { Required(book).activeSheet().autofitColumns(); });
         steps(210, [&] { excel.value().setVisible(true, whileWaiting); });
         steps(212, [&] { host.setProgress(0); });
         steps(214, [&] { host.setStatusText(QStringLiteral("Progress Bar")); });

@@ -9,12 +9,6 @@ namespace kestrove {
 
 namespace {
 constexpr int NameLength = 30;
-
-template <class T> T& required(T* object) {
-    if (!object)
-        throw std::runtime_error("Object variable or With block variable not set");
-    return *object;
-}
 } // namespace
 
 QString CleanSheetName(const QString& name) {
@@ -47,13 +41,13 @@ void NameSheetAfterTable(Steps& steps, QString& currentTableName, workbook::Work
         steps(156, [&] { number = 1; });
         steps.whileLoop(
             158,
-            [&] { return SheetNameExists(CleanSheetName(currentTableName), required(book)); },
+            [&] { return SheetNameExists(CleanSheetName(currentTableName), Required(book)); },
             [&] {
                 steps(160, [&] { currentTableName = NumberedSheetName(base, number); });
                 steps(162, [&] { ++number; });
             });
     }
-    steps(164, [&] { required(sheet).setName(CleanSheetName(currentTableName).toStdString()); });
+    steps(164, [&] { Required(sheet).setName(CleanSheetName(currentTableName).toStdString()); });
 }
 
 QString ContinuationSheetName(const QString& tableName, workbook::Workbook& book) {
