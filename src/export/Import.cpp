@@ -66,7 +66,7 @@ public:
         }
     }
     void count(int step, const QString& description) {
-        auto [it, added] = m_counts.try_emplace(description, Counted{step, 0, m_order.size()});
+        auto [it, added] = m_counts.try_emplace(description, Counted{step, 0});
         if (added)
             m_order.push_back(description);
         ++it->second.cells;
@@ -88,7 +88,6 @@ private:
     struct Counted {
         int step;
         long cells;
-        std::size_t order;
     };
     std::map<QString, Counted> m_counts;
     std::vector<QString> m_order;

@@ -102,7 +102,7 @@ struct Field {
 
 // The rows of one query. open() fetches every row at once (a client-side static
 // cursor: the record count is exact before the first row is read);
-// openForward() streams rows in blocks and keeps only the current one.
+// openForward() reads one row at a time and keeps only the current one.
 class RecordSet {
 public:
     RecordSet();
