@@ -6,7 +6,18 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include <utility>
+
 namespace kestrove::desktop {
+
+namespace {
+std::function<QString()> g_finder;
+std::function<void(const QString&)> g_opener;
+} // namespace
+
+void setSpreadsheetProgramFinder(std::function<QString()> finder) { g_finder = std::move(finder); }
+
+void setWorkbookOpener(std::function<void(const QString&)> opener) { g_opener = std::move(opener); }
 
 QString newWorkbookPath(const QString& database) {
     QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
@@ -29,10 +40,16 @@ QString newWorkbookPath(const QString& database) {
 }
 
 void openInSpreadsheetProgram(const QString& path) {
+    if (g_opener) {
+        g_opener(path);
+        return;
+    }
     QProcess::startDetached(QStringLiteral("xdg-open"), {path});
 }
 
 QString findSpreadsheetProgram() {
+    if (g_finder)
+        return g_finder();
     QProcess query;
     query.start(QStringLiteral("xdg-mime"),
                 {QStringLiteral("query"), QStringLiteral("default"),

@@ -17,4 +17,9 @@ void openInSpreadsheetProgram(const QString& path);
 // else a known program on PATH; empty when there is none.
 QString findSpreadsheetProgram();
 
+// Stand-ins for the desktop where a test cannot have it act: the program search and the
+// opening of a finished workbook. An empty function puts the real one back.
+void setSpreadsheetProgramFinder(std::function<QString()> finder);
+void setWorkbookOpener(std::function<void(const QString& path)> opener);
+
 } // namespace kestrove::desktop

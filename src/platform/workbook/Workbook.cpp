@@ -6,13 +6,73 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <future>
+#include <mutex>
+#include <set>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace kestrove::workbook {
 
 namespace {
+
+std::mutex g_unfinishedMutex;
+std::set<std::string> g_unfinished;
+
+// The file a workbook is written to. Where the file system allows, it is written as an
+// unnamed file in the target's folder and gets its name only once complete, so that a
+// program ended halfway leaves nothing behind; elsewhere it is written under its name and
+// listed until done, for discardUnfinishedFiles.
+class UnfinishedFile {
+public:
+    explicit UnfinishedFile(std::string path) : m_path(std::move(path)) {
+        const std::size_t slash = m_path.rfind('/');
+        const std::string folder =
+            slash == std::string::npos ? std::string(".") : m_path.substr(0, std::max<std::size_t>(slash, 1));
+        m_fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
+        if (m_fd < 0) {
+            const std::lock_guard lock(g_unfinishedMutex);
+            g_unfinished.insert(m_path);
+        }
+    }
+    ~UnfinishedFile() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        if (m_fd < 0 && !m_done) {
+            const std::lock_guard lock(g_unfinishedMutex);
+            std::remove(m_path.c_str());
+            g_unfinished.erase(m_path);
+        }
+    }
+    UnfinishedFile(const UnfinishedFile&) = delete;
+    UnfinishedFile& operator=(const UnfinishedFile&) = delete;
+
+    std::string writePath() const {
+        return m_fd >= 0 ? "/proc/self/fd/" + std::to_string(m_fd) : m_path;
+    }
+
+    // Gives the complete file its name; never replaces a file of that name.
+    void finish() {
+        if (m_fd >= 0) {
+            if (::linkat(AT_FDCWD, writePath().c_str(), AT_FDCWD, m_path.c_str(), AT_SYMLINK_FOLLOW) != 0)
+                throw WorkbookError("The workbook " + m_path +
+                                    " could not be written: " + std::strerror(errno));
+        } else {
+            const std::lock_guard lock(g_unfinishedMutex);
+            g_unfinished.erase(m_path);
+        }
+        m_done = true;
+    }
+
+private:
+    std::string m_path;
+    int m_fd = -1;
+    bool m_done = false;
+};
 
 constexpr std::size_t SpillBufferBytes = 1 << 20;
 constexpr char KindText = 0;
@@ -258,18 +318,28 @@ std::vector<std::string> Workbook::namesExcept(const Worksheet* sheet) const {
 void Workbook::saveAs(const std::string& path, const std::function<void()>& whileWaiting) {
     for (auto& sheet : m_sheets)
         sheet->flush();
-    auto writing = std::async(std::launch::async, [this, path] { writeXlsx(path); });
+    UnfinishedFile target(path);
+    auto writing =
+        std::async(std::launch::async, [this, file = target.writePath(), path] { writeXlsx(file, path); });
     while (writing.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
         if (whileWaiting)
             whileWaiting();
     writing.get();
+    target.finish();
 }
 
-void Workbook::writeXlsx(const std::string& path) {
+void discardUnfinishedFiles() {
+    const std::lock_guard lock(g_unfinishedMutex);
+    for (const std::string& path : g_unfinished)
+        std::remove(path.c_str());
+    g_unfinished.clear();
+}
+
+void Workbook::writeXlsx(const std::string& file, const std::string& path) {
     lxw_workbook_options options{};
     options.constant_memory = LXW_TRUE;
     options.use_zip64 = LXW_TRUE;
-    lxw_workbook* book = workbook_new_opt(path.c_str(), &options);
+    lxw_workbook* book = workbook_new_opt(file.c_str(), &options);
     if (!book)
         throw WorkbookError("The workbook " + path + " could not be created.");
     bool ok = true;

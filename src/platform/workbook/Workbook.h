@@ -39,6 +39,9 @@ std::optional<double> plainDecimalNumber(std::string_view text);
 // `others` are the names of the workbook's other sheets.
 void validateSheetName(std::string_view name, const std::vector<std::string>& others);
 
+// Removes the files of workbooks still being written, for a program that ends now.
+void discardUnfinishedFiles();
+
 class Workbook;
 
 class Worksheet {
@@ -101,7 +104,8 @@ public:
 private:
     std::size_t indexOf(const Worksheet& sheet) const;
     std::string nextDefaultName();
-    void writeXlsx(const std::string& path);
+    // Writes to `file`; failures name `path`, the name the user will see.
+    void writeXlsx(const std::string& file, const std::string& path);
 
     std::vector<std::unique_ptr<Worksheet>> m_sheets;
     std::size_t m_active = 0;

@@ -1,0 +1,69 @@
+#include "app/Settings.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <stdexcept>
+
+namespace kestrove {
+
+namespace {
+
+constexpr auto OwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+
+// The store's file, "Drumlane", opened at its section "Kestrove".
+struct Store {
+    Store() { settings.beginGroup(QStringLiteral("Kestrove")); }
+    QSettings settings{QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Drumlane")};
+};
+
+// Creates the file empty with mode 0600 when it does not exist yet, so that the password
+// is never on disk with wider rights; narrows the rights of a file that has them.
+void makePrivate(const QString& path) {
+    if (QFile::exists(path)) {
+        QFile::setPermissions(path, OwnerOnly);
+        return;
+    }
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    if (fd < 0)
+        return; // the write that follows reports the failure
+    ::fchmod(fd, S_IRUSR | S_IWUSR);
+    ::close(fd);
+}
+
+} // namespace
+
+QString SettingsFilePath() { return Store().settings.fileName(); }
+
+QString ReadSetting(const QString& key, const QString& defaultText) {
+    const Store opened;
+    const QSettings& store = opened.settings;
+    if (store.status() == QSettings::FormatError)
+        throw std::runtime_error("The settings file " + store.fileName().toStdString() +
+                                 " cannot be read.");
+    return store.value(key, defaultText).toString();
+}
+
+void WriteSetting(const QString& key, const QString& text) {
+    Store opened;
+    QSettings& store = opened.settings;
+    const QString path = store.fileName();
+    makePrivate(path);
+    store.setValue(key, text);
+    store.sync();
+    if (store.status() != QSettings::NoError)
+        throw std::runtime_error("The setting " + key.toStdString() + " could not be written to " +
+                                 path.toStdString() + ".");
+    // The store replaces its file on write; the new file must be private too.
+    QFile::setPermissions(path, OwnerOnly);
+}
+
+} // namespace kestrove

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "app/LookAndFeel.h"
+#include "connection/ConnectionString.h"
+
+#include "ui_Form1.h"
+
+#include <QWidget>
+
+namespace kestrove {
+
+// The Setup Connections window: the five connection details, each written to the
+// settings store on every change, and the buttons "Test Connection", "Help" and "Next >".
+class Form1 final : public QWidget {
+public:
+    Form1();
+
+    // The start-up sequence.
+    void Form_Load();
+
+    // The details as the boxes hold them at this moment.
+    ConnectionSettings connectionSettings() const;
+
+    void PushButton2_Click(); // "Next >"
+    void PushButton3_Click(); // "Test Connection"
+    void PushButton5_Click(); // "Help"
+
+    WindowPointer& pointer() { return *m_pointer; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    Ui::Form1 ui;
+    WindowPointer* m_pointer = nullptr;
+};
+
+} // namespace kestrove
