@@ -9,5 +9,7 @@ int main(int argc, char* argv[]) {
                                                                      : qgetenv("QT_QPA_PLATFORM"));
     QApplication application(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
+    // Death tests run their statement in a fresh copy of the program, never a bare fork.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
     return RUN_ALL_TESTS();
 }

@@ -66,7 +66,7 @@ start() {
     local port tries=0
     until port=$(free_port) &&
         as_server "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 start \
-            -o "-p $port -k $dir -c listen_addresses=127.0.0.1 -c fsync=off -c synchronous_commit=off -c full_page_writes=off" \
+            -o "-p $port -k $dir -c listen_addresses=127.0.0.1 -c fsync=off -c synchronous_commit=off -c full_page_writes=off -c shared_preload_libraries=pg_stat_statements" \
             >/dev/null; do
         tries=$((tries + 1))
         [ "$tries" -lt 5 ] || { cat "$dir/server.log" >&2; exit 1; }

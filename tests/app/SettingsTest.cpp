@@ -1,0 +1,51 @@
+#include "app/Settings.h"
+#include "support/WindowTest.h"
+
+#include <QFile>
+
+#include <sys/stat.h>
+
+using namespace kestrove;
+
+namespace {
+unsigned modeOf(const QString& path) {
+    struct stat status {};
+    return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_mode & 0777 : 0;
+}
+} // namespace
+
+using SettingsStore = kestrove::test::WindowTest;
+
+TEST_F(SettingsStore, TheDefaultIsOnlyForAnAbsentKey) {
+    EXPECT_EQ(ReadSetting(QStringLiteral("PostgreSQLServer"), QStringLiteral("localhost")),
+              QStringLiteral("localhost"));
+    // A stored empty server stays empty; "localhost" does not come back.
+    WriteSetting(QStringLiteral("PostgreSQLServer"), QString());
+    EXPECT_EQ(ReadSetting(QStringLiteral("PostgreSQLServer"), QStringLiteral("localhost")), QString());
+    EXPECT_EQ(storedValue(QStringLiteral("PostgreSQLServer")), QString());
+}
+
+TEST_F(SettingsStore, TextsComeBackExactlyAsStored) {
+    const QStringList texts = {QStringLiteral("54x32"), QStringLiteral(" pass word "),
+                               QStringLiteral("a;b=c#d\"e\\f[g]"), QStringLiteral("Пароль表"),
+                               QStringLiteral("line\nbreak"), QStringLiteral("@Variant(0)")};
+    for (const QString& text : texts) {
+        WriteSetting(QStringLiteral("PostgreSQLPassword"), text);
+        EXPECT_EQ(ReadSetting(QStringLiteral("PostgreSQLPassword"), QString()), text)
+            << text.toStdString();
+    }
+    // Writing one key leaves the others alone.
+    WriteSetting(QStringLiteral("PostgreSQLPort"), QStringLiteral("5433"));
+    EXPECT_EQ(ReadSetting(QStringLiteral("PostgreSQLPassword"), QString()), texts.last());
+}
+
+TEST_F(SettingsStore, TheFileIsPrivateToItsUser) {
+    WriteSetting(QStringLiteral("PostgreSQLPassword"), QStringLiteral("secret"));
+    EXPECT_EQ(modeOf(SettingsFilePath()), 0600u);
+
+    // A file that existed with wider rights is narrowed at the next write.
+    ::chmod(QFile::encodeName(SettingsFilePath()).constData(), 0644);
+    WriteSetting(QStringLiteral("PostgreSQLUser"), QStringLiteral("someone"));
+    EXPECT_EQ(modeOf(SettingsFilePath()), 0600u);
+    EXPECT_EQ(ReadSetting(QStringLiteral("PostgreSQLPassword"), QString()), QStringLiteral("secret"));
+}

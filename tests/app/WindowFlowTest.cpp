@@ -1,0 +1,211 @@
+#include "app/WindowFlow.h"
+#include "catalogue/Form2.h"
+#include "connection/Form1.h"
+#include "export/AvailabilityCheck.h"
+#include "platform/desktop/MessageBoxes.h"
+#include "platform/desktop/Spreadsheet.h"
+#include "platform/odbc/Odbc.h"
+#include "support/WindowTest.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstdlib>
+
+using namespace kestrove;
+using namespace kestrove::test;
+
+namespace {
+
+using WindowFlow = WindowTest;
+using WindowFlowDeathTest = WindowTest;
+
+QString boxText(QWidget& form, const char* name) {
+    return form.findChild<QLineEdit*>(QString::fromLatin1(name))->text();
+}
+
+bool listHas(TableList& list, const QString& text) {
+    for (int position = 1; position <= list.count(); ++position)
+        if (list.entry(position).text == text)
+            return true;
+    return false;
+}
+
+void click(QWidget& form, const char* button) {
+    QTest::mouseClick(form.findChild<QPushButton*>(QString::fromLatin1(button)), Qt::LeftButton);
+}
+
+// How often the catalogue query has run for a role, as the server counted it.
+long catalogueQueries(const ConnectionSettings& settings) {
+    odbc::Connection connection;
+    connection.open(BuildConnectionString(settings).toStdString());
+    odbc::RecordSet counted = connection.execute(
+        "select coalesce(sum(calls), 0) from pg_stat_statements where userid = "
+        "current_user::regrole and query like 'select tablename, schemaname from pg_tables%'");
+    return std::stol(counted.value(0).value_or("-1"));
+}
+
+// Shows message boxes on standard error, where a death test can match them.
+class PrintedMessageBoxes final : public desktop::MessageBoxService {
+public:
+    void show(const QString& text, int, const QString& title) override {
+        std::fprintf(stderr, "[%s] %s\n", qPrintable(title), qPrintable(text));
+    }
+};
+
+} // namespace
+
+TEST_F(WindowFlow, FirstStartWithAnEmptyStoreShowsTheSetupWindowWithItsDefaults) {
+    StartProgram();
+    Form1& form1 = TheForm1();
+    EXPECT_TRUE(form1.isVisible());
+    EXPECT_FALSE(Form2Exists());
+    EXPECT_EQ(boxText(form1, "Text1"), QStringLiteral("localhost"));
+    EXPECT_EQ(boxText(form1, "Text2"), QStringLiteral("5432"));
+    EXPECT_EQ(boxText(form1, "Text3") + boxText(form1, "Text4") + boxText(form1, "Text5"), QString());
+    // The restored defaults are written back; the three empty boxes write nothing.
+    EXPECT_EQ(storedValue(QStringLiteral("PostgreSQLServer")), QStringLiteral("localhost"));
+    EXPECT_EQ(storedValue(QStringLiteral("PostgreSQLPort")), QStringLiteral("5432"));
+    for (const char* key : {"PostgreSQLUser", "PostgreSQLPassword", "PostgreSQLDatabase"})
+        EXPECT_FALSE(storedValue(QString::fromLatin1(key))) << key;
+    EXPECT_EQ(form1.windowTitle(), QStringLiteral("Kestrove"));
+    EXPECT_EQ(form1.windowIcon().availableSizes().size(), 4);
+    // A failed silent check shows nothing.
+    EXPECT_TRUE(boxes->boxes.empty());
+}
+
+TEST_F(WindowFlow, StoredDetailsThatConnectOpenTheTableListAtOnce) {
+    storeSettings(testBedSettings());
+    StartProgram();
+    ASSERT_TRUE(Form2Exists());
+    Form2& form2 = TheForm2();
+    Form1& form1 = TheForm1();
+    EXPECT_TRUE(form2.isVisible());
+    EXPECT_FALSE(form1.isVisible());
+    EXPECT_TRUE(listHas(form2.tableList(), QStringLiteral("twin")));
+    // The rest of the start-up ran all the same.
+    EXPECT_EQ(form1.windowTitle(), QStringLiteral("Kestrove"));
+    EXPECT_FALSE(form1.windowIcon().isNull());
+    EXPECT_EQ(desktop::applicationTitle(), QStringLiteral("Kestrove"));
+    EXPECT_TRUE(boxes->boxes.empty());
+
+    click(form2, "PushButton2");
+    EXPECT_TRUE(form1.isVisible());
+    EXPECT_FALSE(form2.isVisible());
+    EXPECT_EQ(boxText(form1, "Text3"), testBedSettings().user);
+    EXPECT_EQ(boxText(form1, "Text4"), testBedSettings().password);
+}
+
+TEST_F(WindowFlow, NextWithDetailsThatDoNotConnectSaysSoAndStays) {
+    ConnectionSettings wrong = testBedSettings();
+    wrong.password = QStringLiteral("not-the-password");
+    storeSettings(wrong);
+    StartProgram();
+    Form1& form1 = TheForm1();
+    ASSERT_TRUE(form1.isVisible());
+    click(form1, "PushButton2");
+    ASSERT_EQ(boxes->boxes.size(), 1u);
+    EXPECT_EQ(boxes->boxes[0].text, QStringLiteral("Could not connect."));
+    EXPECT_EQ(boxes->boxes[0].style, 0);
+    EXPECT_EQ(boxes->boxes[0].title, QStringLiteral("Kestrove"));
+    EXPECT_TRUE(form1.isVisible());
+    EXPECT_FALSE(Form2Exists());
+}
+
+TEST_F(WindowFlow, TheFirstNextFillsTheListTwiceALaterOneOnce) {
+    // A role that only this test uses, so that the server's count is this test's own.
+    ConnectionSettings counter = testBedSettings();
+    counter.user = QStringLiteral("catalogue_counter");
+    counter.password = QStringLiteral("Counter-1");
+    const long before = catalogueQueries(counter);
+    storeSettings(counter);
+    StartProgram();
+    ASSERT_TRUE(Form2Exists());
+    EXPECT_EQ(catalogueQueries(counter) - before, 2);
+
+    click(TheForm2(), "PushButton2");
+    TheForm2().tableList().setChecked(1, true);
+    click(TheForm1(), "PushButton2");
+    EXPECT_EQ(catalogueQueries(counter) - before, 3);
+    // Filled afresh: the tick made before is gone.
+    EXPECT_FALSE(TheForm2().tableList().entry(1).checked);
+}
+
+TEST_F(WindowFlow, NextAfterBackAndAnEditUsesTheEditedBox) {
+    storeSettings(testBedSettings());
+    StartProgram();
+    click(TheForm2(), "PushButton2");
+    Form1& form1 = TheForm1();
+    QApplication::setActiveWindow(&form1);
+    auto* database = form1.findChild<QLineEdit*>(QStringLiteral("Text5"));
+    database->setFocus(Qt::TabFocusReason);
+    QTest::keyClicks(database, QStringLiteral("kestrove_other"));
+    click(form1, "PushButton2");
+    EXPECT_TRUE(TheForm2().isVisible());
+    EXPECT_TRUE(listHas(TheForm2().tableList(), QStringLiteral("only_in_other")));
+    EXPECT_FALSE(listHas(TheForm2().tableList(), QStringLiteral("twin")));
+}
+
+TEST_F(WindowFlowDeathTest, ClosingEitherWindowEndsTheProgram) {
+    EXPECT_EXIT(
+        {
+            StartProgram();
+            TheForm1().close();
+            std::exit(3);
+        },
+        ::testing::ExitedWithCode(0), "");
+    storeSettings(testBedSettings());
+    EXPECT_EXIT(
+        {
+            StartProgram();
+            TheForm2().close();
+            std::exit(3);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(WindowFlowDeathTest, ClosingDuringAnImportWritesAndOpensNothing) {
+    storeSettings(testBedSettings());
+    shareHomeWithChildProcess();
+    EXPECT_EXIT(
+        {
+            StartProgram();
+            Form2& form2 = TheForm2();
+            form2.tableList().setChecked(1, true);
+            for (int position = 1; position <= form2.tableList().count(); ++position)
+                if (form2.tableList().entry(position).text == QStringLiteral("numbers"))
+                    form2.tableList().setChecked(position, true);
+            // Closes the window once rows are being copied.
+            QTimer closer;
+            QObject::connect(&closer, &QTimer::timeout, [&] {
+                if (form2.findChild<QProgressBar*>()->text().contains(QStringLiteral(", row ")))
+                    form2.close();
+            });
+            closer.start(0);
+            click(form2, "PushButton5");
+            std::exit(3);
+        },
+        ::testing::ExitedWithCode(0), "");
+    EXPECT_TRUE(QDir(workbookFolder()).entryList(QDir::Files | QDir::Hidden).isEmpty());
+    EXPECT_FALSE(QFile::exists(home + QStringLiteral("/opened-workbooks.txt")));
+}
+
+TEST_F(WindowFlowDeathTest, WithoutASpreadsheetProgramTheStartSaysWhyAndEnds) {
+    storeSettings(testBedSettings());
+    EXPECT_EXIT(
+        {
+            PrintedMessageBoxes printed;
+            desktop::setMessageBoxes(&printed);
+            desktop::setSpreadsheetProgramFinder([] { return QString(); });
+            StartProgram();
+            std::exit(3);
+        },
+        ::testing::ExitedWithCode(0),
+        "\\[Kestrove\\] Error 842001\\. A normal instance of Excel could not be created\\.");
+}
