@@ -11,7 +11,7 @@ packages=(
     libgtest-dev
     postgresql postgresql-contrib
     python3 python3-openpyxl python3-pandas python3-xlsxwriter python3-psycopg2
-    xdg-utils xvfb xauth fonts-liberation
+    xdg-utils xvfb xauth fonts-liberation xdotool python3-pil
 )
 sudo=()
 [ "$(id -u)" = 0 ] || sudo=(sudo)

@@ -2,6 +2,7 @@
 #include "support/WindowTest.h"
 
 #include <QFile>
+#include <QSettings>
 
 #include <sys/stat.h>
 
@@ -48,4 +49,13 @@ TEST_F(SettingsStore, TheFileIsPrivateToItsUser) {
     WriteSetting(QStringLiteral("PostgreSQLUser"), QStringLiteral("someone"));
     EXPECT_EQ(modeOf(SettingsFilePath()), 0600u);
     EXPECT_EQ(ReadSetting(QStringLiteral("PostgreSQLPassword"), QString()), QStringLiteral("secret"));
+}
+
+TEST_F(SettingsStore, AWriteThatCannotBeStoredIsAFailure) {
+    // The store's folder is taken by an ordinary file.
+    QFile blocker(home + QStringLiteral("/blocked"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, home + QStringLiteral("/blocked"));
+    EXPECT_THROW(WriteSetting(QStringLiteral("PostgreSQLUser"), QStringLiteral("x")), std::exception);
 }
