@@ -91,7 +91,6 @@ void SetUpFixedWindow(QWidget& window) {
     window.installEventFilter(new CentreOnFirstShow(window));
 }
 
-
 void PaintWhite(QWidget& window, std::initializer_list<QWidget*> controls) {
     paint(window, Qt::white);
     for (QWidget* control : controls)
@@ -113,7 +112,9 @@ void ShowPasswordAsStars(QLineEdit& box) {
     box.setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
 }
 
-QColor ButtonFace() { return QApplication::palette().color(QPalette::Button); }
+QColor ButtonFace() {
+    return QApplication::palette().color(QPalette::Button);
+}
 
 void ApplyFormColours(QWidget& window) {
     const QColor face = ButtonFace();
@@ -151,7 +152,9 @@ QString ApplicationTitleFrom(const QString& productTitle) {
     return title;
 }
 
-void SetApplicationTitle() { desktop::setApplicationTitle(ApplicationTitleFrom(ProductTitle)); }
+void SetApplicationTitle() {
+    desktop::setApplicationTitle(ApplicationTitleFrom(ProductTitle));
+}
 
 QCursor LoadCursorFile(const QString& path) {
     QFile file(path);

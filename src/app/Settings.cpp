@@ -41,7 +41,9 @@ void makePrivate(const QString& path) {
 
 } // namespace
 
-QString SettingsFilePath() { return Store().settings.fileName(); }
+QString SettingsFilePath() {
+    return Store().settings.fileName();
+}
 
 QString ReadSetting(const QString& key, const QString& defaultText) {
     const Store opened;

@@ -33,7 +33,9 @@ Form2& TheForm2() {
     return *g_form2;
 }
 
-bool Form2Exists() { return g_form2 != nullptr; }
+bool Form2Exists() {
+    return g_form2 != nullptr;
+}
 
 void StartProgram() {
     Form1& form1 = TheForm1();

@@ -22,7 +22,9 @@ constexpr int SchemaRole = Qt::UserRole;
 
 } // namespace
 
-void ListWidgetTableList::clear() { m_widget.clear(); }
+void ListWidgetTableList::clear() {
+    m_widget.clear();
+}
 
 void ListWidgetTableList::add(const QString& text, const QString& schema) {
     auto* item = new QListWidgetItem(text);
@@ -32,7 +34,9 @@ void ListWidgetTableList::add(const QString& text, const QString& schema) {
     m_widget.addItem(item);
 }
 
-int ListWidgetTableList::count() const { return m_widget.count(); }
+int ListWidgetTableList::count() const {
+    return m_widget.count();
+}
 
 TableEntry ListWidgetTableList::entry(int position) const {
     const QListWidgetItem* item = position >= 1 ? m_widget.item(position - 1) : nullptr;
@@ -58,7 +62,9 @@ public:
     void setProgress(double value) override {
         m_form.ui.ProgressBar1->setValue(static_cast<int>(std::lround(value)));
     }
-    void setStatusText(const QString& text) override { m_form.ui.ProgressBar1->setStatusText(text); }
+    void setStatusText(const QString& text) override {
+        m_form.ui.ProgressBar1->setStatusText(text);
+    }
     int mousePointer() const override { return m_form.m_pointer->value(); }
     void setMousePointer(int pointer) override { m_form.m_pointer->set(pointer); }
     int windowState() const override {
@@ -127,11 +133,17 @@ void Form2::PushButton2_Click() {
     steps(102, [&] { hide(); });
 }
 
-void Form2::PushButton5_Click() { m_import.PushButton5_Click(*m_host); }
+void Form2::PushButton5_Click() {
+    m_import.PushButton5_Click(*m_host);
+}
 
-void Form2::PushButton8_Click() { setAllTicks(QStringLiteral("PushButton8_Click"), true); }
+void Form2::PushButton8_Click() {
+    setAllTicks(QStringLiteral("PushButton8_Click"), true);
+}
 
-void Form2::PushButton9_Click() { setAllTicks(QStringLiteral("PushButton9_Click"), false); }
+void Form2::PushButton9_Click() {
+    setAllTicks(QStringLiteral("PushButton9_Click"), false);
+}
 
 void Form2::setAllTicks(const QString& handler, bool checked) {
     Steps steps(Module, handler);

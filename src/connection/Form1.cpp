@@ -14,6 +14,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <initializer_list>
 #include <optional>
 
 namespace kestrove {
@@ -48,26 +49,30 @@ Form1::Form1() {
     PaintWhite(*this, {ui.Frame1, ui.Label1, ui.Label2, ui.Label3, ui.Label4, ui.Label6});
     ShowPasswordAsStars(*ui.Text4);
 
-    storeOnChange(ui.Text1, QStringLiteral("PostgreSQLServer"));
-    storeOnChange(ui.Text2, QStringLiteral("PostgreSQLPort"));
-    storeOnChange(ui.Text3, QStringLiteral("PostgreSQLUser"));
-    storeOnChange(ui.Text4, QStringLiteral("PostgreSQLPassword"));
-    storeOnChange(ui.Text5, QStringLiteral("PostgreSQLDatabase"));
-    for (QLineEdit* box : {ui.Text1, ui.Text2, ui.Text3, ui.Text4, ui.Text5})
-        box->installEventFilter(this);
+    for (const StoredBox& stored : storedBoxes()) {
+        storeOnChange(stored.box, QString::fromLatin1(stored.key));
+        stored.box->installEventFilter(this);
+    }
 
     connect(ui.PushButton2, &QPushButton::clicked, this, [this] { PushButton2_Click(); });
     connect(ui.PushButton3, &QPushButton::clicked, this, [this] { PushButton3_Click(); });
     connect(ui.PushButton5, &QPushButton::clicked, this, [this] { PushButton5_Click(); });
 
     m_pointer = new WindowPointer(*this);
-    for (QWidget* place : {static_cast<QWidget*>(this), static_cast<QWidget*>(ui.Frame1),
-                           static_cast<QWidget*>(ui.Text1), static_cast<QWidget*>(ui.Text2),
-                           static_cast<QWidget*>(ui.Text5)})
+    for (QWidget* place :
+         std::initializer_list<QWidget*>{this, ui.Frame1, ui.Text1, ui.Text2, ui.Text5})
         m_pointer->onMouseMove(place, PointerDefaultShape);
     m_pointer->onMouseMove(ui.Text4, PointerDefaultShape, true);
     for (QWidget* button : {ui.PushButton2, ui.PushButton3, ui.PushButton5})
         m_pointer->onMouseMove(button, PointerCustom);
+}
+
+std::array<Form1::StoredBox, 5> Form1::storedBoxes() const {
+    return {{{ui.Text1, "PostgreSQLServer", "localhost", 126},
+             {ui.Text2, "PostgreSQLPort", "5432", 128},
+             {ui.Text3, "PostgreSQLUser", "", 130},
+             {ui.Text4, "PostgreSQLPassword", "", 132},
+             {ui.Text5, "PostgreSQLDatabase", "", 134}}};
 }
 
 ConnectionSettings Form1::connectionSettings() const {
@@ -82,11 +87,11 @@ void Form1::Form_Load() {
     steps(104, [&] { ApplySkin(*this, ProgramFolder()); });
     if (steps.test(122, [&] { return FileExists(pointerFile); }))
         steps(124, [&] { m_pointer->setImage(LoadCursorFile(pointerFile)); });
-    steps(126, [&] { ui.Text1->setText(ReadSetting(QStringLiteral("PostgreSQLServer"), QStringLiteral("localhost"))); });
-    steps(128, [&] { ui.Text2->setText(ReadSetting(QStringLiteral("PostgreSQLPort"), QStringLiteral("5432"))); });
-    steps(130, [&] { ui.Text3->setText(ReadSetting(QStringLiteral("PostgreSQLUser"), QString())); });
-    steps(132, [&] { ui.Text4->setText(ReadSetting(QStringLiteral("PostgreSQLPassword"), QString())); });
-    steps(134, [&] { ui.Text5->setText(ReadSetting(QStringLiteral("PostgreSQLDatabase"), QString())); });
+    for (const StoredBox& stored : storedBoxes())
+        steps(stored.step, [&] {
+            stored.box->setText(ReadSetting(QString::fromLatin1(stored.key),
+                                            QString::fromLatin1(stored.defaultText)));
+        });
     if (steps.test(136, [&] { return CanConnect(connectionSettings()); }))
         steps(138, [&] { PushButton2_Click(); });
     steps(140, [&] { setWindowTitle(ProductTitle); });
@@ -116,7 +121,9 @@ void Form1::PushButton5_Click() {
     QString first;
     QString second;
     QString third;
-    steps(100, [&] { first = QStringLiteral("If you can not connect, please try downloading pgAdmin III. "); });
+    steps(100, [&] {
+        first = QStringLiteral("If you can not connect, please try downloading pgAdmin III. ");
+    });
     steps(102, [&] {
         second = QStringLiteral("If you can not connect with that software, you know the login "
                                 "information you are providing here is incorrect.");
@@ -128,7 +135,8 @@ void Form1::PushButton5_Click() {
 void Form1::PushButton2_Click() {
     Steps steps(Module, QStringLiteral("PushButton2_Click"));
     if (steps.test(100, [&] { return CanConnect(connectionSettings()); })) {
-        steps(102, [&] { AddTablesToPostgreSQLListbox(TheForm2().tableList(), connectionSettings()); });
+        steps(102,
+              [&] { AddTablesToPostgreSQLListbox(TheForm2().tableList(), connectionSettings()); });
         steps(104, [&] { TheForm2().show(); });
         steps(106, [&] { hide(); });
     } else {

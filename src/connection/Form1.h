@@ -7,6 +7,8 @@
 
 #include <QWidget>
 
+#include <array>
+
 namespace kestrove {
 
 // The Setup Connections window: the five connection details, each written to the
@@ -32,6 +34,16 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // A connection box, its settings key, its default at start-up and the step that
+    // restores it.
+    struct StoredBox {
+        QLineEdit* box;
+        const char* key;
+        const char* defaultText;
+        int step;
+    };
+    std::array<StoredBox, 5> storedBoxes() const;
+
     Ui::Form1 ui;
     WindowPointer* m_pointer = nullptr;
 };

@@ -55,7 +55,9 @@ QByteArray cursorFile(int hotX, int hotY) {
     return bytes;
 }
 
-QColor background(const QWidget& widget) { return widget.palette().color(QPalette::Window); }
+QColor background(const QWidget& widget) {
+    return widget.palette().color(QPalette::Window);
+}
 
 } // namespace
 
@@ -71,8 +73,9 @@ TEST(LookAndFeel, FileExistsAnswersWithoutFailing) {
 TEST(LookAndFeel, ApplicationTitleIsCutWordByWordToFortyCharacters) {
     EXPECT_EQ(ApplicationTitleFrom(QStringLiteral("Kestrove")), QStringLiteral("Kestrove"));
     // 48 characters: "ten" goes (44 left), then "nine" (39 left).
-    EXPECT_EQ(ApplicationTitleFrom(QStringLiteral("one two three four five six seven eight nine ten")),
-              QStringLiteral("one two three four five six seven eight"));
+    EXPECT_EQ(
+        ApplicationTitleFrom(QStringLiteral("one two three four five six seven eight nine ten")),
+        QStringLiteral("one two three four five six seven eight"));
     EXPECT_EQ(ApplicationTitleFrom(QString(40, QLatin1Char('k'))), QString(40, QLatin1Char('k')));
     // No space left to cut at: cut at 40.
     EXPECT_EQ(ApplicationTitleFrom(QString(45, QLatin1Char('k'))), QString(40, QLatin1Char('k')));

@@ -22,14 +22,18 @@ TEST_F(SettingsStore, TheDefaultIsOnlyForAnAbsentKey) {
               QStringLiteral("localhost"));
     // A stored empty server stays empty; "localhost" does not come back.
     WriteSetting(QStringLiteral("PostgreSQLServer"), QString());
-    EXPECT_EQ(ReadSetting(QStringLiteral("PostgreSQLServer"), QStringLiteral("localhost")), QString());
+    EXPECT_EQ(ReadSetting(QStringLiteral("PostgreSQLServer"), QStringLiteral("localhost")),
+              QString());
     EXPECT_EQ(storedValue(QStringLiteral("PostgreSQLServer")), QString());
 }
 
 TEST_F(SettingsStore, TextsComeBackExactlyAsStored) {
-    const QStringList texts = {QStringLiteral("54x32"), QStringLiteral(" pass word "),
-                               QStringLiteral("a;b=c#d\"e\\f[g]"), QStringLiteral("Пароль表"),
-                               QStringLiteral("line\nbreak"), QStringLiteral("@Variant(0)")};
+    const QStringList texts = {QStringLiteral("54x32"),
+                               QStringLiteral(" pass word "),
+                               QStringLiteral("a;b=c#d\"e\\f[g]"),
+                               QStringLiteral("Пароль表"),
+                               QStringLiteral("line\nbreak"),
+                               QStringLiteral("@Variant(0)")};
     for (const QString& text : texts) {
         WriteSetting(QStringLiteral("PostgreSQLPassword"), text);
         EXPECT_EQ(ReadSetting(QStringLiteral("PostgreSQLPassword"), QString()), text)
@@ -48,7 +52,8 @@ TEST_F(SettingsStore, TheFileIsPrivateToItsUser) {
     ::chmod(QFile::encodeName(SettingsFilePath()).constData(), 0644);
     WriteSetting(QStringLiteral("PostgreSQLUser"), QStringLiteral("someone"));
     EXPECT_EQ(modeOf(SettingsFilePath()), 0600u);
-    EXPECT_EQ(ReadSetting(QStringLiteral("PostgreSQLPassword"), QString()), QStringLiteral("secret"));
+    EXPECT_EQ(ReadSetting(QStringLiteral("PostgreSQLPassword"), QString()),
+              QStringLiteral("secret"));
 }
 
 TEST_F(SettingsStore, AWriteThatCannotBeStoredIsAFailure) {
@@ -56,6 +61,8 @@ TEST_F(SettingsStore, AWriteThatCannotBeStoredIsAFailure) {
     QFile blocker(home + QStringLiteral("/blocked"));
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, home + QStringLiteral("/blocked"));
-    EXPECT_THROW(WriteSetting(QStringLiteral("PostgreSQLUser"), QStringLiteral("x")), std::exception);
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
+                       home + QStringLiteral("/blocked"));
+    EXPECT_THROW(WriteSetting(QStringLiteral("PostgreSQLUser"), QStringLiteral("x")),
+                 std::exception);
 }

@@ -68,7 +68,8 @@ TEST_F(WindowFlow, FirstStartWithAnEmptyStoreShowsTheSetupWindowWithItsDefaults)
     EXPECT_FALSE(Form2Exists());
     EXPECT_EQ(boxText(form1, "Text1"), QStringLiteral("localhost"));
     EXPECT_EQ(boxText(form1, "Text2"), QStringLiteral("5432"));
-    EXPECT_EQ(boxText(form1, "Text3") + boxText(form1, "Text4") + boxText(form1, "Text5"), QString());
+    EXPECT_EQ(boxText(form1, "Text3") + boxText(form1, "Text4") + boxText(form1, "Text5"),
+              QString());
     // The restored defaults are written back; the three empty boxes write nothing.
     EXPECT_EQ(storedValue(QStringLiteral("PostgreSQLServer")), QStringLiteral("localhost"));
     EXPECT_EQ(storedValue(QStringLiteral("PostgreSQLPort")), QStringLiteral("5432"));

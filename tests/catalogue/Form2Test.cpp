@@ -1,6 +1,6 @@
+#include "catalogue/Form2.h"
 #include "app/LookAndFeel.h"
 #include "app/WindowFlow.h"
-#include "catalogue/Form2.h"
 #include "connection/Form1.h"
 #include "support/ImportHost.h"
 #include "support/WindowTest.h"
@@ -122,6 +122,7 @@ TEST_F(TableWindow, FinishWritesTheWorkbookKeepsTheWindowAnsweringAndSaysDone) {
     // The last table's sheet comes first.
     EXPECT_EQ(sheets[0].toObject()[QStringLiteral("name")].toString(), QStringLiteral("numbers"));
     const QJsonObject twin = sheetNamed(sheets, QStringLiteral("twin"));
-    EXPECT_EQ(twin[QStringLiteral("rows")].toArray(),
-              (QJsonArray{QJsonArray{QStringLiteral("origin")}, QJsonArray{QStringLiteral("public")}}));
+    EXPECT_EQ(
+        twin[QStringLiteral("rows")].toArray(),
+        (QJsonArray{QJsonArray{QStringLiteral("origin")}, QJsonArray{QStringLiteral("public")}}));
 }

@@ -1,7 +1,7 @@
+#include "connection/Form1.h"
 #include "app/LookAndFeel.h"
 #include "app/Settings.h"
 #include "app/WindowFlow.h"
-#include "connection/Form1.h"
 #include "support/WindowTest.h"
 
 #include <QApplication>
@@ -55,8 +55,8 @@ TEST_F(SetupWindow, TabVisitsTheBoxesThenTheButtonsSelectingEachBoxWhole) {
             EXPECT_EQ(edit->selectedText(), edit->text()) << edit->objectName().toStdString();
         }
     }
-    EXPECT_EQ(visited, (QStringList{"Text2", "Text3", "Text4", "Text5", "PushButton3", "PushButton5",
-                                    "PushButton2"}));
+    EXPECT_EQ(visited, (QStringList{"Text2", "Text3", "Text4", "Text5", "PushButton3",
+                                    "PushButton5", "PushButton2"}));
 }
 
 TEST_F(SetupWindow, EveryChangeOfABoxIsStoredAtOnce) {
@@ -93,7 +93,8 @@ TEST_F(SetupWindow, PasswordIsMaskedInTheBoxAndPlainInThePrivateStore) {
     QLineEdit* password = box(form, "Text4");
     password->setFocus(Qt::TabFocusReason);
     QTest::keyClicks(password, QStringLiteral("p"));
-    QTest::sendKeyEvent(QTest::Click, password, Qt::Key_Adiaeresis, QStringLiteral("ä"), Qt::NoModifier);
+    QTest::sendKeyEvent(QTest::Click, password, Qt::Key_Adiaeresis, QStringLiteral("ä"),
+                        Qt::NoModifier);
     QTest::keyClicks(password, QStringLiteral(" ss"));
     EXPECT_EQ(password->displayText(), QStringLiteral("*****"));
     EXPECT_EQ(password->text(), QStringLiteral("pä ss"));
@@ -142,7 +143,8 @@ TEST_F(SetupWindow, TestConnectionShowsOneOfTwoMessagesAndPutsThePointerBack) {
     auto* test = control<QPushButton>(form, "PushButton3");
     QTest::mouseClick(test, Qt::LeftButton);
     ASSERT_EQ(boxes->boxes.size(), 1u);
-    EXPECT_EQ(boxes->boxes[0].text, QStringLiteral("Could not connect. Please check with your administrator."));
+    EXPECT_EQ(boxes->boxes[0].text,
+              QStringLiteral("Could not connect. Please check with your administrator."));
     EXPECT_EQ(boxes->boxes[0].style, 0);
     EXPECT_EQ(boxes->boxes[0].title, QStringLiteral("Kestrove"));
     EXPECT_EQ(form.pointer().value(), PointerDefaultShape);
@@ -161,10 +163,11 @@ TEST_F(SetupWindow, HelpOnlyShowsItsText) {
     Form1& form = start();
     QTest::mouseClick(control<QPushButton>(form, "PushButton5"), Qt::LeftButton);
     ASSERT_EQ(boxes->boxes.size(), 1u);
-    EXPECT_EQ(boxes->boxes[0].text,
-              QStringLiteral("If you can not connect, please try downloading pgAdmin III. If you can "
-                             "not connect with that software, you know the login information you are "
-                             "providing here is incorrect.\r\n\r\nhttps://www.pgadmin.org/download/"));
+    EXPECT_EQ(
+        boxes->boxes[0].text,
+        QStringLiteral("If you can not connect, please try downloading pgAdmin III. If you can "
+                       "not connect with that software, you know the login information you are "
+                       "providing here is incorrect.\r\n\r\nhttps://www.pgadmin.org/download/"));
     EXPECT_EQ(boxes->boxes[0].style, 0);
     EXPECT_EQ(boxes->boxes[0].title, QStringLiteral("Kestrove"));
     EXPECT_TRUE(opened.isEmpty());

@@ -26,7 +26,8 @@ void WindowTest::SetUp() {
     }
     qputenv("HOME", QFile::encodeName(home));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(home + QStringLiteral("/.config")));
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, home + QStringLiteral("/.config"));
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
+                       home + QStringLiteral("/.config"));
     boxes = std::make_unique<MessageBoxRecorder>();
     desktop::setSpreadsheetProgramFinder([] { return QStringLiteral("test-spreadsheet.desktop"); });
     desktop::setWorkbookOpener([this](const QString& path) {
@@ -47,7 +48,9 @@ void WindowTest::TearDown() {
     g_home.reset();
 }
 
-void WindowTest::shareHomeWithChildProcess() const { qputenv(SharedHome, QFile::encodeName(home)); }
+void WindowTest::shareHomeWithChildProcess() const {
+    qputenv(SharedHome, QFile::encodeName(home));
+}
 
 void WindowTest::storeSettings(const ConnectionSettings& settings) {
     WriteSetting(QStringLiteral("PostgreSQLServer"), settings.server);

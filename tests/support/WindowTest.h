@@ -13,7 +13,6 @@
 #include <memory>
 #include <optional>
 
-
 namespace kestrove::test {
 
 // A user account of its own for each test: a fresh home folder (Documents, settings), the

@@ -15,9 +15,13 @@ std::function<QString()> g_finder;
 std::function<void(const QString&)> g_opener;
 } // namespace
 
-void setSpreadsheetProgramFinder(std::function<QString()> finder) { g_finder = std::move(finder); }
+void setSpreadsheetProgramFinder(std::function<QString()> finder) {
+    g_finder = std::move(finder);
+}
 
-void setWorkbookOpener(std::function<void(const QString&)> opener) { g_opener = std::move(opener); }
+void setWorkbookOpener(std::function<void(const QString&)> opener) {
+    g_opener = std::move(opener);
+}
 
 QString newWorkbookPath(const QString& database) {
     QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
@@ -32,7 +36,8 @@ QString newWorkbookPath(const QString& database) {
         base = QStringLiteral("Kestrove");
     const QString stamp =
         QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH.mm.ss"));
-    QString path = folder + QLatin1Char('/') + base + QLatin1Char(' ') + stamp + QStringLiteral(".xlsx");
+    QString path =
+        folder + QLatin1Char('/') + base + QLatin1Char(' ') + stamp + QStringLiteral(".xlsx");
     for (int n = 2; QFileInfo::exists(path); ++n)
         path = folder + QLatin1Char('/') + base + QLatin1Char(' ') + stamp + QStringLiteral(" (") +
                QString::number(n) + QStringLiteral(").xlsx");
@@ -51,10 +56,10 @@ QString findSpreadsheetProgram() {
     if (g_finder)
         return g_finder();
     QProcess query;
-    query.start(QStringLiteral("xdg-mime"),
-                {QStringLiteral("query"), QStringLiteral("default"),
-                 QStringLiteral(
-                     "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet")});
+    query.start(
+        QStringLiteral("xdg-mime"),
+        {QStringLiteral("query"), QStringLiteral("default"),
+         QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.sheet")});
     if (query.waitForFinished(5000) && query.exitCode() == 0) {
         const QString desktopFile = QString::fromLocal8Bit(query.readAllStandardOutput()).trimmed();
         if (!desktopFile.isEmpty())

@@ -5,8 +5,8 @@
 #include <xlsxwriter.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <future>
@@ -31,8 +31,9 @@ class UnfinishedFile {
 public:
     explicit UnfinishedFile(std::string path) : m_path(std::move(path)) {
         const std::size_t slash = m_path.rfind('/');
-        const std::string folder =
-            slash == std::string::npos ? std::string(".") : m_path.substr(0, std::max<std::size_t>(slash, 1));
+        const std::string folder = slash == std::string::npos
+                                       ? std::string(".")
+                                       : m_path.substr(0, std::max<std::size_t>(slash, 1));
         m_fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
         if (m_fd < 0) {
             const std::lock_guard lock(g_unfinishedMutex);
@@ -58,7 +59,8 @@ public:
     // Gives the complete file its name; never replaces a file of that name.
     void finish() {
         if (m_fd >= 0) {
-            if (::linkat(AT_FDCWD, writePath().c_str(), AT_FDCWD, m_path.c_str(), AT_SYMLINK_FOLLOW) != 0)
+            if (::linkat(AT_FDCWD, writePath().c_str(), AT_FDCWD, m_path.c_str(),
+                         AT_SYMLINK_FOLLOW) != 0)
                 throw WorkbookError("The workbook " + m_path +
                                     " could not be written: " + std::strerror(errno));
         } else {
@@ -262,7 +264,9 @@ void Worksheet::autofitColumns() {
             width == 0 ? 0.0 : std::min(MaxColumnWidth, static_cast<double>(width) + 1.0));
 }
 
-Workbook::Workbook() { add(); }
+Workbook::Workbook() {
+    add();
+}
 
 Workbook::~Workbook() = default;
 
@@ -292,7 +296,9 @@ Worksheet& Workbook::add() {
     return added;
 }
 
-Worksheet& Workbook::activeSheet() { return *m_sheets.at(m_active); }
+Worksheet& Workbook::activeSheet() {
+    return *m_sheets.at(m_active);
+}
 
 std::string Workbook::nextDefaultName() {
     std::string name;
@@ -303,8 +309,9 @@ std::string Workbook::nextDefaultName() {
 }
 
 bool Workbook::hasSheetNamed(std::string_view name) const {
-    return std::any_of(m_sheets.begin(), m_sheets.end(),
-                       [&](const auto& sheet) { return sameNameIgnoringCase(sheet->name(), name); });
+    return std::any_of(m_sheets.begin(), m_sheets.end(), [&](const auto& sheet) {
+        return sameNameIgnoringCase(sheet->name(), name);
+    });
 }
 
 std::vector<std::string> Workbook::namesExcept(const Worksheet* sheet) const {
@@ -319,8 +326,8 @@ void Workbook::saveAs(const std::string& path, const std::function<void()>& whil
     for (auto& sheet : m_sheets)
         sheet->flush();
     UnfinishedFile target(path);
-    auto writing =
-        std::async(std::launch::async, [this, file = target.writePath(), path] { writeXlsx(file, path); });
+    auto writing = std::async(std::launch::async,
+                              [this, file = target.writePath(), path] { writeXlsx(file, path); });
     while (writing.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
         if (whileWaiting)
             whileWaiting();
@@ -381,14 +388,16 @@ void Workbook::writeXlsx(const std::string& file, const std::string& path) {
     }
     const lxw_error error = workbook_close(book);
     if (!ok || error != LXW_NO_ERROR)
-        throw WorkbookError("The workbook " + path + " could not be written: " +
-                            lxw_strerror(error));
+        throw WorkbookError("The workbook " + path +
+                            " could not be written: " + lxw_strerror(error));
 }
 
 Application::Application(std::string outputPath, Opener opener)
     : m_outputPath(std::move(outputPath)), m_opener(std::move(opener)) {}
 
-Workbook& Application::addWorkbook() { return m_workbooks.emplace_back(); }
+Workbook& Application::addWorkbook() {
+    return m_workbooks.emplace_back();
+}
 
 void Application::setVisible(bool visible, const std::function<void()>& whileWaiting) {
     if (visible && !m_visible && !m_workbooks.empty()) {
