@@ -7,6 +7,8 @@ namespace kestrove {
 namespace {
 constexpr std::size_t BlockRows = 2048;
 constexpr std::size_t QueuedBlocks = 4;
+// Blocks kept for reuse once read: enough for the reader never to wait for memory.
+constexpr std::size_t SpareBlocks = 2;
 constexpr auto WaitStep = std::chrono::milliseconds(10);
 
 [[noreturn]] void throwEof() {
@@ -15,7 +17,9 @@ constexpr auto WaitStep = std::chrono::milliseconds(10);
 }
 } // namespace
 
-TableReader::~TableReader() { stopWorker(); }
+TableReader::~TableReader() {
+    stopWorker();
+}
 
 void TableReader::open(odbc::Connection& connection, const std::string& countSql,
                        const std::string& selectSql, const Waiter& whileWaiting) {
@@ -78,25 +82,30 @@ void TableReader::read(odbc::Connection* connection, std::string countSql, std::
     }
     m_changed.notify_all();
 
-    Block block;
+    Block block = spareBlock();
+    const auto nextRow = [&]() -> Row& {
+        if (block.used == block.rows.size())
+            block.rows.emplace_back();
+        return block.rows[block.used++];
+    };
     try {
         // Rows without columns cannot be fetched; the count says how many there are.
         for (long row = 0; m_fields.empty() && row < m_count; ++row) {
-            block.rows.emplace_back();
-            if (block.rows.size() == BlockRows) {
-                publish(std::move(block));
-                block = Block{};
+            nextRow().clear();
+            if (block.used == BlockRows) {
+                publish(block);
+                block = spareBlock();
             }
         }
         while (!records.eof()) {
-            Row row(m_fields.size());
+            Row& row = nextRow();
+            row.resize(m_fields.size());
             for (std::size_t j = 0; j < row.size(); ++j)
                 row[j] = records.value(static_cast<int>(j));
-            block.rows.push_back(std::move(row));
             records.moveNext();
-            if (block.rows.size() == BlockRows) {
-                publish(std::move(block));
-                block = Block{};
+            if (block.used == BlockRows) {
+                publish(block);
+                block = spareBlock();
                 std::lock_guard lock(m_mutex);
                 if (m_stop)
                     return;
@@ -106,16 +115,28 @@ void TableReader::read(odbc::Connection* connection, std::string countSql, std::
         block.failure = std::current_exception();
     }
     block.last = true;
-    publish(std::move(block));
+    publish(block);
 }
 
-void TableReader::publish(Block block) {
+void TableReader::publish(Block& block) {
     std::unique_lock lock(m_mutex);
     m_changed.wait(lock, [&] { return m_stop || m_queue.size() < QueuedBlocks; });
     if (m_stop)
         return;
     m_queue.push_back(std::move(block));
     m_changed.notify_all();
+}
+
+TableReader::Block TableReader::spareBlock() {
+    std::lock_guard lock(m_mutex);
+    if (m_spare.empty())
+        return Block{};
+    Block block = std::move(m_spare.back());
+    m_spare.pop_back();
+    block.used = 0;
+    block.failure = nullptr;
+    block.last = false;
+    return block;
 }
 
 void TableReader::stopWorker() {
@@ -136,6 +157,7 @@ void TableReader::close() {
     m_fields.clear();
     m_current = Block{};
     m_queue.clear();
+    m_spare.clear();
 }
 
 void TableReader::requireOpen() const {
@@ -162,18 +184,18 @@ const odbc::Field& TableReader::field(int ordinal) const {
 
 const std::optional<std::string>& TableReader::value(int ordinal) const {
     field(ordinal);
-    if (m_position >= m_current.rows.size())
+    if (m_position >= m_current.used)
         throwEof();
     return m_current.rows[m_position][static_cast<std::size_t>(ordinal)];
 }
 
 void TableReader::moveNext(const Waiter& whileWaiting) {
     requireOpen();
-    if (m_position < m_current.rows.size())
+    if (m_position < m_current.used)
         ++m_position;
     else if (m_exhausted)
         throwEof();
-    while (m_position >= m_current.rows.size() && !m_exhausted) {
+    while (m_position >= m_current.used && !m_exhausted) {
         std::unique_lock lock(m_mutex);
         while (!m_changed.wait_for(lock, WaitStep, [&] { return !m_queue.empty(); })) {
             lock.unlock();
@@ -181,6 +203,8 @@ void TableReader::moveNext(const Waiter& whileWaiting) {
                 whileWaiting();
             lock.lock();
         }
+        if (m_spare.size() < SpareBlocks)
+            m_spare.push_back(std::move(m_current));
         m_current = std::move(m_queue.front());
         m_queue.pop_front();
         m_position = 0;

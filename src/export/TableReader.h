@@ -41,15 +41,19 @@ public:
 
 private:
     using Row = std::vector<std::optional<std::string>>;
+    // Rows are filled up to `used`; a block comes back to the worker once read, so that
+    // its texts are written over instead of allocated again.
     struct Block {
         std::vector<Row> rows;
+        std::size_t used = 0;
         std::exception_ptr failure;
         bool last = false;
     };
 
     void requireOpen() const;
     void read(odbc::Connection* connection, std::string countSql, std::string selectSql);
-    void publish(Block block);
+    void publish(Block& block);
+    Block spareBlock();
     void stopWorker();
 
     bool m_open = false;
@@ -64,6 +68,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<Block> m_queue;
+    std::vector<Block> m_spare;
     bool m_stop = false;
     bool m_started = false;
     std::exception_ptr m_openFailure;

@@ -12,9 +12,9 @@ TEST(PlainDecimalNumber, OnlyTextsThatAnumericCellShowsUnchanged) {
     for (const char* number : {"0", "42", "-3.25", "0.5", "-0.5", "123456789012345", "0.000001"})
         EXPECT_TRUE(plainDecimalNumber(number).has_value()) << number;
     EXPECT_EQ(plainDecimalNumber("-3.25"), -3.25);
-    for (const char* text : {"", "-", "007", "1e5", "+1", "1,000", " 5", "5 ", ".5", "5.", "1.50",
-                             "-0", "12345678901234567890", "1234567890123456", "0x10", "NaN",
-                             "Infinity", "١٢"})
+    for (const char* text :
+         {"", "-", "007", "1e5", "+1", "1,000", " 5", "5 ", ".5", "5.", "1.50", "-0",
+          "12345678901234567890", "1234567890123456", "0x10", "NaN", "Infinity", "١٢"})
         EXPECT_FALSE(plainDecimalNumber(text).has_value()) << text;
 }
 
@@ -67,16 +67,23 @@ TEST(WorkbookFile, HoldsTabsCellsAndFittedWidths) {
     Workbook& book = excel.addWorkbook();
     Worksheet& first = book.activeSheet();
     first.setName("First");
-    // Cells written out of row order still land where they were put.
-    first.setCell(3, 2, "later");
+    // Within a row, any column order; rows from the top down.
+    first.setCell(1, 2, "");
     first.setCell(1, 1, "12");
     first.setCell(2, 1, "007");
-    first.setCell(1, 2, "");
+    first.setCell(3, 2, "later");
+    EXPECT_THROW(first.setCell(2, 2, "too late"), WorkbookError);
     Worksheet& second = book.add();
     second.setName("Second");
     second.setCell(1, 1, "Größe 東京");
     second.setCell(2, 1, "x");
     second.autofitColumns();
+    // A sheet written and then deleted leaves nothing behind; a sheet renamed after its
+    // first cell is saved under its new name.
+    Worksheet& dropped = book.add();
+    dropped.setCell(1, 1, "dropped");
+    book.remove(1);
+    first.setName("First renamed");
     excel.setVisible(true);
     ASSERT_EQ(opened, std::vector<std::string>{path});
 
@@ -84,7 +91,7 @@ TEST(WorkbookFile, HoldsTabsCellsAndFittedWidths) {
     ASSERT_EQ(sheets.size(), 2);
     const QJsonObject tabOne = sheets[0].toObject(), tabTwo = sheets[1].toObject();
     EXPECT_EQ(tabOne["name"].toString(), QStringLiteral("Second"));
-    EXPECT_EQ(tabTwo["name"].toString(), QStringLiteral("First"));
+    EXPECT_EQ(tabTwo["name"].toString(), QStringLiteral("First renamed"));
     const QJsonArray rows = tabTwo["rows"].toArray();
     EXPECT_EQ(rows[0].toArray()[0].toDouble(), 12.0);
     EXPECT_TRUE(rows[0].toArray()[0].isDouble());

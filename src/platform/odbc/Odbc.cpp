@@ -50,35 +50,44 @@ std::u16string toUtf16(const std::string& text) {
 }
 
 void appendUtf8(std::string& out, const char16_t* text, std::size_t length) {
+    // Room for the longest encoding (three bytes per UTF-16 unit), then cut to what was
+    // written: one pass, no check per byte.
+    const std::size_t start = out.size();
+    out.resize(start + 3 * length);
+    char* p = out.data() + start;
     for (std::size_t i = 0; i < length; ++i) {
         char32_t code = text[i];
+        if (code < 0x80) {
+            *p++ = static_cast<char>(code);
+            continue;
+        }
         if (code >= 0xD800 && code < 0xDC00 && i + 1 < length && text[i + 1] >= 0xDC00 &&
             text[i + 1] < 0xE000) {
             code = 0x10000 + ((code - 0xD800) << 10) + (text[i + 1] - 0xDC00);
             ++i;
         }
-        if (code < 0x80) {
-            out.push_back(static_cast<char>(code));
-        } else if (code < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (code >> 6)));
-            out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+        if (code < 0x800) {
+            *p++ = static_cast<char>(0xC0 | (code >> 6));
+            *p++ = static_cast<char>(0x80 | (code & 0x3F));
         } else if (code < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (code >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+            *p++ = static_cast<char>(0xE0 | (code >> 12));
+            *p++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            *p++ = static_cast<char>(0x80 | (code & 0x3F));
         } else {
-            out.push_back(static_cast<char>(0xF0 | (code >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+            *p++ = static_cast<char>(0xF0 | (code >> 18));
+            *p++ = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+            *p++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            *p++ = static_cast<char>(0x80 | (code & 0x3F));
         }
     }
+    out.resize(static_cast<std::size_t>(p - out.data()));
 }
 
-SQLWCHAR* wide(std::u16string& text) { return reinterpret_cast<SQLWCHAR*>(text.data()); }
+SQLWCHAR* wide(std::u16string& text) {
+    return reinterpret_cast<SQLWCHAR*>(text.data());
+}
 
-[[noreturn]] void throwDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle,
-                                   const char* fallback) {
+[[noreturn]] void throwDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle, const char* fallback) {
     std::string message;
     std::string state;
     for (SQLSMALLINT record = 1; handle != SQL_NULL_HANDLE; ++record) {
@@ -92,9 +101,9 @@ SQLWCHAR* wide(std::u16string& text) { return reinterpret_cast<SQLWCHAR*>(text.d
             break;
         if (!message.empty())
             message += "\n";
-        appendUtf8(message, reinterpret_cast<const char16_t*>(text),
-                   std::min<std::size_t>(static_cast<std::size_t>(length),
-                                         SQL_MAX_MESSAGE_LENGTH - 1));
+        appendUtf8(
+            message, reinterpret_cast<const char16_t*>(text),
+            std::min<std::size_t>(static_cast<std::size_t>(length), SQL_MAX_MESSAGE_LENGTH - 1));
         if (state.empty())
             appendUtf8(state, reinterpret_cast<const char16_t*>(sqlState), 5);
     }
@@ -128,33 +137,55 @@ struct Handles {
 
 int typeCodeFromSqlType(int sqlType) noexcept {
     switch (sqlType) {
-    case SQL_CHAR: return type::Char;
-    case SQL_VARCHAR: return type::VarChar;
-    case SQL_LONGVARCHAR: return type::LongVarChar;
-    case SQL_WCHAR: return type::WChar;
-    case SQL_WVARCHAR: return type::VarWChar;
-    case SQL_WLONGVARCHAR: return type::LongVarWChar;
+    case SQL_CHAR:
+        return type::Char;
+    case SQL_VARCHAR:
+        return type::VarChar;
+    case SQL_LONGVARCHAR:
+        return type::LongVarChar;
+    case SQL_WCHAR:
+        return type::WChar;
+    case SQL_WVARCHAR:
+        return type::VarWChar;
+    case SQL_WLONGVARCHAR:
+        return type::LongVarWChar;
     case SQL_DECIMAL:
-    case SQL_NUMERIC: return type::Numeric;
-    case SQL_SMALLINT: return type::SmallInt;
-    case SQL_INTEGER: return type::Integer;
-    case SQL_BIGINT: return type::BigInt;
-    case SQL_TINYINT: return type::TinyInt;
-    case SQL_REAL: return type::Single;
+    case SQL_NUMERIC:
+        return type::Numeric;
+    case SQL_SMALLINT:
+        return type::SmallInt;
+    case SQL_INTEGER:
+        return type::Integer;
+    case SQL_BIGINT:
+        return type::BigInt;
+    case SQL_TINYINT:
+        return type::TinyInt;
+    case SQL_REAL:
+        return type::Single;
     case SQL_FLOAT:
-    case SQL_DOUBLE: return type::Double;
-    case SQL_BIT: return type::Boolean;
+    case SQL_DOUBLE:
+        return type::Double;
+    case SQL_BIT:
+        return type::Boolean;
     case SQL_TYPE_DATE:
-    case SQL_DATE: return type::DBDate;
+    case SQL_DATE:
+        return type::DBDate;
     case SQL_TYPE_TIME:
-    case SQL_TIME: return type::DBTime;
+    case SQL_TIME:
+        return type::DBTime;
     case SQL_TYPE_TIMESTAMP:
-    case SQL_TIMESTAMP: return type::DBTimeStamp;
-    case SQL_BINARY: return type::Binary;
-    case SQL_VARBINARY: return type::VarBinary;
-    case SQL_LONGVARBINARY: return type::LongVarBinary;
-    case SQL_GUID: return type::Guid;
-    default: return type::VarWChar;
+    case SQL_TIMESTAMP:
+        return type::DBTimeStamp;
+    case SQL_BINARY:
+        return type::Binary;
+    case SQL_VARBINARY:
+        return type::VarBinary;
+    case SQL_LONGVARBINARY:
+        return type::LongVarBinary;
+    case SQL_GUID:
+        return type::Guid;
+    default:
+        return type::VarWChar;
     }
 }
 
@@ -180,13 +211,16 @@ void Connection::open(const std::string& connectionString) {
         driverString += ";UseDeclareFetch=1;Fetch=" + std::to_string(m_streamRows);
     std::u16string text = toUtf16(driverString);
     SQLSMALLINT outLength = 0;
-    check(SQLDriverConnectW(m_handles->dbc, nullptr, wide(text), static_cast<SQLSMALLINT>(text.size()),
-                            nullptr, 0, &outLength, SQL_DRIVER_NOPROMPT),
+    check(SQLDriverConnectW(m_handles->dbc, nullptr, wide(text),
+                            static_cast<SQLSMALLINT>(text.size()), nullptr, 0, &outLength,
+                            SQL_DRIVER_NOPROMPT),
           SQL_HANDLE_DBC, m_handles->dbc, "The connection could not be opened.");
     m_open = true;
 }
 
-int Connection::state() const noexcept { return m_open ? StateOpen : StateClosed; }
+int Connection::state() const noexcept {
+    return m_open ? StateOpen : StateClosed;
+}
 
 void Connection::close() {
     if (!m_open)
@@ -217,7 +251,9 @@ void Connection::beginSnapshot() {
           SQL_HANDLE_DBC, m_handles->dbc, "The access mode could not be set.");
 }
 
-void* Connection::nativeHandle() const { return m_handles->dbc; }
+void* Connection::nativeHandle() const {
+    return m_handles->dbc;
+}
 
 RecordSet::RecordSet() = default;
 RecordSet::~RecordSet() = default;
@@ -282,16 +318,20 @@ bool RecordSet::fetchRow() {
     if (rc == SQL_NO_DATA)
         return false;
     check(rc, SQL_HANDLE_STMT, m_handles->stmt, "A row could not be fetched.");
-    m_current.assign(m_fields.size(), std::nullopt);
+    // Each value reuses the text of the row before, so a row costs no allocation.
+    m_current.resize(m_fields.size());
     char16_t buffer[4096];
     for (std::size_t j = 0; j < m_fields.size(); ++j) {
-        std::string value;
+        std::optional<std::string>& slot = m_current[j];
+        if (!slot)
+            slot.emplace();
+        std::string& value = *slot;
+        value.clear();
         bool isNull = false;
         for (;;) {
             SQLLEN indicator = 0;
-            const SQLRETURN got =
-                SQLGetData(m_handles->stmt, static_cast<SQLUSMALLINT>(j + 1), SQL_C_WCHAR, buffer,
-                           sizeof buffer, &indicator);
+            const SQLRETURN got = SQLGetData(m_handles->stmt, static_cast<SQLUSMALLINT>(j + 1),
+                                             SQL_C_WCHAR, buffer, sizeof buffer, &indicator);
             if (got == SQL_NO_DATA)
                 break;
             check(got, SQL_HANDLE_STMT, m_handles->stmt, "A value could not be read.");
@@ -308,13 +348,15 @@ bool RecordSet::fetchRow() {
             if (got == SQL_SUCCESS)
                 break;
         }
-        if (!isNull)
-            m_current[j] = std::move(value);
+        if (isNull)
+            slot.reset();
     }
     return true;
 }
 
-int RecordSet::state() const noexcept { return m_open ? StateOpen : StateClosed; }
+int RecordSet::state() const noexcept {
+    return m_open ? StateOpen : StateClosed;
+}
 
 void RecordSet::close() {
     requireOpen();
@@ -359,7 +401,9 @@ const std::optional<std::string>& RecordSet::value(int ordinal) const {
     return row[static_cast<std::size_t>(ordinal)];
 }
 
-bool RecordSet::eof() const { return m_eof; }
+bool RecordSet::eof() const {
+    return m_eof;
+}
 
 void RecordSet::moveNext() {
     requireOpen();

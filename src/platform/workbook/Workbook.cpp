@@ -6,10 +6,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <future>
+#include <map>
 #include <mutex>
 #include <set>
 
@@ -76,9 +79,6 @@ private:
     bool m_done = false;
 };
 
-constexpr std::size_t SpillBufferBytes = 1 << 20;
-constexpr char KindText = 0;
-constexpr char KindNumber = 1;
 constexpr double MaxColumnWidth = 255.0;
 
 bool isWide(char32_t code) {
@@ -112,36 +112,6 @@ std::size_t displayWidth(std::string_view utf8) {
         i += length;
     }
     return std::max(longest, line);
-}
-
-template <class T> void appendRaw(std::string& buffer, T value) {
-    char bytes[sizeof(T)];
-    std::memcpy(bytes, &value, sizeof(T));
-    buffer.append(bytes, sizeof(T));
-}
-
-template <class T> bool readRaw(std::FILE* file, T& value) {
-    return std::fread(&value, sizeof(T), 1, file) == 1;
-}
-
-struct Cell {
-    std::uint32_t row;
-    std::uint16_t column;
-    char kind;
-    double number;
-    std::string text;
-};
-
-bool readCell(std::FILE* file, Cell& cell) {
-    std::uint32_t length = 0;
-    if (!readRaw(file, cell.row) || !readRaw(file, cell.column) || !readRaw(file, cell.kind))
-        return false;
-    if (cell.kind == KindNumber)
-        return readRaw(file, cell.number);
-    if (!readRaw(file, length))
-        return false;
-    cell.text.resize(length);
-    return length == 0 || std::fread(cell.text.data(), 1, length, file) == length;
 }
 
 bool sameNameIgnoringCase(std::string_view a, std::string_view b) {
@@ -188,7 +158,9 @@ std::optional<double> plainDecimalNumber(std::string_view text) {
     const std::size_t digits = (zeroInteger ? 0 : integerDigits) + fractionDigits;
     if (digits > 15)
         return std::nullopt;
-    return std::strtod(std::string(text).c_str(), nullptr);
+    double value = 0;
+    std::from_chars(text.data(), text.data() + text.size(), value);
+    return value;
 }
 
 void validateSheetName(std::string_view name, const std::vector<std::string>& others) {
@@ -205,17 +177,9 @@ void validateSheetName(std::string_view name, const std::vector<std::string>& ot
             throw WorkbookError("That sheet name is already taken. Try a different one.");
 }
 
-Worksheet::Worksheet(Workbook& owner, std::string name)
-    : m_owner(owner), m_name(std::move(name)), m_spill(std::tmpfile()) {
-    if (!m_spill)
-        throw WorkbookError("No temporary file could be made for the sheet.");
-    m_buffer.reserve(SpillBufferBytes + 64);
-}
+Worksheet::Worksheet(Workbook& owner, std::string name) : m_owner(owner), m_name(std::move(name)) {}
 
-Worksheet::~Worksheet() {
-    if (m_spill)
-        std::fclose(m_spill);
-}
+Worksheet::~Worksheet() = default;
 
 void Worksheet::setName(const std::string& name) {
     validateSheetName(name, m_owner.namesExcept(this));
@@ -228,33 +192,26 @@ void Worksheet::setCell(long row, int column, std::string_view text) {
     if (text.size() > MaxCellChars && characterCount(text) > MaxCellChars)
         throw WorkbookError("A cell can hold at most 32,767 characters.");
     if (row < m_lastRow)
-        m_inOrder = false;
-    m_lastRow = std::max(m_lastRow, row);
-
-    appendRaw(m_buffer, static_cast<std::uint32_t>(row));
-    appendRaw(m_buffer, static_cast<std::uint16_t>(column));
+        throw WorkbookError("The sheet is written row by row: row " + std::to_string(row) +
+                            " lies above row " + std::to_string(m_lastRow) + ".");
+    lxw_worksheet* out = m_owner.streamOf(*this);
+    m_lastRow = row;
+    const auto r = static_cast<lxw_row_t>(row - 1);
+    const auto c = static_cast<lxw_col_t>(column - 1);
+    lxw_error error = LXW_NO_ERROR;
     if (const auto number = plainDecimalNumber(text)) {
-        m_buffer.push_back(KindNumber);
-        appendRaw(m_buffer, *number);
-    } else {
-        m_buffer.push_back(KindText);
-        appendRaw(m_buffer, static_cast<std::uint32_t>(text.size()));
-        m_buffer.append(text);
+        error = worksheet_write_number(out, r, c, *number, nullptr);
+    } else if (!text.empty()) {
+        // libxlsxwriter wants a terminated string; most texts fit the reused buffer.
+        m_text.assign(text);
+        error = worksheet_write_string(out, r, c, m_text.c_str(), nullptr);
     }
+    if (error != LXW_NO_ERROR)
+        throw WorkbookError(std::string("The cell could not be written: ") + lxw_strerror(error));
     if (m_widths.size() < static_cast<std::size_t>(column))
         m_widths.resize(static_cast<std::size_t>(column), 0);
     auto& width = m_widths[static_cast<std::size_t>(column - 1)];
     width = std::max(width, displayWidth(text));
-    if (m_buffer.size() >= SpillBufferBytes)
-        flush();
-}
-
-void Worksheet::flush() {
-    if (m_buffer.empty())
-        return;
-    if (std::fwrite(m_buffer.data(), 1, m_buffer.size(), m_spill) != m_buffer.size())
-        throw WorkbookError("The sheet's temporary file could not be written (disk full?).");
-    m_buffer.clear();
 }
 
 void Worksheet::autofitColumns() {
@@ -265,10 +222,22 @@ void Worksheet::autofitColumns() {
 }
 
 Workbook::Workbook() {
+    lxw_workbook_options options{};
+    options.constant_memory = LXW_TRUE;
+    options.use_zip64 = LXW_TRUE;
+    // The file's name is given when it is saved.
+    m_book = workbook_new_opt("unsaved.xlsx", &options);
+    if (!m_book)
+        throw WorkbookError("No workbook could be made (out of memory?).");
     add();
 }
 
-Workbook::~Workbook() = default;
+Workbook::~Workbook() {
+    // A workbook that was never saved: libxlsxwriter frees its sheets and removes their
+    // temporary files.
+    if (m_book)
+        lxw_workbook_free(m_book);
+}
 
 Worksheet& Workbook::item(int index) {
     if (index < 1 || index > count())
@@ -281,6 +250,9 @@ void Workbook::remove(int index) {
     if (count() == 1)
         throw WorkbookError("A workbook must contain at least one visible worksheet.");
     const auto position = static_cast<std::size_t>(index - 1);
+    // A sheet that has written cells keeps its stream until the save leaves it out.
+    if (m_sheets[position]->m_out)
+        m_removed.push_back(std::move(m_sheets[position]));
     m_sheets.erase(m_sheets.begin() + static_cast<std::ptrdiff_t>(position));
     if (position < m_active || m_active >= m_sheets.size())
         --m_active;
@@ -322,16 +294,44 @@ std::vector<std::string> Workbook::namesExcept(const Worksheet* sheet) const {
     return names;
 }
 
+lxw_worksheet* Workbook::streamOf(Worksheet& sheet) {
+    if (sheet.m_out)
+        return sheet.m_out;
+    if (!m_book)
+        throw WorkbookError("The workbook has been saved already.");
+    // A name of its own for libxlsxwriter; the sheet's own name is given at the save,
+    // since a sheet may be renamed after its first cell.
+    const std::string stand_in = "~" + std::to_string(++m_streams);
+    sheet.m_out = workbook_add_worksheet(m_book, stand_in.c_str());
+    if (!sheet.m_out)
+        throw WorkbookError("No further sheet could be made (out of memory?).");
+    return sheet.m_out;
+}
+
 void Workbook::saveAs(const std::string& path, const std::function<void()>& whileWaiting) {
+    if (!m_book)
+        throw WorkbookError("The workbook has been saved already.");
     for (auto& sheet : m_sheets)
-        sheet->flush();
+        streamOf(*sheet);
     UnfinishedFile target(path);
-    auto writing = std::async(std::launch::async,
-                              [this, file = target.writePath(), path] { writeXlsx(file, path); });
+    arrangeForSave(target.writePath());
+    lxw_workbook* book = std::exchange(m_book, nullptr);
+    auto writing = std::async(std::launch::async, [book] { return workbook_close(book); });
     while (writing.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
         if (whileWaiting)
             whileWaiting();
-    writing.get();
+    const lxw_error error = writing.get();
+    // The removed sheets were left out of the file; libxlsxwriter no longer knows them.
+    for (auto& removed : m_removed)
+        lxw_worksheet_free(std::exchange(removed->m_out, nullptr));
+    for (lxw_sheet* entry : m_droppedEntries)
+        std::free(entry);
+    m_droppedEntries.clear();
+    for (auto& sheet : m_sheets)
+        sheet->m_out = nullptr;
+    if (error != LXW_NO_ERROR)
+        throw WorkbookError("The workbook " + path +
+                            " could not be written: " + lxw_strerror(error));
     target.finish();
 }
 
@@ -342,54 +342,72 @@ void discardUnfinishedFiles() {
     g_unfinished.clear();
 }
 
-void Workbook::writeXlsx(const std::string& file, const std::string& path) {
-    lxw_workbook_options options{};
-    options.constant_memory = LXW_TRUE;
-    options.use_zip64 = LXW_TRUE;
-    lxw_workbook* book = workbook_new_opt(file.c_str(), &options);
-    if (!book)
-        throw WorkbookError("The workbook " + path + " could not be created.");
-    bool ok = true;
+// libxlsxwriter writes sheets in the order they were made, under the names given then;
+// a workbook's tabs end in another order and sheets are renamed after their first cell.
+// So just before the file is written, its list of sheets is rebuilt in tab order, each
+// sheet gets its position and name, and removed sheets are left out. This relies on the
+// workbook structures of libxlsxwriter 1.1.4, which its headers publish.
+#if LXW_VERSION_ID != 114
+#error "The sheet arrangement below is written for libxlsxwriter 1.1.4."
+#endif
+
+namespace {
+
+lxw_worksheet_name* nameEntryOf(lxw_worksheet_name* node, const lxw_worksheet* sheet) {
+    if (!node)
+        return nullptr;
+    if (node->worksheet == sheet)
+        return node;
+    if (lxw_worksheet_name* left = nameEntryOf(node->tree_pointers.rbe_left, sheet))
+        return left;
+    return nameEntryOf(node->tree_pointers.rbe_right, sheet);
+}
+
+} // namespace
+
+void Workbook::arrangeForSave(const std::string& file) {
+    std::free(m_book->filename);
+    m_book->filename = lxw_strdup(file.c_str());
+
+    std::map<const lxw_worksheet*, lxw_sheet*> entries;
+    lxw_sheet* entry = nullptr;
+    STAILQ_FOREACH(entry, m_book->sheets, list_pointers) {
+        entries[entry->u.worksheet] = entry;
+    }
+    for (const auto& removed : m_removed) {
+        m_droppedEntries.push_back(entries.at(removed->m_out));
+        // Nothing looks a name up after this point, but no entry should point at a freed one.
+        if (lxw_worksheet_name* name =
+                nameEntryOf(m_book->worksheet_names->rbh_root, removed->m_out))
+            name->worksheet = nullptr;
+    }
+
+    STAILQ_INIT(m_book->sheets);
+    STAILQ_INIT(m_book->worksheets);
+    std::uint16_t index = 0;
     for (const auto& sheet : m_sheets) {
-        lxw_worksheet* out = workbook_add_worksheet(book, sheet->name().c_str());
-        if (!out) {
-            ok = false;
-            break;
-        }
+        lxw_worksheet* out = sheet->m_out;
+        STAILQ_INSERT_TAIL(m_book->sheets, entries.at(out), list_pointers);
+        STAILQ_INSERT_TAIL(m_book->worksheets, out, list_pointers);
+        out->index = index++;
+        out->active = LXW_FALSE;
+        out->selected = LXW_FALSE;
+        std::free(out->name);
+        std::free(out->quoted_name);
+        out->name = lxw_strdup(sheet->name().c_str());
+        out->quoted_name = lxw_quote_sheetname(out->name);
+        if (lxw_worksheet_name* name = nameEntryOf(m_book->worksheet_names->rbh_root, out))
+            name->name = out->name;
         const auto& widths = sheet->columnWidths();
         for (std::size_t c = 0; c < widths.size(); ++c)
             if (widths[c] > 0)
                 worksheet_set_column(out, static_cast<lxw_col_t>(c), static_cast<lxw_col_t>(c),
                                      widths[c], nullptr);
-
-        std::vector<Cell> cells;
-        std::rewind(sheet->m_spill);
-        Cell cell;
-        const auto write = [&](const Cell& c) {
-            const lxw_row_t r = c.row - 1;
-            const lxw_col_t col = static_cast<lxw_col_t>(c.column - 1);
-            if (c.kind == KindNumber)
-                worksheet_write_number(out, r, col, c.number, nullptr);
-            else if (!c.text.empty())
-                worksheet_write_string(out, r, col, c.text.c_str(), nullptr);
-        };
-        while (readCell(sheet->m_spill, cell)) {
-            if (sheet->m_inOrder)
-                write(cell);
-            else
-                cells.push_back(cell);
-        }
-        std::stable_sort(cells.begin(), cells.end(), [](const Cell& a, const Cell& b) {
-            return a.row != b.row ? a.row < b.row : a.column < b.column;
-        });
-        for (const Cell& c : cells)
-            write(c);
-        std::fseek(sheet->m_spill, 0, SEEK_END);
     }
-    const lxw_error error = workbook_close(book);
-    if (!ok || error != LXW_NO_ERROR)
-        throw WorkbookError("The workbook " + path +
-                            " could not be written: " + lxw_strerror(error));
+    m_book->num_sheets = index;
+    m_book->num_worksheets = index;
+    m_book->first_sheet = 0;
+    worksheet_activate(activeSheet().m_out);
 }
 
 Application::Application(std::string outputPath, Opener opener)

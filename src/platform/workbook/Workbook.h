@@ -2,8 +2,9 @@
 
 // The spreadsheet the import fills: an application (hidden until made visible), its
 // workbooks, their worksheets and cells, with a spreadsheet's own rules and limits.
-// Cells are kept in a temporary file per sheet while the workbook is built, so memory
-// does not grow with the data; making the application visible writes one .xlsx file.
+// Each sheet streams its cells, row by row, into libxlsxwriter's temporary file for it,
+// so memory does not grow with the data and the sheet's XML is made while the import
+// runs; making the application visible writes one .xlsx file.
 
 #include <cstdio>
 #include <functional>
@@ -14,6 +15,10 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+struct lxw_workbook;
+struct lxw_worksheet;
+struct lxw_sheet;
 
 namespace kestrove::workbook {
 
@@ -54,7 +59,8 @@ public:
     void setName(const std::string& name);
 
     // Writes text into the cell at row and column (both from 1). A plain decimal
-    // number becomes a numeric cell; any other text stays text.
+    // number becomes a numeric cell; any other text stays text. Rows are written from
+    // the top down: a cell above the last row written is refused.
     void setCell(long row, int column, std::string_view text);
 
     // Fits every column's width to the longest text now in it.
@@ -67,14 +73,12 @@ public:
 private:
     friend class Workbook;
     Worksheet(Workbook& owner, std::string name);
-    void flush();
 
     Workbook& m_owner;
     std::string m_name;
-    std::FILE* m_spill = nullptr;
-    std::string m_buffer;
+    ::lxw_worksheet* m_out = nullptr; // made at the first cell
+    std::string m_text;
     long m_lastRow = 0;
-    bool m_inOrder = true;
     std::vector<std::size_t> m_widths;
     std::vector<double> m_fittedWidths;
 };
@@ -102,12 +106,17 @@ public:
     void saveAs(const std::string& path, const std::function<void()>& whileWaiting = {});
 
 private:
+    friend class Worksheet;
     std::size_t indexOf(const Worksheet& sheet) const;
     std::string nextDefaultName();
-    // Writes to `file`; failures name `path`, the name the user will see.
-    void writeXlsx(const std::string& file, const std::string& path);
+    ::lxw_worksheet* streamOf(Worksheet& sheet);
+    void arrangeForSave(const std::string& file);
 
+    ::lxw_workbook* m_book = nullptr; // until saved
     std::vector<std::unique_ptr<Worksheet>> m_sheets;
+    std::vector<std::unique_ptr<Worksheet>> m_removed;
+    std::vector<::lxw_sheet*> m_droppedEntries;
+    int m_streams = 0;
     std::size_t m_active = 0;
     int m_created = 0;
 };
