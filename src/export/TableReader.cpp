@@ -6,6 +6,9 @@ namespace kestrove {
 
 namespace {
 constexpr std::size_t BlockRows = 2048;
+// A block also ends at this many bytes of text, so that long texts do not make the
+// blocks waiting between the threads large.
+constexpr std::size_t BlockBytes = 4 << 20;
 constexpr std::size_t QueuedBlocks = 4;
 // Blocks kept for reuse once read: enough for the reader never to wait for memory.
 constexpr std::size_t SpareBlocks = 2;
@@ -97,15 +100,19 @@ void TableReader::read(odbc::Connection* connection, std::string countSql, std::
                 block = spareBlock();
             }
         }
+        std::size_t bytes = 0;
         while (!records.eof()) {
             Row& row = nextRow();
             row.resize(m_fields.size());
-            for (std::size_t j = 0; j < row.size(); ++j)
+            for (std::size_t j = 0; j < row.size(); ++j) {
                 row[j] = records.value(static_cast<int>(j));
+                bytes += row[j] ? row[j]->size() : 0;
+            }
             records.moveNext();
-            if (block.used == BlockRows) {
+            if (block.used == BlockRows || bytes >= BlockBytes) {
                 publish(block);
                 block = spareBlock();
+                bytes = 0;
                 std::lock_guard lock(m_mutex);
                 if (m_stop)
                     return;
