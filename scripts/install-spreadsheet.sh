@@ -12,4 +12,5 @@ done
 echo "No spreadsheet program found: installing Gnumeric from Debian." >&2
 sudo=()
 [ "$(id -u)" = 0 ] || sudo=(sudo)
+"${sudo[@]}" apt-get update
 "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends gnumeric
