@@ -1,6 +1,7 @@
 #include "platform/workbook/Workbook.h"
 #include "support/ImportHost.h"
 
+#include <QDir>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -102,4 +103,29 @@ TEST(WorkbookFile, HoldsTabsCellsAndFittedWidths) {
     EXPECT_EQ(tabOne["rows"].toArray()[0].toArray()[0].toString(), QStringLiteral("Größe 東京"));
     // Two wide letters count double: 6 + 4 characters wide, plus one (the file adds padding).
     EXPECT_NEAR(tabOne["widths"].toObject()["A"].toDouble(), 11.71, 0.01);
+}
+
+// A program that ends while the file is being written leaves no file behind.
+TEST(WorkbookFileDeathTest, EndingDuringTheWriteLeavesNoFile) {
+    const QString folder =
+        QString::fromStdString(::testing::TempDir()) + QStringLiteral("kestrove-unfinished-save");
+    QDir(folder).removeRecursively();
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const std::string path = (folder + QStringLiteral("/out.xlsx")).toStdString();
+    EXPECT_EXIT(
+        {
+            Application excel(path, {});
+            Worksheet& sheet = excel.addWorkbook().activeSheet();
+            for (long row = 1; row <= 100000; ++row)
+                for (int column = 1; column <= 3; ++column)
+                    sheet.setCell(row, column, "text of some length " + std::to_string(row));
+            excel.setVisible(true, [] {
+                discardUnfinishedFiles();
+                std::_Exit(0);
+            });
+            std::exit(3);
+        },
+        ::testing::ExitedWithCode(0), "");
+    EXPECT_TRUE(QDir(folder).entryList(QDir::Files | QDir::Hidden).isEmpty());
+    QDir(folder).removeRecursively();
 }
