@@ -183,7 +183,7 @@ QIcon ApplicationIcon() {
     return icon;
 }
 
-WindowPointer::WindowPointer(QWidget& window) : QObject(&window), m_window(window) {
+WindowPointer::WindowPointer(QWidget& window) : QObject(&window) {
     m_own.push_back({&window, std::nullopt});
     for (QWidget* control : window.findChildren<QWidget*>())
         m_own.push_back({control, control->testAttribute(Qt::WA_SetCursor)
@@ -234,7 +234,8 @@ bool WindowPointer::eventFilter(QObject* watched, QEvent* event) {
             // A move that only passes through on its way up from a control is not a
             // move over this place.
             const bool overItself = !rule->place->childAt(move->position().toPoint());
-            if (overItself && (rule->evenOverBusy || m_value != PointerBusy))
+            if (overItself && (rule->evenOverBusy || m_value != PointerBusy) &&
+                m_value != rule->value)
                 set(rule->value);
         }
     }

@@ -102,7 +102,6 @@ private:
         std::optional<QCursor> cursor;
     };
 
-    QWidget& m_window;
     int m_value = PointerDefaultShape;
     std::optional<QCursor> m_image;
     std::vector<OwnCursor> m_own;
