@@ -23,10 +23,6 @@ namespace {
 
 const QString Module = QStringLiteral("Form1");
 
-void showMessage(const QString& text) {
-    desktop::messageBoxes().show(text, desktop::StyleOkOnly, desktop::applicationTitle());
-}
-
 // Writes a box's whole text under its key. A write that fails is no reason to stop the
 // user typing: it is only told on standard error.
 void storeOnChange(QLineEdit* box, const QString& key) {
@@ -108,10 +104,11 @@ void Form1::PushButton3_Click() {
     try {
         m_pointer->set(PointerBusy);
         connection.value().open(BuildConnectionString(connectionSettings()).toStdString());
-        showMessage(QStringLiteral("Connection successful."));
+        desktop::showMessage(QStringLiteral("Connection successful."));
         m_pointer->set(PointerDefaultShape);
     } catch (...) {
-        showMessage(QStringLiteral("Could not connect. Please check with your administrator."));
+        desktop::showMessage(
+            QStringLiteral("Could not connect. Please check with your administrator."));
         m_pointer->set(PointerDefaultShape);
     }
 }
@@ -129,7 +126,7 @@ void Form1::PushButton5_Click() {
                                 "information you are providing here is incorrect.");
     });
     steps(104, [&] { third = QStringLiteral("https://www.pgadmin.org/download/"); });
-    steps(106, [&] { showMessage(first + second + QStringLiteral("\r\n\r\n") + third); });
+    steps(106, [&] { desktop::showMessage(first + second + QStringLiteral("\r\n\r\n") + third); });
 }
 
 void Form1::PushButton2_Click() {
@@ -140,7 +137,7 @@ void Form1::PushButton2_Click() {
         steps(104, [&] { TheForm2().show(); });
         steps(106, [&] { hide(); });
     } else {
-        steps(108, [&] { showMessage(QStringLiteral("Could not connect.")); });
+        steps(108, [&] { desktop::showMessage(QStringLiteral("Could not connect.")); });
     }
 }
 

@@ -32,8 +32,7 @@ void IsExcelInstalled(const std::function<QString()>& findProgram,
     }
     if (!found.isEmpty())
         return;
-    desktop::messageBoxes().show(ExcelMissingMessage(), desktop::StyleOkOnly,
-                                 desktop::applicationTitle());
+    desktop::showMessage(ExcelMissingMessage());
     if (endProgram)
         endProgram();
     else

@@ -299,10 +299,7 @@ void TableImport::PushButton5_Click(ImportHost& host) {
         steps(216, [&] { host.setMousePointer(PointerDefault); });
         if (steps.test(218, [&] { return host.windowState() == WindowMinimised; }))
             steps(220, [&] { host.setWindowState(WindowNormal); });
-        steps(222, [&] {
-            desktop::messageBoxes().show(QStringLiteral("Done."), desktop::StyleOkOnly,
-                                         desktop::applicationTitle());
-        });
+        steps(222, [&] { desktop::showMessage(QStringLiteral("Done.")); });
         if (steps.test(224, [&] { return connection.value().state() != odbc::StateClosed; }))
             steps(226, [&] {
                 records.reset();

@@ -34,6 +34,10 @@ MessageBoxService& messageBoxes() { return g_installed ? *g_installed : widgetMe
 
 void setMessageBoxes(MessageBoxService* service) { g_installed = service; }
 
+void showMessage(const QString& text) {
+    messageBoxes().show(text, StyleOkOnly, g_applicationTitle);
+}
+
 QString applicationTitle() { return g_applicationTitle; }
 
 void setApplicationTitle(const QString& title) { g_applicationTitle = title; }

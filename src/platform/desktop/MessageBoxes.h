@@ -21,6 +21,10 @@ MessageBoxService& messageBoxes();
 // Installs a service for the whole program; nullptr puts the real one back.
 void setMessageBoxes(MessageBoxService* service);
 
+// The message boxes that name no title of their own: the OK button alone, no icon, the
+// application title as caption.
+void showMessage(const QString& text);
+
 // The caption of every message box that names no title of its own.
 QString applicationTitle();
 void setApplicationTitle(const QString& title);
