@@ -72,6 +72,10 @@ QString ProgramFolder() {
     return folder;
 }
 
+QString HandPointerFile() {
+    return ProgramFolder() + QStringLiteral("/HAND-M.CUR");
+}
+
 bool FileExists(const QString& path) {
     try {
         if (path.isEmpty())
@@ -126,9 +130,8 @@ void ApplyFormColours(QWidget& window) {
 
 void ApplySkin(QWidget& window, const QString& programFolder) {
     const QString path = programFolder + QStringLiteral("/x/o.cjs");
-    const QFileInfo style(path);
     // Only an ordinary file counts: a folder of that name is no style file.
-    if (!style.exists() || !style.isFile())
+    if (!QFileInfo(path).isFile())
         return;
     ApplyFormColours(window);
     QFile file(path);

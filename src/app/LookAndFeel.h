@@ -29,6 +29,9 @@ constexpr int PointerCustom = 99;
 // The folder that holds the program file, without a trailing separator.
 QString ProgramFolder();
 
+// The hand pointer's file: <program folder>/HAND-M.CUR.
+QString HandPointerFile();
+
 // True exactly when the time of last change of the path can be read; never fails.
 bool FileExists(const QString& path);
 

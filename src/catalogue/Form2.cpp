@@ -38,19 +38,21 @@ int ListWidgetTableList::count() const {
     return m_widget.count();
 }
 
-TableEntry ListWidgetTableList::entry(int position) const {
-    const QListWidgetItem* item = position >= 1 ? m_widget.item(position - 1) : nullptr;
-    if (!item)
-        throw std::out_of_range("Index out of bounds");
-    return TableEntry{item->text(), item->data(SchemaRole).toString(),
-                      item->checkState() == Qt::Checked};
-}
-
-void ListWidgetTableList::setChecked(int position, bool checked) {
+QListWidgetItem& ListWidgetTableList::itemAt(int position) const {
     QListWidgetItem* item = position >= 1 ? m_widget.item(position - 1) : nullptr;
     if (!item)
         throw std::out_of_range("Index out of bounds");
-    item->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
+    return *item;
+}
+
+TableEntry ListWidgetTableList::entry(int position) const {
+    const QListWidgetItem& item = itemAt(position);
+    return TableEntry{item.text(), item.data(SchemaRole).toString(),
+                      item.checkState() == Qt::Checked};
+}
+
+void ListWidgetTableList::setChecked(int position, bool checked) {
+    itemAt(position).setCheckState(checked ? Qt::Checked : Qt::Unchecked);
 }
 
 // What the import needs of this window.
@@ -116,7 +118,7 @@ Form2::~Form2() = default;
 
 void Form2::Form_Load() {
     Steps steps(Module, QStringLiteral("Form_Load"));
-    const QString pointerFile = ProgramFolder() + QStringLiteral("/HAND-M.CUR");
+    const QString pointerFile = HandPointerFile();
 
     steps(100, [&] { ApplyFormColours(*this); });
     steps(102, [&] { setWindowIcon(ApplicationIcon()); });

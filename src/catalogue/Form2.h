@@ -11,6 +11,7 @@
 #include <memory>
 
 class QListWidget;
+class QListWidgetItem;
 
 namespace kestrove {
 
@@ -27,6 +28,8 @@ public:
     void setChecked(int position, bool checked) override;
 
 private:
+    QListWidgetItem& itemAt(int position) const;
+
     QListWidget& m_widget;
 };
 

@@ -78,7 +78,7 @@ ConnectionSettings Form1::connectionSettings() const {
 
 void Form1::Form_Load() {
     Steps steps(Module, QStringLiteral("Form_Load"));
-    const QString pointerFile = ProgramFolder() + QStringLiteral("/HAND-M.CUR");
+    const QString pointerFile = HandPointerFile();
 
     steps(104, [&] { ApplySkin(*this, ProgramFolder()); });
     if (steps.test(122, [&] { return FileExists(pointerFile); }))
@@ -105,12 +105,11 @@ void Form1::PushButton3_Click() {
         m_pointer->set(PointerBusy);
         connection.value().open(BuildConnectionString(connectionSettings()).toStdString());
         desktop::showMessage(QStringLiteral("Connection successful."));
-        m_pointer->set(PointerDefaultShape);
     } catch (...) {
         desktop::showMessage(
             QStringLiteral("Could not connect. Please check with your administrator."));
-        m_pointer->set(PointerDefaultShape);
     }
+    m_pointer->set(PointerDefaultShape);
 }
 
 void Form1::PushButton5_Click() {
