@@ -223,7 +223,12 @@ void TableImport::PushButton5_Click(ImportHost& host) {
             header(steps.bound(174, [&] { return reader.fieldCount(); }).value_or(0));
 
             long rowOffset = 0;
+            // "Processing: <table>, row <r> from <rows>", the start of both row texts.
             const QString rowsText = QString::number(rowCount.value_or(0));
+            const auto rowStatus = [&](long r) {
+                return QStringLiteral("Processing: ") + m_currentTableName + QStringLiteral(", row ") +
+                       QString::number(r) + QStringLiteral(" from ") + rowsText;
+            };
             for (long r = 1; r <= rowCount.value_or(0); ++r) {
                 const bool lastRow = r == *rowCount;
                 if (r + 1 - rowOffset > workbook::MaxRows) {
@@ -239,11 +244,7 @@ void TableImport::PushButton5_Click(ImportHost& host) {
                 const long sheetRow = r + 1 - rowOffset;
                 if (lastRow || pacer.due()) {
                     steps(184, [&] { pacer.yield(); });
-                    steps(186, [&] {
-                        host.setStatusText(QStringLiteral("Processing: ") + m_currentTableName +
-                                           QStringLiteral(", row ") + QString::number(r) +
-                                           QStringLiteral(" from ") + rowsText + QStringLiteral("..."));
-                    });
+                    steps(186, [&] { host.setStatusText(rowStatus(r) + QStringLiteral("...")); });
                 }
                 const auto fields = steps.bound(188, [&] { return reader.fieldCount(); });
                 ++m_rows;
@@ -252,11 +253,9 @@ void TableImport::PushButton5_Click(ImportHost& host) {
                     if (lastRow || pacer.due()) {
                         steps(190, [&] { pacer.yield(); });
                         steps(192, [&] {
-                            host.setStatusText(
-                                QStringLiteral("Processing: ") + m_currentTableName +
-                                QStringLiteral(", row ") + QString::number(r) + QStringLiteral(" from ") +
-                                rowsText + QStringLiteral(", field ") + QString::number(j + 1) +
-                                QStringLiteral(" from ") + QString::number(*fields) + QStringLiteral("..."));
+                            host.setStatusText(rowStatus(r) + QStringLiteral(", field ") +
+                                               QString::number(j + 1) + QStringLiteral(" from ") +
+                                               QString::number(*fields) + QStringLiteral("..."));
                         });
                     }
                     if (steps.test(194, [&] { return reader.field(j).type == odbc::type::LongVarBinary; })) {

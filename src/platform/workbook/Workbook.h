@@ -6,7 +6,6 @@
 // so memory does not grow with the data and the sheet's XML is made while the import
 // runs; making the application visible writes one .xlsx file.
 
-#include <cstdio>
 #include <functional>
 #include <list>
 #include <memory>
@@ -66,7 +65,6 @@ public:
     // Fits every column's width to the longest text now in it.
     void autofitColumns();
 
-    long lastRow() const { return m_lastRow; }
     // Widths set by the last autofit, one per column from column 1.
     const std::vector<double>& columnWidths() const { return m_fittedWidths; }
 
