@@ -30,17 +30,6 @@ QString boxText(QWidget& form, const char* name) {
     return form.findChild<QLineEdit*>(QString::fromLatin1(name))->text();
 }
 
-bool listHas(TableList& list, const QString& text) {
-    for (int position = 1; position <= list.count(); ++position)
-        if (list.entry(position).text == text)
-            return true;
-    return false;
-}
-
-void click(QWidget& form, const char* button) {
-    QTest::mouseClick(form.findChild<QPushButton*>(QString::fromLatin1(button)), Qt::LeftButton);
-}
-
 // How often the catalogue query has run for a role, as the server counted it.
 long catalogueQueries(const ConnectionSettings& settings) {
     odbc::Connection connection;
@@ -89,7 +78,7 @@ TEST_F(WindowFlow, StoredDetailsThatConnectOpenTheTableListAtOnce) {
     Form1& form1 = TheForm1();
     EXPECT_TRUE(form2.isVisible());
     EXPECT_FALSE(form1.isVisible());
-    EXPECT_TRUE(listHas(form2.tableList(), QStringLiteral("twin")));
+    EXPECT_GT(positionOf(form2.tableList(), QStringLiteral("twin")), 0);
     // The rest of the start-up ran all the same.
     EXPECT_EQ(form1.windowTitle(), QStringLiteral("Kestrove"));
     EXPECT_FALSE(form1.windowIcon().isNull());
@@ -149,8 +138,8 @@ TEST_F(WindowFlow, NextAfterBackAndAnEditUsesTheEditedBox) {
     QTest::keyClicks(database, QStringLiteral("kestrove_other"));
     click(form1, "PushButton2");
     EXPECT_TRUE(TheForm2().isVisible());
-    EXPECT_TRUE(listHas(TheForm2().tableList(), QStringLiteral("only_in_other")));
-    EXPECT_FALSE(listHas(TheForm2().tableList(), QStringLiteral("twin")));
+    EXPECT_GT(positionOf(TheForm2().tableList(), QStringLiteral("only_in_other")), 0);
+    EXPECT_EQ(positionOf(TheForm2().tableList(), QStringLiteral("twin")), 0);
 }
 
 TEST_F(WindowFlowDeathTest, ClosingEitherWindowEndsTheProgram) {
@@ -179,9 +168,9 @@ TEST_F(WindowFlowDeathTest, ClosingDuringAnImportWritesAndOpensNothing) {
             StartProgram();
             Form2& form2 = TheForm2();
             form2.tableList().setChecked(1, true);
-            for (int position = 1; position <= form2.tableList().count(); ++position)
-                if (form2.tableList().entry(position).text == QStringLiteral("numbers"))
-                    form2.tableList().setChecked(position, true);
+            form2.tableList().setChecked(
+                positionOf(form2.tableList(), QStringLiteral("numbers"), QStringLiteral("export")),
+                true);
             // Closes the window once rows are being copied.
             QTimer closer;
             QObject::connect(&closer, &QTimer::timeout, [&] {

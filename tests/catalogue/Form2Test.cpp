@@ -30,17 +30,6 @@ protected:
         return form;
     }
 
-    static int positionOf(TableList& list, const QString& text, const QString& schema) {
-        for (int position = 1; position <= list.count(); ++position)
-            if (list.entry(position).text == text && list.entry(position).schema == schema)
-                return position;
-        return 0;
-    }
-
-    static void click(Form2& form, const char* button) {
-        QTest::mouseClick(control<QPushButton>(form, button), Qt::LeftButton);
-    }
-
     static int ticked(TableList& list) {
         int count = 0;
         for (int position = 1; position <= list.count(); ++position)

@@ -4,9 +4,11 @@
 #include "app/WindowFlow.h"
 #include "platform/desktop/Spreadsheet.h"
 
+#include <QPushButton>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <cstdlib>
 
@@ -66,6 +68,19 @@ std::optional<QString> WindowTest::storedValue(const QString& key) {
     if (!store.contains(key))
         return std::nullopt;
     return store.value(key).toString();
+}
+
+void WindowTest::click(QWidget& window, const char* button) {
+    QTest::mouseClick(control<QPushButton>(window, button), Qt::LeftButton);
+}
+
+int WindowTest::positionOf(TableList& list, const QString& text, const QString& schema) {
+    for (int position = 1; position <= list.count(); ++position) {
+        const TableEntry entry = list.entry(position);
+        if (entry.text == text && (schema.isNull() || entry.schema == schema))
+            return position;
+    }
+    return 0;
 }
 
 QString WindowTest::workbookFolder() const {

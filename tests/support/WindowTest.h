@@ -1,5 +1,6 @@
 #pragma once
 
+#include "catalogue/TableList.h"
 #include "connection/ConnectionString.h"
 #include "support/TestBed.h"
 
@@ -38,6 +39,12 @@ protected:
     template <class T> static T* control(QWidget& window, const char* name) {
         return window.findChild<T*>(QString::fromLatin1(name));
     }
+
+    // Clicks a window's push button of that name.
+    static void click(QWidget& window, const char* button);
+
+    // The position of the entry with that text (and schema, when one is given); 0 for none.
+    static int positionOf(TableList& list, const QString& text, const QString& schema = QString());
 
     std::unique_ptr<MessageBoxRecorder> boxes;
     QStringList opened;
