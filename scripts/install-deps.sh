@@ -7,11 +7,12 @@ packages=(
     cmake ninja-build g++ pkg-config git
     qt6-base-dev qt6-base-dev-tools libgl-dev
     unixodbc unixodbc-dev odbc-postgresql
-    libxlsxwriter-dev
+    zlib1g-dev libminizip-dev libisal-dev libxlsxwriter-dev
     libgtest-dev
     postgresql postgresql-contrib
     python3 python3-openpyxl python3-pandas python3-xlsxwriter python3-psycopg2
     xdg-utils xvfb xauth fonts-liberation xdotool python3-pil
+    gnumeric locales
 )
 sudo=()
 [ "$(id -u)" = 0 ] || sudo=(sudo)
@@ -23,4 +24,8 @@ done
 if [ "${#missing[@]}" -gt 0 ]; then
     "${sudo[@]}" apt-get update
     "${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+# The tests compare every value under a decimal-comma locale as well.
+if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+    "${sudo[@]}" localedef -i de_DE -f UTF-8 de_DE.UTF-8
 fi

@@ -93,21 +93,6 @@ private:
     std::vector<QString> m_order;
 };
 
-// Cuts text to the cell limit without splitting a character; true when it was cut.
-bool fitToCell(std::string& text) {
-    if (text.size() <= workbook::MaxCellChars || workbook::characterCount(text) <= workbook::MaxCellChars)
-        return false;
-    std::size_t chars = 0;
-    std::size_t i = 0;
-    for (; i < text.size(); ++i) {
-        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 && chars++ == workbook::MaxCellChars)
-            break;
-    }
-    text.resize(i);
-    return true;
-}
-
-
 } // namespace
 
 QString QuotedTableName(const QString& schema, const QString& table) {
@@ -272,7 +257,7 @@ void TableImport::PushButton5_Click(ImportHost& host) {
                                 return;
                             }
                             std::string text = *value;
-                            if (fitToCell(text))
+                            if (workbook::fitToCell(text))
                                 cellFailures.count(198, QStringLiteral(
                                     "A text longer than 32,767 characters was cut to fit its cell."));
                             Required(sheet).setCell(sheetRow, j + 1, text);

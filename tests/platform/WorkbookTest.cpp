@@ -1,22 +1,47 @@
+#include "platform/workbook/SheetXml.h"
 #include "platform/workbook/Workbook.h"
 #include "support/ImportHost.h"
 
 #include <QDir>
+#include <QProcess>
 #include <QTemporaryDir>
 
+#include <xlsxwriter.h>
+
 #include <gtest/gtest.h>
+
+#include <clocale>
+#include <cstdlib>
 
 using namespace kestrove::workbook;
 using kestrove::test::readWorkbook;
 
+namespace {
+
+QString scriptPath(const char* name) {
+    return QStringLiteral(KESTROVE_TEST_SUPPORT_DIR "/") + QLatin1String(name);
+}
+
+// Runs a program; its exit code, with standard output and error in `output`.
+int run(const QString& program, const QStringList& arguments, QString* output = nullptr) {
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    process.waitForFinished(120000);
+    if (output)
+        *output = QString::fromUtf8(process.readAll());
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
+} // namespace
+
 TEST(PlainDecimalNumber, OnlyTextsThatAnumericCellShowsUnchanged) {
     for (const char* number : {"0", "42", "-3.25", "0.5", "-0.5", "123456789012345", "0.000001"})
-        EXPECT_TRUE(plainDecimalNumber(number).has_value()) << number;
-    EXPECT_EQ(plainDecimalNumber("-3.25"), -3.25);
+        EXPECT_TRUE(xml::isPlainDecimalNumber(number)) << number;
     for (const char* text :
          {"", "-", "007", "1e5", "+1", "1,000", " 5", "5 ", ".5", "5.", "1.50", "-0",
           "12345678901234567890", "1234567890123456", "0x10", "NaN", "Infinity", "١٢"})
-        EXPECT_FALSE(plainDecimalNumber(text).has_value()) << text;
+        EXPECT_FALSE(xml::isPlainDecimalNumber(text)) << text;
 }
 
 TEST(SheetNames, RefusedWhereASpreadsheetRefusesThem) {
@@ -24,8 +49,11 @@ TEST(SheetNames, RefusedWhereASpreadsheetRefusesThem) {
     EXPECT_NO_THROW(validateSheetName("Orders 2", others));
     EXPECT_NO_THROW(validateSheetName(std::string(31, 'x'), others));
     EXPECT_NO_THROW(validateSheetName("Ж" + std::string(30, 'x'), others));
+    // An emoji counts two, as the spreadsheet counts in UTF-16 units.
+    EXPECT_NO_THROW(validateSheetName("😀" + std::string(29, 'x'), others));
     for (const std::string& bad :
-         {std::string(), std::string(32, 'x'), std::string("a[b"), std::string("a]"),
+         {std::string(), std::string(32, 'x'), "😀" + std::string(30, 'x'), std::string("a\x01b"),
+          std::string("tab\there"), std::string("a\xEF\xBF\xBF"), std::string("a[b"), std::string("a]"),
           std::string("a:b"), std::string("a*b"), std::string("a?b"), std::string("a/b"),
           std::string("a\\b"), std::string("'quoted"), std::string("quoted'"),
           std::string("history"), std::string("ORDERS")})
@@ -128,4 +156,162 @@ TEST(WorkbookFileDeathTest, EndingDuringTheWriteLeavesNoFile) {
         ::testing::ExitedWithCode(0), "");
     EXPECT_TRUE(QDir(folder).entryList(QDir::Files | QDir::Hidden).isEmpty());
     QDir(folder).removeRecursively();
+}
+
+// Texts that spreadsheets, XML or a locale tend to change come back exactly as written.
+TEST(WorkbookFile, TextsAndNumbersReadBackAsWrittenWhateverTheLocale) {
+    const char* const previous = std::setlocale(LC_ALL, nullptr);
+    const std::string restore = previous ? previous : "C";
+    // A decimal-comma locale, where the machine has one (the install script makes it).
+    const bool german = std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
+    const std::vector<std::pair<std::string, std::string>> texts{
+        {"_x0041_", "_x0041_"},
+        {"a_x005F_b _X00e9_ __x0041__ _x", "a_x005F_b _X00e9_ __x0041__ _x"},
+        {"\x01\x02\x1F\x7F", "\x01\x02\x1F\x7F"},
+        {"U+FFFF \xEF\xBF\xBF and U+FFFE \xEF\xBF\xBE", "U+FFFF \xEF\xBF\xBF and U+FFFE \xEF\xBF\xBE"},
+        {"cr\rlf\nboth\r\nend", "cr\rlf\nboth\r\nend"},
+        {"& < > \" ' &amp;", "& < > \" ' &amp;"},
+        {"  leading", "  leading"},
+        {"trailing  ", "trailing  "},
+        {"\ttab first", "\ttab first"},
+        {"😀 emoji 🇩🇪", "😀 emoji 🇩🇪"},
+        {"東京 한국어 ﬁ", "東京 한국어 ﬁ"},
+        // A lone surrogate is not UTF-8 at all: the cell shows replacement characters
+        // rather than breaking the file.
+        {"\xED\xA0\xBD!", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD!"},
+    };
+    QTemporaryDir folder;
+    const std::string path = folder.filePath(QStringLiteral("texts.xlsx")).toStdString();
+    Application excel(path, {});
+    Worksheet& sheet = excel.addWorkbook().activeSheet();
+    long row = 0;
+    for (const auto& [text, shown] : texts)
+        sheet.setCell(++row, 1, text);
+    sheet.setCell(++row, 1, "0.25");
+    sheet.setCell(row, 2, "-1234.5");
+    sheet.autofitColumns();
+    excel.setVisible(true);
+    std::setlocale(LC_ALL, restore.c_str());
+
+    const QJsonArray rows = readWorkbook(QString::fromStdString(path))[0].toObject()["rows"].toArray();
+    ASSERT_EQ(rows.size(), static_cast<qsizetype>(texts.size() + 1));
+    for (std::size_t i = 0; i < texts.size(); ++i)
+        EXPECT_EQ(rows[static_cast<qsizetype>(i)].toArray()[0].toString().toStdString(), texts[i].second)
+            << "row " << i + 1;
+    EXPECT_EQ(rows.last().toArray()[0].toDouble(), 0.25);
+    EXPECT_EQ(rows.last().toArray()[1].toDouble(), -1234.5);
+    if (!german)
+        GTEST_SKIP() << "no de_DE.UTF-8 locale here; the texts were checked under " << restore;
+}
+
+// The same sheets written by libxlsxwriter, whose output is checked against Excel's own
+// files, have the same cells, types, styles, widths, dimensions and selection.
+TEST(WorkbookFile, SheetPartsMatchLibxlsxwriter) {
+    QTemporaryDir folder;
+    const std::string ours = folder.filePath(QStringLiteral("ours.xlsx")).toStdString();
+    const std::string theirs = folder.filePath(QStringLiteral("theirs.xlsx")).toStdString();
+    const std::vector<std::vector<std::string>> first{
+        {"id", "name", "amount"}, {"1", "Grüße & <tags>", "0.25"}, {"2", " padded ", "-3"}, {"3", "", "007"}};
+    const std::vector<std::vector<std::string>> second{{"x"}, {"東京 and 😀"}, {"ctrl \x01 char"}};
+
+    Application excel(ours, {});
+    Workbook& book = excel.addWorkbook();
+    Worksheet& a = book.activeSheet();
+    a.setName("First");
+    Worksheet& b = book.add();
+    b.setName("Second & more");
+    lxw_workbook_options options{};
+    options.constant_memory = LXW_TRUE;
+    lxw_workbook* reference = workbook_new_opt(theirs.c_str(), &options);
+    lxw_worksheet* referenceB = workbook_add_worksheet(reference, "Second & more");
+    lxw_worksheet* referenceA = workbook_add_worksheet(reference, "First");
+    const auto fill = [](Worksheet& sheet, lxw_worksheet* other, const auto& rows) {
+        for (std::size_t r = 0; r < rows.size(); ++r)
+            for (std::size_t c = 0; c < rows[r].size(); ++c) {
+                const std::string& text = rows[r][c];
+                sheet.setCell(static_cast<long>(r + 1), static_cast<int>(c + 1), text);
+                if (xml::isPlainDecimalNumber(text))
+                    worksheet_write_number(other, static_cast<lxw_row_t>(r), static_cast<lxw_col_t>(c),
+                                           std::stod(text), nullptr);
+                else if (!text.empty())
+                    worksheet_write_string(other, static_cast<lxw_row_t>(r), static_cast<lxw_col_t>(c),
+                                           text.c_str(), nullptr);
+            }
+    };
+    fill(a, referenceA, first);
+    fill(b, referenceB, second);
+    b.autofitColumns();
+    for (std::size_t c = 0; c < b.columnWidths().size(); ++c)
+        worksheet_set_column(referenceB, static_cast<lxw_col_t>(c), static_cast<lxw_col_t>(c),
+                             b.columnWidths()[c], nullptr);
+    worksheet_activate(referenceB);
+    ASSERT_EQ(workbook_close(reference), LXW_NO_ERROR);
+    excel.setVisible(true);
+
+    QString differences;
+    EXPECT_EQ(run(QStringLiteral("/usr/bin/python3"),
+                  {scriptPath("compare_sheets.py"), QString::fromStdString(ours), QString::fromStdString(theirs)},
+                  &differences),
+              0)
+        << differences.toStdString();
+}
+
+// A second, independent reader: Gnumeric's converter shows the same texts.
+TEST(WorkbookFile, GnumericReadsTheSameTexts) {
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("book.xlsx"));
+    Application excel(path.toStdString(), {});
+    Worksheet& sheet = excel.addWorkbook().activeSheet();
+    sheet.setName("Data");
+    sheet.setCell(1, 1, "name");
+    sheet.setCell(1, 2, "value");
+    sheet.setCell(2, 1, "Grüße, 東京 & <b>");
+    sheet.setCell(2, 2, "0.25");
+    sheet.setCell(3, 1, "  padded  ");
+    sheet.setCell(3, 2, "007");
+    excel.setVisible(true);
+    const QString csv = folder.filePath(QStringLiteral("book.csv"));
+    QString output;
+    ASSERT_EQ(run(QStringLiteral("ssconvert"), {path, csv}, &output), 0) << output.toStdString();
+    QFile file(csv);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromUtf8(file.readAll()),
+              QStringLiteral("name,value\n\"Grüße, 東京 & <b>\",0.25\n\"  padded  \",007\n"));
+}
+
+// A temporary file that cannot be made or written is a failure, reported by the next
+// cell and by the save; no workbook is left short of rows.
+TEST(WorkbookFile, AFailingTemporaryFolderIsReportedAndLeavesNoFile) {
+    QTemporaryDir folder;
+    const QString tiny = folder.filePath(QStringLiteral("tiny"));
+    ASSERT_TRUE(QDir().mkpath(tiny));
+    const bool mounted =
+        run(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                                      QStringLiteral("size=64k"), QStringLiteral("tmpfs"), tiny}) == 0;
+    const QByteArray previous = qgetenv("TMPDIR");
+    for (const QString& temporary : {folder.filePath(QStringLiteral("missing")), tiny}) {
+        if (temporary == tiny && !mounted)
+            continue;
+        qputenv("TMPDIR", temporary.toUtf8());
+        const std::string path = folder.filePath(QStringLiteral("out.xlsx")).toStdString();
+        std::string failure;
+        {
+            Application excel(path, {});
+            Worksheet& sheet = excel.addWorkbook().activeSheet();
+            try {
+                for (long row = 1; row <= 200000; ++row)
+                    sheet.setCell(row, 1, "row " + std::to_string(row) + " of some text that takes room");
+            } catch (const WorkbookError& error) {
+                failure = error.what();
+            }
+            EXPECT_THROW(excel.setVisible(true), WorkbookError) << temporary.toStdString();
+        }
+        EXPECT_NE(failure.find(temporary.toStdString()), std::string::npos) << failure;
+        EXPECT_FALSE(QFile::exists(QString::fromStdString(path)));
+    }
+    qputenv("TMPDIR", previous);
+    if (mounted)
+        run(QStringLiteral("umount"), {tiny});
+    else
+        GTEST_SKIP() << "no tmpfs could be mounted here (not root?): only the missing folder was tried";
 }

@@ -1,18 +1,20 @@
 #include "platform/workbook/Workbook.h"
 
+#include "platform/workbook/Deflate.h"
+#include "platform/workbook/PackageParts.h"
+#include "platform/workbook/SheetXml.h"
+#include "platform/workbook/ZipPackage.h"
+
 #include <QString>
 
-#include <xlsxwriter.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <chrono>
-#include <cmath>
-#include <cstdlib>
+#include <ctime>
 #include <cstring>
 #include <future>
-#include <map>
 #include <mutex>
 #include <set>
 
@@ -80,39 +82,7 @@ private:
 };
 
 constexpr double MaxColumnWidth = 255.0;
-
-bool isWide(char32_t code) {
-    return (code >= 0x1100 && code <= 0x115F) || (code >= 0x2E80 && code <= 0xA4CF) ||
-           (code >= 0xAC00 && code <= 0xD7A3) || (code >= 0xF900 && code <= 0xFAFF) ||
-           (code >= 0xFE30 && code <= 0xFE4F) || (code >= 0xFF00 && code <= 0xFF60) ||
-           (code >= 0xFFE0 && code <= 0xFFE6) || code >= 0x20000;
-}
-
-// Width of the text's longest line in character cells (East Asian wide letters count two).
-std::size_t displayWidth(std::string_view utf8) {
-    std::size_t longest = 0;
-    std::size_t line = 0;
-    for (std::size_t i = 0; i < utf8.size();) {
-        const auto c = static_cast<unsigned char>(utf8[i]);
-        if (c < 0x80) {
-            ++i;
-            if (c == '\n' || c == '\r') {
-                longest = std::max(longest, line);
-                line = 0;
-            } else {
-                ++line;
-            }
-            continue;
-        }
-        const std::size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
-        char32_t code = c & (length == 4 ? 0x07 : length == 3 ? 0x0F : 0x1F);
-        for (std::size_t k = 1; k < length && i + k < utf8.size(); ++k)
-            code = (code << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
-        line += isWide(code) ? 2 : 1;
-        i += length;
-    }
-    return std::max(longest, line);
-}
+constexpr std::size_t CopyChunk = 1 << 20;
 
 bool sameNameIgnoringCase(std::string_view a, std::string_view b) {
     return QString::fromUtf8(a.data(), static_cast<qsizetype>(a.size()))
@@ -120,54 +90,60 @@ bool sameNameIgnoringCase(std::string_view a, std::string_view b) {
                         Qt::CaseInsensitive) == 0;
 }
 
-} // namespace
-
-std::size_t characterCount(std::string_view utf8) {
-    return static_cast<std::size_t>(std::count_if(utf8.begin(), utf8.end(), [](char c) {
-        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-    }));
+// Characters a spreadsheet refuses in a sheet name besides its punctuation: those XML
+// cannot hold (controls, U+FFFE, U+FFFF).
+bool holdsUnwritableCharacter(std::string_view utf8) {
+    return std::any_of(utf8.begin(), utf8.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; }) ||
+           utf8.find("\xEF\xBF\xBE") != std::string_view::npos ||
+           utf8.find("\xEF\xBF\xBF") != std::string_view::npos;
 }
 
-std::optional<double> plainDecimalNumber(std::string_view text) {
-    std::size_t i = 0;
-    const bool negative = !text.empty() && text[0] == '-';
-    if (negative)
-        ++i;
-    const std::size_t integerStart = i;
-    while (i < text.size() && text[i] >= '0' && text[i] <= '9')
-        ++i;
-    const std::size_t integerDigits = i - integerStart;
-    if (integerDigits == 0 || (integerDigits > 1 && text[integerStart] == '0'))
-        return std::nullopt;
-    std::size_t fractionDigits = 0;
-    if (i < text.size() && text[i] == '.') {
-        ++i;
-        const std::size_t fractionStart = i;
-        while (i < text.size() && text[i] >= '0' && text[i] <= '9')
-            ++i;
-        fractionDigits = i - fractionStart;
-        // "5." and "1.50" would show as 5 and 1.5.
-        if (fractionDigits == 0 || text[i - 1] == '0')
-            return std::nullopt;
+void copyBody(ZipPackage& zip, const SheetBody& body) {
+    std::string buffer(CopyChunk, '\0');
+    for (std::uint64_t offset = 0; offset < body.compressedSize;) {
+        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(CopyChunk, body.compressedSize - offset));
+        const ssize_t got = ::pread(body.file, buffer.data(), want, static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            throw WorkbookError(std::string("A sheet's temporary file could not be read: ") +
+                                std::strerror(got < 0 ? errno : EIO));
+        zip.writeCompressed(buffer.data(), static_cast<std::size_t>(got));
+        offset += static_cast<std::uint64_t>(got);
     }
-    if (i != text.size())
-        return std::nullopt;
-    const bool zeroInteger = integerDigits == 1 && text[integerStart] == '0';
-    if (negative && zeroInteger && fractionDigits == 0)
-        return std::nullopt; // "-0" would show as 0
-    const std::size_t digits = (zeroInteger ? 0 : integerDigits) + fractionDigits;
-    if (digits > 15)
-        return std::nullopt;
-    double value = 0;
-    std::from_chars(text.data(), text.data() + text.size(), value);
-    return value;
+}
+
+} // namespace
+
+std::size_t textLength(std::string_view utf8) {
+    return xml::utf16Length(utf8);
+}
+
+bool fitToCell(std::string& utf8) {
+    if (utf8.size() <= MaxCellChars || textLength(utf8) <= MaxCellChars)
+        return false;
+    std::size_t units = 0;
+    std::size_t i = 0;
+    for (; i < utf8.size(); ++i) {
+        const auto c = static_cast<unsigned char>(utf8[i]);
+        if ((c & 0xC0) == 0x80)
+            continue;
+        const std::size_t width = c >= 0xF0 ? 2 : 1;
+        if (units + width > MaxCellChars)
+            break;
+        units += width;
+    }
+    utf8.resize(i);
+    return true;
 }
 
 void validateSheetName(std::string_view name, const std::vector<std::string>& others) {
-    if (name.empty() || characterCount(name) > MaxSheetNameChars)
+    if (name.empty() || textLength(name) > MaxSheetNameChars)
         throw WorkbookError("The sheet name must have 1 to 31 characters.");
     if (name.find_first_of("[]:*?/\\") != std::string_view::npos)
         throw WorkbookError("A sheet name cannot contain any of the characters : \\ / ? * [ ]");
+    if (holdsUnwritableCharacter(name))
+        throw WorkbookError("A sheet name cannot contain control characters.");
     if (name.front() == '\'' || name.back() == '\'')
         throw WorkbookError("A sheet name cannot begin or end with an apostrophe.");
     if (sameNameIgnoringCase(name, "History"))
@@ -177,7 +153,8 @@ void validateSheetName(std::string_view name, const std::vector<std::string>& ot
             throw WorkbookError("That sheet name is already taken. Try a different one.");
 }
 
-Worksheet::Worksheet(Workbook& owner, std::string name) : m_owner(owner), m_name(std::move(name)) {}
+Worksheet::Worksheet(Workbook& owner, std::string name, std::size_t body)
+    : m_owner(owner), m_name(std::move(name)), m_body(body) {}
 
 Worksheet::~Worksheet() = default;
 
@@ -189,55 +166,27 @@ void Worksheet::setName(const std::string& name) {
 void Worksheet::setCell(long row, int column, std::string_view text) {
     if (row < 1 || row > MaxRows || column < 1 || column > MaxColumns)
         throw WorkbookError("The cell lies outside the sheet.");
-    if (text.size() > MaxCellChars && characterCount(text) > MaxCellChars)
+    if (text.size() > MaxCellChars && textLength(text) > MaxCellChars)
         throw WorkbookError("A cell can hold at most 32,767 characters.");
     if (row < m_lastRow)
         throw WorkbookError("The sheet is written row by row: row " + std::to_string(row) +
                             " lies above row " + std::to_string(m_lastRow) + ".");
-    lxw_worksheet* out = m_owner.streamOf(*this);
+    m_owner.m_streams.add(m_body, row, column, text);
     m_lastRow = row;
-    const auto r = static_cast<lxw_row_t>(row - 1);
-    const auto c = static_cast<lxw_col_t>(column - 1);
-    lxw_error error = LXW_NO_ERROR;
-    if (const auto number = plainDecimalNumber(text)) {
-        error = worksheet_write_number(out, r, c, *number, nullptr);
-    } else if (!text.empty()) {
-        // libxlsxwriter wants a terminated string; most texts fit the reused buffer.
-        m_text.assign(text);
-        error = worksheet_write_string(out, r, c, m_text.c_str(), nullptr);
-    }
-    if (error != LXW_NO_ERROR)
-        throw WorkbookError(std::string("The cell could not be written: ") + lxw_strerror(error));
-    if (m_widths.size() < static_cast<std::size_t>(column))
-        m_widths.resize(static_cast<std::size_t>(column), 0);
-    auto& width = m_widths[static_cast<std::size_t>(column - 1)];
-    width = std::max(width, displayWidth(text));
 }
 
-void Worksheet::autofitColumns() {
+void Worksheet::autofitColumns(const std::function<void()>& whileWaiting) {
     m_fittedWidths.clear();
-    for (std::size_t width : m_widths)
+    for (std::size_t width : m_owner.m_streams.widths(m_body, whileWaiting))
         m_fittedWidths.push_back(
             width == 0 ? 0.0 : std::min(MaxColumnWidth, static_cast<double>(width) + 1.0));
 }
 
 Workbook::Workbook() {
-    lxw_workbook_options options{};
-    options.constant_memory = LXW_TRUE;
-    options.use_zip64 = LXW_TRUE;
-    // The file's name is given when it is saved.
-    m_book = workbook_new_opt("unsaved.xlsx", &options);
-    if (!m_book)
-        throw WorkbookError("No workbook could be made (out of memory?).");
     add();
 }
 
-Workbook::~Workbook() {
-    // A workbook that was never saved: libxlsxwriter frees its sheets and removes their
-    // temporary files.
-    if (m_book)
-        lxw_workbook_free(m_book);
-}
+Workbook::~Workbook() = default;
 
 Worksheet& Workbook::item(int index) {
     if (index < 1 || index > count())
@@ -250,16 +199,14 @@ void Workbook::remove(int index) {
     if (count() == 1)
         throw WorkbookError("A workbook must contain at least one visible worksheet.");
     const auto position = static_cast<std::size_t>(index - 1);
-    // A sheet that has written cells keeps its stream until the save leaves it out.
-    if (m_sheets[position]->m_out)
-        m_removed.push_back(std::move(m_sheets[position]));
+    // Its body, if any, is simply left out of the package.
     m_sheets.erase(m_sheets.begin() + static_cast<std::ptrdiff_t>(position));
     if (position < m_active || m_active >= m_sheets.size())
         --m_active;
 }
 
 Worksheet& Workbook::add() {
-    auto sheet = std::unique_ptr<Worksheet>(new Worksheet(*this, nextDefaultName()));
+    auto sheet = std::unique_ptr<Worksheet>(new Worksheet(*this, nextDefaultName(), m_streams.addSheet()));
     Worksheet& added = *sheet;
     if (m_sheets.empty())
         m_sheets.push_back(std::move(sheet));
@@ -294,45 +241,66 @@ std::vector<std::string> Workbook::namesExcept(const Worksheet* sheet) const {
     return names;
 }
 
-lxw_worksheet* Workbook::streamOf(Worksheet& sheet) {
-    if (sheet.m_out)
-        return sheet.m_out;
-    if (!m_book)
-        throw WorkbookError("The workbook has been saved already.");
-    // A name of its own for libxlsxwriter; the sheet's own name is given at the save,
-    // since a sheet may be renamed after its first cell.
-    const std::string stand_in = "~" + std::to_string(++m_streams);
-    sheet.m_out = workbook_add_worksheet(m_book, stand_in.c_str());
-    if (!sheet.m_out)
-        throw WorkbookError("No further sheet could be made (out of memory?).");
-    return sheet.m_out;
-}
-
 void Workbook::saveAs(const std::string& path, const std::function<void()>& whileWaiting) {
-    if (!m_book)
+    if (m_saved)
         throw WorkbookError("The workbook has been saved already.");
-    for (auto& sheet : m_sheets)
-        streamOf(*sheet);
+    m_streams.seal(whileWaiting);
+    m_saved = true;
     UnfinishedFile target(path);
-    arrangeForSave(target.writePath());
-    lxw_workbook* book = std::exchange(m_book, nullptr);
-    auto writing = std::async(std::launch::async, [book] { return workbook_close(book); });
+    auto writing = std::async(std::launch::async,
+                              [this, file = target.writePath(), &path] { writePackage(file, path); });
     while (writing.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
         if (whileWaiting)
             whileWaiting();
-    const lxw_error error = writing.get();
-    // The removed sheets were left out of the file; libxlsxwriter no longer knows them.
-    for (auto& removed : m_removed)
-        lxw_worksheet_free(std::exchange(removed->m_out, nullptr));
-    for (lxw_sheet* entry : m_droppedEntries)
-        std::free(entry);
-    m_droppedEntries.clear();
-    for (auto& sheet : m_sheets)
-        sheet->m_out = nullptr;
-    if (error != LXW_NO_ERROR)
-        throw WorkbookError("The workbook " + path +
-                            " could not be written: " + lxw_strerror(error));
+    writing.get();
     target.finish();
+}
+
+void Workbook::writePackage(const std::string& file, const std::string& shownPath) const {
+    ZipPackage zip(file, shownPath);
+    std::vector<std::string> names;
+    for (const auto& sheet : m_sheets)
+        names.push_back(sheet->name());
+    zip.addPart("[Content_Types].xml", parts::contentTypes(names.size()));
+    zip.addPart("_rels/.rels", parts::rootRelationships());
+    zip.addPart("docProps/app.xml", parts::appProperties());
+    zip.addPart("docProps/core.xml", parts::coreProperties(std::time(nullptr)));
+    zip.addPart("xl/workbook.xml", parts::workbook(names, m_active));
+    zip.addPart("xl/_rels/workbook.xml.rels", parts::workbookRelationships(names.size()));
+    zip.addPart("xl/styles.xml", parts::styles());
+
+    // Each sheet part is its head, its body as compressed while the import ran, and its
+    // foot: three deflate segments that join into one stream, and CRCs that combine.
+    RawDeflater deflater;
+    for (std::size_t i = 0; i < m_sheets.size(); ++i) {
+        const Worksheet& sheet = *m_sheets[i];
+        const SheetBody& body = m_streams.body(sheet.m_body);
+        xml::SheetLayout layout;
+        layout.firstRow = body.firstRow;
+        layout.firstColumn = body.firstColumn;
+        layout.lastRow = body.lastRow;
+        layout.lastColumn = body.lastColumn;
+        layout.selected = i == m_active;
+        layout.columnWidths = sheet.columnWidths();
+        const std::string head = xml::sheetHead(layout);
+        const std::string foot = xml::sheetFoot(layout);
+        std::string headCompressed, footCompressed;
+        deflater.compress(head, headCompressed, RawDeflater::Ending::Segment);
+        deflater.compress(foot, footCompressed, RawDeflater::Ending::Stream);
+        const auto crcOf = [](const std::string& text) {
+            return crc32(0, reinterpret_cast<const Bytef*>(text.data()), static_cast<uInt>(text.size()));
+        };
+        uLong crc = crc32_combine(crcOf(head), body.crc, static_cast<z_off_t>(body.plainSize));
+        crc = crc32_combine(crc, crcOf(foot), static_cast<z_off_t>(foot.size()));
+        const std::uint64_t plainSize = head.size() + body.plainSize + foot.size();
+        zip.beginCompressedPart(parts::worksheetPath(i + 1),
+                                headCompressed.size() + body.compressedSize + footCompressed.size(), plainSize);
+        zip.writeCompressed(headCompressed.data(), headCompressed.size());
+        copyBody(zip, body);
+        zip.writeCompressed(footCompressed.data(), footCompressed.size());
+        zip.endCompressedPart(plainSize, crc);
+    }
+    zip.close();
 }
 
 void discardUnfinishedFiles() {
@@ -340,74 +308,6 @@ void discardUnfinishedFiles() {
     for (const std::string& path : g_unfinished)
         std::remove(path.c_str());
     g_unfinished.clear();
-}
-
-// libxlsxwriter writes sheets in the order they were made, under the names given then;
-// a workbook's tabs end in another order and sheets are renamed after their first cell.
-// So just before the file is written, its list of sheets is rebuilt in tab order, each
-// sheet gets its position and name, and removed sheets are left out. This relies on the
-// workbook structures of libxlsxwriter 1.1.4, which its headers publish.
-#if LXW_VERSION_ID != 114
-#error "The sheet arrangement below is written for libxlsxwriter 1.1.4."
-#endif
-
-namespace {
-
-lxw_worksheet_name* nameEntryOf(lxw_worksheet_name* node, const lxw_worksheet* sheet) {
-    if (!node)
-        return nullptr;
-    if (node->worksheet == sheet)
-        return node;
-    if (lxw_worksheet_name* left = nameEntryOf(node->tree_pointers.rbe_left, sheet))
-        return left;
-    return nameEntryOf(node->tree_pointers.rbe_right, sheet);
-}
-
-} // namespace
-
-void Workbook::arrangeForSave(const std::string& file) {
-    std::free(m_book->filename);
-    m_book->filename = lxw_strdup(file.c_str());
-
-    std::map<const lxw_worksheet*, lxw_sheet*> entries;
-    lxw_sheet* entry = nullptr;
-    STAILQ_FOREACH(entry, m_book->sheets, list_pointers) {
-        entries[entry->u.worksheet] = entry;
-    }
-    for (const auto& removed : m_removed) {
-        m_droppedEntries.push_back(entries.at(removed->m_out));
-        // Nothing looks a name up after this point, but no entry should point at a freed one.
-        if (lxw_worksheet_name* name =
-                nameEntryOf(m_book->worksheet_names->rbh_root, removed->m_out))
-            name->worksheet = nullptr;
-    }
-
-    STAILQ_INIT(m_book->sheets);
-    STAILQ_INIT(m_book->worksheets);
-    std::uint16_t index = 0;
-    for (const auto& sheet : m_sheets) {
-        lxw_worksheet* out = sheet->m_out;
-        STAILQ_INSERT_TAIL(m_book->sheets, entries.at(out), list_pointers);
-        STAILQ_INSERT_TAIL(m_book->worksheets, out, list_pointers);
-        out->index = index++;
-        out->active = LXW_FALSE;
-        out->selected = LXW_FALSE;
-        std::free(out->name);
-        std::free(out->quoted_name);
-        out->name = lxw_strdup(sheet->name().c_str());
-        out->quoted_name = lxw_quote_sheetname(out->name);
-        if (lxw_worksheet_name* name = nameEntryOf(m_book->worksheet_names->rbh_root, out))
-            name->name = out->name;
-        const auto& widths = sheet->columnWidths();
-        for (std::size_t c = 0; c < widths.size(); ++c)
-            if (widths[c] > 0)
-                worksheet_set_column(out, static_cast<lxw_col_t>(c), static_cast<lxw_col_t>(c),
-                                     widths[c], nullptr);
-    }
-    m_book->num_sheets = index;
-    m_book->num_worksheets = index;
-    m_book->first_sheet = 0;
-    worksheet_activate(activeSheet().m_out);
 }
 
 Application::Application(std::string outputPath, Opener opener)

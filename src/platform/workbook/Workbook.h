@@ -2,9 +2,9 @@
 
 // The spreadsheet the import fills: an application (hidden until made visible), its
 // workbooks, their worksheets and cells, with a spreadsheet's own rules and limits.
-// Each sheet streams its cells, row by row, into libxlsxwriter's temporary file for it,
-// so memory does not grow with the data and the sheet's XML is made while the import
-// runs; making the application visible writes one .xlsx file.
+// Cells go to SheetStreams, which turns them into sheet XML and compresses it on a
+// worker thread while the import runs, so memory does not grow with the data; making
+// the application visible packages the sheets, in tab order, into one .xlsx file.
 
 #include <functional>
 #include <list>
@@ -15,9 +15,7 @@
 #include <string_view>
 #include <vector>
 
-struct lxw_workbook;
-struct lxw_worksheet;
-struct lxw_sheet;
+#include "platform/workbook/SheetStreams.h"
 
 namespace kestrove::workbook {
 
@@ -32,12 +30,11 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Number of characters (code points) of UTF-8 text.
-std::size_t characterCount(std::string_view utf8);
+// Length of UTF-8 text as the spreadsheet counts it for its limits (UTF-16 units).
+std::size_t textLength(std::string_view utf8);
 
-// The number a text stands for when it is a plain decimal number whose cell would show
-// exactly that text again; nothing otherwise.
-std::optional<double> plainDecimalNumber(std::string_view text);
+// Cuts text to the cell limit without splitting a character; true when it was cut.
+bool fitToCell(std::string& utf8);
 
 // Throws WorkbookError when a spreadsheet would refuse the name for one of the sheets.
 // `others` are the names of the workbook's other sheets.
@@ -59,25 +56,24 @@ public:
 
     // Writes text into the cell at row and column (both from 1). A plain decimal
     // number becomes a numeric cell; any other text stays text. Rows are written from
-    // the top down: a cell above the last row written is refused.
+    // the top down: a cell above the last row written is refused. A failed write of
+    // the sheet's temporary file is reported by the next cell.
     void setCell(long row, int column, std::string_view text);
 
     // Fits every column's width to the longest text now in it.
-    void autofitColumns();
+    void autofitColumns(const std::function<void()>& whileWaiting = {});
 
     // Widths set by the last autofit, one per column from column 1.
     const std::vector<double>& columnWidths() const { return m_fittedWidths; }
 
 private:
     friend class Workbook;
-    Worksheet(Workbook& owner, std::string name);
+    Worksheet(Workbook& owner, std::string name, std::size_t body);
 
     Workbook& m_owner;
     std::string m_name;
-    ::lxw_worksheet* m_out = nullptr; // made at the first cell
-    std::string m_text;
+    std::size_t m_body; // its number in the workbook's SheetStreams
     long m_lastRow = 0;
-    std::vector<std::size_t> m_widths;
     std::vector<double> m_fittedWidths;
 };
 
@@ -107,14 +103,11 @@ private:
     friend class Worksheet;
     std::size_t indexOf(const Worksheet& sheet) const;
     std::string nextDefaultName();
-    ::lxw_worksheet* streamOf(Worksheet& sheet);
-    void arrangeForSave(const std::string& file);
+    void writePackage(const std::string& file, const std::string& shownPath) const;
 
-    ::lxw_workbook* m_book = nullptr; // until saved
+    SheetStreams m_streams;
     std::vector<std::unique_ptr<Worksheet>> m_sheets;
-    std::vector<std::unique_ptr<Worksheet>> m_removed;
-    std::vector<::lxw_sheet*> m_droppedEntries;
-    int m_streams = 0;
+    bool m_saved = false;
     std::size_t m_active = 0;
     int m_created = 0;
 };

@@ -1,0 +1,122 @@
+#include "platform/workbook/PackageParts.h"
+
+#include "platform/workbook/SheetXml.h"
+
+namespace kestrove::workbook::parts {
+
+namespace {
+
+const char* const XmlDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n";
+const char* const MainNamespace = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+const char* const RelationshipTypes = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+
+std::string relationship(std::size_t id, const std::string& type, const std::string& target) {
+    return "<Relationship Id=\"rId" + std::to_string(id) + "\" Type=\"" + type + "\" Target=\"" +
+           target + "\"/>";
+}
+
+} // namespace
+
+std::string worksheetPath(std::size_t number) {
+    return "xl/worksheets/sheet" + std::to_string(number) + ".xml";
+}
+
+std::string contentTypes(std::size_t sheets) {
+    std::string xml = XmlDeclaration;
+    xml += "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+           "<Default Extension=\"rels\" "
+           "ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
+           "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
+           "<Override PartName=\"/docProps/app.xml\" "
+           "ContentType=\"application/vnd.openxmlformats-officedocument.extended-properties+xml\"/>"
+           "<Override PartName=\"/docProps/core.xml\" "
+           "ContentType=\"application/vnd.openxmlformats-package.core-properties+xml\"/>"
+           "<Override PartName=\"/xl/styles.xml\" "
+           "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml\"/>"
+           "<Override PartName=\"/xl/workbook.xml\" "
+           "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/>";
+    for (std::size_t n = 1; n <= sheets; ++n)
+        xml += "<Override PartName=\"/" + worksheetPath(n) +
+               "\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml\"/>";
+    xml += "</Types>";
+    return xml;
+}
+
+std::string rootRelationships() {
+    return XmlDeclaration +
+           ("<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">" +
+            relationship(1, std::string(RelationshipTypes) + "/officeDocument", "xl/workbook.xml") +
+            relationship(2, "http://schemas.openxmlformats.org/package/2006/relationships/metadata/core-properties",
+                         "docProps/core.xml") +
+            relationship(3, std::string(RelationshipTypes) + "/extended-properties", "docProps/app.xml") +
+            "</Relationships>");
+}
+
+std::string appProperties() {
+    return XmlDeclaration +
+           std::string("<Properties xmlns=\"http://schemas.openxmlformats.org/officeDocument/2006/extended-properties\" "
+                       "xmlns:vt=\"http://schemas.openxmlformats.org/officeDocument/2006/docPropsVTypes\">"
+                       "<Application>Kestrove</Application></Properties>");
+}
+
+std::string coreProperties(std::time_t created) {
+    std::tm utc{};
+    gmtime_r(&created, &utc);
+    char stamp[32];
+    // Digits and fixed characters only, so the locale cannot change it.
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    const std::string when = stamp;
+    return XmlDeclaration +
+           ("<cp:coreProperties xmlns:cp=\"http://schemas.openxmlformats.org/package/2006/metadata/core-properties\" "
+            "xmlns:dc=\"http://purl.org/dc/elements/1.1/\" xmlns:dcterms=\"http://purl.org/dc/terms/\" "
+            "xmlns:dcmitype=\"http://purl.org/dc/dcmitype/\" "
+            "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">"
+            "<dcterms:created xsi:type=\"dcterms:W3CDTF\">" + when + "</dcterms:created>"
+            "<dcterms:modified xsi:type=\"dcterms:W3CDTF\">" + when + "</dcterms:modified>"
+            "</cp:coreProperties>");
+}
+
+std::string workbook(const std::vector<std::string>& sheetNames, std::size_t activeTab) {
+    std::string xml = XmlDeclaration;
+    xml += "<workbook xmlns=\"" + std::string(MainNamespace) + "\" xmlns:r=\"" + RelationshipTypes +
+           "\"><bookViews><workbookView";
+    if (activeTab > 0)
+        xml += " activeTab=\"" + std::to_string(activeTab) + "\"";
+    xml += "/></bookViews><sheets>";
+    for (std::size_t i = 0; i < sheetNames.size(); ++i) {
+        xml += "<sheet name=\"";
+        xml::appendAttribute(xml, sheetNames[i]);
+        xml += "\" sheetId=\"" + std::to_string(i + 1) + "\" r:id=\"rId" + std::to_string(i + 1) + "\"/>";
+    }
+    xml += "</sheets></workbook>";
+    return xml;
+}
+
+std::string workbookRelationships(std::size_t sheets) {
+    std::string xml = XmlDeclaration;
+    xml += "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
+    for (std::size_t n = 1; n <= sheets; ++n)
+        xml += relationship(n, std::string(RelationshipTypes) + "/worksheet",
+                            "worksheets/sheet" + std::to_string(n) + ".xml");
+    xml += relationship(sheets + 1, std::string(RelationshipTypes) + "/styles", "styles.xml");
+    xml += "</Relationships>";
+    return xml;
+}
+
+std::string styles() {
+    return XmlDeclaration + ("<styleSheet xmlns=\"" + std::string(MainNamespace) +
+                             "\"><fonts count=\"1\"><font><sz val=\"11\"/><name val=\"Calibri\"/>"
+                             "<family val=\"2\"/></font></fonts>"
+                             "<fills count=\"2\"><fill><patternFill patternType=\"none\"/></fill>"
+                             "<fill><patternFill patternType=\"gray125\"/></fill></fills>"
+                             "<borders count=\"1\"><border><left/><right/><top/><bottom/><diagonal/>"
+                             "</border></borders>"
+                             "<cellStyleXfs count=\"1\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" "
+                             "borderId=\"0\"/></cellStyleXfs>"
+                             "<cellXfs count=\"1\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" "
+                             "borderId=\"0\" xfId=\"0\"/></cellXfs>"
+                             "<cellStyles count=\"1\"><cellStyle name=\"Normal\" xfId=\"0\" builtinId=\"0\"/>"
+                             "</cellStyles></styleSheet>");
+}
+
+} // namespace kestrove::workbook::parts

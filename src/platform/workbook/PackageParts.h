@@ -1,0 +1,24 @@
+#pragma once
+
+// The fixed parts of an .xlsx package around its worksheets: content types,
+// relationships, document properties, the workbook part and the styles.
+
+#include <ctime>
+#include <string>
+#include <vector>
+
+namespace kestrove::workbook::parts {
+
+// Part names of the worksheets, from 1 in tab order.
+std::string worksheetPath(std::size_t number); // "xl/worksheets/sheetN.xml"
+
+std::string contentTypes(std::size_t sheets);
+std::string rootRelationships();
+std::string appProperties();
+std::string coreProperties(std::time_t created);
+// Sheet names in tab order; `activeTab` counts from 0.
+std::string workbook(const std::vector<std::string>& sheetNames, std::size_t activeTab);
+std::string workbookRelationships(std::size_t sheets);
+std::string styles();
+
+} // namespace kestrove::workbook::parts

@@ -1,0 +1,328 @@
+#include "platform/workbook/SheetStreams.h"
+
+#include "platform/workbook/Deflate.h"
+#include "platform/workbook/SheetXml.h"
+#include "platform/workbook/Workbook.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace kestrove::workbook {
+
+namespace {
+
+constexpr std::size_t BatchCells = 16384;
+constexpr std::size_t BatchBytes = 1 << 20;
+constexpr std::size_t QueuedBatches = 3;
+constexpr std::size_t SpareBatches = 2;
+constexpr std::size_t XmlChunk = 256 << 10;
+constexpr std::size_t FileChunk = 1 << 20;
+constexpr auto WaitStep = std::chrono::milliseconds(10);
+
+std::string temporaryFolder() {
+    const char* folder = std::getenv("TMPDIR");
+    return folder && *folder ? folder : "/tmp";
+}
+
+// An unnamed file in the temporary folder: it goes away with its descriptor, also when
+// the program is ended.
+int openUnnamedFile(const std::string& folder) {
+    int file = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (file >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL))
+        return file;
+    std::string name = folder + "/kestrove-sheet-XXXXXX";
+    file = ::mkostemp(name.data(), O_CLOEXEC);
+    if (file >= 0)
+        ::unlink(name.c_str());
+    return file;
+}
+
+} // namespace
+
+SheetStreams::SheetStreams() : m_deflater(std::make_unique<RawDeflater>()) {
+    m_worker = std::thread(&SheetStreams::run, this);
+}
+
+SheetStreams::~SheetStreams() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_stop = true;
+    }
+    m_changed.notify_all();
+    m_worker.join();
+    for (auto& sheet : m_sheets)
+        if (sheet->body.file >= 0)
+            ::close(sheet->body.file);
+}
+
+std::size_t SheetStreams::addSheet() {
+    return m_sheetCount++;
+}
+
+void SheetStreams::add(std::size_t sheet, long row, int column, std::string_view text) {
+    if (m_failed.load(std::memory_order_relaxed))
+        throwIfFailed();
+    if (m_sealed)
+        throw WorkbookError("The workbook has been saved already.");
+    m_batch.cells.push_back({static_cast<std::uint32_t>(sheet), static_cast<std::uint32_t>(column), row, text.size()});
+    m_batch.text.append(text);
+    if (m_batch.cells.size() >= BatchCells || m_batch.text.size() >= BatchBytes)
+        post({});
+}
+
+void SheetStreams::post(const Waiter& whileWaiting) {
+    std::unique_lock lock(m_mutex);
+    while (!m_changed.wait_for(lock, WaitStep, [&] { return m_queue.size() < QueuedBatches; }))
+        if (whileWaiting) {
+            lock.unlock();
+            whileWaiting();
+            lock.lock();
+        }
+    m_queue.push_back(std::move(m_batch));
+    ++m_posted;
+    if (m_spare.empty()) {
+        m_batch = Batch{};
+    } else {
+        m_batch = std::move(m_spare.back());
+        m_spare.pop_back();
+    }
+    lock.unlock();
+    m_changed.notify_all();
+}
+
+void SheetStreams::waitUntilIdle(const Waiter& whileWaiting) {
+    post(whileWaiting);
+    std::unique_lock lock(m_mutex);
+    while (!m_changed.wait_for(lock, WaitStep, [&] { return m_done == m_posted; }))
+        if (whileWaiting) {
+            lock.unlock();
+            whileWaiting();
+            lock.lock();
+        }
+}
+
+std::vector<std::size_t> SheetStreams::widths(std::size_t sheet, const Waiter& whileWaiting) {
+    waitUntilIdle(whileWaiting);
+    throwIfFailed();
+    if (sheet >= m_sheets.size())
+        return {};
+    const Sheet& state = *m_sheets[sheet];
+    std::vector<std::size_t> widths = state.body.widths;
+    // The row still open counts too.
+    std::string scratch;
+    for (const PendingCell& cell : state.pending) {
+        scratch.clear();
+        const std::size_t width =
+            xml::appendText(scratch, std::string_view(state.pendingText).substr(cell.offset, cell.length));
+        const auto column = static_cast<std::size_t>(cell.column);
+        if (widths.size() < column)
+            widths.resize(column, 0);
+        widths[column - 1] = std::max(widths[column - 1], width);
+    }
+    return widths;
+}
+
+void SheetStreams::seal(const Waiter& whileWaiting) {
+    if (!m_sealed) {
+        m_batch.seal = true;
+        waitUntilIdle(whileWaiting);
+        m_sealed = true;
+    }
+    throwIfFailed();
+}
+
+const SheetBody& SheetStreams::body(std::size_t sheet) const {
+    static const SheetBody empty;
+    return sheet < m_sheets.size() ? m_sheets[sheet]->body : empty;
+}
+
+void SheetStreams::run() {
+    for (;;) {
+        Batch batch;
+        {
+            std::unique_lock lock(m_mutex);
+            m_changed.wait(lock, [&] { return m_stop || !m_queue.empty(); });
+            if (m_queue.empty())
+                return;
+            batch = std::move(m_queue.front());
+            m_queue.pop_front();
+        }
+        m_changed.notify_all();
+        if (!m_failed.load())
+            try {
+                take(batch);
+            } catch (const std::exception& error) {
+                fail(std::string("The sheet could not be made: ") + error.what());
+            }
+        batch.cells.clear();
+        batch.text.clear();
+        batch.seal = false;
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_spare.size() < SpareBatches)
+                m_spare.push_back(std::move(batch));
+            ++m_done;
+        }
+        m_changed.notify_all();
+    }
+}
+
+void SheetStreams::take(Batch& batch) {
+    const char* text = batch.text.data();
+    for (const Cell& cell : batch.cells) {
+        receive(cell, std::string_view(text, cell.length));
+        text += cell.length;
+    }
+    if (!batch.seal)
+        return;
+    for (std::uint32_t id = 0; id < m_sheets.size(); ++id)
+        if (m_sheets[id]->pendingRow != 0) {
+            switchTo(id);
+            writeRow(*m_sheets[id]);
+        }
+    flushXml(true);
+}
+
+void SheetStreams::receive(const Cell& cell, std::string_view text) {
+    while (m_sheets.size() <= cell.sheet)
+        m_sheets.push_back(std::make_unique<Sheet>());
+    Sheet& sheet = *m_sheets[cell.sheet];
+    if (cell.row != sheet.pendingRow) {
+        if (sheet.pendingRow != 0) {
+            switchTo(cell.sheet);
+            writeRow(sheet);
+        }
+        sheet.pendingRow = cell.row;
+    }
+    sheet.pending.push_back({static_cast<int>(cell.column), sheet.pendingText.size(), text.size()});
+    sheet.pendingText.append(text);
+}
+
+void SheetStreams::writeRow(Sheet& sheet) {
+    auto& cells = sheet.pending;
+    const auto byColumn = [](const PendingCell& a, const PendingCell& b) { return a.column < b.column; };
+    if (!std::is_sorted(cells.begin(), cells.end(), byColumn))
+        std::stable_sort(cells.begin(), cells.end(), byColumn);
+    SheetBody& body = sheet.body;
+    const long row = sheet.pendingRow;
+    bool opened = false;
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+        // The last text given for a cell counts.
+        if (i + 1 < cells.size() && cells[i + 1].column == cells[i].column)
+            continue;
+        const std::string_view text = std::string_view(sheet.pendingText).substr(cells[i].offset, cells[i].length);
+        if (text.empty())
+            continue;
+        const int column = cells[i].column;
+        if (!opened) {
+            m_xml += "<row r=\"";
+            char digits[24];
+            m_xml.append(digits, std::to_chars(digits, digits + sizeof digits, row).ptr);
+            m_xml += "\">";
+            opened = true;
+        }
+        m_xml += "<c r=\"";
+        xml::appendCellReference(m_xml, row, column);
+        std::size_t width;
+        if (xml::isPlainDecimalNumber(text)) {
+            m_xml += "\"><v>";
+            m_xml += text;
+            m_xml += "</v></c>";
+            width = text.size();
+        } else {
+            m_xml += xml::needsPreserve(text) ? "\" t=\"inlineStr\"><is><t xml:space=\"preserve\">"
+                                              : "\" t=\"inlineStr\"><is><t>";
+            width = xml::appendText(m_xml, text);
+            m_xml += "</t></is></c>";
+        }
+        if (body.widths.size() < static_cast<std::size_t>(column))
+            body.widths.resize(static_cast<std::size_t>(column), 0);
+        body.widths[static_cast<std::size_t>(column - 1)] =
+            std::max(body.widths[static_cast<std::size_t>(column - 1)], width);
+        if (body.firstRow == 0) {
+            body.firstRow = row;
+            body.firstColumn = column;
+        }
+        body.firstColumn = std::min(body.firstColumn, column);
+        body.lastColumn = std::max(body.lastColumn, column);
+        body.lastRow = row;
+    }
+    if (opened)
+        m_xml += "</row>";
+    cells.clear();
+    sheet.pendingText.clear();
+    sheet.pendingRow = 0;
+    if (m_xml.size() >= XmlChunk)
+        flushXml(false);
+}
+
+void SheetStreams::switchTo(std::uint32_t sheet) {
+    if (sheet == m_current)
+        return;
+    flushXml(true);
+    m_current = sheet;
+}
+
+void SheetStreams::flushXml(bool endSegment) {
+    if (m_current >= m_sheets.size())
+        return;
+    SheetBody& body = m_sheets[m_current]->body;
+    body.crc = crc32(body.crc, reinterpret_cast<const Bytef*>(m_xml.data()), static_cast<uInt>(m_xml.size()));
+    body.plainSize += m_xml.size();
+    m_deflater->compress(m_xml, m_compressed,
+                         endSegment ? RawDeflater::Ending::Segment : RawDeflater::Ending::None);
+    m_xml.clear();
+    if (m_compressed.size() >= FileChunk || (endSegment && !m_compressed.empty())) {
+        if (body.file < 0) {
+            body.file = openUnnamedFile(temporaryFolder());
+            if (body.file < 0)
+                return fail("No temporary file could be made in " + temporaryFolder() + ": " +
+                            std::strerror(errno));
+        }
+        writeFile(body.file, m_compressed);
+        body.compressedSize += m_compressed.size();
+        m_compressed.clear();
+    }
+}
+
+void SheetStreams::writeFile(int file, const std::string& data) {
+    const char* p = data.data();
+    std::size_t left = data.size();
+    while (left > 0) {
+        const ssize_t written = ::write(file, p, left);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return fail("The sheet could not be written to the temporary folder " + temporaryFolder() + ": " +
+                        std::strerror(written < 0 ? errno : ENOSPC));
+        p += written;
+        left -= static_cast<std::size_t>(written);
+    }
+}
+
+void SheetStreams::fail(const std::string& message) {
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_failure.empty())
+            m_failure = message;
+    }
+    m_failed.store(true);
+}
+
+void SheetStreams::throwIfFailed() const {
+    if (!m_failed.load())
+        return;
+    std::lock_guard lock(m_mutex);
+    throw WorkbookError(m_failure);
+}
+
+} // namespace kestrove::workbook

@@ -1,0 +1,126 @@
+#pragma once
+
+// The bodies of a workbook's sheets (their rows as sheet XML), made and deflated on a
+// worker thread while cells arrive. The caller's thread only hands cells over, in
+// batches through a bounded queue, so memory stays flat whatever the size of a sheet.
+// Each body goes to an unnamed temporary file as raw deflate segments that join into
+// one stream; the package copies them at the save.
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace kestrove::workbook {
+
+class RawDeflater;
+
+// What a sealed body holds, for the sheet's head, foot and zip entry.
+struct SheetBody {
+    int file = -1; // compressed segments, each ending on a byte boundary
+    std::uint64_t compressedSize = 0;
+    std::uint64_t plainSize = 0;
+    unsigned long crc = 0;
+    long firstRow = 0; // 0: no cells
+    long lastRow = 0;
+    int firstColumn = 0;
+    int lastColumn = 0;
+    std::vector<std::size_t> widths; // display width of the widest text, per column from 1
+};
+
+class SheetStreams {
+public:
+    using Waiter = std::function<void()>;
+
+    SheetStreams();
+    ~SheetStreams();
+    SheetStreams(const SheetStreams&) = delete;
+    SheetStreams& operator=(const SheetStreams&) = delete;
+
+    // A new, empty body; its number is used to hand cells over.
+    std::size_t addSheet();
+
+    // Hands a cell over. Rows of one sheet arrive from the top down; within a row, any
+    // column order, the last text given for a cell counts and an empty text leaves it
+    // empty. Throws WorkbookError once an earlier write has failed.
+    void add(std::size_t sheet, long row, int column, std::string_view text);
+
+    // Widths of the sheet's columns as far as its cells have arrived.
+    std::vector<std::size_t> widths(std::size_t sheet, const Waiter& whileWaiting);
+
+    // Writes every sheet's last row and ends its body; no cell may follow. Throws
+    // WorkbookError when a write failed.
+    void seal(const Waiter& whileWaiting);
+    // After seal: the body of a sheet.
+    const SheetBody& body(std::size_t sheet) const;
+
+private:
+    struct Cell {
+        std::uint32_t sheet;
+        std::uint32_t column;
+        long row;
+        std::size_t length; // of its text, which follows the previous cell's in the batch
+    };
+    struct Batch {
+        std::vector<Cell> cells;
+        std::string text;
+        bool seal = false;
+    };
+    struct PendingCell {
+        int column;
+        std::size_t offset;
+        std::size_t length;
+    };
+    struct Sheet {
+        SheetBody body;
+        long pendingRow = 0;
+        std::vector<PendingCell> pending;
+        std::string pendingText;
+    };
+
+    void post(const Waiter& whileWaiting);
+    void waitUntilIdle(const Waiter& whileWaiting);
+    void run();
+    void take(Batch& batch);
+    void receive(const Cell& cell, std::string_view text);
+    void writeRow(Sheet& sheet);
+    void switchTo(std::uint32_t sheet);
+    void flushXml(bool endSegment);
+    void writeFile(int file, const std::string& data);
+    void fail(const std::string& message);
+    void throwIfFailed() const;
+
+    // The caller's side.
+    Batch m_batch;
+
+    // Shared; guarded by m_mutex.
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<Batch> m_queue;
+    std::vector<Batch> m_spare;
+    std::uint64_t m_posted = 0;
+    std::uint64_t m_done = 0;
+    bool m_stop = false;
+    std::string m_failure;
+    std::atomic<bool> m_failed{false};
+
+    // The worker's side; the caller reads it only while the worker is idle.
+    std::vector<std::unique_ptr<Sheet>> m_sheets;
+    std::unique_ptr<RawDeflater> m_deflater;
+    std::uint32_t m_current = UINT32_MAX; // the sheet whose segment is open
+    std::string m_xml;
+    std::string m_compressed;
+    bool m_sealed = false;
+    std::size_t m_sheetCount = 0; // the caller's
+
+    std::thread m_worker;
+};
+
+} // namespace kestrove::workbook

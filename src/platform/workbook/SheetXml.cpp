@@ -1,0 +1,274 @@
+#include "platform/workbook/SheetXml.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cstdint>
+
+namespace kestrove::workbook::xml {
+
+namespace {
+
+constexpr char Hex[] = "0123456789ABCDEF";
+
+bool isWide(char32_t code) {
+    return (code >= 0x1100 && code <= 0x115F) || (code >= 0x2E80 && code <= 0xA4CF) ||
+           (code >= 0xAC00 && code <= 0xD7A3) || (code >= 0xF900 && code <= 0xFAFF) ||
+           (code >= 0xFE30 && code <= 0xFE4F) || (code >= 0xFF00 && code <= 0xFF60) ||
+           (code >= 0xFFE0 && code <= 0xFFE6) || code >= 0x20000;
+}
+
+bool isHexDigit(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+// "_xHHHH_" at the start of the text: what a spreadsheet would read as an escape.
+bool startsWithEscape(std::string_view text) {
+    return text.size() >= 7 && text[0] == '_' && (text[1] == 'x' || text[1] == 'X') &&
+           isHexDigit(text[2]) && isHexDigit(text[3]) && isHexDigit(text[4]) &&
+           isHexDigit(text[5]) && text[6] == '_';
+}
+
+void appendEscape(std::string& out, char32_t code) {
+    const char escape[] = {'_', 'x', Hex[(code >> 12) & 0xF], Hex[(code >> 8) & 0xF],
+                           Hex[(code >> 4) & 0xF], Hex[code & 0xF], '_'};
+    out.append(escape, sizeof escape);
+}
+
+// The code point of a well-formed UTF-8 sequence at the text's start and its length in
+// bytes, or length 0 when the bytes are malformed (overlong forms and surrogates too).
+struct Decoded {
+    char32_t code;
+    std::size_t length;
+};
+
+Decoded decodeUtf8(const unsigned char* p, const unsigned char* end) {
+    const unsigned char lead = p[0];
+    const auto continuation = [&](std::size_t k, unsigned char low, unsigned char high) {
+        return p + k < end && p[k] >= low && p[k] <= high;
+    };
+    if (lead >= 0xC2 && lead <= 0xDF && continuation(1, 0x80, 0xBF))
+        return {static_cast<char32_t>(((lead & 0x1F) << 6) | (p[1] & 0x3F)), 2};
+    if (lead >= 0xE0 && lead <= 0xEF) {
+        const unsigned char low = lead == 0xE0 ? 0xA0 : 0x80;
+        const unsigned char high = lead == 0xED ? 0x9F : 0xBF;
+        if (continuation(1, low, high) && continuation(2, 0x80, 0xBF))
+            return {static_cast<char32_t>(((lead & 0x0F) << 12) | ((p[1] & 0x3F) << 6) |
+                                          (p[2] & 0x3F)),
+                    3};
+    }
+    if (lead >= 0xF0 && lead <= 0xF4) {
+        const unsigned char low = lead == 0xF0 ? 0x90 : 0x80;
+        const unsigned char high = lead == 0xF4 ? 0x8F : 0xBF;
+        if (continuation(1, low, high) && continuation(2, 0x80, 0xBF) &&
+            continuation(3, 0x80, 0xBF))
+            return {static_cast<char32_t>(((lead & 0x07) << 18) | ((p[1] & 0x3F) << 12) |
+                                          ((p[2] & 0x3F) << 6) | (p[3] & 0x3F)),
+                    4};
+    }
+    return {0xFFFD, 0};
+}
+
+// ASCII bytes that go into a <t> as they are.
+constexpr std::array<bool, 128> PlainAscii = [] {
+    std::array<bool, 128> plain{};
+    for (int c = 0x20; c < 0x80; ++c)
+        plain[c] = true;
+    plain['\t'] = plain['\n'] = true;
+    plain['&'] = plain['<'] = plain['>'] = plain['_'] = false;
+    return plain;
+}();
+
+} // namespace
+
+std::size_t utf16Length(std::string_view utf8) {
+    std::size_t units = 0;
+    for (const char c : utf8) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte & 0xC0) != 0x80)
+            units += byte >= 0xF0 ? 2 : 1;
+    }
+    return units;
+}
+
+bool isPlainDecimalNumber(std::string_view text) {
+    std::size_t i = 0;
+    const bool negative = !text.empty() && text[0] == '-';
+    if (negative)
+        ++i;
+    const std::size_t integerStart = i;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9')
+        ++i;
+    const std::size_t integerDigits = i - integerStart;
+    if (integerDigits == 0 || (integerDigits > 1 && text[integerStart] == '0'))
+        return false;
+    std::size_t fractionDigits = 0;
+    if (i < text.size() && text[i] == '.') {
+        ++i;
+        const std::size_t fractionStart = i;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9')
+            ++i;
+        fractionDigits = i - fractionStart;
+        // "5." and "1.50" would show as 5 and 1.5.
+        if (fractionDigits == 0 || text[i - 1] == '0')
+            return false;
+    }
+    if (i != text.size())
+        return false;
+    const bool zeroInteger = integerDigits == 1 && text[integerStart] == '0';
+    if (negative && zeroInteger && fractionDigits == 0)
+        return false; // "-0" would show as 0
+    return (zeroInteger ? 0 : integerDigits) + fractionDigits <= 15;
+}
+
+std::size_t appendText(std::string& out, std::string_view utf8) {
+    const auto* const begin = reinterpret_cast<const unsigned char*>(utf8.data());
+    const auto* const end = begin + utf8.size();
+    const auto* p = begin;
+    const auto* run = begin; // start of the bytes not yet copied
+    std::size_t longest = 0;
+    std::size_t line = 0;
+    const auto copyRun = [&] { out.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(p - run)); };
+    while (p < end) {
+        const unsigned char c = *p;
+        if (c < 0x80) {
+            if (PlainAscii[c]) {
+                if (c == '\n') {
+                    longest = std::max(longest, line);
+                    line = 0;
+                } else {
+                    ++line;
+                }
+                ++p;
+                continue;
+            }
+            copyRun();
+            if (c == '&')
+                out.append("&amp;");
+            else if (c == '<')
+                out.append("&lt;");
+            else if (c == '>')
+                out.append("&gt;");
+            else if (c == '_')
+                out.append(startsWithEscape(utf8.substr(static_cast<std::size_t>(p - begin))) ? "_x005F_" : "_");
+            else if (c == '\r')
+                out.append("&#13;");
+            else
+                appendEscape(out, c);
+            if (c == '\r') {
+                longest = std::max(longest, line);
+                line = 0;
+            } else {
+                ++line;
+            }
+            run = ++p;
+            continue;
+        }
+        const Decoded decoded = decodeUtf8(p, end);
+        if (decoded.length == 0 || decoded.code == 0xFFFE || decoded.code == 0xFFFF) {
+            copyRun();
+            if (decoded.length == 0)
+                out.append("\xEF\xBF\xBD");
+            else
+                appendEscape(out, decoded.code);
+            p += std::max<std::size_t>(decoded.length, 1);
+            run = p;
+            ++line;
+            continue;
+        }
+        line += isWide(decoded.code) ? 2 : 1;
+        p += decoded.length;
+    }
+    copyRun();
+    return std::max(longest, line);
+}
+
+void appendAttribute(std::string& out, std::string_view utf8) {
+    for (const char c : utf8) {
+        switch (c) {
+        case '&': out.append("&amp;"); break;
+        case '<': out.append("&lt;"); break;
+        case '>': out.append("&gt;"); break;
+        case '"': out.append("&quot;"); break;
+        default: out.push_back(c);
+        }
+    }
+}
+
+bool needsPreserve(std::string_view text) {
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+    return !text.empty() && (blank(text.front()) || blank(text.back()));
+}
+
+void appendCellReference(std::string& out, long row, int column) {
+    char letters[4];
+    int count = 0;
+    for (int c = column; c > 0; c = (c - 1) / 26)
+        letters[count++] = static_cast<char>('A' + (c - 1) % 26);
+    while (count > 0)
+        out.push_back(letters[--count]);
+    char digits[24];
+    const auto written = std::to_chars(digits, digits + sizeof digits, row);
+    out.append(digits, written.ptr);
+}
+
+void appendNumber(std::string& out, double value) {
+    char digits[32];
+    const auto written = std::to_chars(digits, digits + sizeof digits, value);
+    out.append(digits, written.ptr);
+}
+
+double storedColumnWidth(double characters) {
+    constexpr double DigitPixels = 7.0;
+    constexpr double PaddingPixels = 5.0;
+    if (characters <= 0)
+        return 0;
+    const double pixels = characters < 1
+                              ? static_cast<std::uint32_t>(characters * (DigitPixels + PaddingPixels) + 0.5)
+                              : static_cast<std::uint32_t>(characters * DigitPixels + 0.5) + PaddingPixels;
+    return static_cast<std::uint32_t>(pixels / DigitPixels * 256.0) / 256.0;
+}
+
+std::string sheetHead(const SheetLayout& layout) {
+    std::string head =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
+        "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+        "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\">"
+        "<dimension ref=\"";
+    if (layout.firstRow == 0) {
+        head += "A1";
+    } else {
+        appendCellReference(head, layout.firstRow, layout.firstColumn);
+        if (layout.lastRow != layout.firstRow || layout.lastColumn != layout.firstColumn) {
+            head += ':';
+            appendCellReference(head, layout.lastRow, layout.lastColumn);
+        }
+    }
+    head += "\"/><sheetViews><sheetView ";
+    if (layout.selected)
+        head += "tabSelected=\"1\" ";
+    head += "workbookViewId=\"0\"/></sheetViews><sheetFormatPr defaultRowHeight=\"15\"/>";
+    bool anyWidth = false;
+    for (std::size_t c = 0; c < layout.columnWidths.size(); ++c) {
+        if (layout.columnWidths[c] <= 0)
+            continue;
+        if (!anyWidth)
+            head += "<cols>";
+        anyWidth = true;
+        const std::string column = std::to_string(c + 1);
+        head += "<col min=\"" + column + "\" max=\"" + column + "\" width=\"";
+        appendNumber(head, storedColumnWidth(layout.columnWidths[c]));
+        head += "\" customWidth=\"1\"/>";
+    }
+    if (anyWidth)
+        head += "</cols>";
+    head += "<sheetData>";
+    return head;
+}
+
+std::string sheetFoot(const SheetLayout&) {
+    return "</sheetData><pageMargins left=\"0.7\" right=\"0.7\" top=\"0.75\" bottom=\"0.75\" "
+           "header=\"0.3\" footer=\"0.3\"/></worksheet>";
+}
+
+} // namespace kestrove::workbook::xml
