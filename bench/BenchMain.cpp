@@ -3,7 +3,8 @@
 //   kestrove-bench --connection "<ODBC connection string>" --out FILE.xlsx TABLE...
 //
 // Tables are schema.table or bare names. Error reports go to standard error and the run
-// goes on, as the window would after OK. The last line sums up the run.
+// goes on, as the window would after OK. The last line sums up the run. The exit status
+// is 1 when anything was reported, so that a failure is never taken for a result.
 
 #include "export/Import.h"
 #include "platform/desktop/MessageBoxes.h"
@@ -28,7 +29,10 @@ public:
         QString shown = text;
         shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
         std::cerr << "[" << title.toStdString() << "] " << shown.toStdString() << "\n";
+        if (title == QLatin1String("Application Error"))
+            ++reports;
     }
+    int reports = 0;
 };
 
 // Reads Key=value pairs; a value in braces may hold ';' and doubled '}'.
@@ -142,5 +146,5 @@ int main(int argc, char* argv[]) {
     getrusage(RUSAGE_SELF, &usage);
     std::printf("rows=%ld cells=%ld seconds=%.2f peak_rss_mb=%.1f max_stall_ms=%.0f\n", import.rowsWritten(),
                 import.cellsWritten(), seconds, static_cast<double>(usage.ru_maxrss) / 1024.0, host.maxStallMs());
-    return 0;
+    return boxes.reports == 0 ? 0 : 1;
 }

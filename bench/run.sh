@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Times, in one run on one throwaway cluster, the export of pgbench_accounts at scale 10
-# (1,000,000 rows): kestrove-bench, pandas + xlsxwriter, and psql's \copy to /dev/null.
+# (1,000,000 rows) and of a wide, text-heavy table (bench/wide.sql, 200,000 rows x 20
+# columns): kestrove-bench, pandas + xlsxwriter, and psql's \copy to /dev/null.
 #   bench/run.sh [SCALE]        (build first: scripts/build.sh)
+# Exits non-zero when any export fails or reports anything.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 scale=${1:-10}
@@ -15,8 +17,8 @@ source "$work/state/connection.env"
 export PGPASSWORD=$KESTROVE_PG_PASSWORD
 connect=(-h "$KESTROVE_PG_SERVER" -p "$KESTROVE_PG_PORT" -U "$KESTROVE_PG_USER")
 "$KESTROVE_PG_BIN/pgbench" -q -i -s "$scale" "${connect[@]}" "$KESTROVE_PG_DATABASE" >/dev/null 2>&1
-rows=$("$KESTROVE_PG_BIN/psql" -X -At "${connect[@]}" -d "$KESTROVE_PG_DATABASE" -c "select count(*) from pgbench_accounts")
-echo "pgbench_accounts: $rows rows (scale $scale), $(nproc) cores"
+"$KESTROVE_PG_BIN/psql" -X -q "${connect[@]}" -d "$KESTROVE_PG_DATABASE" -f "$root/bench/wide.sql"
+echo "$(nproc) cores, pgbench scale $scale"
 
 # Prints "<seconds> <peak MB>" of a command, from GNU time.
 measure() {
@@ -27,17 +29,22 @@ measure() {
 }
 
 connection="Driver={PostgreSQL Unicode};Server=$KESTROVE_PG_SERVER;Port=$KESTROVE_PG_PORT;Uid=$KESTROVE_PG_USER;Pwd=$KESTROVE_PG_PASSWORD;Database=$KESTROVE_PG_DATABASE"
-read -r k_s k_mb < <(measure "$bench" --connection "$connection" --out "$work/kestrove.xlsx" pgbench_accounts)
-k_line=$(tail -n 1 "$work/out.log")
-read -r p_s p_mb < <(measure /usr/bin/python3 "$root/bench/pandas_export.py" "$KESTROVE_PG_SERVER" \
-    "$KESTROVE_PG_PORT" "$KESTROVE_PG_USER" "$KESTROVE_PG_PASSWORD" "$KESTROVE_PG_DATABASE" \
-    pgbench_accounts "$work/pandas.xlsx")
-read -r c_s c_mb < <(measure "$KESTROVE_PG_BIN/psql" -X "${connect[@]}" -d "$KESTROVE_PG_DATABASE" \
-    -c "\\copy pgbench_accounts to '/dev/null' csv")
+for table in pgbench_accounts wide; do
+    rows=$("$KESTROVE_PG_BIN/psql" -X -At "${connect[@]}" -d "$KESTROVE_PG_DATABASE" -c "select count(*) from $table")
+    echo
+    echo "$table: $rows rows"
+    read -r k_s k_mb < <(measure "$bench" --connection "$connection" --out "$work/kestrove-$table.xlsx" "$table")
+    k_line=$(tail -n 1 "$work/out.log")
+    read -r p_s p_mb < <(measure /usr/bin/python3 "$root/bench/pandas_export.py" "$KESTROVE_PG_SERVER" \
+        "$KESTROVE_PG_PORT" "$KESTROVE_PG_USER" "$KESTROVE_PG_PASSWORD" "$KESTROVE_PG_DATABASE" \
+        "$table" "$work/pandas-$table.xlsx")
+    read -r c_s c_mb < <(measure "$KESTROVE_PG_BIN/psql" -X "${connect[@]}" -d "$KESTROVE_PG_DATABASE" \
+        -c "\\copy $table to '/dev/null' csv")
 
-printf '%-22s %9s %9s\n' "" seconds peak_MB
-printf '%-22s %9s %9s\n' kestrove-bench "$k_s" "$k_mb" pandas+xlsxwriter "$p_s" "$p_mb" "psql \\copy" "$c_s" "$c_mb"
-echo "kestrove-bench: $k_line"
-awk -v k="$k_s" -v p="$p_s" -v c="$c_s" -v km="$k_mb" -v pm="$p_mb" 'BEGIN {
-    printf "pandas / kestrove: %.1fx time, %.1fx memory; kestrove / \\copy: %.1fx time\n", p / k, pm / km, k / c }'
-ls -l "$work/kestrove.xlsx" "$work/pandas.xlsx" | awk '{ print $5, $9 }'
+    printf '%-22s %9s %9s\n' "" seconds peak_MB
+    printf '%-22s %9s %9s\n' kestrove-bench "$k_s" "$k_mb" pandas+xlsxwriter "$p_s" "$p_mb" "psql \\copy" "$c_s" "$c_mb"
+    echo "kestrove-bench: $k_line"
+    awk -v k="$k_s" -v p="$p_s" -v c="$c_s" -v km="$k_mb" -v pm="$p_mb" 'BEGIN {
+        printf "pandas / kestrove: %.1fx time, %.1fx memory; kestrove / \\copy: %.1fx time\n", p / k, pm / km, k / c }'
+    ls -l "$work/kestrove-$table.xlsx" "$work/pandas-$table.xlsx" | awk '{ print $5, $9 }'
+done

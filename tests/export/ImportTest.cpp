@@ -208,6 +208,22 @@ TEST(Import, EmptyTablesTablesWithoutColumnsAndOverlongTexts) {
         "A text longer than 32,767 characters was cut to fit its cell. (2 cells)\r\n"));
 }
 
+// Characters outside the Basic Multilingual Plane arrive whole, wherever the driver cuts
+// a long value into pieces.
+TEST(Import, EmojiAcrossTheDriversPiecesStayWhole) {
+    ImportRun run;
+    run.host.tick(QStringLiteral("emoji_edges"));
+    const QJsonArray rows = rowsOf(sheetAt(run.finish(), 0));
+    ASSERT_EQ(rows.size(), 18);
+    for (int r = 1; r < rows.size(); ++r) {
+        const int n = cell(rows, r, 0).toInt();
+        const QString expected = n < 0 ? QString(QStringLiteral("😀")).repeated(5000)
+                                       : QString(n, QLatin1Char('x')) + QStringLiteral("😀z");
+        EXPECT_EQ(cell(rows, r, 1).toString(), expected) << "emoji after " << n << " letters";
+    }
+    EXPECT_TRUE(run.boxes.reportedSteps().empty());
+}
+
 TEST(Import, EmptyListDoesNothingAndNothingTickedGivesAnEmptyWorkbook) {
     ImportRun empty;
     EXPECT_TRUE(empty.finish().isEmpty());

@@ -58,6 +58,15 @@ INSERT INTO long_text VALUES (repeat('x', 40000)), (repeat('y', 40000)), ('short
 CREATE TABLE numbers (n integer);
 INSERT INTO numbers SELECT generate_series(1, 5000);
 
+-- An emoji at every position around the first two edges of the driver's 4,095-unit
+-- pieces, and a value of nothing but emoji.
+CREATE TABLE emoji_edges (n integer, v text);
+INSERT INTO emoji_edges
+SELECT n, repeat('x', n) || U&'\+01F600' || 'z'
+FROM generate_series(4090, 4097) AS n UNION ALL SELECT n, repeat('x', n) || U&'\+01F600' || 'z'
+FROM generate_series(8185, 8192) AS n;
+INSERT INTO emoji_edges VALUES (-1, repeat(U&'\+01F600', 5000));
+
 -- Owned by the superuser and not readable by the test role: its query fails.
 RESET ROLE;
 CREATE TABLE export.secret (v text);

@@ -65,6 +65,8 @@ void appendUtf8(std::string& out, const char16_t* text, std::size_t length) {
             text[i + 1] < 0xE000) {
             code = 0x10000 + ((code - 0xD800) << 10) + (text[i + 1] - 0xDC00);
             ++i;
+        } else if (code >= 0xD800 && code < 0xE000) {
+            code = 0xFFFD; // half a pair has no UTF-8 form
         }
         if (code < 0x800) {
             *p++ = static_cast<char>(0xC0 | (code >> 6));
@@ -328,10 +330,14 @@ bool RecordSet::fetchRow() {
         std::string& value = *slot;
         value.clear();
         bool isNull = false;
+        // A long value comes in pieces cut at any UTF-16 unit: a high surrogate that ends
+        // a piece is kept for the next one, so that a character is never cut in two.
+        std::size_t held = 0;
         for (;;) {
             SQLLEN indicator = 0;
-            const SQLRETURN got = SQLGetData(m_handles->stmt, static_cast<SQLUSMALLINT>(j + 1),
-                                             SQL_C_WCHAR, buffer, sizeof buffer, &indicator);
+            const SQLRETURN got =
+                SQLGetData(m_handles->stmt, static_cast<SQLUSMALLINT>(j + 1), SQL_C_WCHAR, buffer + held,
+                           static_cast<SQLLEN>(sizeof buffer - held * sizeof(char16_t)), &indicator);
             if (got == SQL_NO_DATA)
                 break;
             check(got, SQL_HANDLE_STMT, m_handles->stmt, "A value could not be read.");
@@ -339,15 +345,21 @@ bool RecordSet::fetchRow() {
                 isNull = true;
                 break;
             }
-            const std::size_t capacity = sizeof buffer / sizeof(char16_t) - 1;
-            const std::size_t chars =
-                (indicator == SQL_NO_TOTAL || static_cast<std::size_t>(indicator) / 2 > capacity)
-                    ? capacity
-                    : static_cast<std::size_t>(indicator) / 2;
+            const std::size_t capacity = sizeof buffer / sizeof(char16_t) - held - 1;
+            std::size_t chars =
+                held + ((indicator == SQL_NO_TOTAL || static_cast<std::size_t>(indicator) / 2 > capacity)
+                            ? capacity
+                            : static_cast<std::size_t>(indicator) / 2);
+            held = got != SQL_SUCCESS && chars > 0 && buffer[chars - 1] >= 0xD800 && buffer[chars - 1] < 0xDC00;
+            chars -= held;
             appendUtf8(value, buffer, chars);
+            if (held)
+                buffer[0] = buffer[chars];
             if (got == SQL_SUCCESS)
                 break;
         }
+        if (held)
+            appendUtf8(value, buffer, held);
         if (isNull)
             slot.reset();
     }
