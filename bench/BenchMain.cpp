@@ -7,6 +7,7 @@
 // is 1 when anything was reported, so that a failure is never taken for a result.
 
 #include "export/Import.h"
+#include "platform/desktop/Locale.h"
 #include "platform/desktop/MessageBoxes.h"
 
 #include <QCoreApplication>
@@ -114,6 +115,7 @@ private:
 
 int main(int argc, char* argv[]) {
     QCoreApplication application(argc, argv);
+    desktop::UseCNumberFormat();
     QString connection, out;
     QStringList tables;
     const QStringList args = application.arguments();

@@ -25,6 +25,10 @@ QString scriptPath(const char* name) {
 // Runs a program; its exit code, with standard output and error in `output`.
 int run(const QString& program, const QStringList& arguments, QString* output = nullptr) {
     QProcess process;
+    // The reader's own locale must not change what it prints: the file is under test.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(program, arguments);
     process.waitForFinished(120000);

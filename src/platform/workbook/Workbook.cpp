@@ -249,9 +249,11 @@ void Workbook::saveAs(const std::string& path, const std::function<void()>& whil
     UnfinishedFile target(path);
     auto writing = std::async(std::launch::async,
                               [this, file = target.writePath(), &path] { writePackage(file, path); });
-    while (writing.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
+    // The window is given its turn at least once while the file is written.
+    do
         if (whileWaiting)
             whileWaiting();
+    while (writing.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready);
     writing.get();
     target.finish();
 }
