@@ -180,10 +180,8 @@ void TableImport::PushButton5_Click(ImportHost& host) {
                 steps(136, [&] { records.value().close(); });
             steps(138, [&] { records.value().setCursorLocation(odbc::CursorLocationClient); });
             steps(140, [&] {
-                const QString table = QuotedTableName(schema, m_currentTableName);
-                records.value().open(
-                    connection.value(), (QStringLiteral("SELECT count(*) FROM ") + table).toStdString(),
-                    (QStringLiteral("SELECT * FROM ") + table).toStdString(), whileWaiting);
+                records.value().open(connection.value(), QuotedTableName(schema, m_currentTableName).toStdString(),
+                                     whileWaiting);
             });
             const QString tableName = m_currentTableName;
 

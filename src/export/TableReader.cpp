@@ -14,6 +14,55 @@ constexpr std::size_t QueuedBlocks = 4;
 constexpr std::size_t SpareBlocks = 2;
 constexpr auto WaitStep = std::chrono::milliseconds(10);
 
+// Type numbers of the server's date and time types (date, time, timestamp, timestamptz,
+// timetz) and of bytea.
+bool isDateOrTime(unsigned long type) {
+    return type == 1082 || type == 1083 || type == 1114 || type == 1184 || type == 1266;
+}
+constexpr unsigned long Bytea = 17;
+
+std::string quotedIdentifier(const std::string& name) {
+    std::string quoted = "\"";
+    for (const char c : name) {
+        quoted += c;
+        if (c == '"')
+            quoted += '"';
+    }
+    return quoted + '"';
+}
+
+// The query for the whole table: SELECT * unless a column needs to be asked for
+// otherwise, then every column by name in the table's order.
+std::string selectFor(odbc::Connection& connection, const std::string& table) {
+    std::string literal;
+    for (const char c : table) {
+        literal += c;
+        if (c == '\'')
+            literal += '\'';
+    }
+    odbc::RecordSet columns = connection.execute(
+        "SELECT attname, atttypid::bigint FROM pg_catalog.pg_attribute WHERE attrelid = '" + literal +
+        "'::regclass AND attnum > 0 AND NOT attisdropped ORDER BY attnum");
+    std::string list;
+    bool plain = true;
+    for (; !columns.eof(); columns.moveNext()) {
+        const std::string name = quotedIdentifier(columns.value(0).value_or(""));
+        const unsigned long type = std::stoul(columns.value(1).value_or("0"));
+        if (!list.empty())
+            list += ", ";
+        if (isDateOrTime(type)) {
+            list += name + "::text AS " + name;
+            plain = false;
+        } else if (type == Bytea) {
+            list += "NULL::bytea AS " + name;
+            plain = false;
+        } else {
+            list += name;
+        }
+    }
+    return "SELECT " + (plain ? std::string("*") : list) + " FROM " + table;
+}
+
 [[noreturn]] void throwEof() {
     throw odbc::OdbcError("Either BOF or EOF is True, or the current record has been deleted.",
                           "24000");
@@ -24,8 +73,7 @@ TableReader::~TableReader() {
     stopWorker();
 }
 
-void TableReader::open(odbc::Connection& connection, const std::string& countSql,
-                       const std::string& selectSql, const Waiter& whileWaiting) {
+void TableReader::open(odbc::Connection& connection, const std::string& table, const Waiter& whileWaiting) {
     if (m_open)
         throw odbc::OdbcError("The operation is not allowed when the object is open.", "HY010");
     stopWorker();
@@ -36,7 +84,7 @@ void TableReader::open(odbc::Connection& connection, const std::string& countSql
         m_started = false;
         m_openFailure = nullptr;
     }
-    m_worker = std::thread(&TableReader::read, this, &connection, countSql, selectSql);
+    m_worker = std::thread(&TableReader::read, this, &connection, table);
 
     std::unique_lock lock(m_mutex);
     while (!m_changed.wait_for(lock, WaitStep, [&] { return m_started; })) {
@@ -63,13 +111,13 @@ void TableReader::open(odbc::Connection& connection, const std::string& countSql
     }
 }
 
-void TableReader::read(odbc::Connection* connection, std::string countSql, std::string selectSql) {
+void TableReader::read(odbc::Connection* connection, std::string table) {
     odbc::RecordSet records;
     try {
-        odbc::RecordSet counted = connection->execute(countSql);
+        odbc::RecordSet counted = connection->execute("SELECT count(*) FROM " + table);
         const long count = std::stol(counted.value(0).value_or("0"));
         counted.close();
-        records.openForward(selectSql, *connection);
+        records.openForward(selectFor(*connection, table), *connection);
         std::lock_guard lock(m_mutex);
         m_count = count;
         m_fields.clear();

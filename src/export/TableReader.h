@@ -18,6 +18,11 @@ namespace kestrove {
 // the caller writes the rows before. The row count comes from a count(*) in the same
 // snapshot, so it is exact before the first row is read. Waiting calls `whileWaiting`
 // every few milliseconds so that the window keeps answering.
+//
+// The table's columns come in its order under their own names. Date and time columns are
+// asked for as the server's text, because the driver turns some of their values into
+// other ones (infinity, BC dates, years past 9999); binary columns, which the import does
+// not write, are not fetched at all.
 class TableReader {
 public:
     using Waiter = std::function<void()>;
@@ -28,8 +33,8 @@ public:
     TableReader& operator=(const TableReader&) = delete;
 
     void setCursorLocation(int location) { m_cursorLocation = location; }
-    void open(odbc::Connection& connection, const std::string& countSql,
-              const std::string& selectSql, const Waiter& whileWaiting);
+    // `table` is the quoted name, "schema"."table".
+    void open(odbc::Connection& connection, const std::string& table, const Waiter& whileWaiting);
     int state() const noexcept { return m_open ? odbc::StateOpen : odbc::StateClosed; }
     void close();
 
@@ -51,7 +56,7 @@ private:
     };
 
     void requireOpen() const;
-    void read(odbc::Connection* connection, std::string countSql, std::string selectSql);
+    void read(odbc::Connection* connection, std::string table);
     void publish(Block& block);
     Block spareBlock();
     void stopWorker();

@@ -224,6 +224,28 @@ TEST(Import, EmojiAcrossTheDriversPiecesStayWhole) {
     EXPECT_TRUE(run.boxes.reportedSteps().empty());
 }
 
+// Dates and times show the server's own text, also where the driver would convert them
+// into other values; binary columns keep their place without being fetched.
+TEST(Import, DatesAsTheServerWritesThemAndBinaryColumnsUnread) {
+    ImportRun run;
+    run.host.tick(QStringLiteral("odd_dates"));
+    run.host.tick(QStringLiteral("big_binary"));
+    const QJsonArray sheets = run.finish();
+    const QJsonArray dates = rowsOf(sheetNamed(sheets, QStringLiteral("odd_dates")));
+    const QJsonValue none = QJsonValue::Null;
+    const QJsonArray expected{
+        QJsonArray{"d", "ts", "tstz", "t", "ttz"},
+        QJsonArray{"infinity", "infinity", "infinity", "00:00:00", "00:00:00+00"},
+        QJsonArray{"-infinity", "-infinity", "-infinity", "24:00:00", "23:59:59.999+02"},
+        QJsonArray{"0044-03-15 BC", "0044-03-15 12:00:00 BC", "10000-01-01 00:00:00+00", "12:34:56.789", none},
+        QJsonArray{"10000-01-01", "10000-01-01 00:00:00", "2021-08-31 11:45:00+00", none, none},
+    };
+    EXPECT_EQ(dates, expected);
+    EXPECT_EQ(rowsOf(sheetNamed(sheets, QStringLiteral("big_binary"))),
+              QJsonArray({QJsonArray({"id", "bin", "note"}), QJsonArray({1.0, "{BINARY DATA}", "after the binary"})}));
+    EXPECT_TRUE(run.boxes.reportedSteps().empty());
+}
+
 TEST(Import, EmptyListDoesNothingAndNothingTickedGivesAnEmptyWorkbook) {
     ImportRun empty;
     EXPECT_TRUE(empty.finish().isEmpty());

@@ -67,6 +67,18 @@ FROM generate_series(4090, 4097) AS n UNION ALL SELECT n, repeat('x', n) || U&'\
 FROM generate_series(8185, 8192) AS n;
 INSERT INTO emoji_edges VALUES (-1, repeat(U&'\+01F600', 5000));
 
+-- Values the driver's own date conversion would turn into other dates.
+CREATE TABLE odd_dates (d date, ts timestamp, tstz timestamptz, t time, ttz timetz);
+INSERT INTO odd_dates VALUES
+    ('infinity', 'infinity', 'infinity', '00:00', '00:00+00'),
+    ('-infinity', '-infinity', '-infinity', '24:00', '23:59:59.999+02'),
+    ('0044-03-15 BC', '0044-03-15 12:00 BC', '10000-01-01 00:00:00+00', '12:34:56.789', NULL),
+    ('10000-01-01', '10000-01-01 00:00:00', '2021-08-31 11:45:00+00', NULL, NULL);
+
+-- A binary value of 8 MB beside ordinary columns.
+CREATE TABLE big_binary (id integer, bin bytea, note text);
+INSERT INTO big_binary VALUES (1, decode(repeat('ab', 8000000), 'hex'), 'after the binary');
+
 -- Owned by the superuser and not readable by the test role: its query fails.
 RESET ROLE;
 CREATE TABLE export.secret (v text);
