@@ -9,13 +9,21 @@ namespace kestrove {
 
 namespace {
 constexpr int NameLength = 30;
+
+// The first `units` UTF-16 units, as the spreadsheet counts, but never half a pair: a
+// character that does not fit whole is left out.
+QString leftWhole(const QString& text, qsizetype units) {
+    if (text.size() <= units)
+        return text;
+    return text.left(units > 0 && text.at(units - 1).isHighSurrogate() ? units - 1 : units);
+}
 } // namespace
 
 QString CleanSheetName(const QString& name) {
     QString cleaned = name;
     cleaned.remove(QLatin1Char('['));
     cleaned.remove(QLatin1Char(']'));
-    return cleaned.left(NameLength);
+    return leftWhole(cleaned, NameLength);
 }
 
 bool SheetNameExists(const QString& name, workbook::Workbook& book) {
@@ -28,7 +36,7 @@ bool SheetNameExists(const QString& name, workbook::Workbook& book) {
 
 QString NumberedSheetName(const QString& base, int number) {
     const QString digits = QString::number(number);
-    return base.left(NameLength - static_cast<int>(digits.size())) + digits;
+    return leftWhole(base, NameLength - digits.size()) + digits;
 }
 
 void NameSheetAfterTable(Steps& steps, QString& currentTableName, workbook::Worksheet* sheet,
@@ -36,8 +44,8 @@ void NameSheetAfterTable(Steps& steps, QString& currentTableName, workbook::Work
     QString base;
     int number = 0;
     if (steps.test(150, [&] { return currentTableName.size() > 31; })) {
-        steps(152, [&] { currentTableName = currentTableName.left(NameLength); });
-        steps(154, [&] { base = currentTableName.left(NameLength); });
+        steps(152, [&] { currentTableName = leftWhole(currentTableName, NameLength); });
+        steps(154, [&] { base = leftWhole(currentTableName, NameLength); });
         steps(156, [&] { number = 1; });
         steps.whileLoop(
             158,

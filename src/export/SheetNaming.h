@@ -10,7 +10,8 @@ class Workbook;
 class Worksheet;
 } // namespace workbook
 
-// The name with every '[' and ']' removed, cut to its first 30 characters.
+// The name with every '[' and ']' removed, cut to its first 30 characters (UTF-16 units,
+// as the spreadsheet counts them, without cutting a character in two).
 QString CleanSheetName(const QString& name);
 
 // Whether a sheet of the workbook bears the name, compared without regard to case.

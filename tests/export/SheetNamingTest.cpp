@@ -24,6 +24,11 @@ TEST(CleanSheetName, RemovesEveryBracketAndKeepsThirtyCharacters) {
     EXPECT_EQ(CleanSheetName(QStringLiteral("[[]]")), QString());
     EXPECT_EQ(CleanSheetName(QString(31, QLatin1Char('x'))), QString(30, QLatin1Char('x')));
     EXPECT_EQ(CleanSheetName(QStringLiteral("a:b*c")), QStringLiteral("a:b*c"));
+    // An emoji across the cut is left out whole rather than halved.
+    const QString x29 = QString(29, QLatin1Char('x'));
+    EXPECT_EQ(CleanSheetName(x29 + QStringLiteral("😀yy")), x29);
+    EXPECT_EQ(CleanSheetName(QString(28, QLatin1Char('x')) + QStringLiteral("😀yy")),
+              QString(28, QLatin1Char('x')) + QStringLiteral("😀"));
 }
 
 TEST(SheetNaming, LongNamesAreCutAndNumberedKeepingTheirDigits) {
@@ -36,6 +41,10 @@ TEST(SheetNaming, LongNamesAreCutAndNumberedKeepingTheirDigits) {
     EXPECT_EQ(nameFor(Long40 + QStringLiteral("_again"), book), Long40.left(29) + QStringLiteral("2"));
     // A name of at most 31 characters is not tested against the other sheets.
     EXPECT_EQ(nameFor(QString(31, QLatin1Char('y')), book), QString(30, QLatin1Char('y')));
+    // Emoji in a long name: cut and numbered in whole characters.
+    const QString emoji = QString(28, QLatin1Char('e')) + QStringLiteral("😀😀 and more");
+    EXPECT_EQ(nameFor(emoji, book), QString(28, QLatin1Char('e')) + QStringLiteral("😀"));
+    EXPECT_EQ(nameFor(emoji, book), QString(28, QLatin1Char('e')) + QStringLiteral("1"));
     EXPECT_TRUE(boxes.boxes.empty());
 
     // A refused name is reported at 164 and the sheet keeps the name it was made with.
