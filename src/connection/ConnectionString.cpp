@@ -8,13 +8,15 @@ namespace kestrove {
 
 namespace {
 
-// The driver splits the string at ';' and treats '{' ... '}' as a quoted value; an
-// unbraced password is also URL-decoded, so '+' and '%' would change it.
+// The driver splits the string at ';'. It takes braces off the password only, and
+// URL-decodes an unbraced password, so '+' and '%' would change it: a password is
+// braced when it holds any of these. Any other value keeps its braces as typed and is
+// braced only when it holds ';', which would otherwise start a new key.
 QString connectionValue(const QString& value, bool isPassword) {
-    const bool needsBraces = value.contains(QLatin1Char(';')) || value.contains(QLatin1Char('{')) ||
-                             value.contains(QLatin1Char('}')) ||
-                             (isPassword && (value.contains(QLatin1Char('+')) ||
-                                             value.contains(QLatin1Char('%'))));
+    const bool needsBraces =
+        value.contains(QLatin1Char(';')) ||
+        (isPassword && (value.contains(QLatin1Char('{')) || value.contains(QLatin1Char('}')) ||
+                        value.contains(QLatin1Char('+')) || value.contains(QLatin1Char('%'))));
     if (!needsBraces)
         return value;
     QString braced = value;

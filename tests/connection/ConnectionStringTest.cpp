@@ -29,7 +29,10 @@ TEST(BuildConnectionString, BracesOnlyWhereTheDriverWouldMisreadTheValue) {
     };
     EXPECT_EQ(with(QStringLiteral("a;b"), QStringLiteral("p")),
               QStringLiteral("Driver={PostgreSQL Unicode};Server={a;b};Port=1;Uid=u;Pwd=p;Database=d"));
-    EXPECT_TRUE(with(QStringLiteral("x{y}"), QString()).contains(QStringLiteral("Server={x{y}}}")));
+    // Only the password loses its braces in the driver: other values keep them as typed.
+    EXPECT_TRUE(with(QStringLiteral("x{y}"), QStringLiteral("{p}"))
+                    .contains(QStringLiteral("Server=x{y};Port=1;Uid=u;Pwd={{p}}};")));
+    EXPECT_TRUE(with(QStringLiteral("h;Uid=x"), QString()).contains(QStringLiteral("Server={h;Uid=x};Port=1;")));
     // A password with '+' or '%' would be URL-decoded unbraced; a server would not.
     EXPECT_TRUE(with(QStringLiteral("a+b"), QStringLiteral("a+b%41"))
                     .contains(QStringLiteral("Server=a+b;Port=1;Uid=u;Pwd={a+b%41};")));
@@ -51,6 +54,18 @@ TEST(CanConnect, TrueForTheTestServerAndTrickyPasswords) {
     EXPECT_TRUE(CanConnect(settings));
     // The decoded or trimmed forms of those passwords must not be what reached the server.
     settings.password = QStringLiteral("spaced");
+    EXPECT_FALSE(CanConnect(settings));
+    // Braces in a user or database name reach the server as typed.
+    settings.user = QStringLiteral("brace}user");
+    settings.password = QStringLiteral("Brace-1");
+    EXPECT_TRUE(CanConnect(settings));
+    settings = testBedSettings();
+    settings.database = QStringLiteral("db{x}");
+    EXPECT_TRUE(CanConnect(settings));
+    // A ';' in a value cannot add a key of its own: the server is then simply unknown.
+    settings = testBedSettings();
+    settings.server += QStringLiteral(";Uid=") + settings.user;
+    settings.user = QStringLiteral("no_such_role");
     EXPECT_FALSE(CanConnect(settings));
     EXPECT_TRUE(boxes.boxes.empty());
 }

@@ -14,3 +14,8 @@ CREATE TABLE public.twin (origin text);
 CREATE TABLE other.twin (origin text);
 INSERT INTO public.twin VALUES ('public');
 INSERT INTO other.twin VALUES ('other');
+
+-- Names with braces, which the driver must receive as typed.
+CREATE ROLE "brace}user" LOGIN PASSWORD 'Brace-1';
+RESET ROLE;
+CREATE DATABASE "db{x}" OWNER kestrove_test;
