@@ -246,6 +246,17 @@ TEST(Import, DatesAsTheServerWritesThemAndBinaryColumnsUnread) {
     EXPECT_TRUE(run.boxes.reportedSteps().empty());
 }
 
+// A workbook that no program could open is reported with the place it was saved.
+TEST(Import, AWorkbookThatCannotBeOpenedIsReportedWithItsPlace) {
+    ImportRun run;
+    run.host.tick(QStringLiteral("t_first"));
+    run.host.openFails = true;
+    const QJsonArray sheets = run.finish();
+    ASSERT_EQ(run.boxes.reportedSteps(), (std::vector<int>{210}));
+    EXPECT_TRUE(run.boxes.boxes[0].text.contains(run.host.opened.back()));
+    EXPECT_EQ(tabNames(sheets), QStringList({"t_first"}));
+}
+
 TEST(Import, EmptyListDoesNothingAndNothingTickedGivesAnEmptyWorkbook) {
     ImportRun empty;
     EXPECT_TRUE(empty.finish().isEmpty());

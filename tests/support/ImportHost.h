@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 
 #include <functional>
+#include <stdexcept>
 #include <vector>
 
 namespace kestrove::test {
@@ -28,7 +29,11 @@ public:
     ConnectionSettings connectionSettings() const override;
     void yield() override;
     QString workbookPath(const ConnectionSettings& settings) override;
-    void openWorkbook(const QString& path) override { opened.push_back(path); }
+    void openWorkbook(const QString& path) override {
+        opened.push_back(path);
+        if (openFails)
+            throw std::runtime_error("no spreadsheet program could be started");
+    }
 
     // Adds a ticked entry; "schema.table" or a bare name of schema export.
     void tick(const QString& table, const QString& schema = QStringLiteral("export"));
@@ -39,6 +44,7 @@ public:
     std::vector<QString> opened;
     int pointer = 0;
     int state = 0;
+    bool openFails = false;
     // Runs at every yield, to act during an import as a user would.
     std::function<void()> onYield;
 

@@ -16,6 +16,8 @@ public:
         shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
         QMessageBox box(style == StyleExclamation ? QMessageBox::Warning : QMessageBox::NoIcon,
                         title, shown, QMessageBox::Ok);
+        // A driver's message may hold something tag-like: it is shown as written.
+        box.setTextFormat(Qt::PlainText);
         box.exec();
     }
 };

@@ -2,10 +2,12 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 
+#include <stdexcept>
 #include <utility>
 
 namespace kestrove::desktop {
@@ -49,7 +51,28 @@ void openInSpreadsheetProgram(const QString& path) {
         g_opener(path);
         return;
     }
-    QProcess::startDetached(QStringLiteral("xdg-open"), {path});
+    const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+    if (opener.isEmpty())
+        throw std::runtime_error("xdg-open, which opens files in the desktop's programs, was not found.");
+    if (!QProcess::startDetached(opener, {path}))
+        throw std::runtime_error("xdg-open could not be started.");
+}
+
+bool desktopEntryRuns(const QString& desktopFile) {
+    const QString entry = QStandardPaths::locate(QStandardPaths::ApplicationsLocation, desktopFile);
+    if (entry.isEmpty())
+        return false;
+    QFile file(entry);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return false;
+    while (!file.atEnd()) {
+        const QString line = QString::fromUtf8(file.readLine()).trimmed();
+        if (!line.startsWith(QStringLiteral("Exec=")))
+            continue;
+        const QStringList words = QProcess::splitCommand(line.mid(5));
+        return !words.isEmpty() && !QStandardPaths::findExecutable(words.first()).isEmpty();
+    }
+    return false;
 }
 
 QString findSpreadsheetProgram() {
@@ -62,7 +85,7 @@ QString findSpreadsheetProgram() {
          QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.sheet")});
     if (query.waitForFinished(5000) && query.exitCode() == 0) {
         const QString desktopFile = QString::fromLocal8Bit(query.readAllStandardOutput()).trimmed();
-        if (!desktopFile.isEmpty())
+        if (!desktopFile.isEmpty() && desktopEntryRuns(desktopFile))
             return desktopFile;
     }
     for (const char* program :

@@ -11,11 +11,16 @@ namespace kestrove::desktop {
 QString newWorkbookPath(const QString& database);
 
 // Opens a file in the desktop's spreadsheet program, which outlives this program.
+// Throws std::runtime_error when no program could be started for it.
 void openInSpreadsheetProgram(const QString& path);
 
-// The spreadsheet program that opens .xlsx files: the desktop's default for the type,
-// else a known program on PATH; empty when there is none.
+// The spreadsheet program that opens .xlsx files: the desktop's default for the type
+// when its program is still there, else a known program on PATH; empty when there is none.
 QString findSpreadsheetProgram();
+
+// Whether a desktop entry (such as "gnumeric.desktop") is installed and the program its
+// Exec line names can be found.
+bool desktopEntryRuns(const QString& desktopFile);
 
 // Stand-ins for the desktop where a test cannot have it act: the program search and the
 // opening of a finished workbook. An empty function puts the real one back.

@@ -322,8 +322,14 @@ Workbook& Application::addWorkbook() {
 void Application::setVisible(bool visible, const std::function<void()>& whileWaiting) {
     if (visible && !m_visible && !m_workbooks.empty()) {
         m_workbooks.back().saveAs(m_outputPath, whileWaiting);
-        if (m_opener)
-            m_opener(m_outputPath);
+        if (m_opener) {
+            try {
+                m_opener(m_outputPath);
+            } catch (const std::exception& error) {
+                throw WorkbookError("The workbook was saved as " + m_outputPath +
+                                    ", but it could not be opened: " + error.what());
+            }
+        }
     }
     m_visible = visible;
 }
