@@ -39,6 +39,19 @@ void makePrivate(const QString& path) {
     ::close(fd);
 }
 
+// A file that exists but cannot be read must not be taken for an empty store, and must
+// not be written over from one.
+void requireReadable(const QString& path) {
+    QFile file(path);
+    if (!file.exists())
+        return;
+    if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly))
+        throw std::runtime_error("The settings file " + path.toStdString() + " cannot be read" +
+                                 (file.error() != QFileDevice::NoError ? ": " + file.errorString().toStdString()
+                                                                       : std::string(": it is a folder")) +
+                                 ".");
+}
+
 } // namespace
 
 QString SettingsFilePath() {
@@ -48,6 +61,7 @@ QString SettingsFilePath() {
 QString ReadSetting(const QString& key, const QString& defaultText) {
     const Store opened;
     const QSettings& store = opened.settings;
+    requireReadable(store.fileName());
     if (store.status() == QSettings::FormatError)
         throw std::runtime_error("The settings file " + store.fileName().toStdString() +
                                  " cannot be read.");
@@ -58,6 +72,7 @@ void WriteSetting(const QString& key, const QString& text) {
     Store opened;
     QSettings& store = opened.settings;
     const QString path = store.fileName();
+    requireReadable(path);
     makePrivate(path);
     store.setValue(key, text);
     store.sync();

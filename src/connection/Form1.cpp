@@ -146,8 +146,11 @@ void Form1::closeEvent(QCloseEvent* event) {
 }
 
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
-    // A box that receives the focus selects its whole text, so that typing replaces it.
-    if (event->type() == QEvent::FocusIn)
+    // A box that receives the focus selects its whole text, so that typing replaces it;
+    // not when the focus comes back from its own context menu, whose Paste would then
+    // replace the whole value.
+    if (event->type() == QEvent::FocusIn &&
+        static_cast<QFocusEvent*>(event)->reason() != Qt::PopupFocusReason)
         if (auto* box = qobject_cast<QLineEdit*>(watched))
             box->selectAll();
     return QWidget::eventFilter(watched, event);

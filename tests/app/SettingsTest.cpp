@@ -1,7 +1,9 @@
 #include "app/Settings.h"
 #include "support/WindowTest.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 
 #include <sys/stat.h>
@@ -54,6 +56,15 @@ TEST_F(SettingsStore, TheFileIsPrivateToItsUser) {
     EXPECT_EQ(modeOf(SettingsFilePath()), 0600u);
     EXPECT_EQ(ReadSetting(QStringLiteral("PostgreSQLPassword"), QString()),
               QStringLiteral("secret"));
+}
+
+// A store that exists but cannot be read (here a folder in the file's place) is a failure
+// of every read, and nothing is written over it.
+TEST_F(SettingsStore, AStoreThatCannotBeReadIsAFailureAndStaysAsItWas) {
+    ASSERT_TRUE(QDir().mkpath(SettingsFilePath()));
+    EXPECT_THROW(ReadSetting(QStringLiteral("PostgreSQLServer"), QStringLiteral("localhost")), std::exception);
+    EXPECT_THROW(WriteSetting(QStringLiteral("PostgreSQLServer"), QStringLiteral("x")), std::exception);
+    EXPECT_TRUE(QFileInfo(SettingsFilePath()).isDir());
 }
 
 TEST_F(SettingsStore, AWriteThatCannotBeStoredIsAFailure) {

@@ -5,6 +5,8 @@
 #include "support/WindowTest.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -57,6 +59,33 @@ TEST_F(SetupWindow, TabVisitsTheBoxesThenTheButtonsSelectingEachBoxWhole) {
     }
     EXPECT_EQ(visited, (QStringList{"Text2", "Text3", "Text4", "Text5", "PushButton3",
                                     "PushButton5", "PushButton2"}));
+}
+
+// Focus coming back from a box's context menu keeps the cursor where the user put it, so
+// that Paste inserts rather than replaces.
+TEST_F(SetupWindow, FocusBackFromAPopupKeepsTheSelection) {
+    Form1& form = start();
+    QLineEdit* server = box(form, "Text1");
+    server->setFocus(Qt::OtherFocusReason);
+    server->setCursorPosition(2);
+    ASSERT_FALSE(server->hasSelectedText());
+    QFocusEvent back(QEvent::FocusIn, Qt::PopupFocusReason);
+    QApplication::sendEvent(server, &back);
+    EXPECT_FALSE(server->hasSelectedText());
+    QFocusEvent tab(QEvent::FocusIn, Qt::TabFocusReason);
+    QApplication::sendEvent(server, &tab);
+    EXPECT_EQ(server->selectedText(), server->text());
+}
+
+// A settings file that cannot be read: each restore reports its step, and the file is
+// not written over with the boxes' defaults.
+TEST_F(SetupWindow, UnreadableSettingsAreReportedAndNotOverwritten) {
+    ASSERT_TRUE(QDir().mkpath(SettingsFilePath()));
+    StartProgram();
+    const std::vector<int> steps = boxes->reportedSteps();
+    EXPECT_EQ(std::vector<int>(steps.begin(), steps.begin() + std::min<std::size_t>(5, steps.size())),
+              (std::vector<int>{126, 128, 130, 132, 134}));
+    EXPECT_TRUE(QFileInfo(SettingsFilePath()).isDir());
 }
 
 TEST_F(SetupWindow, EveryChangeOfABoxIsStoredAtOnce) {
