@@ -3,8 +3,10 @@
 #
 #   sample-db.sh start STATE_DIR [PASSWORD]   starts a throwaway PostgreSQL with the tables of
 #                                             scripts/sample.sql and stores its details in the
-#                                             program's settings (${XDG_CONFIG_HOME:-~/.config}/
-#                                             Drumlane.ini); PASSWORD replaces the real one there
+#                                             program's settings store (Drumlane.ini under
+#                                             ${XDG_CONFIG_HOME:-~/.config}), through the same
+#                                             code as the program (build first);
+#                                             PASSWORD replaces the real one there
 #   sample-db.sh stop STATE_DIR               stops it and removes it
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -19,22 +21,10 @@ start)
     "$here/../tests/support/pg-testbed.sh" start "$state" "$here/sample.sql"
     # shellcheck disable=SC1091
     . "$state/connection.env"
-    config=${XDG_CONFIG_HOME:-$HOME/.config}
-    mkdir -p "$config"
-    # The file holds a password: readable by its owner only.
-    (
-        umask 077
-        cat >"$config/Drumlane.ini" <<INI
-[Kestrove]
-PostgreSQLServer=$KESTROVE_PG_SERVER
-PostgreSQLPort=$KESTROVE_PG_PORT
-PostgreSQLUser=$KESTROVE_PG_USER
-PostgreSQLPassword=${3:-$KESTROVE_PG_PASSWORD}
-PostgreSQLDatabase=$KESTROVE_PG_DATABASE
-INI
-    )
-    chmod 600 "$config/Drumlane.ini"
-    echo "Sample database $KESTROVE_PG_DATABASE on $KESTROVE_PG_SERVER:$KESTROVE_PG_PORT; its details are stored in $config/Drumlane.ini."
+    store=$(printf '%s\n' "PostgreSQLServer=$KESTROVE_PG_SERVER" "PostgreSQLPort=$KESTROVE_PG_PORT" \
+        "PostgreSQLUser=$KESTROVE_PG_USER" "PostgreSQLPassword=${3:-$KESTROVE_PG_PASSWORD}" \
+        "PostgreSQLDatabase=$KESTROVE_PG_DATABASE" | "$here/../build/kestrove-store-settings")
+    echo "Sample database $KESTROVE_PG_DATABASE on $KESTROVE_PG_SERVER:$KESTROVE_PG_PORT; its details are stored in $store."
     ;;
 *)
     echo "usage: sample-db.sh start|stop STATE_DIR [PASSWORD]" >&2
