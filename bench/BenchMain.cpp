@@ -6,9 +6,8 @@
 // goes on, as the window would after OK. The last line sums up the run. The exit status
 // is 1 when anything was reported, so that a failure is never taken for a result.
 
-#include "export/Import.h"
+#include "export/CommandLine.h"
 #include "platform/desktop/Locale.h"
-#include "platform/desktop/MessageBoxes.h"
 
 #include <QCoreApplication>
 
@@ -23,18 +22,6 @@ using namespace kestrove;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-class StderrMessageBoxes final : public desktop::MessageBoxService {
-public:
-    void show(const QString& text, int, const QString& title) override {
-        QString shown = text;
-        shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
-        std::cerr << "[" << title.toStdString() << "] " << shown.toStdString() << "\n";
-        if (title == QLatin1String("Application Error"))
-            ++reports;
-    }
-    int reports = 0;
-};
 
 // Reads Key=value pairs; a value in braces may hold ';' and doubled '}'.
 ConnectionSettings parseConnectionString(const QString& text) {
@@ -76,41 +63,6 @@ ConnectionSettings parseConnectionString(const QString& text) {
     return settings;
 }
 
-class BenchHost final : public ImportHost {
-public:
-    BenchHost(ConnectionSettings settings, QString out) : m_settings(std::move(settings)), m_out(std::move(out)) {}
-
-    TableList& tableList() override { return m_list; }
-    void setProgress(double) override {}
-    void setStatusText(const QString&) override {}
-    int mousePointer() const override { return m_pointer; }
-    void setMousePointer(int pointer) override { m_pointer = pointer; }
-    int windowState() const override { return 0; }
-    void setWindowState(int) override {}
-    ConnectionSettings connectionSettings() const override { return m_settings; }
-    void yield() override {
-        const auto now = Clock::now();
-        m_maxStall = std::max(m_maxStall, now - m_lastYield);
-        m_lastYield = now;
-        QCoreApplication::processEvents();
-    }
-    QString workbookPath(const ConnectionSettings&) override { return m_out; }
-    void openWorkbook(const QString&) override {}
-
-    void start() { m_lastYield = Clock::now(); }
-    double maxStallMs() const {
-        return std::chrono::duration<double, std::milli>(std::max(m_maxStall, Clock::now() - m_lastYield)).count();
-    }
-    MemoryTableList m_list;
-
-private:
-    ConnectionSettings m_settings;
-    QString m_out;
-    int m_pointer = 0;
-    Clock::time_point m_lastYield;
-    Clock::duration m_maxStall{};
-};
-
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -131,22 +83,17 @@ int main(int argc, char* argv[]) {
         std::cerr << "usage: kestrove-bench --connection \"<ODBC connection string>\" --out FILE.xlsx TABLE...\n";
         return 2;
     }
-    StderrMessageBoxes boxes;
-    desktop::setMessageBoxes(&boxes);
-    BenchHost host(parseConnectionString(connection), out);
-    for (const QString& table : tables) {
-        const int dot = table.indexOf(QLatin1Char('.'));
-        host.m_list.add(dot < 0 ? table : table.mid(dot + 1), dot < 0 ? QString() : table.left(dot));
-        host.m_list.setChecked(host.m_list.count(), true);
-    }
+    ReportPrinter printer;
+    CommandHost host(parseConnectionString(connection), out);
+    host.tickAsGiven(tables);
     TableImport import;
     const auto started = Clock::now();
-    host.start();
+    host.yield();
     import.PushButton5_Click(host);
     const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     std::printf("rows=%ld cells=%ld seconds=%.2f peak_rss_mb=%.1f max_stall_ms=%.0f\n", import.rowsWritten(),
-                import.cellsWritten(), seconds, static_cast<double>(usage.ru_maxrss) / 1024.0, host.maxStallMs());
-    return boxes.reports == 0 ? 0 : 1;
+                import.cellsWritten(), seconds, static_cast<double>(usage.ru_maxrss) / 1024.0, host.longestStallMs());
+    return printer.reports() == 0 ? 0 : 1;
 }
