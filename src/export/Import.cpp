@@ -196,6 +196,8 @@ void TableImport::PushButton5_Click(ImportHost& host) {
             std::optional<long> rowCount = steps.bound(172, [&] { return records.value().recordCount(); });
             TableReader& reader = *records;
             const auto header = [&](int fields) {
+                if (fields > 0 && sheet)
+                    sheet->setHeaderRow();
                 for (int j = 0; j < fields; ++j) {
                     steps(176, [&] { pacer.yield(); });
                     cellFailures.run(178, [&] {
@@ -204,6 +206,15 @@ void TableImport::PushButton5_Click(ImportHost& host) {
                 }
             };
             header(steps.bound(174, [&] { return reader.fieldCount(); }).value_or(0));
+            // Date and time columns give date cells where nothing is lost.
+            std::vector<workbook::CellKind> kinds;
+            try {
+                for (int j = 0; j < reader.fieldCount(); ++j)
+                    kinds.push_back(reader.isDateOrTime(j) ? workbook::CellKind::DateTime
+                                                           : workbook::CellKind::General);
+            } catch (...) {
+                kinds.clear(); // a table whose query failed has no fields to read
+            }
 
             long rowOffset = 0;
             // "Processing: <table>, row <r> from <rows>", the start of both row texts.
@@ -251,7 +262,10 @@ void TableImport::PushButton5_Click(ImportHost& host) {
                                 return;
                             }
                             if (value->size() <= workbook::MaxCellChars) {
-                                Required(sheet).setCell(sheetRow, j + 1, *value);
+                                Required(sheet).setCell(sheetRow, j + 1, *value,
+                                                        static_cast<std::size_t>(j) < kinds.size()
+                                                            ? kinds[static_cast<std::size_t>(j)]
+                                                            : workbook::CellKind::General);
                                 return;
                             }
                             std::string text = *value;

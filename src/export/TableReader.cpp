@@ -32,8 +32,9 @@ std::string quotedIdentifier(const std::string& name) {
 }
 
 // The query for the whole table: SELECT * unless a column needs to be asked for
-// otherwise, then every column by name in the table's order.
-std::string selectFor(odbc::Connection& connection, const std::string& table) {
+// otherwise, then every column by name in the table's order. Marks the date and time
+// columns in `dateOrTime`.
+std::string selectFor(odbc::Connection& connection, const std::string& table, std::vector<bool>& dateOrTime) {
     std::string literal;
     for (const char c : table) {
         literal += c;
@@ -48,6 +49,7 @@ std::string selectFor(odbc::Connection& connection, const std::string& table) {
     for (; !columns.eof(); columns.moveNext()) {
         const std::string name = quotedIdentifier(columns.value(0).value_or(""));
         const unsigned long type = std::stoul(columns.value(1).value_or("0"));
+        dateOrTime.push_back(isDateOrTime(type));
         if (!list.empty())
             list += ", ";
         if (isDateOrTime(type)) {
@@ -117,9 +119,11 @@ void TableReader::read(odbc::Connection* connection, std::string table) {
         odbc::RecordSet counted = connection->execute("SELECT count(*) FROM " + table);
         const long count = std::stol(counted.value(0).value_or("0"));
         counted.close();
-        records.openForward(selectFor(*connection, table), *connection);
+        std::vector<bool> dateOrTime;
+        records.openForward(selectFor(*connection, table, dateOrTime), *connection);
         std::lock_guard lock(m_mutex);
         m_count = count;
+        m_dateOrTime = std::move(dateOrTime);
         m_fields.clear();
         for (int j = 0; j < records.fieldCount(); ++j)
             m_fields.push_back(records.field(j));
@@ -235,6 +239,11 @@ const odbc::Field& TableReader::field(int ordinal) const {
     if (ordinal < 0 || static_cast<std::size_t>(ordinal) >= m_fields.size())
         throw odbc::OdbcError("Item cannot be found in the collection.", "07009");
     return m_fields[static_cast<std::size_t>(ordinal)];
+}
+
+bool TableReader::isDateOrTime(int ordinal) const {
+    field(ordinal);
+    return static_cast<std::size_t>(ordinal) < m_dateOrTime.size() && m_dateOrTime[static_cast<std::size_t>(ordinal)];
 }
 
 const std::optional<std::string>& TableReader::value(int ordinal) const {

@@ -41,6 +41,8 @@ public:
     long recordCount() const;
     int fieldCount() const;
     const odbc::Field& field(int ordinal) const;
+    // Whether the table declares the field as a date, time or timestamp.
+    bool isDateOrTime(int ordinal) const;
     const std::optional<std::string>& value(int ordinal) const;
     void moveNext(const Waiter& whileWaiting);
 
@@ -65,6 +67,7 @@ private:
     int m_cursorLocation = 2;
     long m_count = 0;
     std::vector<odbc::Field> m_fields;
+    std::vector<bool> m_dateOrTime;
     Block m_current;
     std::size_t m_position = 0;
     bool m_exhausted = false;

@@ -3,7 +3,9 @@
 #include "support/TestBed.h"
 
 #include <QJsonArray>
+#include <QFile>
 #include <QJsonObject>
+#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -33,6 +35,22 @@ QStringList tabNames(const QJsonArray& sheets) {
     for (const auto& sheet : sheets)
         names << sheet.toObject().value(QStringLiteral("name")).toString();
     return names;
+}
+
+// The workbook's first sheet as Gnumeric's converter prints it with each cell's own
+// format, in a C locale, without the quotes around texts.
+QString convertedToCsv(const QString& workbook) {
+    const QString csv = workbook + QStringLiteral(".csv");
+    QProcess converter;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    converter.setProcessEnvironment(environment);
+    converter.start(QStringLiteral("ssconvert"),
+                    {QStringLiteral("--export-type=Gnumeric_stf:stf_assistant"),
+                     QStringLiteral("-O"), QStringLiteral("format=preserve separator=,"), workbook, csv});
+    converter.waitForFinished(120000);
+    QFile file(csv);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).remove(QLatin1Char('"')) : QString();
 }
 
 long doneBoxes(const MessageBoxRecorder& boxes) {
@@ -70,7 +88,7 @@ TEST(Import, CommonColumnTypesAsTextNumbersAndEmptyCells) {
     EXPECT_EQ(first[2], QVariant("1234.500"));
     EXPECT_EQ(first[3], QVariant(0.25));
     EXPECT_EQ(first[4], QVariant("Grüße, 東京 and ﬁ"));
-    EXPECT_EQ(first[5], QVariant("2024-02-29"));
+    EXPECT_EQ(rows[1].toArray()[5].toObject(), QJsonObject({{"shown", "2024-02-29"}, {"format", "yyyy-mm-dd"}}));
     EXPECT_TRUE(first[6].toString().startsWith("2024-02-29 13:45:00"));
     EXPECT_EQ(first[7], QVariant(1.0));
     EXPECT_EQ(first[8], QVariant("A0EEBC99-9C0B-4EF8-BB6D-6BB9BD380A11")); // the driver's form
@@ -233,11 +251,15 @@ TEST(Import, DatesAsTheServerWritesThemAndBinaryColumnsUnread) {
     const QJsonArray sheets = run.finish();
     const QJsonArray dates = rowsOf(sheetNamed(sheets, QStringLiteral("odd_dates")));
     const QJsonValue none = QJsonValue::Null;
+    const auto time = [](const char* shown, const char* format) {
+        return QJsonObject({{"shown", shown}, {"format", format}});
+    };
     const QJsonArray expected{
         QJsonArray{"d", "ts", "tstz", "t", "ttz"},
-        QJsonArray{"infinity", "infinity", "infinity", "00:00:00", "00:00:00+00"},
+        QJsonArray{"infinity", "infinity", "infinity", time("00:00:00", "hh:mm:ss"), "00:00:00+00"},
         QJsonArray{"-infinity", "-infinity", "-infinity", "24:00:00", "23:59:59.999+02"},
-        QJsonArray{"0044-03-15 BC", "0044-03-15 12:00:00 BC", "10000-01-01 00:00:00+00", "12:34:56.789", none},
+        QJsonArray{"0044-03-15 BC", "0044-03-15 12:00:00 BC", "10000-01-01 00:00:00+00",
+                   time("12:34:56.789", "hh:mm:ss.000"), none},
         QJsonArray{"10000-01-01", "10000-01-01 00:00:00", "2021-08-31 11:45:00+00", none, none},
     };
     EXPECT_EQ(dates, expected);
@@ -255,6 +277,71 @@ TEST(Import, AWorkbookThatCannotBeOpenedIsReportedWithItsPlace) {
     ASSERT_EQ(run.boxes.reportedSteps(), (std::vector<int>{210}));
     EXPECT_TRUE(run.boxes.boxes[0].text.contains(run.host.opened.back()));
     EXPECT_EQ(tabNames(sheets), QStringList({"t_first"}));
+}
+
+// A date or time becomes a date cell exactly when its format shows the server's text;
+// everything else stays that text. Both readers show the same texts as the server.
+TEST(Import, DateCellsShowTheServersTextAndTheHeaderIsFrozenAndFiltered) {
+    ImportRun run;
+    run.host.tick(QStringLiteral("calendar"));
+    run.host.tick(QStringLiteral("empty_table"));
+    run.host.tick(QStringLiteral("no_columns"));
+    const QJsonArray sheets = run.finish();
+    const QJsonObject calendar = sheetNamed(sheets, QStringLiteral("calendar"));
+    struct Expected {
+        const char* text;
+        const char* format; // nullptr: stays text
+    };
+    const char* const Date = "yyyy-mm-dd";
+    const std::vector<std::vector<Expected>> expected{
+        {{"2024-02-29", Date}, {"00:00:00", "hh:mm:ss"}, {"2024-02-29 00:00:00", "yyyy-mm-dd hh:mm:ss"},
+         {"2024-02-29 00:00:00+00", nullptr}},
+        {{"1999-12-31", Date}, {"23:59:59.999", "hh:mm:ss.000"}, {"1999-12-31 23:59:59.999", "yyyy-mm-dd hh:mm:ss.000"},
+         {"1999-12-31 23:59:59.999+00", nullptr}},
+        {{"1900-03-01", Date}, {"12:00:00.5", "hh:mm:ss.0"}, {"1900-03-01 06:30:00.25", "yyyy-mm-dd hh:mm:ss.00"},
+         {nullptr, nullptr}},
+        // Before 1900-03-01 the spreadsheet's calendar is a day off; four digits are more
+        // than a format shows.
+        {{"1900-02-28", nullptr}, {"01:02:03.1234", nullptr}, {"1900-02-28 12:00:00", nullptr}, {nullptr, nullptr}},
+        {{"infinity", nullptr}, {nullptr, nullptr}, {"infinity", nullptr}, {"infinity", nullptr}},
+        {{"0001-01-01 BC", nullptr}, {nullptr, nullptr}, {"0001-01-01 00:00:00 BC", nullptr}, {nullptr, nullptr}},
+        {{"9999-12-31", Date}, {"23:59:59", "hh:mm:ss"}, {"9999-12-31 23:59:59", "yyyy-mm-dd hh:mm:ss"},
+         {nullptr, nullptr}},
+    };
+    const QJsonArray rows = rowsOf(calendar);
+    ASSERT_EQ(rows.size(), static_cast<qsizetype>(expected.size() + 1));
+    QStringList csv{QStringLiteral("label,d,t,ts,tstz")};
+    for (std::size_t r = 0; r < expected.size(); ++r) {
+        QStringList line{cell(rows, static_cast<int>(r + 1), 0).toString()};
+        for (std::size_t c = 0; c < expected[r].size(); ++c) {
+            const Expected& want = expected[r][c];
+            const QJsonValue got = cell(rows, static_cast<int>(r + 1), static_cast<int>(c + 1));
+            const std::string where = "row " + std::to_string(r + 2) + ", column " + std::to_string(c + 2);
+            if (!want.text)
+                EXPECT_TRUE(got.isNull()) << where;
+            else if (!want.format)
+                EXPECT_EQ(got.toString(), QString::fromUtf8(want.text)) << where;
+            else
+                EXPECT_EQ(got.toObject(), QJsonObject({{"shown", want.text}, {"format", want.format}})) << where;
+            line << QString::fromUtf8(want.text ? want.text : "");
+        }
+        csv << line.join(QLatin1Char(','));
+    }
+    EXPECT_EQ(calendar["frozen"].toString(), QStringLiteral("A2"));
+    EXPECT_EQ(calendar["filter"].toString(), QStringLiteral("A1:E8"));
+    const QJsonObject empty = sheetNamed(sheets, QStringLiteral("empty_table"));
+    EXPECT_EQ(empty["frozen"].toString(), QStringLiteral("A2"));
+    EXPECT_EQ(empty["filter"].toString(), QStringLiteral("A1:B1"));
+    const QJsonObject noColumns = sheetNamed(sheets, QStringLiteral("no_columns"));
+    EXPECT_TRUE(noColumns["frozen"].isNull());
+    EXPECT_TRUE(noColumns["filter"].isNull());
+
+    // Gnumeric shows the same texts (and the active sheet is calendar's only when it is
+    // the only one, so it gets a workbook of its own).
+    ImportRun alone;
+    alone.host.tick(QStringLiteral("calendar"));
+    alone.finish();
+    EXPECT_EQ(convertedToCsv(alone.host.opened.back()), csv.join(QLatin1Char('\n')) + QLatin1Char('\n'));
 }
 
 TEST(Import, EmptyListDoesNothingAndNothingTickedGivesAnEmptyWorkbook) {

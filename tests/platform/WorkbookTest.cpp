@@ -48,6 +48,32 @@ TEST(PlainDecimalNumber, OnlyTextsThatAnumericCellShowsUnchanged) {
         EXPECT_FALSE(xml::isPlainDecimalNumber(text)) << text;
 }
 
+TEST(DateTimeCell, OnlyTextsItsFormatShowsUnchanged) {
+    using xml::CellStyle;
+    const std::vector<std::tuple<const char*, double, CellStyle>> cells{
+        {"1900-03-01", 61, CellStyle::Date},
+        {"2024-02-29", 45351, CellStyle::Date},
+        {"9999-12-31", 2958465, CellStyle::Date},
+        {"00:00:00", 0, CellStyle::Time},
+        {"12:00:00.5", (43200.5) / 86400, CellStyle::Time1},
+        {"06:00:00.25", (21600.25) / 86400, CellStyle::Time2},
+        {"23:59:59.999", 86399.999 / 86400, CellStyle::Time3},
+        {"2024-02-29 12:00:00", 45351.5, CellStyle::DateTime},
+        {"2024-02-29 00:00:00.125", 45351 + 0.125 / 86400, CellStyle::DateTime3},
+    };
+    for (const auto& [text, serial, style] : cells) {
+        const auto cell = xml::dateTimeCell(text);
+        ASSERT_TRUE(cell.has_value()) << text;
+        EXPECT_DOUBLE_EQ(cell->serial, serial) << text;
+        EXPECT_EQ(cell->style, style) << text;
+    }
+    for (const char* text :
+         {"1900-02-28", "1899-12-31", "2023-02-29", "2024-13-01", "2024-04-31", "0044-03-15 BC", "infinity",
+          "10000-01-01", "24:00:00", "12:60:00", "12:00:00.1234", "12:00:00.", "12:00:00+02",
+          "2024-02-29 12:00:00+00", "2024-02-29T12:00:00", "2024-2-29", " 2024-02-29", "1 day"})
+        EXPECT_FALSE(xml::dateTimeCell(text).has_value()) << text;
+}
+
 TEST(SheetNames, RefusedWhereASpreadsheetRefusesThem) {
     const std::vector<std::string> others{"Orders"};
     EXPECT_NO_THROW(validateSheetName("Orders 2", others));

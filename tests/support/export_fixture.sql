@@ -75,6 +75,17 @@ INSERT INTO odd_dates VALUES
     ('0044-03-15 BC', '0044-03-15 12:00 BC', '10000-01-01 00:00:00+00', '12:34:56.789', NULL),
     ('10000-01-01', '10000-01-01 00:00:00', '2021-08-31 11:45:00+00', NULL, NULL);
 
+-- Dates and times at the edges of what a date cell can show as the server writes it.
+CREATE TABLE calendar (label text, d date, t time, ts timestamp, tstz timestamptz);
+INSERT INTO calendar VALUES
+    ('leap day', '2024-02-29', '00:00:00', '2024-02-29 00:00:00', '2024-02-29 00:00:00+00'),
+    ('end of day', '1999-12-31', '23:59:59.999', '1999-12-31 23:59:59.999', '1999-12-31 23:59:59.999+00'),
+    ('first good day', '1900-03-01', '12:00:00.5', '1900-03-01 06:30:00.25', NULL),
+    ('day before', '1900-02-28', '01:02:03.1234', '1900-02-28 12:00:00', NULL),
+    ('infinity', 'infinity', NULL, 'infinity', 'infinity'),
+    ('BC', '0001-01-01 BC', NULL, '0001-01-01 00:00:00 BC', NULL),
+    ('last day', '9999-12-31', '23:59:59', '9999-12-31 23:59:59', NULL);
+
 -- A binary value of 8 MB beside ordinary columns.
 CREATE TABLE big_binary (id integer, bin bytea, note text);
 INSERT INTO big_binary VALUES (1, decode(repeat('ab', 8000000), 'hex'), 'after the binary');

@@ -1,8 +1,11 @@
 """Prints a workbook as JSON, read with openpyxl: the tabs in order, each with its
-cells (row by row; numbers as numbers, text as text, empty as null), the widths of the
-columns that have one set, and the active tab. Every part of the package must first
-parse as strict XML. Texts are decoded as spreadsheet programs read them ("_xHHHH_" is
-the character HHHH), which openpyxl leaves to its caller."""
+cells (row by row; numbers as numbers, text as text, empty as null, a date or time as
+{"shown": the text its number format shows, "format": that format}), the widths of the
+columns that have one set, the frozen pane, the filter's range and whether it is the
+active tab. Every part of the package must first parse as strict XML. Texts are decoded
+as spreadsheet programs read them ("_xHHHH_" is the character HHHH), which openpyxl
+leaves to its caller."""
+import datetime
 import json
 import re
 import sys
@@ -14,7 +17,26 @@ import openpyxl
 ESCAPE = re.compile("_x([0-9A-Fa-f]{4})_")
 
 
-def decoded(value):
+def shown(value, form):
+    """The text a yyyy-mm-dd / hh:mm:ss[.0-3] format shows for a date or time."""
+    parts = []
+    if form.startswith("yyyy"):
+        parts.append(value.strftime("%Y-%m-%d"))
+    if "hh" in form:
+        moment = value.time() if isinstance(value, datetime.datetime) else value
+        text = moment.strftime("%H:%M:%S")
+        digits = len(form.rsplit(".", 1)[1]) if "ss." in form else 0
+        if digits:
+            fraction = round(moment.microsecond / 10 ** (6 - digits))
+            text += "." + str(fraction).zfill(digits)
+        parts.append(text)
+    return " ".join(parts)
+
+
+def decoded(cell):
+    value = cell.value
+    if isinstance(value, (datetime.datetime, datetime.date, datetime.time)):
+        return {"shown": shown(value, cell.number_format), "format": cell.number_format}
     if isinstance(value, str):
         return ESCAPE.sub(lambda match: chr(int(match.group(1), 16)), value)
     return value
@@ -30,8 +52,9 @@ with zipfile.ZipFile(sys.argv[1]) as package:
 book = openpyxl.load_workbook(sys.argv[1])
 sheets = []
 for sheet in book.worksheets:
-    rows = [[decoded(value) for value in row] for row in sheet.iter_rows(values_only=True)]
+    rows = [[decoded(cell) for cell in row] for row in sheet.iter_rows()]
     widths = {key: dim.width for key, dim in sheet.column_dimensions.items() if dim.customWidth}
     sheets.append({"name": sheet.title, "rows": rows, "widths": widths,
-                   "active": sheet is book.active})
+                   "active": sheet is book.active, "frozen": sheet.freeze_panes,
+                   "filter": sheet.auto_filter.ref})
 json.dump(sheets, sys.stdout, default=str)

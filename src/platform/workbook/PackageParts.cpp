@@ -76,7 +76,8 @@ std::string coreProperties(std::time_t created) {
             "</cp:coreProperties>");
 }
 
-std::string workbook(const std::vector<std::string>& sheetNames, std::size_t activeTab) {
+std::string workbook(const std::vector<std::string>& sheetNames, std::size_t activeTab,
+                     const std::vector<std::string>& filterRanges) {
     std::string xml = XmlDeclaration;
     xml += "<workbook xmlns=\"" + std::string(MainNamespace) + "\" xmlns:r=\"" + RelationshipTypes +
            "\"><bookViews><workbookView";
@@ -88,7 +89,29 @@ std::string workbook(const std::vector<std::string>& sheetNames, std::size_t act
         xml::appendAttribute(xml, sheetNames[i]);
         xml += "\" sheetId=\"" + std::to_string(i + 1) + "\" r:id=\"rId" + std::to_string(i + 1) + "\"/>";
     }
-    xml += "</sheets></workbook>";
+    xml += "</sheets>";
+    // A filter's range, named as spreadsheets expect it.
+    bool anyFilter = false;
+    for (std::size_t i = 0; i < filterRanges.size(); ++i) {
+        if (filterRanges[i].empty())
+            continue;
+        if (!anyFilter)
+            xml += "<definedNames>";
+        anyFilter = true;
+        std::string quoted = "'";
+        for (const char c : sheetNames[i]) {
+            quoted += c;
+            if (c == '\'')
+                quoted += '\'';
+        }
+        quoted += "'!" + filterRanges[i];
+        xml += "<definedName name=\"_xlnm._FilterDatabase\" localSheetId=\"" + std::to_string(i) + "\" hidden=\"1\">";
+        xml::appendAttribute(xml, quoted);
+        xml += "</definedName>";
+    }
+    if (anyFilter)
+        xml += "</definedNames>";
+    xml += "</workbook>";
     return xml;
 }
 
@@ -104,17 +127,29 @@ std::string workbookRelationships(std::size_t sheets) {
 }
 
 std::string styles() {
-    return XmlDeclaration + ("<styleSheet xmlns=\"" + std::string(MainNamespace) +
-                             "\"><fonts count=\"1\"><font><sz val=\"11\"/><name val=\"Calibri\"/>"
+    // Number formats of our own are numbered from 164; the style's index is the cell's s.
+    std::string formats = "<numFmts count=\"" + std::to_string(xml::CellStyleCount - 1) + "\">";
+    std::string cellStyles = "<cellXfs count=\"" + std::to_string(xml::CellStyleCount) +
+                             "\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\"/>";
+    for (int style = 1; style < xml::CellStyleCount; ++style) {
+        const std::string id = std::to_string(163 + style);
+        formats += "<numFmt numFmtId=\"" + id + "\" formatCode=\"" +
+                   xml::numberFormatCode(static_cast<xml::CellStyle>(style)) + "\"/>";
+        cellStyles += "<xf numFmtId=\"" + id + "\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" "
+                      "applyNumberFormat=\"1\"/>";
+    }
+    formats += "</numFmts>";
+    cellStyles += "</cellXfs>";
+    return XmlDeclaration + ("<styleSheet xmlns=\"" + std::string(MainNamespace) + "\">" + formats +
+                             "<fonts count=\"1\"><font><sz val=\"11\"/><name val=\"Calibri\"/>"
                              "<family val=\"2\"/></font></fonts>"
                              "<fills count=\"2\"><fill><patternFill patternType=\"none\"/></fill>"
                              "<fill><patternFill patternType=\"gray125\"/></fill></fills>"
                              "<borders count=\"1\"><border><left/><right/><top/><bottom/><diagonal/>"
                              "</border></borders>"
                              "<cellStyleXfs count=\"1\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" "
-                             "borderId=\"0\"/></cellStyleXfs>"
-                             "<cellXfs count=\"1\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" "
-                             "borderId=\"0\" xfId=\"0\"/></cellXfs>"
+                             "borderId=\"0\"/></cellStyleXfs>" +
+                             cellStyles +
                              "<cellStyles count=\"1\"><cellStyle name=\"Normal\" xfId=\"0\" builtinId=\"0\"/>"
                              "</cellStyles></styleSheet>");
 }

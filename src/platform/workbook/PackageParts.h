@@ -16,9 +16,12 @@ std::string contentTypes(std::size_t sheets);
 std::string rootRelationships();
 std::string appProperties();
 std::string coreProperties(std::time_t created);
-// Sheet names in tab order; `activeTab` counts from 0.
-std::string workbook(const std::vector<std::string>& sheetNames, std::size_t activeTab);
+// Sheet names in tab order; `activeTab` counts from 0. `filterRanges` holds, per sheet,
+// the absolute range its filter covers ("$A$1:$D$9"), or nothing.
+std::string workbook(const std::vector<std::string>& sheetNames, std::size_t activeTab,
+                     const std::vector<std::string>& filterRanges);
 std::string workbookRelationships(std::size_t sheets);
+// The cell styles of CellStyle, in its order, each with its number format.
 std::string styles();
 
 } // namespace kestrove::workbook::parts

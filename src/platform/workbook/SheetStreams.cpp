@@ -28,6 +28,13 @@ constexpr std::size_t XmlChunk = 256 << 10;
 constexpr std::size_t FileChunk = 1 << 20;
 constexpr auto WaitStep = std::chrono::milliseconds(10);
 
+void widen(std::vector<std::size_t>& widths, int column, std::size_t width) {
+    const auto index = static_cast<std::size_t>(column - 1);
+    if (widths.size() <= index)
+        widths.resize(index + 1, 0);
+    widths[index] = std::max(widths[index], width);
+}
+
 std::string temporaryFolder() {
     const char* folder = std::getenv("TMPDIR");
     return folder && *folder ? folder : "/tmp";
@@ -68,12 +75,13 @@ std::size_t SheetStreams::addSheet() {
     return m_sheetCount++;
 }
 
-void SheetStreams::add(std::size_t sheet, long row, int column, std::string_view text) {
+void SheetStreams::add(std::size_t sheet, long row, int column, std::string_view text, CellKind kind) {
     if (m_failed.load(std::memory_order_relaxed))
         throwIfFailed();
     if (m_sealed)
         throw WorkbookError("The workbook has been saved already.");
-    m_batch.cells.push_back({static_cast<std::uint32_t>(sheet), static_cast<std::uint32_t>(column), row, text.size()});
+    m_batch.cells.push_back(
+        {static_cast<std::uint32_t>(sheet), static_cast<std::uint32_t>(column), row, text.size(), kind});
     m_batch.text.append(text);
     if (m_batch.cells.size() >= BatchCells || m_batch.text.size() >= BatchBytes)
         post({});
@@ -110,25 +118,26 @@ void SheetStreams::waitUntilIdle(const Waiter& whileWaiting) {
         }
 }
 
-std::vector<std::size_t> SheetStreams::widths(std::size_t sheet, const Waiter& whileWaiting) {
+std::pair<std::vector<std::size_t>, std::vector<std::size_t>> SheetStreams::widths(std::size_t sheet,
+                                                                                   const Waiter& whileWaiting) {
     waitUntilIdle(whileWaiting);
     throwIfFailed();
     if (sheet >= m_sheets.size())
         return {};
     const Sheet& state = *m_sheets[sheet];
     std::vector<std::size_t> widths = state.body.widths;
+    std::vector<std::size_t> firstRow = state.body.firstRowWidths;
     // The row still open counts too.
     std::string scratch;
     for (const PendingCell& cell : state.pending) {
         scratch.clear();
         const std::size_t width =
             xml::appendText(scratch, std::string_view(state.pendingText).substr(cell.offset, cell.length));
-        const auto column = static_cast<std::size_t>(cell.column);
-        if (widths.size() < column)
-            widths.resize(column, 0);
-        widths[column - 1] = std::max(widths[column - 1], width);
+        widen(widths, cell.column, width);
+        if (state.pendingRow == 1)
+            widen(firstRow, cell.column, width);
     }
-    return widths;
+    return {widths, firstRow};
 }
 
 void SheetStreams::seal(const Waiter& whileWaiting) {
@@ -203,7 +212,7 @@ void SheetStreams::receive(const Cell& cell, std::string_view text) {
         }
         sheet.pendingRow = cell.row;
     }
-    sheet.pending.push_back({static_cast<int>(cell.column), sheet.pendingText.size(), text.size()});
+    sheet.pending.push_back({static_cast<int>(cell.column), sheet.pendingText.size(), text.size(), cell.kind});
     sheet.pendingText.append(text);
 }
 
@@ -233,7 +242,17 @@ void SheetStreams::writeRow(Sheet& sheet) {
         m_xml += "<c r=\"";
         xml::appendCellReference(m_xml, row, column);
         std::size_t width;
-        if (xml::isPlainDecimalNumber(text)) {
+        const auto dateTime = cells[i].kind == CellKind::DateTime ? xml::dateTimeCell(text) : std::nullopt;
+        if (dateTime) {
+            // Shown in its format as the very text given, so that is its width too.
+            m_xml += "\" s=\"";
+            static_assert(xml::CellStyleCount <= 10, "a style index is written as one digit");
+            m_xml += static_cast<char>('0' + static_cast<int>(dateTime->style));
+            m_xml += "\"><v>";
+            xml::appendNumber(m_xml, dateTime->serial);
+            m_xml += "</v></c>";
+            width = text.size();
+        } else if (cells[i].kind == CellKind::General && xml::isPlainDecimalNumber(text)) {
             m_xml += "\"><v>";
             m_xml += text;
             m_xml += "</v></c>";
@@ -244,10 +263,9 @@ void SheetStreams::writeRow(Sheet& sheet) {
             width = xml::appendText(m_xml, text);
             m_xml += "</t></is></c>";
         }
-        if (body.widths.size() < static_cast<std::size_t>(column))
-            body.widths.resize(static_cast<std::size_t>(column), 0);
-        body.widths[static_cast<std::size_t>(column - 1)] =
-            std::max(body.widths[static_cast<std::size_t>(column - 1)], width);
+        widen(body.widths, column, width);
+        if (row == 1)
+            widen(body.firstRowWidths, column, width);
         if (body.firstRow == 0) {
             body.firstRow = row;
             body.firstColumn = column;

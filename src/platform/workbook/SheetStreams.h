@@ -22,6 +22,11 @@ namespace kestrove::workbook {
 
 class RawDeflater;
 
+// How a cell's text is read: General makes a plain decimal number a numeric cell;
+// DateTime makes a date or time a date cell where its format shows the same text.
+// Anything else stays text.
+enum class CellKind : unsigned char { General, DateTime };
+
 // What a sealed body holds, for the sheet's head, foot and zip entry.
 struct SheetBody {
     int file = -1; // compressed segments, each ending on a byte boundary
@@ -33,6 +38,7 @@ struct SheetBody {
     int firstColumn = 0;
     int lastColumn = 0;
     std::vector<std::size_t> widths; // display width of the widest text, per column from 1
+    std::vector<std::size_t> firstRowWidths; // the same for row 1 alone
 };
 
 class SheetStreams {
@@ -50,10 +56,12 @@ public:
     // Hands a cell over. Rows of one sheet arrive from the top down; within a row, any
     // column order, the last text given for a cell counts and an empty text leaves it
     // empty. Throws WorkbookError once an earlier write has failed.
-    void add(std::size_t sheet, long row, int column, std::string_view text);
+    void add(std::size_t sheet, long row, int column, std::string_view text, CellKind kind = CellKind::General);
 
-    // Widths of the sheet's columns as far as its cells have arrived.
-    std::vector<std::size_t> widths(std::size_t sheet, const Waiter& whileWaiting);
+    // Widths of the sheet's columns as far as its cells have arrived: of all rows, and of
+    // row 1 alone.
+    std::pair<std::vector<std::size_t>, std::vector<std::size_t>> widths(std::size_t sheet,
+                                                                         const Waiter& whileWaiting);
 
     // Writes every sheet's last row and ends its body; no cell may follow. Throws
     // WorkbookError when a write failed.
@@ -67,6 +75,7 @@ private:
         std::uint32_t column;
         long row;
         std::size_t length; // of its text, which follows the previous cell's in the batch
+        CellKind kind;
     };
     struct Batch {
         std::vector<Cell> cells;
@@ -77,6 +86,7 @@ private:
         int column;
         std::size_t offset;
         std::size_t length;
+        CellKind kind;
     };
     struct Sheet {
         SheetBody body;

@@ -79,7 +79,102 @@ constexpr std::array<bool, 128> PlainAscii = [] {
     return plain;
 }();
 
+// Days since 1970-01-01 of a date of the proleptic Gregorian calendar.
+long daysFromCivil(long year, unsigned month, unsigned day) {
+    year -= month <= 2;
+    const long era = (year >= 0 ? year : year - 399) / 400;
+    const auto yearOfEra = static_cast<unsigned>(year - era * 400);
+    const unsigned dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+    const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + static_cast<long>(dayOfEra) - 719468;
+}
+
+bool digitsAt(std::string_view text, std::size_t at, std::size_t count, unsigned& value) {
+    if (at + count > text.size())
+        return false;
+    value = 0;
+    for (std::size_t i = at; i < at + count; ++i) {
+        if (text[i] < '0' || text[i] > '9')
+            return false;
+        value = value * 10 + static_cast<unsigned>(text[i] - '0');
+    }
+    return true;
+}
+
+// "YYYY-MM-DD" at the start: the spreadsheet's serial day number.
+std::optional<long> serialDay(std::string_view text) {
+    unsigned year, month, day;
+    if (text.size() < 10 || text[4] != '-' || text[7] != '-' || !digitsAt(text, 0, 4, year) ||
+        !digitsAt(text, 5, 2, month) || !digitsAt(text, 8, 2, day) || month < 1 || month > 12 || day < 1)
+        return std::nullopt;
+    static constexpr unsigned MonthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    if (day > MonthDays[month - 1] + (month == 2 && leap ? 1 : 0))
+        return std::nullopt;
+    if (year < 1900 || (year == 1900 && month < 3))
+        return std::nullopt;
+    return daysFromCivil(year, month, day) - daysFromCivil(1899, 12, 30);
+}
+
+// "HH:MM:SS" with 0 to 3 fraction digits, the whole text: the fraction of a day and the
+// number of fraction digits.
+std::optional<std::pair<double, int>> dayFraction(std::string_view text) {
+    unsigned hours, minutes, seconds;
+    if (text.size() < 8 || text[2] != ':' || text[5] != ':' || !digitsAt(text, 0, 2, hours) ||
+        !digitsAt(text, 3, 2, minutes) || !digitsAt(text, 6, 2, seconds) || hours > 23 || minutes > 59 ||
+        seconds > 59)
+        return std::nullopt;
+    unsigned fraction = 0;
+    int digits = 0;
+    if (text.size() > 8) {
+        digits = static_cast<int>(text.size()) - 9;
+        if (text[8] != '.' || digits < 1 || digits > 3 ||
+            !digitsAt(text, 9, static_cast<std::size_t>(digits), fraction))
+            return std::nullopt;
+    }
+    static constexpr double Scale[] = {1, 10, 100, 1000};
+    const double secondsOfDay = hours * 3600.0 + minutes * 60.0 + seconds + fraction / Scale[digits];
+    return std::pair{secondsOfDay / 86400.0, digits};
+}
+
 } // namespace
+
+const char* numberFormatCode(CellStyle style) {
+    switch (style) {
+    case CellStyle::General: return "General";
+    case CellStyle::Date: return "yyyy-mm-dd";
+    case CellStyle::Time: return "hh:mm:ss";
+    case CellStyle::Time1: return "hh:mm:ss.0";
+    case CellStyle::Time2: return "hh:mm:ss.00";
+    case CellStyle::Time3: return "hh:mm:ss.000";
+    case CellStyle::DateTime: return "yyyy-mm-dd hh:mm:ss";
+    case CellStyle::DateTime1: return "yyyy-mm-dd hh:mm:ss.0";
+    case CellStyle::DateTime2: return "yyyy-mm-dd hh:mm:ss.00";
+    case CellStyle::DateTime3: return "yyyy-mm-dd hh:mm:ss.000";
+    }
+    return "General";
+}
+
+std::optional<DateTimeCell> dateTimeCell(std::string_view text) {
+    if (text.size() == 10 && text[4] == '-') {
+        if (const auto day = serialDay(text))
+            return DateTimeCell{static_cast<double>(*day), CellStyle::Date};
+        return std::nullopt;
+    }
+    if (text.size() >= 8 && text.size() <= 12 && text[2] == ':') {
+        if (const auto time = dayFraction(text))
+            return DateTimeCell{time->first, static_cast<CellStyle>(static_cast<int>(CellStyle::Time) + time->second)};
+        return std::nullopt;
+    }
+    if (text.size() >= 19 && text.size() <= 23 && text[10] == ' ') {
+        const auto day = serialDay(text.substr(0, 10));
+        const auto time = dayFraction(text.substr(11));
+        if (day && time)
+            return DateTimeCell{static_cast<double>(*day) + time->first,
+                                static_cast<CellStyle>(static_cast<int>(CellStyle::DateTime) + time->second)};
+    }
+    return std::nullopt;
+}
 
 std::size_t utf16Length(std::string_view utf8) {
     std::size_t units = 0;
@@ -200,13 +295,17 @@ bool needsPreserve(std::string_view text) {
     return !text.empty() && (blank(text.front()) || blank(text.back()));
 }
 
-void appendCellReference(std::string& out, long row, int column) {
+void appendCellReference(std::string& out, long row, int column, bool absolute) {
     char letters[4];
     int count = 0;
     for (int c = column; c > 0; c = (c - 1) / 26)
         letters[count++] = static_cast<char>('A' + (c - 1) % 26);
+    if (absolute)
+        out.push_back('$');
     while (count > 0)
         out.push_back(letters[--count]);
+    if (absolute)
+        out.push_back('$');
     char digits[24];
     const auto written = std::to_chars(digits, digits + sizeof digits, row);
     out.append(digits, written.ptr);
@@ -247,7 +346,13 @@ std::string sheetHead(const SheetLayout& layout) {
     head += "\"/><sheetViews><sheetView ";
     if (layout.selected)
         head += "tabSelected=\"1\" ";
-    head += "workbookViewId=\"0\"/></sheetViews><sheetFormatPr defaultRowHeight=\"15\"/>";
+    head += "workbookViewId=\"0\"";
+    if (layout.headerRow && layout.firstRow != 0)
+        head += "><pane ySplit=\"1\" topLeftCell=\"A2\" activePane=\"bottomLeft\" state=\"frozen\"/>"
+                "<selection pane=\"bottomLeft\"/></sheetView>";
+    else
+        head += "/>";
+    head += "</sheetViews><sheetFormatPr defaultRowHeight=\"15\"/>";
     bool anyWidth = false;
     for (std::size_t c = 0; c < layout.columnWidths.size(); ++c) {
         if (layout.columnWidths[c] <= 0)
@@ -266,9 +371,31 @@ std::string sheetHead(const SheetLayout& layout) {
     return head;
 }
 
-std::string sheetFoot(const SheetLayout&) {
-    return "</sheetData><pageMargins left=\"0.7\" right=\"0.7\" top=\"0.75\" bottom=\"0.75\" "
-           "header=\"0.3\" footer=\"0.3\"/></worksheet>";
+namespace {
+// The used range from row 1: what a filter covers.
+void appendRange(std::string& out, const SheetLayout& layout, bool absolute = false) {
+    appendCellReference(out, 1, layout.firstColumn, absolute);
+    out += ':';
+    appendCellReference(out, std::max(layout.lastRow, 1L), layout.lastColumn, absolute);
+}
+} // namespace
+
+std::string sheetFoot(const SheetLayout& layout) {
+    std::string foot = "</sheetData>";
+    if (layout.headerRow && layout.firstRow != 0) {
+        foot += "<autoFilter ref=\"";
+        appendRange(foot, layout);
+        foot += "\"/>";
+    }
+    foot += "<pageMargins left=\"0.7\" right=\"0.7\" top=\"0.75\" bottom=\"0.75\" "
+            "header=\"0.3\" footer=\"0.3\"/></worksheet>";
+    return foot;
+}
+
+std::string absoluteRange(const SheetLayout& layout) {
+    std::string range;
+    appendRange(range, layout, true);
+    return range;
 }
 
 } // namespace kestrove::workbook::xml

@@ -12,6 +12,36 @@
 
 namespace kestrove::workbook::xml {
 
+// The cell styles of a workbook, by their index in its styles part: General, then one per
+// number format of dates and times.
+enum class CellStyle : unsigned char {
+    General,
+    Date,
+    Time,
+    Time1,
+    Time2,
+    Time3,
+    DateTime,
+    DateTime1,
+    DateTime2,
+    DateTime3,
+};
+constexpr int CellStyleCount = 10;
+
+// The number format code of a style other than General ("yyyy-mm-dd", "hh:mm:ss.00", ...).
+const char* numberFormatCode(CellStyle style);
+
+// A date or time cell whose format shows exactly the given text again: "YYYY-MM-DD",
+// "HH:MM:SS" or both joined by a blank, seconds with 0 to 3 fraction digits, from
+// 1900-03-01 (the spreadsheet's calendar is wrong before) to 9999-12-31. The serial
+// number (days since 1899-12-30, the time as a fraction) and its style; nothing for any
+// other text (offsets, BC, infinity, 24:00:00, longer fractions).
+struct DateTimeCell {
+    double serial;
+    CellStyle style;
+};
+std::optional<DateTimeCell> dateTimeCell(std::string_view text);
+
 // Length of UTF-8 text as a spreadsheet counts it: UTF-16 code units.
 std::size_t utf16Length(std::string_view utf8);
 
@@ -33,8 +63,8 @@ void appendAttribute(std::string& out, std::string_view utf8);
 // Whether a <t> holding the text needs xml:space="preserve" to keep its blanks.
 bool needsPreserve(std::string_view text);
 
-// "A1"-style reference of a cell; rows and columns from 1.
-void appendCellReference(std::string& out, long row, int column);
+// "A1"-style reference of a cell ("$A$1" when absolute); rows and columns from 1.
+void appendCellReference(std::string& out, long row, int column, bool absolute = false);
 
 // The shortest text that reads back as the same double.
 void appendNumber(std::string& out, double value);
@@ -50,6 +80,7 @@ struct SheetLayout {
     long lastRow = 0;
     int lastColumn = 0;
     bool selected = false;             // the workbook's active tab
+    bool headerRow = false;            // row 1 frozen, with a filter over the used range
     std::vector<double> columnWidths;  // characters, from column 1; 0 leaves a column as is
 };
 
@@ -57,5 +88,8 @@ struct SheetLayout {
 std::string sheetHead(const SheetLayout& layout);
 // "</sheetData>" and what follows it.
 std::string sheetFoot(const SheetLayout& layout);
+
+// The used range as an absolute reference ("$A$1:$D$100"), for a filter's defined name.
+std::string absoluteRange(const SheetLayout& layout);
 
 } // namespace kestrove::workbook::xml

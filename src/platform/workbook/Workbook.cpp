@@ -82,6 +82,8 @@ private:
 };
 
 constexpr double MaxColumnWidth = 255.0;
+// The filter button of a header cell takes about two characters of its width.
+constexpr std::size_t FilterButtonChars = 2;
 constexpr std::size_t CopyChunk = 1 << 20;
 
 bool sameNameIgnoringCase(std::string_view a, std::string_view b) {
@@ -163,7 +165,7 @@ void Worksheet::setName(const std::string& name) {
     m_name = name;
 }
 
-void Worksheet::setCell(long row, int column, std::string_view text) {
+void Worksheet::setCell(long row, int column, std::string_view text, CellKind kind) {
     if (row < 1 || row > MaxRows || column < 1 || column > MaxColumns)
         throw WorkbookError("The cell lies outside the sheet.");
     if (text.size() > MaxCellChars && textLength(text) > MaxCellChars)
@@ -171,13 +173,17 @@ void Worksheet::setCell(long row, int column, std::string_view text) {
     if (row < m_lastRow)
         throw WorkbookError("The sheet is written row by row: row " + std::to_string(row) +
                             " lies above row " + std::to_string(m_lastRow) + ".");
-    m_owner.m_streams.add(m_body, row, column, text);
+    m_owner.m_streams.add(m_body, row, column, text, kind);
     m_lastRow = row;
 }
 
 void Worksheet::autofitColumns(const std::function<void()>& whileWaiting) {
+    auto [widths, firstRow] = m_owner.m_streams.widths(m_body, whileWaiting);
+    if (m_headerRow)
+        for (std::size_t c = 0; c < firstRow.size(); ++c)
+            widths[c] = std::max(widths[c], firstRow[c] + FilterButtonChars);
     m_fittedWidths.clear();
-    for (std::size_t width : m_owner.m_streams.widths(m_body, whileWaiting))
+    for (std::size_t width : widths)
         m_fittedWidths.push_back(
             width == 0 ? 0.0 : std::min(MaxColumnWidth, static_cast<double>(width) + 1.0));
 }
@@ -261,13 +267,27 @@ void Workbook::saveAs(const std::string& path, const std::function<void()>& whil
 void Workbook::writePackage(const std::string& file, const std::string& shownPath) const {
     ZipPackage zip(file, shownPath);
     std::vector<std::string> names;
-    for (const auto& sheet : m_sheets)
-        names.push_back(sheet->name());
+    std::vector<xml::SheetLayout> layouts;
+    std::vector<std::string> filterRanges;
+    for (std::size_t i = 0; i < m_sheets.size(); ++i) {
+        const Worksheet& sheet = *m_sheets[i];
+        const SheetBody& body = m_streams.body(sheet.m_body);
+        xml::SheetLayout& layout = layouts.emplace_back();
+        layout.firstRow = body.firstRow;
+        layout.firstColumn = body.firstColumn;
+        layout.lastRow = body.lastRow;
+        layout.lastColumn = body.lastColumn;
+        layout.selected = i == m_active;
+        layout.headerRow = sheet.headerRow();
+        layout.columnWidths = sheet.columnWidths();
+        names.push_back(sheet.name());
+        filterRanges.push_back(layout.headerRow && layout.firstRow != 0 ? xml::absoluteRange(layout) : std::string());
+    }
     zip.addPart("[Content_Types].xml", parts::contentTypes(names.size()));
     zip.addPart("_rels/.rels", parts::rootRelationships());
     zip.addPart("docProps/app.xml", parts::appProperties());
     zip.addPart("docProps/core.xml", parts::coreProperties(std::time(nullptr)));
-    zip.addPart("xl/workbook.xml", parts::workbook(names, m_active));
+    zip.addPart("xl/workbook.xml", parts::workbook(names, m_active, filterRanges));
     zip.addPart("xl/_rels/workbook.xml.rels", parts::workbookRelationships(names.size()));
     zip.addPart("xl/styles.xml", parts::styles());
 
@@ -275,17 +295,9 @@ void Workbook::writePackage(const std::string& file, const std::string& shownPat
     // foot: three deflate segments that join into one stream, and CRCs that combine.
     RawDeflater deflater;
     for (std::size_t i = 0; i < m_sheets.size(); ++i) {
-        const Worksheet& sheet = *m_sheets[i];
-        const SheetBody& body = m_streams.body(sheet.m_body);
-        xml::SheetLayout layout;
-        layout.firstRow = body.firstRow;
-        layout.firstColumn = body.firstColumn;
-        layout.lastRow = body.lastRow;
-        layout.lastColumn = body.lastColumn;
-        layout.selected = i == m_active;
-        layout.columnWidths = sheet.columnWidths();
-        const std::string head = xml::sheetHead(layout);
-        const std::string foot = xml::sheetFoot(layout);
+        const SheetBody& body = m_streams.body(m_sheets[i]->m_body);
+        const std::string head = xml::sheetHead(layouts[i]);
+        const std::string foot = xml::sheetFoot(layouts[i]);
         std::string headCompressed, footCompressed;
         deflater.compress(head, headCompressed, RawDeflater::Ending::Segment);
         deflater.compress(foot, footCompressed, RawDeflater::Ending::Stream);

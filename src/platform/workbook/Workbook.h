@@ -55,12 +55,19 @@ public:
     void setName(const std::string& name);
 
     // Writes text into the cell at row and column (both from 1). A plain decimal
-    // number becomes a numeric cell; any other text stays text. Rows are written from
-    // the top down: a cell above the last row written is refused. A failed write of
-    // the sheet's temporary file is reported by the next cell.
-    void setCell(long row, int column, std::string_view text);
+    // number becomes a numeric cell, or with DateTime a date or time becomes a date cell
+    // that shows the same text; any other text stays text. Rows are written from the top
+    // down: a cell above the last row written is refused. A failed write of the sheet's
+    // temporary file is reported by the next cell.
+    void setCell(long row, int column, std::string_view text, CellKind kind = CellKind::General);
 
-    // Fits every column's width to the longest text now in it.
+    // Row 1 holds column names: it stays in view while scrolling and gets a filter over
+    // the sheet's used range.
+    void setHeaderRow() { m_headerRow = true; }
+    bool headerRow() const { return m_headerRow; }
+
+    // Fits every column's width to the longest text now in it, with room for the filter
+    // button in a header row.
     void autofitColumns(const std::function<void()>& whileWaiting = {});
 
     // Widths set by the last autofit, one per column from column 1.
@@ -74,6 +81,7 @@ private:
     std::string m_name;
     std::size_t m_body; // its number in the workbook's SheetStreams
     long m_lastRow = 0;
+    bool m_headerRow = false;
     std::vector<double> m_fittedWidths;
 };
 
