@@ -276,14 +276,20 @@ void TableImport::PushButton5_Click(ImportHost& host) {
                         });
                     }
                 }
-                // A stream that broke cannot go on: counted once, and the table ends here.
-                bool moved = false;
-                cellFailures.run(202, [&] {
+                // A stream that broke cannot go on: reported once, saying how short the sheet
+                // is, and the table ends here.
+                try {
                     reader.moveNext(whileWaiting);
-                    moved = true;
-                });
-                if (!moved && !lastRow)
-                    break;
+                } catch (...) {
+                    ReportApplicationError(DescribeFailure(std::current_exception()) +
+                                               QStringLiteral("\r\nOnly %1 of %2 rows of %3 were read: its sheet is short.")
+                                                   .arg(r)
+                                                   .arg(*rowCount)
+                                                   .arg(tableName),
+                                           steps.location(), 202);
+                    if (!lastRow)
+                        break;
+                }
             }
             cellFailures.reportAndClear(steps.location());
         }

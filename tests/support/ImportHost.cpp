@@ -15,7 +15,9 @@ RecordingImportHost::RecordingImportHost() {
         throw std::runtime_error("no temporary folder");
 }
 
-ConnectionSettings RecordingImportHost::connectionSettings() const { return testBedSettings(); }
+ConnectionSettings RecordingImportHost::connectionSettings() const {
+    return settings ? *settings : testBedSettings();
+}
 
 void RecordingImportHost::yield() {
     QCoreApplication::processEvents();
@@ -24,7 +26,8 @@ void RecordingImportHost::yield() {
 }
 
 QString RecordingImportHost::workbookPath(const ConnectionSettings&) {
-    return m_folder.filePath(QStringLiteral("workbook-%1.xlsx").arg(opened.size() + 1));
+    const QString name = QStringLiteral("workbook-%1.xlsx").arg(opened.size() + 1);
+    return workbookFolder.isEmpty() ? m_folder.filePath(name) : workbookFolder + QLatin1Char('/') + name;
 }
 
 void RecordingImportHost::tick(const QString& table, const QString& schema) {

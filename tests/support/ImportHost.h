@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 
 #include <functional>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -45,6 +46,10 @@ public:
     int pointer = 0;
     int state = 0;
     bool openFails = false;
+    // Connection details and workbook folder other than the test server's and a
+    // temporary folder.
+    std::optional<ConnectionSettings> settings;
+    QString workbookFolder;
     // Runs at every yield, to act during an import as a user would.
     std::function<void()> onYield;
 

@@ -2,7 +2,10 @@
 
 #include "platform/odbc/Odbc.h"
 
+#include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QRegularExpression>
 
 #include <map>
@@ -11,8 +14,8 @@
 namespace kestrove::test {
 
 namespace {
-std::map<QString, QString> readEnvFile() {
-    QFile file(QStringLiteral(KESTROVE_TESTBED_DIR "/connection.env"));
+std::map<QString, QString> readEnvFile(const QString& stateDir = QStringLiteral(KESTROVE_TESTBED_DIR)) {
+    QFile file(stateDir + QStringLiteral("/connection.env"));
     if (!file.open(QIODevice::ReadOnly))
         throw std::runtime_error("The test server is not running: run the tests through ctest.");
     std::map<QString, QString> values;
@@ -23,15 +26,53 @@ std::map<QString, QString> readEnvFile() {
     }
     return values;
 }
-} // namespace
-
-ConnectionSettings testBedSettings() {
-    static const auto values = readEnvFile();
+ConnectionSettings settingsFrom(const std::map<QString, QString>& values) {
     return ConnectionSettings{values.at(QStringLiteral("KESTROVE_PG_SERVER")),
                               values.at(QStringLiteral("KESTROVE_PG_PORT")),
                               values.at(QStringLiteral("KESTROVE_PG_USER")),
                               values.at(QStringLiteral("KESTROVE_PG_PASSWORD")),
                               values.at(QStringLiteral("KESTROVE_PG_DATABASE"))};
+}
+
+int testBed(const QStringList& arguments) {
+    QProcess script;
+    script.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    script.start(QStringLiteral("bash"), QStringList{QStringLiteral(KESTROVE_TEST_SUPPORT_DIR "/pg-testbed.sh")} + arguments);
+    script.waitForFinished(120000);
+    return script.exitStatus() == QProcess::NormalExit ? script.exitCode() : -1;
+}
+} // namespace
+
+ConnectionSettings testBedSettings() {
+    static const ConnectionSettings settings = settingsFrom(readEnvFile());
+    return settings;
+}
+
+OwnServer::OwnServer(const QStringList& sqlFiles) {
+    QTemporaryDir folder;
+    folder.setAutoRemove(false);
+    m_state = folder.path();
+    if (testBed(QStringList{QStringLiteral("start"), m_state} + sqlFiles) != 0)
+        throw std::runtime_error("a test server of its own could not be started");
+    m_settings = settingsFrom(readEnvFile(m_state));
+}
+
+OwnServer::~OwnServer() {
+    stop();
+    QDir(m_state).removeRecursively();
+}
+
+void OwnServer::stop() {
+    testBed({QStringLiteral("stop"), m_state});
+}
+
+std::vector<std::string> queryColumn(const std::string& sql) {
+    odbc::Connection connection;
+    connection.open(BuildConnectionString(testBedSettings()).toStdString());
+    std::vector<std::string> values;
+    for (odbc::RecordSet rows = connection.execute(sql); !rows.eof(); rows.moveNext())
+        values.push_back(rows.value(0).value_or(""));
+    return values;
 }
 
 void executeSql(const std::string& sql) {

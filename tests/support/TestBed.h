@@ -4,6 +4,7 @@
 #include "platform/desktop/MessageBoxes.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <string>
 #include <vector>
@@ -15,6 +16,25 @@ ConnectionSettings testBedSettings();
 
 // Runs statements on the test server as the test role (through the ODBC driver).
 void executeSql(const std::string& sql);
+// The first column of a query's rows, as text.
+std::vector<std::string> queryColumn(const std::string& sql);
+
+// A throwaway server of a test's own, which the test may stop: started with the given SQL
+// files loaded, stopped and removed at the end (see pg-testbed.sh).
+class OwnServer {
+public:
+    explicit OwnServer(const QStringList& sqlFiles = {});
+    ~OwnServer();
+    OwnServer(const OwnServer&) = delete;
+    OwnServer& operator=(const OwnServer&) = delete;
+
+    ConnectionSettings settings() const { return m_settings; }
+    void stop();
+
+private:
+    QString m_state;
+    ConnectionSettings m_settings;
+};
 
 // Records message boxes instead of showing them, for as long as it lives.
 class MessageBoxRecorder final : public desktop::MessageBoxService {

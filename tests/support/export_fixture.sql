@@ -90,6 +90,16 @@ INSERT INTO calendar VALUES
 CREATE TABLE big_binary (id integer, bin bytea, note text);
 INSERT INTO big_binary VALUES (1, decode(repeat('ab', 8000000), 'hex'), 'after the binary');
 
+-- Tables the fault tests export while they break things. The import runs as a role of
+-- its own there, so that its server process can be told apart.
+CREATE TABLE stream_rows AS SELECT g AS id, repeat('x', 100) AS filler FROM generate_series(1, 100000) AS g;
+CREATE TABLE changing_rows AS SELECT g AS id, 'old' AS v FROM generate_series(1, 100000) AS g;
+CREATE TABLE doomed (v text);
+CREATE ROLE fault_victim LOGIN PASSWORD 'Victim-1';
+GRANT USAGE ON SCHEMA export TO fault_victim;
+GRANT SELECT ON ALL TABLES IN SCHEMA export TO fault_victim;
+GRANT fault_victim TO kestrove_test; -- may end and stop its server processes
+
 -- Owned by the superuser and not readable by the test role: its query fails.
 RESET ROLE;
 CREATE TABLE export.secret (v text);

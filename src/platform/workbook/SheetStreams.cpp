@@ -120,8 +120,9 @@ void SheetStreams::waitUntilIdle(const Waiter& whileWaiting) {
 
 std::pair<std::vector<std::size_t>, std::vector<std::size_t>> SheetStreams::widths(std::size_t sheet,
                                                                                    const Waiter& whileWaiting) {
+    // After a failed write the widths are still those of the cells that arrived; the
+    // failure is for the cells and the save to report.
     waitUntilIdle(whileWaiting);
-    throwIfFailed();
     if (sheet >= m_sheets.size())
         return {};
     const Sheet& state = *m_sheets[sheet];

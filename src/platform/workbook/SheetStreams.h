@@ -59,7 +59,7 @@ public:
     void add(std::size_t sheet, long row, int column, std::string_view text, CellKind kind = CellKind::General);
 
     // Widths of the sheet's columns as far as its cells have arrived: of all rows, and of
-    // row 1 alone.
+    // row 1 alone. Never throws for a failed write.
     std::pair<std::vector<std::size_t>, std::vector<std::size_t>> widths(std::size_t sheet,
                                                                          const Waiter& whileWaiting);
 

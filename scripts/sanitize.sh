@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Builds the program and its tests with sanitizers into a folder of their own and runs
+# every test there; any sanitizer report fails the run.
+#   scripts/sanitize.sh address   AddressSanitizer + UndefinedBehaviorSanitizer (build-asan/)
+#   scripts/sanitize.sh thread    ThreadSanitizer on the export and workbook tests (build-tsan/),
+#                                 with tests/support/tsan.supp naming third-party code only
+set -euo pipefail
+cd "$(dirname "$0")/.."
+kind=${1:-address}
+case "$kind" in
+address)
+    dir=build-asan
+    flags="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
+    export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
+    export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+    # Once is enough for the locale runs and the million-row test.
+    filter=(-E "^de_DE\\.|RowsBeyondOneSheet")
+    ;;
+thread)
+    dir=build-tsan
+    flags="-fsanitize=thread -fno-omit-frame-pointer"
+    export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/support/tsan.supp"
+    filter=(-R "^(Import|ExportCommand|Faults|Workbook|DateTimeCell|PlainDecimal|SheetNam|testbed)" -E "RowsBeyondOneSheet|DeathTest")
+    ;;
+*)
+    echo "usage: scripts/sanitize.sh address|thread" >&2
+    exit 2
+    ;;
+esac
+cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVE_WARNINGS_AS_ERRORS=ON \
+    -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="$flags"
+cmake --build "$dir" -j "$(nproc)"
+cd "$dir"
+ctest --output-on-failure -j 2 "${filter[@]}"
