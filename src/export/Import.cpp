@@ -294,7 +294,7 @@ void TableImport::PushButton5_Click(ImportHost& host) {
             cellFailures.reportAndClear(steps.location());
         }
 
-        steps(208, [&] { Required(book).activeSheet().autofitColumns(); });
+        steps(208, [&] { Required(book).activeSheet().autofitColumns(whileWaiting); });
         steps(210, [&] { excel.value().setVisible(true, whileWaiting); });
         steps(212, [&] { host.setProgress(0); });
         steps(214, [&] { host.setStatusText(QStringLiteral("Progress Bar")); });

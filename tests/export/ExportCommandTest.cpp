@@ -1,8 +1,8 @@
 #include "support/ImportHost.h"
+#include "support/Process.h"
 #include "support/TestBed.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -23,19 +23,12 @@ protected:
     };
 
     Result run(const QStringList& arguments, bool withPassword = true) {
-        QProcess process;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("HOME"), home.path());
-        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral(".config")));
-        environment.remove(QStringLiteral("PGPASSWORD"));
-        if (withPassword)
-            environment.insert(QStringLiteral("PGPASSWORD"), testBedSettings().password);
-        process.setProcessEnvironment(environment);
-        process.start(QStringLiteral(KESTROVE_EXPORT_PROGRAM), arguments);
-        process.closeWriteChannel();
-        EXPECT_TRUE(process.waitForFinished(120000));
-        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-                QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
+        const ProcessResult result = runProcess(
+            QStringLiteral(KESTROVE_EXPORT_PROGRAM), arguments,
+            {QStringLiteral("HOME=") + home.path(),
+             QStringLiteral("XDG_CONFIG_HOME=") + home.filePath(QStringLiteral(".config")),
+             withPassword ? QStringLiteral("PGPASSWORD=") + testBedSettings().password : QStringLiteral("-PGPASSWORD")});
+        return {result.status, QString::fromUtf8(result.out), QString::fromUtf8(result.err)};
     }
 
     static QStringList connection() {

@@ -5,11 +5,11 @@
 #include "export/Import.h"
 #include "platform/odbc/Odbc.h"
 #include "support/ImportHost.h"
+#include "support/Process.h"
 #include "support/TestBed.h"
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -70,13 +70,14 @@ std::string victimBackend() {
 class TinyFileSystem {
 public:
     explicit TinyFileSystem(const QString& size) {
-        m_mounted = QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"),
-                                                                 QStringLiteral("-o"), QStringLiteral("size=") + size,
-                                                                 QStringLiteral("tmpfs"), m_folder.path()}) == 0;
+        m_mounted = runProcess(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"),
+                                                          QStringLiteral("-o"), QStringLiteral("size=") + size,
+                                                          QStringLiteral("tmpfs"), m_folder.path()})
+                        .status == 0;
     }
     ~TinyFileSystem() {
         if (m_mounted)
-            QProcess::execute(QStringLiteral("umount"), {m_folder.path()});
+            runProcess(QStringLiteral("umount"), {m_folder.path()});
     }
     bool mounted() const { return m_mounted; }
     QString path() const { return m_folder.path(); }

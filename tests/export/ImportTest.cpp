@@ -1,11 +1,11 @@
 #include "export/Import.h"
 #include "support/ImportHost.h"
+#include "support/Process.h"
 #include "support/TestBed.h"
 
 #include <QJsonArray>
 #include <QFile>
 #include <QJsonObject>
-#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -41,14 +41,10 @@ QStringList tabNames(const QJsonArray& sheets) {
 // format, in a C locale, without the quotes around texts.
 QString convertedToCsv(const QString& workbook) {
     const QString csv = workbook + QStringLiteral(".csv");
-    QProcess converter;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
-    converter.setProcessEnvironment(environment);
-    converter.start(QStringLiteral("ssconvert"),
-                    {QStringLiteral("--export-type=Gnumeric_stf:stf_assistant"),
-                     QStringLiteral("-O"), QStringLiteral("format=preserve separator=,"), workbook, csv});
-    converter.waitForFinished(120000);
+    runProcess(QStringLiteral("ssconvert"),
+               {QStringLiteral("--export-type=Gnumeric_stf:stf_assistant"), QStringLiteral("-O"),
+                QStringLiteral("format=preserve separator=,"), workbook, csv},
+               {QStringLiteral("LC_ALL=C.UTF-8")});
     QFile file(csv);
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).remove(QLatin1Char('"')) : QString();
 }

@@ -1,9 +1,9 @@
 #include "platform/workbook/SheetXml.h"
 #include "platform/workbook/Workbook.h"
 #include "support/ImportHost.h"
+#include "support/Process.h"
 
 #include <QDir>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <xlsxwriter.h>
@@ -24,17 +24,11 @@ QString scriptPath(const char* name) {
 
 // Runs a program; its exit code, with standard output and error in `output`.
 int run(const QString& program, const QStringList& arguments, QString* output = nullptr) {
-    QProcess process;
     // The reader's own locale must not change what it prints: the file is under test.
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
-    process.setProcessEnvironment(environment);
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, arguments);
-    process.waitForFinished(120000);
+    const kestrove::test::ProcessResult result = kestrove::test::runProcess(program, arguments, {QStringLiteral("LC_ALL=C.UTF-8")});
     if (output)
-        *output = QString::fromUtf8(process.readAll());
-    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        *output = QString::fromUtf8(result.out + result.err);
+    return result.status;
 }
 
 } // namespace

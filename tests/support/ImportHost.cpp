@@ -1,10 +1,10 @@
 #include "support/ImportHost.h"
 
+#include "support/Process.h"
 #include "support/TestBed.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>
-#include <QProcess>
 
 #include <stdexcept>
 
@@ -36,13 +36,11 @@ void RecordingImportHost::tick(const QString& table, const QString& schema) {
 }
 
 QJsonArray readWorkbook(const QString& path) {
-    QProcess reader;
-    reader.start(QStringLiteral("/usr/bin/python3"),
-                 {QStringLiteral(KESTROVE_TEST_SUPPORT_DIR "/read_xlsx.py"), path});
-    if (!reader.waitForFinished(600000) || reader.exitCode() != 0)
-        throw std::runtime_error("openpyxl could not read " + path.toStdString() + ": " +
-                                 reader.readAllStandardError().toStdString());
-    return QJsonDocument::fromJson(reader.readAllStandardOutput()).array();
+    const ProcessResult reader =
+        runProcess(QStringLiteral("/usr/bin/python3"), {QStringLiteral(KESTROVE_TEST_SUPPORT_DIR "/read_xlsx.py"), path});
+    if (reader.status != 0)
+        throw std::runtime_error("openpyxl could not read " + path.toStdString() + ": " + reader.err.toStdString());
+    return QJsonDocument::fromJson(reader.out).array();
 }
 
 QJsonObject sheetNamed(const QJsonArray& sheets, const QString& name) {

@@ -1,10 +1,10 @@
 #include "support/TestBed.h"
 
 #include "platform/odbc/Odbc.h"
+#include "support/Process.h"
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QRegularExpression>
 
@@ -35,11 +35,9 @@ ConnectionSettings settingsFrom(const std::map<QString, QString>& values) {
 }
 
 int testBed(const QStringList& arguments) {
-    QProcess script;
-    script.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    script.start(QStringLiteral("bash"), QStringList{QStringLiteral(KESTROVE_TEST_SUPPORT_DIR "/pg-testbed.sh")} + arguments);
-    script.waitForFinished(120000);
-    return script.exitStatus() == QProcess::NormalExit ? script.exitCode() : -1;
+    return runProcess(QStringLiteral("bash"),
+                      QStringList{QStringLiteral(KESTROVE_TEST_SUPPORT_DIR "/pg-testbed.sh")} + arguments)
+        .status;
 }
 } // namespace
 
