@@ -206,15 +206,6 @@ void TableImport::PushButton5_Click(ImportHost& host) {
                 }
             };
             header(steps.bound(174, [&] { return reader.fieldCount(); }).value_or(0));
-            // Date and time columns give date cells where nothing is lost.
-            std::vector<workbook::CellKind> kinds;
-            try {
-                for (int j = 0; j < reader.fieldCount(); ++j)
-                    kinds.push_back(reader.isDateOrTime(j) ? workbook::CellKind::DateTime
-                                                           : workbook::CellKind::General);
-            } catch (...) {
-                kinds.clear(); // a table whose query failed has no fields to read
-            }
 
             long rowOffset = 0;
             // "Processing: <table>, row <r> from <rows>", the start of both row texts.
@@ -261,18 +252,18 @@ void TableImport::PushButton5_Click(ImportHost& host) {
                                 Required(sheet).setCell(sheetRow, j + 1, std::string_view());
                                 return;
                             }
+                            // Date and time columns give date cells where nothing is lost.
+                            const auto kind = reader.isDateOrTime(j) ? workbook::CellKind::DateTime
+                                                                     : workbook::CellKind::General;
                             if (value->size() <= workbook::MaxCellChars) {
-                                Required(sheet).setCell(sheetRow, j + 1, *value,
-                                                        static_cast<std::size_t>(j) < kinds.size()
-                                                            ? kinds[static_cast<std::size_t>(j)]
-                                                            : workbook::CellKind::General);
+                                Required(sheet).setCell(sheetRow, j + 1, *value, kind);
                                 return;
                             }
                             std::string text = *value;
                             if (workbook::fitToCell(text))
                                 cellFailures.count(198, QStringLiteral(
                                     "A text longer than 32,767 characters was cut to fit its cell."));
-                            Required(sheet).setCell(sheetRow, j + 1, text);
+                            Required(sheet).setCell(sheetRow, j + 1, text, kind);
                         });
                     }
                 }
