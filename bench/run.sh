@@ -42,7 +42,7 @@ for table in "${tables[@]}"; do
     echo "$table: $rows rows"
     read -r k_s k_mb < <(measure "$bench" --connection "$connection" --out "$work/kestrove-$table.xlsx" "$table")
     k_line=$(tail -n 1 "$work/out.log")
-    p_s=0 p_mb=0
+    p_s=- p_mb=-
     [ "$scale" -le 10 ] && read -r p_s p_mb < <(measure /usr/bin/python3 "$root/bench/pandas_export.py" \
         "$KESTROVE_PG_SERVER" "$KESTROVE_PG_PORT" "$KESTROVE_PG_USER" "$KESTROVE_PG_PASSWORD" \
         "$KESTROVE_PG_DATABASE" "$table" "$work/pandas-$table.xlsx")
@@ -53,7 +53,8 @@ for table in "${tables[@]}"; do
     printf '%-22s %9s %9s\n' kestrove-bench "$k_s" "$k_mb" pandas+xlsxwriter "$p_s" "$p_mb" "psql \\copy" "$c_s" "$c_mb"
     echo "kestrove-bench: $k_line"
     awk -v k="$k_s" -v p="$p_s" -v c="$c_s" -v km="$k_mb" -v pm="$p_mb" 'BEGIN {
-        printf "pandas / kestrove: %.1fx time, %.1fx memory; kestrove / \\copy: %.1fx time\n", p / k, pm / km, k / c }'
+        if (p != "-") printf "pandas / kestrove: %.1fx time, %.1fx memory; ", p / k, pm / km
+        printf "kestrove / \\copy: %.1fx time\n", k / c }'
     ls -l "$work"/*-"$table".xlsx | awk '{ print $5, $9 }'
     if [ "$table" = pgbench_accounts ]; then
         /usr/bin/python3 "$root/bench/check_rows.py" "$work/kestrove-$table.xlsx" "$rows"

@@ -145,6 +145,8 @@ TEST(WorkbookFile, HoldsTabsCellsAndFittedWidths) {
     const QJsonObject tabOne = sheets[0].toObject(), tabTwo = sheets[1].toObject();
     EXPECT_EQ(tabOne["name"].toString(), QStringLiteral("Second"));
     EXPECT_EQ(tabTwo["name"].toString(), QStringLiteral("First renamed"));
+    EXPECT_TRUE(tabOne["active"].toBool());
+    EXPECT_FALSE(tabTwo["active"].toBool());
     const QJsonArray rows = tabTwo["rows"].toArray();
     EXPECT_EQ(rows[0].toArray()[0].toDouble(), 12.0);
     EXPECT_TRUE(rows[0].toArray()[0].isDouble());
