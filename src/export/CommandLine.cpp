@@ -35,7 +35,6 @@ CommandHost::CommandHost(ConnectionSettings settings, QString workbookPath)
     : m_settings(std::move(settings)), m_workbookPath(std::move(workbookPath)) {}
 
 void CommandHost::setStatusText(const QString& text) {
-    m_status = text;
     if (!m_progressOf)
         return;
     const auto now = Clock::now();

@@ -78,7 +78,6 @@ private:
     const TableImport* m_progressOf = nullptr;
     Clock::time_point m_started = Clock::now();
     Clock::time_point m_lastShown{};
-    QString m_status;
     std::function<void(const QString&)> m_saved;
 };
 

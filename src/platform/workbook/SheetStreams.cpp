@@ -55,7 +55,7 @@ int openUnnamedFile(const std::string& folder) {
 
 } // namespace
 
-SheetStreams::SheetStreams() : m_deflater(std::make_unique<RawDeflater>()) {
+SheetStreams::SheetStreams() : m_deflater(std::make_unique<RawDeflater>()), m_temporaryFolder(temporaryFolder()) {
     m_worker = std::thread(&SheetStreams::run, this);
 }
 
@@ -302,10 +302,9 @@ void SheetStreams::flushXml(bool endSegment) {
     m_xml.clear();
     if (m_compressed.size() >= FileChunk || (endSegment && !m_compressed.empty())) {
         if (body.file < 0) {
-            body.file = openUnnamedFile(temporaryFolder());
+            body.file = openUnnamedFile(m_temporaryFolder);
             if (body.file < 0)
-                return fail("No temporary file could be made in " + temporaryFolder() + ": " +
-                            std::strerror(errno));
+                return fail("No temporary file could be made in " + m_temporaryFolder + ": " + std::strerror(errno));
         }
         writeFile(body.file, m_compressed);
         body.compressedSize += m_compressed.size();
@@ -321,7 +320,7 @@ void SheetStreams::writeFile(int file, const std::string& data) {
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0)
-            return fail("The sheet could not be written to the temporary folder " + temporaryFolder() + ": " +
+            return fail("The sheet could not be written to the temporary folder " + m_temporaryFolder + ": " +
                         std::strerror(written < 0 ? errno : ENOSPC));
         p += written;
         left -= static_cast<std::size_t>(written);

@@ -127,6 +127,7 @@ private:
     std::uint32_t m_current = UINT32_MAX; // the sheet whose segment is open
     std::string m_xml;
     std::string m_compressed;
+    const std::string m_temporaryFolder; // $TMPDIR when the workbook was made, else /tmp
     bool m_sealed = false;
     std::size_t m_sheetCount = 0; // the caller's
 

@@ -347,7 +347,7 @@ std::string sheetHead(const SheetLayout& layout) {
     if (layout.selected)
         head += "tabSelected=\"1\" ";
     head += "workbookViewId=\"0\"";
-    if (layout.headerRow && layout.firstRow != 0)
+    if (layout.filtered())
         head += "><pane ySplit=\"1\" topLeftCell=\"A2\" activePane=\"bottomLeft\" state=\"frozen\"/>"
                 "<selection pane=\"bottomLeft\"/></sheetView>";
     else
@@ -382,7 +382,7 @@ void appendRange(std::string& out, const SheetLayout& layout, bool absolute = fa
 
 std::string sheetFoot(const SheetLayout& layout) {
     std::string foot = "</sheetData>";
-    if (layout.headerRow && layout.firstRow != 0) {
+    if (layout.filtered()) {
         foot += "<autoFilter ref=\"";
         appendRange(foot, layout);
         foot += "\"/>";

@@ -281,7 +281,7 @@ void Workbook::writePackage(const std::string& file, const std::string& shownPat
         layout.headerRow = sheet.headerRow();
         layout.columnWidths = sheet.columnWidths();
         names.push_back(sheet.name());
-        filterRanges.push_back(layout.headerRow && layout.firstRow != 0 ? xml::absoluteRange(layout) : std::string());
+        filterRanges.push_back(layout.filtered() ? xml::absoluteRange(layout) : std::string());
     }
     zip.addPart("[Content_Types].xml", parts::contentTypes(names.size()));
     zip.addPart("_rels/.rels", parts::rootRelationships());
