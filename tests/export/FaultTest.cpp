@@ -41,10 +41,9 @@ struct FaultRun {
         import.PushButton5_Click(host);
         return host.opened.empty() ? QJsonArray() : readWorkbook(host.opened.back());
     }
-    // True once the import writes the rows of a table.
-    bool writingRows() const {
-        return !host.statusTexts.empty() && host.statusTexts.back().contains(QStringLiteral(", row "));
-    }
+    // True once the import writes the rows of a table. (The status text is a late sign:
+    // while the import waits for rows it yields without renewing it.)
+    bool writingRows() const { return import.rowsWritten() > 0; }
     QString reportAt(int step) const {
         for (const auto& box : boxes.boxes)
             if (box.text.contains(QStringLiteral(" at line %1\r").arg(step)))
