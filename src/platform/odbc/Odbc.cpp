@@ -4,6 +4,7 @@
 #include <sqlext.h>
 #include <sqlucode.h>
 
+#include <type_traits>
 #include <utility>
 
 namespace kestrove::odbc {
@@ -305,8 +306,18 @@ void RecordSet::openForward(const std::string& sql, Connection& connection) {
         field.type = typeCodeFromSqlType(sqlType);
         fields.push_back(std::move(field));
     }
+    // Each column is bound to a buffer that takes most values whole, so that a row is one
+    // call into the driver; a longer value is read in pieces afterwards.
+    std::vector<char16_t> bound(fields.size() * BoundUnits);
+    std::vector<SQLLEN> boundLengths(fields.size());
+    for (std::size_t j = 0; j < fields.size(); ++j)
+        check(SQLBindCol(handles->stmt, static_cast<SQLUSMALLINT>(j + 1), SQL_C_WCHAR, &bound[j * BoundUnits],
+                         static_cast<SQLLEN>(BoundUnits * sizeof(char16_t)), &boundLengths[j]),
+              SQL_HANDLE_STMT, handles->stmt, "A column could not be bound.");
     m_handles = std::move(handles);
     m_fields = std::move(fields);
+    m_bound = std::move(bound);
+    m_boundLengths = std::move(boundLengths);
     m_rows.clear();
     m_current.clear();
     m_open = true;
@@ -314,6 +325,8 @@ void RecordSet::openForward(const std::string& sql, Connection& connection) {
     // A result without columns has nothing to fetch (the driver refuses to try).
     m_eof = m_fields.empty() || !fetchRow();
 }
+
+static_assert(std::is_same_v<SQLLEN, long>, "the header keeps bound lengths as long");
 
 bool RecordSet::fetchRow() {
     const SQLRETURN rc = SQLFetch(m_handles->stmt);
@@ -329,6 +342,15 @@ bool RecordSet::fetchRow() {
             slot.emplace();
         std::string& value = *slot;
         value.clear();
+        const SQLLEN length = m_boundLengths[j];
+        if (length == SQL_NULL_DATA) {
+            slot.reset();
+            continue;
+        }
+        if (length >= 0 && static_cast<std::size_t>(length) / sizeof(char16_t) < BoundUnits) {
+            appendUtf8(value, &m_bound[j * BoundUnits], static_cast<std::size_t>(length) / sizeof(char16_t));
+            continue;
+        }
         bool isNull = false;
         // A long value comes in pieces cut at any UTF-16 unit: a high surrogate that ends
         // a piece is kept for the next one, so that a character is never cut in two.

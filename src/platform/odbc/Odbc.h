@@ -135,6 +135,10 @@ private:
     bool m_buffered = true;
     int m_cursorLocation = 2;
     std::vector<Field> m_fields;
+    // Bound column buffers (UTF-16, BoundUnits per column) and the lengths the driver sets.
+    static constexpr std::size_t BoundUnits = 512;
+    std::vector<char16_t> m_bound;
+    std::vector<long> m_boundLengths;
     std::vector<std::vector<std::optional<std::string>>> m_rows;
     std::vector<std::optional<std::string>> m_current;
     std::size_t m_position = 0;
