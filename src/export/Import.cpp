@@ -96,9 +96,8 @@ private:
 } // namespace
 
 QString QuotedTableName(const QString& schema, const QString& table) {
-    const auto quote = [](QString identifier) {
-        identifier.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-        return QLatin1Char('"') + identifier + QLatin1Char('"');
+    const auto quote = [](const QString& identifier) {
+        return QString::fromStdString(QuotedIdentifier(identifier.toStdString()));
     };
     return schema.isEmpty() ? quote(table) : quote(schema) + QLatin1Char('.') + quote(table);
 }

@@ -21,16 +21,6 @@ bool isDateOrTime(unsigned long type) {
 }
 constexpr unsigned long Bytea = 17;
 
-std::string quotedIdentifier(const std::string& name) {
-    std::string quoted = "\"";
-    for (const char c : name) {
-        quoted += c;
-        if (c == '"')
-            quoted += '"';
-    }
-    return quoted + '"';
-}
-
 // The query for the whole table: SELECT * unless a column needs to be asked for
 // otherwise, then every column by name in the table's order. Marks the date and time
 // columns in `dateOrTime`.
@@ -47,7 +37,7 @@ std::string selectFor(odbc::Connection& connection, const std::string& table, st
     std::string list;
     bool plain = true;
     for (; !columns.eof(); columns.moveNext()) {
-        const std::string name = quotedIdentifier(columns.value(0).value_or(""));
+        const std::string name = QuotedIdentifier(columns.value(0).value_or(""));
         const unsigned long type = std::stoul(columns.value(1).value_or("0"));
         dateOrTime.push_back(isDateOrTime(type));
         if (!list.empty())
@@ -70,6 +60,16 @@ std::string selectFor(odbc::Connection& connection, const std::string& table, st
                           "24000");
 }
 } // namespace
+
+std::string QuotedIdentifier(const std::string& name) {
+    std::string quoted = "\"";
+    for (const char c : name) {
+        quoted += c;
+        if (c == '"')
+            quoted += '"';
+    }
+    return quoted + '"';
+}
 
 TableReader::~TableReader() {
     stopWorker();

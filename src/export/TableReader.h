@@ -14,6 +14,9 @@
 
 namespace kestrove {
 
+// A name as an SQL identifier: in double quotes, each '"' doubled.
+std::string QuotedIdentifier(const std::string& name);
+
 // The import's record set: one table read on a worker thread, in blocks of rows, while
 // the caller writes the rows before. The row count comes from a count(*) in the same
 // snapshot, so it is exact before the first row is read. Waiting calls `whileWaiting`
