@@ -17,6 +17,7 @@
 
 #include <cstdio>
 #include <iostream>
+#include <optional>
 
 using namespace kestrove;
 
@@ -99,27 +100,26 @@ int main(int argc, char* argv[]) {
         return usageError(QStringLiteral("--force replaces only an --out file"));
 
     ReportPrinter printer;
-    ConnectionSettings settings;
-    try {
-        settings = ConnectionSettings{ReadSetting(QStringLiteral("PostgreSQLServer"), QStringLiteral("localhost")),
-                                      ReadSetting(QStringLiteral("PostgreSQLPort"), QStringLiteral("5432")),
-                                      ReadSetting(QStringLiteral("PostgreSQLUser"), QString()),
-                                      ReadSetting(QStringLiteral("PostgreSQLPassword"), QString()),
-                                      ReadSetting(QStringLiteral("PostgreSQLDatabase"), QString())};
-    } catch (const std::exception& failure) {
-        std::cerr << "kestrove-export: " << failure.what() << "\n";
-        return ExitReported;
-    }
+    // Each detail comes from its option, else from the wizard's store, which is read only
+    // for the details no option gives.
+    std::optional<std::string> storeFailure;
+    const auto stored = [&](const char* key, const QString& fallback) {
+        try {
+            return ReadSetting(QString::fromLatin1(key), fallback);
+        } catch (const std::exception& failure) {
+            storeFailure = failure.what();
+            return fallback;
+        }
+    };
+    const auto detail = [&](const QCommandLineOption& option, const char* key, const QString& fallback) {
+        return parser.isSet(option) ? parser.value(option) : stored(key, fallback);
+    };
+    ConnectionSettings settings{detail(server, "PostgreSQLServer", QStringLiteral("localhost")),
+                                detail(port, "PostgreSQLPort", QStringLiteral("5432")),
+                                detail(user, "PostgreSQLUser", QString()), QString(),
+                                detail(database, "PostgreSQLDatabase", QString())};
     const bool detailsGiven =
         parser.isSet(server) || parser.isSet(port) || parser.isSet(user) || parser.isSet(database);
-    if (parser.isSet(server))
-        settings.server = parser.value(server);
-    if (parser.isSet(port))
-        settings.port = parser.value(port);
-    if (parser.isSet(user))
-        settings.user = parser.value(user);
-    if (parser.isSet(database))
-        settings.database = parser.value(database);
     if (qEnvironmentVariableIsSet("PGPASSWORD")) {
         settings.password = qEnvironmentVariable("PGPASSWORD");
     } else if (parser.isSet(passwordFile)) {
@@ -130,6 +130,12 @@ int main(int argc, char* argv[]) {
         settings.password = QString::fromUtf8(file.readLine()).remove(QLatin1Char('\n')).remove(QLatin1Char('\r'));
     } else if (detailsGiven && isatty(STDIN_FILENO)) {
         settings.password = promptForPassword();
+    } else {
+        settings.password = stored("PostgreSQLPassword", QString());
+    }
+    if (storeFailure) {
+        std::cerr << "kestrove-export: " << *storeFailure << "\n";
+        return ExitReported;
     }
 
     QString path = parser.value(out);

@@ -2,6 +2,7 @@
 #include "support/Process.h"
 #include "support/TestBed.h"
 
+#include <QDir>
 #include <QFile>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -77,6 +78,18 @@ TEST_F(ExportCommand, UsesTheWizardsStoredDetailsWithoutOptions) {
     const Result result = run({QStringLiteral("--out"), file("stored.xlsx"), QStringLiteral("t_first")}, false);
     ASSERT_EQ(result.status, 0) << result.err.toStdString();
     EXPECT_EQ(tabNames(readWorkbook(file("stored.xlsx"))), QStringList({"t_first"}));
+}
+
+// A store that cannot be read (a folder in its place) matters only when a detail must
+// come from it.
+TEST_F(ExportCommand, AnUnreadableStoreIsReportedOnlyWhenNeeded) {
+    ASSERT_TRUE(QDir().mkpath(file(".config/Drumlane.ini")));
+    const Result given = run(connection() + QStringList{QStringLiteral("--out"), file("given.xlsx"), QStringLiteral("t_first")});
+    EXPECT_EQ(given.status, 0) << given.err.toStdString();
+    const Result needed = run({QStringLiteral("--out"), file("needed.xlsx"), QStringLiteral("t_first")}, false);
+    EXPECT_EQ(needed.status, 1);
+    EXPECT_TRUE(needed.err.contains(QStringLiteral("cannot be read"))) << needed.err.toStdString();
+    EXPECT_FALSE(QFile::exists(file("needed.xlsx")));
 }
 
 // Bad usage: status 2 and one line that says why (plus the pointer to --help).
