@@ -43,13 +43,6 @@ protected:
     QTemporaryDir home;
 };
 
-QStringList tabNames(const QJsonArray& sheets) {
-    QStringList names;
-    for (const auto& sheet : sheets)
-        names << sheet.toObject().value(QStringLiteral("name")).toString();
-    return names;
-}
-
 } // namespace
 
 TEST_F(ExportCommand, ExportsTheNamedTablesAndPrintsTheWorkbook) {

@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 
 using namespace kestrove;
 using namespace kestrove::test;
@@ -44,6 +45,15 @@ struct FaultRun {
     // True once the import writes the rows of a table. (The status text is a late sign:
     // while the import waits for rows it yields without renewing it.)
     bool writingRows() const { return import.rowsWritten() > 0; }
+    // Does something once, at the first yield after rows are written.
+    void onceRowsAreWritten(std::function<void()> action) {
+        host.onYield = [this, action = std::move(action), done = false]() mutable {
+            if (!done && writingRows()) {
+                done = true;
+                action();
+            }
+        };
+    }
     QString reportAt(int step) const {
         for (const auto& box : boxes.boxes)
             if (box.text.contains(QStringLiteral(" at line %1\r").arg(step)))
@@ -65,30 +75,6 @@ std::string victimBackend() {
     return pids.empty() ? std::string() : pids.front();
 }
 
-// A small tmpfs mounted for the test's life; mounted() is false where that is not allowed.
-class TinyFileSystem {
-public:
-    explicit TinyFileSystem(const QString& size) {
-        m_mounted = runProcess(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"),
-                                                          QStringLiteral("-o"), QStringLiteral("size=") + size,
-                                                          QStringLiteral("tmpfs"), m_folder.path()})
-                        .status == 0;
-    }
-    ~TinyFileSystem() {
-        if (m_mounted)
-            runProcess(QStringLiteral("umount"), {m_folder.path()});
-    }
-    bool mounted() const { return m_mounted; }
-    QString path() const { return m_folder.path(); }
-    QStringList entries() const {
-        return QDir(path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    }
-
-private:
-    QTemporaryDir m_folder;
-    bool m_mounted = false;
-};
-
 } // namespace
 
 // The import's server process ended mid-table: one report for the broken stream saying how
@@ -97,13 +83,8 @@ TEST(Faults, ServerProcessEndedMidTable) {
     FaultRun run;
     run.host.tick(QStringLiteral("stream_rows"));
     run.host.tick(QStringLiteral("t_first"));
-    bool ended = false;
-    run.host.onYield = [&] {
-        if (!ended && run.writingRows()) {
-            ended = true;
-            executeSql("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE usename = 'fault_victim'");
-        }
-    };
+    run.onceRowsAreWritten(
+        [] { executeSql("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE usename = 'fault_victim'"); });
     const QJsonArray sheets = run.finish();
     const std::vector<int> steps = run.boxes.reportedSteps();
     EXPECT_EQ(std::count(steps.begin(), steps.end(), 202), 1);
@@ -134,13 +115,7 @@ TEST(Faults, ServerStoppedMidTable) {
     run.host.settings = server.settings();
     run.host.tick(QStringLiteral("big"), QStringLiteral("public"));
     run.host.tick(QStringLiteral("small"), QStringLiteral("public"));
-    bool stopped = false;
-    run.host.onYield = [&] {
-        if (!stopped && run.writingRows()) {
-            stopped = true;
-            server.stop();
-        }
-    };
+    run.onceRowsAreWritten([&] { server.stop(); });
     const QJsonArray sheets = run.finish();
     EXPECT_TRUE(run.reportAt(202).contains(QStringLiteral("its sheet is short")));
     EXPECT_FALSE(run.reportAt(140).isEmpty());
@@ -276,15 +251,11 @@ TEST(Faults, TablesChangedOrDroppedDuringTheExport) {
     FaultRun run;
     run.host.tick(QStringLiteral("changing_rows"));
     run.host.tick(QStringLiteral("doomed"));
-    bool changed = false;
-    run.host.onYield = [&] {
-        if (!changed && run.writingRows()) {
-            changed = true;
-            executeSql("DELETE FROM export.changing_rows WHERE id % 2 = 0");
-            executeSql("INSERT INTO export.changing_rows SELECT g, 'new' FROM generate_series(1, 50000) AS g");
-            executeSql("DROP TABLE export.doomed");
-        }
-    };
+    run.onceRowsAreWritten([] {
+        executeSql("DELETE FROM export.changing_rows WHERE id % 2 = 0");
+        executeSql("INSERT INTO export.changing_rows SELECT g, 'new' FROM generate_series(1, 50000) AS g");
+        executeSql("DROP TABLE export.doomed");
+    });
     const QJsonArray sheets = run.finish();
     const QJsonArray rows = sheetNamed(sheets, QStringLiteral("changing_rows"))["rows"].toArray();
     ASSERT_EQ(rows.size(), 100001);

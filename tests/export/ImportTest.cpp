@@ -30,13 +30,6 @@ QJsonValue cell(const QJsonArray& rows, int row, int column) {
     return column < cells.size() ? cells.at(column) : QJsonValue(QJsonValue::Undefined);
 }
 
-QStringList tabNames(const QJsonArray& sheets) {
-    QStringList names;
-    for (const auto& sheet : sheets)
-        names << sheet.toObject().value(QStringLiteral("name")).toString();
-    return names;
-}
-
 // The workbook's first sheet as Gnumeric's converter prints it with each cell's own
 // format, in a C locale, without the quotes around texts.
 QString convertedToCsv(const QString& workbook) {

@@ -309,14 +309,10 @@ TEST(WorkbookFile, GnumericReadsTheSameTexts) {
 // cell and by the save; no workbook is left short of rows.
 TEST(WorkbookFile, AFailingTemporaryFolderIsReportedAndLeavesNoFile) {
     QTemporaryDir folder;
-    const QString tiny = folder.filePath(QStringLiteral("tiny"));
-    ASSERT_TRUE(QDir().mkpath(tiny));
-    const bool mounted =
-        run(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
-                                      QStringLiteral("size=64k"), QStringLiteral("tmpfs"), tiny}) == 0;
+    const kestrove::test::TinyFileSystem tiny(QStringLiteral("64k"));
     const QByteArray previous = qgetenv("TMPDIR");
-    for (const QString& temporary : {folder.filePath(QStringLiteral("missing")), tiny}) {
-        if (temporary == tiny && !mounted)
+    for (const QString& temporary : {folder.filePath(QStringLiteral("missing")), tiny.path()}) {
+        if (temporary == tiny.path() && !tiny.mounted())
             continue;
         qputenv("TMPDIR", temporary.toUtf8());
         const std::string path = folder.filePath(QStringLiteral("out.xlsx")).toStdString();
@@ -336,8 +332,6 @@ TEST(WorkbookFile, AFailingTemporaryFolderIsReportedAndLeavesNoFile) {
         EXPECT_FALSE(QFile::exists(QString::fromStdString(path)));
     }
     qputenv("TMPDIR", previous);
-    if (mounted)
-        run(QStringLiteral("umount"), {tiny});
-    else
+    if (!tiny.mounted())
         GTEST_SKIP() << "no tmpfs could be mounted here (not root?): only the missing folder was tried";
 }

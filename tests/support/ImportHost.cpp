@@ -43,6 +43,13 @@ QJsonArray readWorkbook(const QString& path) {
     return QJsonDocument::fromJson(reader.out).array();
 }
 
+QStringList tabNames(const QJsonArray& sheets) {
+    QStringList names;
+    for (const auto& sheet : sheets)
+        names << sheet.toObject().value(QStringLiteral("name")).toString();
+    return names;
+}
+
 QJsonObject sheetNamed(const QJsonArray& sheets, const QString& name) {
     for (const auto& sheet : sheets)
         if (sheet.toObject().value(QStringLiteral("name")).toString() == name)

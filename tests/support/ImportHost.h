@@ -61,5 +61,7 @@ private:
 QJsonArray readWorkbook(const QString& path);
 // The sheet of that name, or an empty object.
 QJsonObject sheetNamed(const QJsonArray& sheets, const QString& name);
+// The sheets' names in tab order.
+QStringList tabNames(const QJsonArray& sheets);
 
 } // namespace kestrove::test

@@ -1,5 +1,7 @@
 #include "support/Process.h"
 
+#include <QDir>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/wait.h>
@@ -84,6 +86,21 @@ ProcessResult runProcess(const QString& program, const QStringList& arguments, c
     if (child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status))
         result.status = WEXITSTATUS(status);
     return result;
+}
+
+TinyFileSystem::TinyFileSystem(const QString& size) {
+    m_mounted = runProcess(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                                                     QStringLiteral("size=") + size, QStringLiteral("tmpfs"), path()})
+                    .status == 0;
+}
+
+TinyFileSystem::~TinyFileSystem() {
+    if (m_mounted)
+        runProcess(QStringLiteral("umount"), {path()});
+}
+
+QStringList TinyFileSystem::entries() const {
+    return QDir(path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
 }
 
 } // namespace kestrove::test
