@@ -4,6 +4,7 @@
 #include <sqlext.h>
 #include <sqlucode.h>
 
+#include <algorithm>
 #include <type_traits>
 #include <utility>
 
@@ -210,8 +211,8 @@ void Connection::open(const std::string& connectionString) {
     SQLSetConnectAttrW(m_handles->dbc, SQL_ATTR_LOGIN_TIMEOUT,
                        reinterpret_cast<SQLPOINTER>(static_cast<SQLLEN>(LoginTimeoutSeconds)), 0);
     std::string driverString = connectionString;
-    if (m_streamRows > 0)
-        driverString += ";UseDeclareFetch=1;Fetch=" + std::to_string(m_streamRows);
+    if (!m_driverOptions.empty())
+        driverString += ";" + m_driverOptions;
     std::u16string text = toUtf16(driverString);
     SQLSMALLINT outLength = 0;
     check(SQLDriverConnectW(m_handles->dbc, nullptr, wide(text),
@@ -233,25 +234,26 @@ void Connection::close() {
     m_open = false;
 }
 
-RecordSet Connection::execute(const std::string& sql) {
+RecordSet Connection::execute(const std::string& sql, const std::vector<std::string>& parameters) {
     RecordSet records;
     records.setCursorLocation(m_cursorLocation);
-    records.open(sql, *this);
+    records.open(sql, *this, parameters);
     return records;
 }
 
-void Connection::beginSnapshot() {
+void Connection::setAutocommit(bool on) {
     if (!m_open)
         throw OdbcError("The operation is not allowed when the object is closed.", "08003");
     check(SQLSetConnectAttrW(m_handles->dbc, SQL_ATTR_AUTOCOMMIT,
-                             reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
-          SQL_HANDLE_DBC, m_handles->dbc, "Autocommit could not be switched off.");
-    check(SQLSetConnectAttrW(m_handles->dbc, SQL_ATTR_TXN_ISOLATION,
-                             reinterpret_cast<SQLPOINTER>(SQL_TXN_REPEATABLE_READ), 0),
-          SQL_HANDLE_DBC, m_handles->dbc, "The isolation level could not be set.");
-    check(SQLSetConnectAttrW(m_handles->dbc, SQL_ATTR_ACCESS_MODE,
-                             reinterpret_cast<SQLPOINTER>(SQL_MODE_READ_ONLY), 0),
-          SQL_HANDLE_DBC, m_handles->dbc, "The access mode could not be set.");
+                             reinterpret_cast<SQLPOINTER>(on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF), 0),
+          SQL_HANDLE_DBC, m_handles->dbc, "Autocommit could not be switched.");
+}
+
+void Connection::endTransaction() {
+    if (!m_open)
+        throw OdbcError("The operation is not allowed when the object is closed.", "08003");
+    check(SQLEndTran(SQL_HANDLE_DBC, m_handles->dbc, SQL_COMMIT), SQL_HANDLE_DBC, m_handles->dbc,
+          "The transaction could not be ended.");
 }
 
 void* Connection::nativeHandle() const {
@@ -263,8 +265,8 @@ RecordSet::~RecordSet() = default;
 RecordSet::RecordSet(RecordSet&&) noexcept = default;
 RecordSet& RecordSet::operator=(RecordSet&&) noexcept = default;
 
-void RecordSet::open(const std::string& sql, Connection& connection) {
-    openForward(sql, connection);
+void RecordSet::open(const std::string& sql, Connection& connection, const std::vector<std::string>& parameters) {
+    openForward(sql, connection, parameters);
     m_buffered = true;
     if (!m_eof) {
         do
@@ -276,7 +278,8 @@ void RecordSet::open(const std::string& sql, Connection& connection) {
     m_eof = m_rows.empty();
 }
 
-void RecordSet::openForward(const std::string& sql, Connection& connection) {
+void RecordSet::openForward(const std::string& sql, Connection& connection,
+                            const std::vector<std::string>& parameters) {
     if (m_open)
         throw OdbcError("The operation is not allowed when the object is open.", "HY010");
     if (connection.state() != StateOpen)
@@ -285,6 +288,18 @@ void RecordSet::openForward(const std::string& sql, Connection& connection) {
     const auto dbc = static_cast<SQLHDBC>(connection.nativeHandle());
     check(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &handles->stmt), SQL_HANDLE_DBC, dbc,
           "The statement could not be created.");
+    // The bound texts and their lengths must stay in place until the statement has run.
+    std::vector<std::u16string> values;
+    std::vector<SQLLEN> lengths(parameters.size());
+    values.reserve(parameters.size());
+    for (std::size_t p = 0; p < parameters.size(); ++p) {
+        values.push_back(toUtf16(parameters[p]));
+        lengths[p] = static_cast<SQLLEN>(values[p].size() * sizeof(char16_t));
+        check(SQLBindParameter(handles->stmt, static_cast<SQLUSMALLINT>(p + 1), SQL_PARAM_INPUT, SQL_C_WCHAR,
+                               SQL_WVARCHAR, std::max<SQLULEN>(values[p].size(), 1), 0, wide(values[p]),
+                               lengths[p], &lengths[p]),
+              SQL_HANDLE_STMT, handles->stmt, "A parameter could not be bound.");
+    }
     std::u16string text = toUtf16(sql);
     check(SQLExecDirectW(handles->stmt, wide(text), static_cast<SQLINTEGER>(text.size())),
           SQL_HANDLE_STMT, handles->stmt, "The query failed.");

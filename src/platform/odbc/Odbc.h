@@ -69,21 +69,24 @@ public:
     // Kept for the handlers that set them; the driver needs nothing from either.
     void setCursorLocation(int location) { m_cursorLocation = location; }
     void setMode(int mode) { m_mode = mode; }
-    // Asks the driver to stream results through a server-side cursor, `rows` at a time,
-    // instead of holding whole results in memory. Takes effect at open().
-    void setStreaming(int rows) { m_streamRows = rows; }
+    // Options for the driver added to the connection string ("Key=value;..."), such as
+    // its keepalives. Takes effect at open().
+    void setDriverOptions(std::string options) { m_driverOptions = std::move(options); }
 
     // Opens with the whole connection string; login time-out 15 s.
     void open(const std::string& connectionString);
     int state() const noexcept;
     void close();
 
-    // Runs one statement and returns its whole result as a buffered record set.
-    class RecordSet execute(const std::string& sql);
+    // Runs one statement and returns its whole result as a buffered record set. Each
+    // '?' of the statement takes the next of `parameters`, bound as text: values never
+    // become part of the SQL text.
+    class RecordSet execute(const std::string& sql, const std::vector<std::string>& parameters = {});
 
-    // Switches the connection into one read-only, repeatable-read transaction, so that
-    // a count and a following cursor see the same snapshot. Ends with close().
-    void beginSnapshot();
+    // With autocommit off, statements run in one transaction until endTransaction().
+    void setAutocommit(bool on);
+    // Commits the transaction under way (what it read stays read; its locks go).
+    void endTransaction();
 
     void* nativeHandle() const;
 
@@ -92,7 +95,7 @@ private:
     bool m_open = false;
     int m_cursorLocation = 2;
     int m_mode = 0;
-    int m_streamRows = 0;
+    std::string m_driverOptions;
 };
 
 struct Field {
@@ -111,9 +114,10 @@ public:
     RecordSet& operator=(RecordSet&&) noexcept;
 
     void setCursorLocation(int location) { m_cursorLocation = location; }
-    void open(const std::string& sql, Connection& connection);
+    void open(const std::string& sql, Connection& connection, const std::vector<std::string>& parameters = {});
     // Opens a forward-only record set that holds only the current row.
-    void openForward(const std::string& sql, Connection& connection);
+    void openForward(const std::string& sql, Connection& connection,
+                     const std::vector<std::string>& parameters = {});
     int state() const noexcept;
     void close();
 
