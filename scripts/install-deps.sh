@@ -12,7 +12,7 @@ packages=(
     postgresql postgresql-contrib
     python3 python3-openpyxl python3-pandas python3-xlsxwriter python3-psycopg2
     xdg-utils xvfb xauth fonts-liberation xdotool python3-pil
-    gnumeric locales
+    gnumeric locales iptables
 )
 sudo=()
 [ "$(id -u)" = 0 ] || sudo=(sudo)

@@ -2,6 +2,7 @@
 
 #include "app/ErrorReport.h"
 #include "export/SheetNaming.h"
+#include "export/ReadingTransaction.h"
 #include "export/TableReader.h"
 #include "platform/desktop/MessageBoxes.h"
 #include "platform/odbc/Odbc.h"
@@ -20,7 +21,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int StreamRows = 4096;
 constexpr auto YieldEvery = std::chrono::milliseconds(30);
 constexpr auto WaitStep = std::chrono::milliseconds(10);
 const char* const BinaryData = "{BINARY DATA}";
@@ -65,11 +65,11 @@ public:
             count(step, DescribeFailure(std::current_exception()));
         }
     }
-    void count(int step, const QString& description) {
+    void count(int step, const QString& description, long cells = 1) {
         auto [it, added] = m_counts.try_emplace(description, Counted{step, 0});
         if (added)
             m_order.push_back(description);
-        ++it->second.cells;
+        it->second.cells += cells;
     }
     void reportAndClear(const QString& location) {
         for (const QString& description : m_order) {
@@ -93,20 +93,25 @@ private:
     std::vector<QString> m_order;
 };
 
-} // namespace
-
-QString QuotedTableName(const QString& schema, const QString& table) {
-    const auto quote = [](const QString& identifier) {
-        return QString::fromStdString(QuotedIdentifier(identifier.toStdString()));
-    };
-    return schema.isEmpty() ? quote(table) : quote(schema) + QLatin1Char('.') + quote(table);
+// The ticked entries from position `from` on, as they stand now.
+std::vector<TableName> tickedTables(const TableList& list, int from = 1) {
+    std::vector<TableName> tables;
+    for (int i = from; i <= list.count(); ++i) {
+        const TableEntry entry = list.entry(i);
+        if (entry.checked)
+            tables.push_back(TableName{entry.schema.toStdString(), entry.text.toStdString()});
+    }
+    return tables;
 }
+
+} // namespace
 
 void TableImport::PushButton5_Click(ImportHost& host) {
     Steps steps(QStringLiteral("Form2"), QStringLiteral("PushButton5_Click"));
     Pacer pacer(host);
     const auto whileWaiting = [&pacer] { pacer.yield(); };
     std::optional<odbc::Connection> connection;
+    ReadingTransaction reading;
     std::optional<TableReader> records;
     std::optional<workbook::Application> excel;
     workbook::Workbook* book = nullptr;
@@ -126,11 +131,13 @@ void TableImport::PushButton5_Click(ImportHost& host) {
         steps(114, [&] {
             const ConnectionSettings settings = host.connectionSettings();
             odbc::Connection& open = connection.value();
-            open.setStreaming(StreamRows);
+            const std::vector<TableName> ticked = tickedTables(list);
+            // Every ticked table is locked before the first is read, so that all sheets
+            // show the database of one moment.
             runWhileYielding(
                 [&] {
-                    open.open(BuildConnectionString(settings).toStdString());
-                    open.beginSnapshot();
+                    reading.open(open, BuildConnectionString(settings).toStdString());
+                    reading.lock(ticked);
                 },
                 pacer);
         });
@@ -179,7 +186,7 @@ void TableImport::PushButton5_Click(ImportHost& host) {
                 steps(136, [&] { records.value().close(); });
             steps(138, [&] { records.value().setCursorLocation(odbc::CursorLocationClient); });
             steps(140, [&] {
-                records.value().open(connection.value(), QuotedTableName(schema, m_currentTableName).toStdString(),
+                records.value().open(reading, TableName{schema.toStdString(), m_currentTableName.toStdString()},
                                      whileWaiting);
             });
             const QString tableName = m_currentTableName;
@@ -207,6 +214,7 @@ void TableImport::PushButton5_Click(ImportHost& host) {
             header(steps.bound(174, [&] { return reader.fieldCount(); }).value_or(0));
 
             long rowOffset = 0;
+            QString broken;
             // "Processing: <table>, row <r> from <rows>", the start of both row texts.
             const QString rowsText = QString::number(rowCount.value_or(0));
             const auto rowStatus = [&](long r) {
@@ -266,23 +274,33 @@ void TableImport::PushButton5_Click(ImportHost& host) {
                         });
                     }
                 }
-                // A stream that broke cannot go on: reported once, saying how short the sheet
-                // is, and the table ends here.
+                // A stream that broke cannot go on: the table ends here, and its report says
+                // how short the sheet is once the reading is over.
                 try {
                     reader.moveNext(whileWaiting);
                 } catch (...) {
-                    ReportApplicationError(DescribeFailure(std::current_exception()) +
-                                               QStringLiteral("\r\nOnly %1 of %2 rows of %3 were read: its sheet is short.")
-                                                   .arg(r)
-                                                   .arg(*rowCount)
-                                                   .arg(tableName),
-                                           steps.location(), 202);
-                    if (!lastRow)
+                    if (!lastRow) {
+                        broken = DescribeFailure(std::current_exception()) +
+                                 QStringLiteral("\r\nOnly %1 of %2 rows of %3 were read: its sheet is short.")
+                                     .arg(r)
+                                     .arg(*rowCount)
+                                     .arg(tableName);
                         break;
+                    }
                 }
             }
+            // Once the last ticked table is read, the transaction ends and its locks go,
+            // before anything waits for the user.
+            if (tickedTables(list, i + 1).empty())
+                reading.end();
+            if (!broken.isEmpty())
+                ReportApplicationError(broken, steps.location(), 202);
+            if (records && records->state() != odbc::StateClosed && records->repairedValues() > 0)
+                cellFailures.count(198, QStringLiteral("A text held bytes that are not UTF-8; each shows as U+FFFD."),
+                                   records->repairedValues());
             cellFailures.reportAndClear(steps.location());
         }
+        reading.end();
 
         steps(208, [&] { Required(book).activeSheet().autofitColumns(whileWaiting); });
         steps(210, [&] { excel.value().setVisible(true, whileWaiting); });
@@ -290,10 +308,10 @@ void TableImport::PushButton5_Click(ImportHost& host) {
         steps(214, [&] { host.setStatusText(QStringLiteral("Progress Bar")); });
         steps(216, [&] { host.setMousePointer(PointerDefault); });
         if (steps.test(218, [&] { return host.windowState() == WindowMinimised; }))
-            steps(220, [&] { host.setWindowState(WindowNormal); });
+            steps(218, [&] { host.setWindowState(WindowNormal); });
         steps(222, [&] { desktop::showMessage(QStringLiteral("Done.")); });
         if (steps.test(224, [&] { return connection.value().state() != odbc::StateClosed; }))
-            steps(226, [&] {
+            steps(224, [&] {
                 records.reset();
                 connection.value().close();
             });

@@ -55,7 +55,4 @@ private:
     QString m_currentTableName;
 };
 
-// "schema"."table" with every '"' doubled; the bare quoted table without a schema.
-QString QuotedTableName(const QString& schema, const QString& table);
-
 } // namespace kestrove

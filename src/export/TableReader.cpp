@@ -1,5 +1,7 @@
 #include "export/TableReader.h"
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 
 namespace kestrove {
@@ -13,46 +15,147 @@ constexpr std::size_t QueuedBlocks = 4;
 // Blocks kept for reuse once read: enough for the reader never to wait for memory.
 constexpr std::size_t SpareBlocks = 2;
 constexpr auto WaitStep = std::chrono::milliseconds(10);
+// The driver holds a whole fetched batch: its rows are chosen so that the batch holds
+// about this many bytes, judged by the widest row of the batch before.
+constexpr std::size_t FetchBytes = 8 << 20;
+constexpr long FirstFetchRows = 16;
+constexpr long MaxFetchRows = 8192;
 
 // Type numbers of the server's date and time types (date, time, timestamp, timestamptz,
-// timetz) and of bytea.
+// timetz), of bytea, char(n) and uuid.
 bool isDateOrTime(unsigned long type) {
     return type == 1082 || type == 1083 || type == 1114 || type == 1184 || type == 1266;
 }
 constexpr unsigned long Bytea = 17;
+constexpr unsigned long Bpchar = 1042;
+constexpr unsigned long Uuid = 2950;
+
+// A column by its base type.
+struct Column {
+    std::string name;
+    unsigned long type = 0;
+    char category = 'X';
+    long length = -1; // of a char(n), else -1
+};
+
+// The columns of a table in its order, domains followed to their base type. The table
+// reaches the server as a bound parameter, never inside the SQL text.
+std::vector<Column> columnsOf(odbc::Connection& connection, const TableName& table) {
+    odbc::RecordSet rows = connection.execute(
+        "WITH RECURSIVE c(attnum, attname, typid, typmod) AS ("
+        " SELECT attnum, attname, atttypid, atttypmod FROM pg_catalog.pg_attribute"
+        " WHERE attrelid = pg_catalog.to_regclass(?) AND attnum > 0 AND NOT attisdropped"
+        " UNION ALL SELECT c.attnum, c.attname, t.typbasetype, t.typtypmod"
+        " FROM c JOIN pg_catalog.pg_type t ON t.oid = c.typid WHERE t.typtype = 'd')"
+        " SELECT c.attname, c.typid::pg_catalog.int8, t.typcategory, c.typmod"
+        " FROM c JOIN pg_catalog.pg_type t ON t.oid = c.typid WHERE t.typtype <> 'd' ORDER BY c.attnum",
+        {table.quoted()});
+    std::vector<Column> columns;
+    for (; !rows.eof(); rows.moveNext()) {
+        Column column;
+        column.name = rows.value(0).value_or("");
+        column.type = std::stoul(rows.value(1).value_or("0"));
+        column.category = rows.value(2).value_or("X").c_str()[0];
+        if (column.type == Bpchar && std::stol(rows.value(3).value_or("-1")) > 4)
+            column.length = std::stol(rows.value(3).value_or("-1")) - 4;
+        columns.push_back(std::move(column));
+    }
+    return columns;
+}
 
 // The query for the whole table: SELECT * unless a column needs to be asked for
 // otherwise, then every column by name in the table's order. Marks the date and time
-// columns in `dateOrTime`.
-std::string selectFor(odbc::Connection& connection, const std::string& table, std::vector<bool>& dateOrTime) {
-    std::string literal;
-    for (const char c : table) {
-        literal += c;
-        if (c == '\'')
-            literal += '\'';
-    }
-    odbc::RecordSet columns = connection.execute(
-        "SELECT attname, atttypid::bigint FROM pg_catalog.pg_attribute WHERE attrelid = '" + literal +
-        "'::regclass AND attnum > 0 AND NOT attisdropped ORDER BY attnum");
+// columns in `dateOrTime` and those sent as escaped bytes in `escaped`.
+std::string selectFor(const std::vector<Column>& columns, const TableName& table, bool uncheckedBytes,
+                      std::vector<bool>& dateOrTime, std::vector<bool>& escaped) {
     std::string list;
     bool plain = true;
-    for (; !columns.eof(); columns.moveNext()) {
-        const std::string name = QuotedIdentifier(columns.value(0).value_or(""));
-        const unsigned long type = std::stoul(columns.value(1).value_or("0"));
-        dateOrTime.push_back(isDateOrTime(type));
+    for (const Column& column : columns) {
+        const std::string name = QuotedIdentifier(column.name);
+        // The driver writes numbers, booleans and uuids its own way; every other text may
+        // hold bytes that are not UTF-8 where the server does not check them.
+        const bool asBytes = uncheckedBytes && column.category != 'N' && column.category != 'B' &&
+                             column.type != Uuid && column.type != Bytea && !isDateOrTime(column.type);
+        dateOrTime.push_back(isDateOrTime(column.type));
+        escaped.push_back(asBytes);
+        std::string expression = name;
+        if (isDateOrTime(column.type)) {
+            expression = name + "::pg_catalog.text";
+        } else if (column.type == Bytea) {
+            expression = "NULL::pg_catalog.bytea";
+        } else if (asBytes) {
+            // As bytes, escaped into ASCII: the server then checks nothing on the way.
+            // A char(n) keeps its trailing blanks, which its text form drops.
+            const std::string text = column.length > 0
+                                         ? "pg_catalog.rpad(" + name + "::pg_catalog.text, " + std::to_string(column.length) + ")"
+                                         : name + "::pg_catalog.text";
+            expression = "pg_catalog.encode(pg_catalog.convert_to(" + text + ", 'SQL_ASCII'), 'escape')";
+        }
         if (!list.empty())
             list += ", ";
-        if (isDateOrTime(type)) {
-            list += name + "::text AS " + name;
-            plain = false;
-        } else if (type == Bytea) {
-            list += "NULL::bytea AS " + name;
-            plain = false;
-        } else {
-            list += name;
+        list += expression == name ? name : expression + " AS " + name;
+        plain = plain && expression == name;
+    }
+    return "SELECT " + (plain ? std::string("*") : list) + " FROM " + table.quoted();
+}
+
+// Undoes encode(..., 'escape'): "\\" is a backslash, "\ooo" a byte in octal.
+void unescapeBytes(std::string& text) {
+    std::size_t out = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\' || i + 1 >= text.size()) {
+            text[out++] = text[i];
+        } else if (text[i + 1] == '\\') {
+            text[out++] = '\\';
+            ++i;
+        } else if (i + 3 < text.size()) {
+            text[out++] = static_cast<char>(((text[i + 1] - '0') << 6) | ((text[i + 2] - '0') << 3) | (text[i + 3] - '0'));
+            i += 3;
         }
     }
-    return "SELECT " + (plain ? std::string("*") : list) + " FROM " + table;
+    text.resize(out);
+}
+
+// Replaces each byte that does not belong to well-formed UTF-8 by U+FFFD; whether any did.
+bool repairUtf8(std::string& text) {
+    const auto continuation = [&](std::size_t i) {
+        return i < text.size() && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80;
+    };
+    std::string repaired;
+    bool changed = false;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        std::size_t length = 0;
+        if (c < 0x80)
+            length = 1;
+        else if (c >= 0xC2 && c <= 0xDF && continuation(i + 1))
+            length = 2;
+        else if (c >= 0xE0 && c <= 0xEF && continuation(i + 1) && continuation(i + 2)) {
+            const auto second = static_cast<unsigned char>(text[i + 1]);
+            // No overlong forms, no surrogates.
+            if (!(c == 0xE0 && second < 0xA0) && !(c == 0xED && second >= 0xA0))
+                length = 3;
+        } else if (c >= 0xF0 && c <= 0xF4 && continuation(i + 1) && continuation(i + 2) && continuation(i + 3)) {
+            const auto second = static_cast<unsigned char>(text[i + 1]);
+            if (!(c == 0xF0 && second < 0x90) && !(c == 0xF4 && second >= 0x90))
+                length = 4;
+        }
+        if (length == 0) {
+            if (!changed)
+                repaired.assign(text, 0, i);
+            changed = true;
+            repaired += "\xEF\xBF\xBD";
+            ++i;
+            continue;
+        }
+        if (changed)
+            repaired.append(text, i, length);
+        i += length;
+    }
+    if (changed)
+        text = std::move(repaired);
+    return changed;
 }
 
 [[noreturn]] void throwEof() {
@@ -61,21 +164,11 @@ std::string selectFor(odbc::Connection& connection, const std::string& table, st
 }
 } // namespace
 
-std::string QuotedIdentifier(const std::string& name) {
-    std::string quoted = "\"";
-    for (const char c : name) {
-        quoted += c;
-        if (c == '"')
-            quoted += '"';
-    }
-    return quoted + '"';
-}
-
 TableReader::~TableReader() {
     stopWorker();
 }
 
-void TableReader::open(odbc::Connection& connection, const std::string& table, const Waiter& whileWaiting) {
+void TableReader::open(ReadingTransaction& reading, const TableName& table, const Waiter& whileWaiting) {
     if (m_open)
         throw odbc::OdbcError("The operation is not allowed when the object is open.", "HY010");
     stopWorker();
@@ -86,7 +179,7 @@ void TableReader::open(odbc::Connection& connection, const std::string& table, c
         m_started = false;
         m_openFailure = nullptr;
     }
-    m_worker = std::thread(&TableReader::read, this, &connection, table);
+    m_worker = std::thread(&TableReader::read, this, &reading, table);
 
     std::unique_lock lock(m_mutex);
     while (!m_changed.wait_for(lock, WaitStep, [&] { return m_started; })) {
@@ -104,6 +197,7 @@ void TableReader::open(odbc::Connection& connection, const std::string& table, c
     m_current = Block{};
     m_position = 0;
     m_exhausted = false;
+    m_repaired = 0;
     lock.unlock();
     try {
         moveNext(whileWaiting);
@@ -113,19 +207,38 @@ void TableReader::open(odbc::Connection& connection, const std::string& table, c
     }
 }
 
-void TableReader::read(odbc::Connection* connection, std::string table) {
+void TableReader::read(ReadingTransaction* reading, TableName table) {
+    static std::atomic<unsigned long> cursors{0};
+    const std::string cursor = "kestrove_rows_" + std::to_string(++cursors);
     odbc::RecordSet records;
+    std::vector<bool> escaped;
+    long asked = 0;
+    const auto fetch = [&](long rows) {
+        if (records.state() == odbc::StateOpen)
+            records.close();
+        records.openForward("FETCH FORWARD " + std::to_string(rows) + " FROM " + cursor, reading->connection());
+        asked = rows;
+    };
     try {
-        odbc::RecordSet counted = connection->execute("SELECT count(*) FROM " + table);
+        odbc::Connection& connection = reading->connection();
+        reading->requireLock(table);
+        odbc::RecordSet counted = connection.execute("SELECT pg_catalog.count(*) FROM " + table.quoted());
         const long count = std::stol(counted.value(0).value_or("0"));
         counted.close();
+        const std::vector<Column> columns = columnsOf(connection, table);
         std::vector<bool> dateOrTime;
-        records.openForward(selectFor(*connection, table, dateOrTime), *connection);
+        const std::string select = selectFor(columns, table, reading->uncheckedBytes(), dateOrTime, escaped);
+        // A table without columns has no rows to fetch (the driver refuses to try); its
+        // count says how many there are.
+        if (!columns.empty()) {
+            connection.execute("DECLARE " + cursor + " NO SCROLL CURSOR FOR " + select);
+            fetch(FirstFetchRows);
+        }
         std::lock_guard lock(m_mutex);
         m_count = count;
         m_dateOrTime = std::move(dateOrTime);
         m_fields.clear();
-        for (int j = 0; j < records.fieldCount(); ++j)
+        for (int j = 0; !columns.empty() && j < records.fieldCount(); ++j)
             m_fields.push_back(records.field(j));
         m_started = true;
     } catch (...) {
@@ -138,37 +251,68 @@ void TableReader::read(odbc::Connection* connection, std::string table) {
     m_changed.notify_all();
 
     Block block = spareBlock();
+    std::size_t bytes = 0;
     const auto nextRow = [&]() -> Row& {
         if (block.used == block.rows.size())
             block.rows.emplace_back();
         return block.rows[block.used++];
     };
+    // Hands a full block over; false once the reading is to stop.
+    const auto handOver = [&] {
+        if (block.used < BlockRows && bytes < BlockBytes)
+            return true;
+        publish(block);
+        block = spareBlock();
+        bytes = 0;
+        std::lock_guard lock(m_mutex);
+        return !m_stop;
+    };
     try {
-        // Rows without columns cannot be fetched; the count says how many there are.
         for (long row = 0; m_fields.empty() && row < m_count; ++row) {
             nextRow().clear();
-            if (block.used == BlockRows) {
-                publish(block);
-                block = spareBlock();
-            }
+            if (!handOver())
+                return;
         }
-        std::size_t bytes = 0;
-        while (!records.eof()) {
+        long delivered = 0;
+        long batchRows = 0;
+        std::size_t widestRow = 0;
+        while (!m_fields.empty()) {
+            if (records.eof()) {
+                // A short batch is the last; so is the one that brings the counted rows.
+                if (batchRows < asked || delivered >= m_count)
+                    break;
+                const long byBytes = static_cast<long>(FetchBytes / std::max<std::size_t>(widestRow, 1));
+                fetch(std::clamp(byBytes, 1L, std::min(MaxFetchRows, asked * 8)));
+                batchRows = 0;
+                widestRow = 0;
+                continue;
+            }
             Row& row = nextRow();
             row.resize(m_fields.size());
+            std::size_t rowBytes = 16 * row.size();
+            bool repaired = false;
             for (std::size_t j = 0; j < row.size(); ++j) {
                 row[j] = records.value(static_cast<int>(j));
-                bytes += row[j] ? row[j]->size() : 0;
+                if (!row[j])
+                    continue;
+                if (escaped[j]) {
+                    unescapeBytes(*row[j]);
+                    repaired = repairUtf8(*row[j]) || repaired;
+                }
+                rowBytes += row[j]->size();
             }
+            block.repaired += repaired;
+            bytes += rowBytes;
+            widestRow = std::max(widestRow, rowBytes);
+            ++delivered;
+            ++batchRows;
             records.moveNext();
-            if (block.used == BlockRows || bytes >= BlockBytes) {
-                publish(block);
-                block = spareBlock();
-                bytes = 0;
-                std::lock_guard lock(m_mutex);
-                if (m_stop)
-                    return;
-            }
+            if (!handOver())
+                return;
+        }
+        if (!m_fields.empty()) {
+            records.close();
+            reading->connection().execute("CLOSE " + cursor);
         }
     } catch (...) {
         block.failure = std::current_exception();
@@ -193,6 +337,7 @@ TableReader::Block TableReader::spareBlock() {
     Block block = std::move(m_spare.back());
     m_spare.pop_back();
     block.used = 0;
+    block.repaired = 0;
     block.failure = nullptr;
     block.last = false;
     return block;
@@ -257,7 +402,7 @@ void TableReader::moveNext(const Waiter& whileWaiting) {
     requireOpen();
     if (m_position < m_current.used)
         ++m_position;
-    else if (m_exhausted)
+    else if (m_exhausted && !m_current.failure)
         throwEof();
     while (m_position >= m_current.used && !m_exhausted) {
         std::unique_lock lock(m_mutex);
@@ -275,9 +420,11 @@ void TableReader::moveNext(const Waiter& whileWaiting) {
         lock.unlock();
         m_changed.notify_all();
         m_exhausted = m_current.last;
-        if (m_current.failure)
-            std::rethrow_exception(m_current.failure);
+        m_repaired += m_current.repaired;
     }
+    // A broken stream fails only once every row that arrived before has been given out.
+    if (m_position >= m_current.used && m_current.failure)
+        std::rethrow_exception(m_current.failure);
 }
 
 } // namespace kestrove

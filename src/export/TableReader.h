@@ -1,5 +1,6 @@
 #pragma once
 
+#include "export/ReadingTransaction.h"
 #include "platform/odbc/Odbc.h"
 
 #include <condition_variable>
@@ -14,18 +15,21 @@
 
 namespace kestrove {
 
-// A name as an SQL identifier: in double quotes, each '"' doubled.
-std::string QuotedIdentifier(const std::string& name);
-
-// The import's record set: one table read on a worker thread, in blocks of rows, while
-// the caller writes the rows before. The row count comes from a count(*) in the same
-// snapshot, so it is exact before the first row is read. Waiting calls `whileWaiting`
-// every few milliseconds so that the window keeps answering.
+// The import's record set: one table read on a worker thread through a cursor of the
+// reading transaction, in batches bounded by bytes, while the caller writes the rows
+// before. The row count comes from a count(*) in the same snapshot, so it is exact before
+// the first row is read. Waiting calls `whileWaiting` every few milliseconds so that the
+// window keeps answering.
 //
-// The table's columns come in its order under their own names. Date and time columns are
-// asked for as the server's text, because the driver turns some of their values into
-// other ones (infinity, BC dates, years past 9999); binary columns, which the import does
-// not write, are not fetched at all.
+// The table's columns come in its order under their own names, each judged by its base
+// type (domains followed to the end). Date and time columns are asked for as the
+// server's text, because the driver turns some of their values into other ones
+// (infinity, BC dates, years past 9999); binary columns, which the import does not
+// write, are not fetched at all.
+// Where the database hands over bytes unchecked, bytes that are not UTF-8 become U+FFFD.
+//
+// When the stream breaks, every row that arrived before is still given out; the failure
+// comes at the move past the last of them.
 class TableReader {
 public:
     using Waiter = std::function<void()>;
@@ -36,8 +40,7 @@ public:
     TableReader& operator=(const TableReader&) = delete;
 
     void setCursorLocation(int location) { m_cursorLocation = location; }
-    // `table` is the quoted name, "schema"."table".
-    void open(odbc::Connection& connection, const std::string& table, const Waiter& whileWaiting);
+    void open(ReadingTransaction& reading, const TableName& table, const Waiter& whileWaiting);
     int state() const noexcept { return m_open ? odbc::StateOpen : odbc::StateClosed; }
     void close();
 
@@ -48,6 +51,8 @@ public:
     bool isDateOrTime(int ordinal) const;
     const std::optional<std::string>& value(int ordinal) const;
     void moveNext(const Waiter& whileWaiting);
+    // Values given out so far whose bytes were not all UTF-8.
+    long repairedValues() const { return m_repaired; }
 
 private:
     using Row = std::vector<std::optional<std::string>>;
@@ -56,12 +61,13 @@ private:
     struct Block {
         std::vector<Row> rows;
         std::size_t used = 0;
+        long repaired = 0;
         std::exception_ptr failure;
         bool last = false;
     };
 
     void requireOpen() const;
-    void read(odbc::Connection* connection, std::string table);
+    void read(ReadingTransaction* reading, TableName table);
     void publish(Block& block);
     Block spareBlock();
     void stopWorker();
@@ -74,6 +80,7 @@ private:
     Block m_current;
     std::size_t m_position = 0;
     bool m_exhausted = false;
+    long m_repaired = 0;
 
     std::thread m_worker;
     std::mutex m_mutex;

@@ -3,6 +3,7 @@
 // dropped by another session. None may crash, hang, or lose rows without a report.
 
 #include "export/Import.h"
+#include "export/ReadingTransaction.h"
 #include "platform/odbc/Odbc.h"
 #include "support/ImportHost.h"
 #include "support/Process.h"
@@ -21,6 +22,7 @@
 
 #include <chrono>
 #include <functional>
+#include <future>
 
 using namespace kestrove;
 using namespace kestrove::test;
@@ -70,6 +72,21 @@ qsizetype rowsOf(const QJsonArray& sheets, const char* name) {
     return sheetNamed(sheets, QLatin1String(name))["rows"].toArray().size();
 }
 
+// An SQL file for a server of the test's own: a table `big` of the given rows and an
+// empty table `small`, both in public.
+QString tablesFile(int rows) {
+    static QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("tables-%1.sql").arg(rows));
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(QStringLiteral("SET ROLE kestrove_test;\n"
+                                  "CREATE TABLE big AS SELECT g AS id, repeat('y', 100) AS filler FROM generate_series(1, %1) AS g;\n"
+                                  "CREATE TABLE small (v text);\n")
+                       .arg(rows)
+                       .toUtf8());
+    return path;
+}
+
 std::string victimBackend() {
     const auto pids = queryColumn("SELECT pid FROM pg_stat_activity WHERE usename = 'fault_victim'");
     return pids.empty() ? std::string() : pids.front();
@@ -96,21 +113,19 @@ TEST(Faults, ServerProcessEndedMidTable) {
     EXPECT_GT(rows, 1);
     EXPECT_LT(rows, 100001);
     EXPECT_TRUE(broken.contains(QStringLiteral("Only %1 of").arg(rows - 1))) << broken.toStdString();
+    // Every row the driver delivered is in the sheet: whole batches of the reader's
+    // cursor (16 rows, then eight times more each time up to 8,192).
+    qsizetype batches = 0;
+    for (qsizetype batch = 16; batches < rows - 1; batch = std::min<qsizetype>(batch * 8, 8192))
+        batches += batch;
+    EXPECT_EQ(batches, rows - 1);
     EXPECT_EQ(rowsOf(sheets, "t_first"), 0);
     EXPECT_TRUE(run.done());
 }
 
 // The server itself stopped mid-table: the same, with no hang.
 TEST(Faults, ServerStoppedMidTable) {
-    QTemporaryDir folder;
-    const QString sql = folder.filePath(QStringLiteral("tables.sql"));
-    QFile file(sql);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("SET ROLE kestrove_test;\n"
-               "CREATE TABLE big AS SELECT g AS id, repeat('y', 100) AS filler FROM generate_series(1, 200000) AS g;\n"
-               "CREATE TABLE small (v text);\n");
-    file.close();
-    OwnServer server({sql});
+    OwnServer server({tablesFile(200000)});
     FaultRun run;
     run.host.settings = server.settings();
     run.host.tick(QStringLiteral("big"), QStringLiteral("public"));
@@ -244,25 +259,103 @@ TEST(Faults, FullDisksAreReportedAndLeaveNoFile) {
     qputenv("TMPDIR", previous);
 }
 
-// Rows inserted and deleted by another session while a table exports: the sheet holds
-// exactly the rows its count came from. A table dropped after the list was filled gets
-// its query's report and an empty named sheet.
-TEST(Faults, TablesChangedOrDroppedDuringTheExport) {
+// Another session changes tables while the export runs. Rows inserted and deleted leave
+// the sheet as the table stood when the export began; a TRUNCATE (and a DROP) of a table
+// not yet read waits until the last table is read, so its sheet holds the old rows, and
+// the other session goes on before "Done." is shown.
+TEST(Faults, TablesChangedDuringTheExportShowTheirRowsOfItsStart) {
     FaultRun run;
     run.host.tick(QStringLiteral("changing_rows"));
     run.host.tick(QStringLiteral("doomed"));
-    run.onceRowsAreWritten([] {
+    run.host.tick(QStringLiteral("later_t"));
+    std::future<void> truncated;
+    run.onceRowsAreWritten([&] {
         executeSql("DELETE FROM export.changing_rows WHERE id % 2 = 0");
         executeSql("INSERT INTO export.changing_rows SELECT g, 'new' FROM generate_series(1, 50000) AS g");
-        executeSql("DROP TABLE export.doomed");
+        truncated = std::async(std::launch::async, [] {
+            executeSql("TRUNCATE export.later_t; INSERT INTO export.later_t VALUES (100, 'new'); DROP TABLE export.doomed");
+        });
     });
+    bool truncatedBeforeDone = false;
+    run.boxes.onShow = [&](const MessageBoxRecorder::Box& box) {
+        if (box.text == QStringLiteral("Done."))
+            truncatedBeforeDone = truncated.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    };
     const QJsonArray sheets = run.finish();
     const QJsonArray rows = sheetNamed(sheets, QStringLiteral("changing_rows"))["rows"].toArray();
     ASSERT_EQ(rows.size(), 100001);
     for (qsizetype r = 1; r < rows.size(); ++r)
         ASSERT_EQ(rows[r].toArray()[1].toString(), QStringLiteral("old")) << "row " << r;
+    EXPECT_EQ(rowsOf(sheets, "later_t"), 11);
+    EXPECT_EQ(sheetNamed(sheets, QStringLiteral("later_t"))["rows"].toArray()[10].toArray()[1], QStringLiteral("old"));
+    EXPECT_EQ(rowsOf(sheets, "doomed"), 2);
+    EXPECT_TRUE(run.boxes.reportedSteps().empty());
+    EXPECT_TRUE(truncatedBeforeDone);
+    truncated.get();
+    EXPECT_EQ(queryColumn("SELECT v FROM export.later_t"), std::vector<std::string>{"new"});
+    executeSql("TRUNCATE export.later_t; INSERT INTO export.later_t SELECT g, 'old' FROM generate_series(1, 10) AS g; "
+               "CREATE TABLE export.doomed (v text); INSERT INTO export.doomed VALUES ('before the drop'); "
+               "GRANT SELECT ON export.doomed TO fault_victim");
+}
+
+// A table held by another session's open ALTER TABLE is reported once its lock has been
+// waited for as long as the lock time-out, and the other tables export whole.
+TEST(Faults, ATableHeldByAnotherSessionIsReportedAfterABoundedWait) {
+    odbc::Connection other;
+    other.open(BuildConnectionString(testBedSettings()).toStdString());
+    other.setAutocommit(false);
+    other.execute("ALTER TABLE export.held ADD COLUMN extra integer");
+    ReadingLimits& limits = readingLimits();
+    const ReadingLimits previous = limits;
+    limits.lockTimeout = std::chrono::milliseconds(1000);
+    FaultRun run;
+    run.host.tick(QStringLiteral("t_first"));
+    run.host.tick(QStringLiteral("held"));
+    run.host.tick(QStringLiteral("t_second"));
+    const auto started = Clock::now();
+    const QJsonArray sheets = run.finish();
+    const double waited = std::chrono::duration<double>(Clock::now() - started).count();
+    limits = previous;
+    other.close();
     EXPECT_EQ(run.boxes.reportedSteps(), (std::vector<int>{140, 172, 174}));
-    EXPECT_TRUE(run.reportAt(140).contains(QStringLiteral("does not exist")));
-    EXPECT_EQ(rowsOf(sheets, "doomed"), 0);
-    EXPECT_FALSE(sheetNamed(sheets, QStringLiteral("doomed")).isEmpty());
+    EXPECT_TRUE(run.reportAt(140).contains(QStringLiteral("lock timeout"))) << run.reportAt(140).toStdString();
+    EXPECT_LT(waited, 30.0);
+    EXPECT_EQ(rowsOf(sheets, "t_first"), 2);
+    EXPECT_EQ(rowsOf(sheets, "t_second"), 2);
+    EXPECT_EQ(rowsOf(sheets, "held"), 0);
+}
+
+// A server that stops answering at the network level (its packets dropped) ends the table
+// in a report once the keepalives go unanswered, here shortened to a few seconds.
+TEST(Faults, AServerThatStopsAnsweringEndsInAReport) {
+    if (runProcess(QStringLiteral("iptables"), {QStringLiteral("-L"), QStringLiteral("-n")}).status != 0)
+        GTEST_SKIP() << "packets cannot be dropped here (no iptables, or not root)";
+    OwnServer server({tablesFile(200000)});
+    const QString port = server.settings().port;
+    const auto rules = [&](const char* action) {
+        for (const char* side : {"--dport", "--sport"})
+            runProcess(QStringLiteral("iptables"), {QString::fromLatin1(action), QStringLiteral("INPUT"), QStringLiteral("-p"),
+                                                    QStringLiteral("tcp"), QString::fromLatin1(side), port,
+                                                    QStringLiteral("-j"), QStringLiteral("DROP")});
+    };
+    ReadingLimits& limits = readingLimits();
+    const ReadingLimits previous = limits;
+    limits.keepaliveIdleSeconds = 1;
+    limits.keepaliveIntervalSeconds = 1;
+    limits.keepaliveCount = 2;
+    limits.unacknowledgedTimeout = std::chrono::milliseconds(3000);
+    FaultRun run;
+    run.host.settings = server.settings();
+    run.host.tick(QStringLiteral("big"), QStringLiteral("public"));
+    run.host.tick(QStringLiteral("small"), QStringLiteral("public"));
+    run.onceRowsAreWritten([&] { rules("-A"); });
+    const auto started = Clock::now();
+    const QJsonArray sheets = run.finish();
+    const double waited = std::chrono::duration<double>(Clock::now() - started).count();
+    rules("-D");
+    limits = previous;
+    EXPECT_LT(waited, 60.0);
+    EXPECT_TRUE(run.reportAt(202).contains(QStringLiteral("its sheet is short"))) << run.reportAt(202).toStdString();
+    EXPECT_GT(rowsOf(sheets, "big"), 1);
+    EXPECT_TRUE(run.done());
 }

@@ -11,6 +11,8 @@
 
 #include <cstdlib>
 
+#include <unistd.h>
+
 using namespace kestrove;
 using namespace kestrove::test;
 
@@ -174,14 +176,70 @@ TEST(Import, SameNameTablesInTwoSchemasExportTheirOwnData) {
     EXPECT_EQ(run.boxes.reportedSteps(), (std::vector<int>{164}));
 }
 
-TEST(Import, CraftedTableNameIsReadSafely) {
+// Names reach the server only as quoted identifiers or bound parameters, also for a role
+// whose string literals take backslash escapes: each table gives its own rows, and
+// nothing else runs.
+TEST(Import, CraftedTableNamesAreReadSafely) {
+    const std::vector<std::pair<QString, QString>> tables{
+        {"x\";DROP TABLE canary;--", "crafted"}, {"x\\", "backslash"}, {"x\\'", "backslash quote"},
+        {"q\\'; DROP TABLE canary;--", "crafted literal"}, {"canary", "alive"}};
+    for (const char* role : {"kestrove_test", "legacy_strings"}) {
+        ImportRun run;
+        run.host.settings = testBedSettings();
+        if (role == std::string("legacy_strings")) {
+            run.host.settings->user = role;
+            run.host.settings->password = "Legacy-1";
+        }
+        for (const auto& table : tables)
+            run.host.tick(table.first);
+        const QJsonArray sheets = run.finish();
+        ASSERT_EQ(sheets.size(), static_cast<qsizetype>(tables.size())) << role;
+        // Tabs run in the reverse of the list's order.
+        for (std::size_t k = 0; k < tables.size(); ++k)
+            EXPECT_EQ(cell(rowsOf(sheetAt(sheets, static_cast<int>(tables.size() - 1 - k))), 1, 0), tables[k].second)
+                << role << " " << tables[k].first.toStdString();
+        // Only the sheet names with a backslash are refused.
+        EXPECT_EQ(run.boxes.reportedSteps(), (std::vector<int>{164, 164, 164})) << role;
+    }
+}
+
+// Domains are read by their base type, domains of domains too: dates as the server
+// writes them, binary columns not fetched at all.
+TEST(Import, DomainsAreReadByTheirBaseType) {
     ImportRun run;
-    run.host.tick(QStringLiteral("x\";DROP TABLE canary;--"));
-    run.host.tick(QStringLiteral("canary"));
-    const QJsonArray sheets = run.finish();
-    EXPECT_EQ(cell(rowsOf(sheetNamed(sheets, "x\";DROP TABLE canary;--")), 1, 0), "crafted");
-    EXPECT_EQ(cell(rowsOf(sheetNamed(sheets, "canary")), 1, 0), "alive");
+    run.host.tick(QStringLiteral("domains"));
+    EXPECT_EQ(rowsOf(sheetAt(run.finish(), 0)),
+              QJsonArray({QJsonArray{"d", "ts", "bin", "note"},
+                          QJsonArray{"infinity", "-infinity", "{BINARY DATA}", "eight megabytes"},
+                          QJsonArray{"0044-03-15 BC", "0044-03-15 12:00:00+00 BC", "{BINARY DATA}", "before Christ"}}));
     EXPECT_TRUE(run.boxes.reportedSteps().empty());
+    const std::vector<std::string> asked =
+        queryColumn("SELECT query FROM pg_stat_statements WHERE query LIKE '%FROM \"export\".\"domains\"%' "
+                    "AND query LIKE 'DECLARE%'");
+    ASSERT_FALSE(asked.empty());
+    EXPECT_NE(asked.front().find("NULL::pg_catalog.bytea AS \"bin\""), std::string::npos) << asked.front();
+}
+
+// A database that stores bytes unchecked: bytes that are not UTF-8 become U+FFFD, with
+// one report of how many values held them; everything else arrives as stored.
+TEST(Import, BytesThatAreNotUtf8InALegacyDatabase) {
+    ConnectionSettings legacy = testBedSettings();
+    legacy.database = QStringLiteral("legacy_ascii");
+    const std::string table = "latin_" + std::to_string(::getpid());
+    executeSql("DROP TABLE IF EXISTS " + table, legacy);
+    executeSql("CREATE TABLE " + table + " (n integer, t text, c char(6))", legacy);
+    executeSql("INSERT INTO " + table +
+                   " VALUES (1, E'caf\\xe9 au lait', 'ab'), (2, 'Grüße 😀', NULL), (3, E'back\\\\slash', 'x')",
+               legacy);
+    ImportRun run;
+    run.host.settings = legacy;
+    run.host.tick(QString::fromStdString(table), QStringLiteral("public"));
+    EXPECT_EQ(rowsOf(sheetAt(run.finish(), 0)),
+              QJsonArray({QJsonArray{"n", "t", "c"}, QJsonArray{1.0, "caf\uFFFD au lait", "ab    "},
+                          QJsonArray{2.0, "Grüße 😀", QJsonValue::Null}, QJsonArray{3.0, "back\\slash", "x     "}}));
+    ASSERT_EQ(run.boxes.reportedSteps(), (std::vector<int>{198}));
+    EXPECT_TRUE(run.boxes.boxes[0].text.startsWith(
+        "A text held bytes that are not UTF-8; each shows as U+FFFD. (1 cell)\r\n"));
 }
 
 // A table whose query fails still gets its named, empty sheet, and the import goes on.

@@ -73,9 +73,9 @@ std::vector<std::string> queryColumn(const std::string& sql) {
     return values;
 }
 
-void executeSql(const std::string& sql) {
+void executeSql(const std::string& sql, const ConnectionSettings& settings) {
     odbc::Connection connection;
-    connection.open(BuildConnectionString(testBedSettings()).toStdString());
+    connection.open(BuildConnectionString(settings).toStdString());
     odbc::RecordSet ignored = connection.execute(sql);
 }
 

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -14,8 +15,9 @@ namespace kestrove::test {
 // The five connection values of the throwaway server that CTest starts for the tests.
 ConnectionSettings testBedSettings();
 
-// Runs statements on the test server as the test role (through the ODBC driver).
-void executeSql(const std::string& sql);
+// Runs statements on the test server as the test role (through the ODBC driver), or on
+// the server and database of `settings`.
+void executeSql(const std::string& sql, const ConnectionSettings& settings = testBedSettings());
 // The first column of a query's rows, as text.
 std::vector<std::string> queryColumn(const std::string& sql);
 
@@ -52,12 +54,16 @@ public:
 
     void show(const QString& text, int style, const QString& title) override {
         boxes.push_back(Box{text, style, title});
+        if (onShow)
+            onShow(boxes.back());
     }
 
     // The step numbers of the recorded "Application Error" reports, in order.
     std::vector<int> reportedSteps() const;
 
     std::vector<Box> boxes;
+    // Runs as each box is shown, to act while the user would read it.
+    std::function<void(const Box&)> onShow;
 };
 
 } // namespace kestrove::test

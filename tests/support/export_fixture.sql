@@ -90,14 +90,44 @@ INSERT INTO calendar VALUES
 CREATE TABLE big_binary (id integer, bin bytea, note text);
 INSERT INTO big_binary VALUES (1, decode(repeat('ab', 8000000), 'hex'), 'after the binary');
 
+-- Domains, and domains of domains, over types the driver would convert or fetch whole.
+CREATE DOMAIN d_date AS date;
+CREATE DOMAIN d_date_of_date AS d_date;
+CREATE DOMAIN d_tstz AS timestamptz;
+CREATE DOMAIN d_bytes AS bytea;
+CREATE DOMAIN d_bytes_of_bytes AS d_bytes;
+CREATE TABLE domains (d d_date_of_date, ts d_tstz, bin d_bytes_of_bytes, note text);
+INSERT INTO domains VALUES
+    ('infinity', '-infinity', decode(repeat('ab', 8000000), 'hex'), 'eight megabytes'),
+    ('0044-03-15 BC', '0044-03-15 12:00:00+00 BC', NULL, 'before Christ');
+
+-- Names that end a string literal early where backslashes escape in literals, next to
+-- the table such a literal would name instead.
+CREATE TABLE x (v text, only_in_x date);
+CREATE TABLE "x\" (v text);
+CREATE TABLE "x\'" (v text);
+CREATE TABLE "q\'; DROP TABLE canary;--" (v text);
+INSERT INTO x VALUES ('plain x');
+INSERT INTO "x\" VALUES ('backslash');
+INSERT INTO "x\'" VALUES ('backslash quote');
+INSERT INTO "q\'; DROP TABLE canary;--" VALUES ('crafted literal');
+CREATE ROLE legacy_strings LOGIN PASSWORD 'Legacy-1';
+ALTER ROLE legacy_strings SET standard_conforming_strings = off;
+GRANT USAGE ON SCHEMA export TO legacy_strings;
+
 -- Tables the fault tests export while they break things. The import runs as a role of
 -- its own there, so that its server process can be told apart.
 CREATE TABLE stream_rows AS SELECT g AS id, repeat('x', 100) AS filler FROM generate_series(1, 100000) AS g;
 CREATE TABLE changing_rows AS SELECT g AS id, 'old' AS v FROM generate_series(1, 100000) AS g;
 CREATE TABLE doomed (v text);
+INSERT INTO doomed VALUES ('before the drop');
+CREATE TABLE later_t (id integer, v text);
+INSERT INTO later_t SELECT g, 'old' FROM generate_series(1, 10) AS g;
+CREATE TABLE held (v text);
+INSERT INTO held VALUES ('held');
 CREATE ROLE fault_victim LOGIN PASSWORD 'Victim-1';
 GRANT USAGE ON SCHEMA export TO fault_victim;
-GRANT SELECT ON ALL TABLES IN SCHEMA export TO fault_victim;
+GRANT SELECT ON ALL TABLES IN SCHEMA export TO fault_victim, legacy_strings;
 GRANT fault_victim TO kestrove_test; -- may end and stop its server processes
 
 -- Owned by the superuser and not readable by the test role: its query fails.

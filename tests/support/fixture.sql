@@ -19,3 +19,6 @@ INSERT INTO other.twin VALUES ('other');
 CREATE ROLE "brace}user" LOGIN PASSWORD 'Brace-1';
 RESET ROLE;
 CREATE DATABASE "db{x}" OWNER kestrove_test;
+
+-- An old server's default: bytes stored as they came, never checked.
+CREATE DATABASE legacy_ascii OWNER kestrove_test ENCODING 'SQL_ASCII' LC_COLLATE 'C' LC_CTYPE 'C' TEMPLATE template0;

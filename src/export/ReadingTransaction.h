@@ -1,0 +1,76 @@
+#pragma once
+
+// The import's one consistent read, as a database dump makes it: every table from one
+// read-only, repeatable-read transaction, each ticked table locked against rewriting
+// before the first row is read, waits bounded, and the transaction ended as soon as the
+// last table is read.
+
+#include "platform/odbc/Odbc.h"
+
+#include <chrono>
+#include <exception>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace kestrove {
+
+// A name as an SQL identifier: in double quotes, each '"' doubled.
+std::string QuotedIdentifier(const std::string& name);
+
+// A table as the list holds it: its schema (empty: found through the search path) and name.
+struct TableName {
+    std::string schema;
+    std::string name;
+
+    // "schema"."name", or "name" without a schema, each part quoted as an identifier.
+    std::string quoted() const;
+    bool operator<(const TableName& other) const {
+        return schema != other.schema ? schema < other.schema : name < other.name;
+    }
+};
+
+// How long the reading may wait on others.
+struct ReadingLimits {
+    // For a table's lock, held by another session's ALTER, TRUNCATE or DROP.
+    std::chrono::milliseconds lockTimeout{5000};
+    // A server that stops answering at the network level: TCP keepalives after this much
+    // silence, then probes; and at most this long for sent data to be acknowledged.
+    int keepaliveIdleSeconds = 30;
+    int keepaliveIntervalSeconds = 10;
+    int keepaliveCount = 6;
+    std::chrono::milliseconds unacknowledgedTimeout{90000};
+};
+// The limits in force (tests shorten them).
+ReadingLimits& readingLimits();
+
+class ReadingTransaction {
+public:
+    // Opens the connection (with the driver's keepalives) and prepares its session for
+    // the transaction, which starts with the first lock.
+    void open(odbc::Connection& connection, const std::string& connectionString);
+    // Locks the tables against rewriting (TRUNCATE, ALTER, CLUSTER, DROP) until the
+    // transaction ends. Call before any table is read; a table whose lock cannot be had
+    // within the lock time-out is remembered with its failure.
+    void lock(const std::vector<TableName>& tables);
+    // Before a table is read: throws its lock's failure, or locks a table that was not
+    // among those of lock().
+    void requireLock(const TableName& table);
+    // Ends the transaction: every lock goes. A table read after this starts a new one.
+    void end() noexcept;
+
+    odbc::Connection& connection() const;
+    // Whether the database hands over its bytes unchecked (SQL_ASCII): then its texts may
+    // hold bytes that are not UTF-8.
+    bool uncheckedBytes() const { return m_uncheckedBytes; }
+
+private:
+    void lockOne(const TableName& table);
+
+    odbc::Connection* m_connection = nullptr;
+    bool m_uncheckedBytes = false;
+    // Tables locked (no failure) or whose lock failed.
+    std::map<TableName, std::exception_ptr> m_locks;
+};
+
+} // namespace kestrove
