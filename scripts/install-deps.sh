@@ -12,7 +12,7 @@ packages=(
     postgresql postgresql-contrib
     python3 python3-openpyxl python3-pandas python3-xlsxwriter python3-psycopg2
     xdg-utils xvfb xauth fonts-liberation xdotool python3-pil
-    gnumeric locales iptables
+    gnumeric locales iptables libreoffice-calc-nogui poppler-utils
 )
 sudo=()
 [ "$(id -u)" = 0 ] || sudo=(sudo)

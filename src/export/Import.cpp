@@ -274,6 +274,9 @@ void TableImport::PushButton5_Click(ImportHost& host) {
                         });
                     }
                 }
+                // A workbook that can no longer be written needs no more rows.
+                if (book && book->writeFailed())
+                    break;
                 // A stream that broke cannot go on: the table ends here, and its report says
                 // how short the sheet is once the reading is over.
                 try {
@@ -291,7 +294,7 @@ void TableImport::PushButton5_Click(ImportHost& host) {
             }
             // Once the last ticked table is read, the transaction ends and its locks go,
             // before anything waits for the user.
-            if (tickedTables(list, i + 1).empty())
+            if (tickedTables(list, i + 1).empty() || (book && book->writeFailed()))
                 reading.end();
             if (!broken.isEmpty())
                 ReportApplicationError(broken, steps.location(), 202);
@@ -299,6 +302,8 @@ void TableImport::PushButton5_Click(ImportHost& host) {
                 cellFailures.count(198, QStringLiteral("A text held bytes that are not UTF-8; each shows as U+FFFD."),
                                    records->repairedValues());
             cellFailures.reportAndClear(steps.location());
+            if (book && book->writeFailed())
+                break;
         }
         reading.end();
 

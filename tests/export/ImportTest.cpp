@@ -11,6 +11,7 @@
 
 #include <cstdlib>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 using namespace kestrove;
@@ -313,6 +314,54 @@ TEST(Import, DatesAsTheServerWritesThemAndBinaryColumnsUnread) {
     EXPECT_EQ(rowsOf(sheetNamed(sheets, QStringLiteral("big_binary"))),
               QJsonArray({QJsonArray({"id", "bin", "note"}), QJsonArray({1.0, "{BINARY DATA}", "after the binary"})}));
     EXPECT_TRUE(run.boxes.reportedSteps().empty());
+}
+
+// Dates, timestamps and 15-digit numbers stay readable on every sheet, not only on the
+// autofitted one: each such column is wide enough for its widest value, and LibreOffice
+// shows them all without a '#'. Row 1 is bold.
+TEST(Import, DatesAndNumbersAreReadableOnEverySheet) {
+    ImportRun run;
+    for (int i = 1; i <= 10; ++i)
+        run.host.tick(QStringLiteral("readable_%1").arg(i));
+    const QJsonArray sheets = run.finish();
+    ASSERT_EQ(sheets.size(), 10);
+    for (const auto& value : sheets) {
+        const QJsonObject sheet = value.toObject();
+        // A digit, '-', ':' or '.' takes at most one character's width, and the file's
+        // widths count 5 pixels of padding besides.
+        const QJsonObject widths = sheet["widths"].toObject();
+        EXPECT_GE(widths["A"].toDouble(), 10.7) << sheet["name"].toString().toStdString();
+        EXPECT_GE(widths["B"].toDouble(), 23.7) << sheet["name"].toString().toStdString();
+        EXPECT_GE(widths["C"].toDouble(), 15.7) << sheet["name"].toString().toStdString();
+        EXPECT_EQ(sheet["bold"].toArray(), QJsonArray({true, true, true, true}));
+    }
+    const QString shown = shownByLibreOffice(run.host.opened.back());
+    EXPECT_FALSE(shown.contains(QLatin1Char('#')) || shown.contains(QStringLiteral("E+"))) << shown.toStdString();
+    EXPECT_EQ(shown.count(QStringLiteral("2024-02-29 13:45:59.123")), 10) << shown.toStdString();
+    EXPECT_EQ(shown.count(QStringLiteral("123456789012345")), 10);
+    EXPECT_EQ(shown.count(QStringLiteral("-98765432101234")), 10);
+}
+
+// Two thousand tables under a limit of 256 open files: one workbook of 2,000 sheets.
+TEST(Import, TwoThousandTablesUnderALimitOf256OpenFiles) {
+    ImportRun run;
+    for (int i = 1; i <= 2000; ++i)
+        run.host.tick(QStringLiteral("t%1").arg(i), QStringLiteral("many"));
+    rlimit previous{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &previous), 0);
+    rlimit small = previous;
+    small.rlim_cur = 256;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &small), 0);
+    run.import.PushButton5_Click(run.host);
+    ::setrlimit(RLIMIT_NOFILE, &previous);
+    EXPECT_TRUE(run.boxes.reportedSteps().empty());
+    ASSERT_EQ(run.host.opened.size(), 1u);
+    const ProcessResult sheets = runProcess(
+        QStringLiteral("/usr/bin/python3"),
+        {QStringLiteral("-c"),
+         QStringLiteral("import sys, zipfile; print(sum(n.startswith('xl/worksheets/') for n in zipfile.ZipFile(sys.argv[1]).namelist()))"),
+         run.host.opened.back()});
+    EXPECT_EQ(sheets.out.trimmed(), QByteArray("2000"));
 }
 
 // A workbook that no program could open is reported with the place it was saved.

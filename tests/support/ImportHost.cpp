@@ -4,6 +4,7 @@
 #include "support/TestBed.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QJsonDocument>
 
 #include <stdexcept>
@@ -41,6 +42,25 @@ QJsonArray readWorkbook(const QString& path) {
     if (reader.status != 0)
         throw std::runtime_error("openpyxl could not read " + path.toStdString() + ": " + reader.err.toStdString());
     return QJsonDocument::fromJson(reader.out).array();
+}
+
+QString shownByLibreOffice(const QString& path) {
+    QTemporaryDir folder;
+    // Printed, the way a user sees the sheets: a value too wide for its column shows as
+    // "###" or in scientific notation. A profile of its own, on a desktop in the C locale.
+    const ProcessResult printed = runProcess(
+        QStringLiteral("soffice"),
+        {QStringLiteral("-env:UserInstallation=file://") + folder.filePath(QStringLiteral("profile")),
+         QStringLiteral("--headless"), QStringLiteral("--convert-to"), QStringLiteral("pdf"), QStringLiteral("--outdir"),
+         folder.path(), path},
+        // The spreadsheet shows a fraction's point as its desktop's locale writes it.
+        {QStringLiteral("LC_ALL=C.UTF-8"), QStringLiteral("LANG=C.UTF-8")});
+    const QString pdf = folder.filePath(QFileInfo(path).completeBaseName() + QStringLiteral(".pdf"));
+    const ProcessResult text = runProcess(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
+    if (printed.status != 0 || text.status != 0)
+        throw std::runtime_error("LibreOffice could not print " + path.toStdString() + ": " + printed.err.toStdString() +
+                                 text.err.toStdString());
+    return QString::fromUtf8(text.out);
 }
 
 QStringList tabNames(const QJsonArray& sheets) {

@@ -63,5 +63,8 @@ QJsonArray readWorkbook(const QString& path);
 QJsonObject sheetNamed(const QJsonArray& sheets, const QString& name);
 // The sheets' names in tab order.
 QStringList tabNames(const QJsonArray& sheets);
+// The text of every sheet of the workbook as LibreOffice prints it, each cell as its
+// column's width lets it show. Throws when LibreOffice cannot print it.
+QString shownByLibreOffice(const QString& path);
 
 } // namespace kestrove::test

@@ -115,6 +115,27 @@ CREATE ROLE legacy_strings LOGIN PASSWORD 'Legacy-1';
 ALTER ROLE legacy_strings SET standard_conforming_strings = off;
 GRANT USAGE ON SCHEMA export TO legacy_strings;
 
+-- Ten tables of dates, timestamps and 15-digit numbers, which must be readable on every
+-- sheet; and many small tables.
+DO $$
+BEGIN
+    FOR i IN 1..10 LOOP
+        EXECUTE format('CREATE TABLE readable_%s (d date, ts timestamp, big bigint, t text)', i);
+        EXECUTE format('INSERT INTO readable_%s VALUES (''2024-02-29'', ''2024-02-29 13:45:59.123'', '
+                       '123456789012345, ''x''), (''1999-12-31'', NULL, -98765432101234, NULL)', i);
+    END LOOP;
+END $$;
+CREATE SCHEMA many;
+DO $$
+BEGIN
+    FOR i IN 1..2000 LOOP
+        EXECUTE format('CREATE TABLE many.t%s (v integer)', i);
+        EXECUTE format('INSERT INTO many.t%s VALUES (%s)', i, i);
+    END LOOP;
+END $$;
+-- Ten million rows, made as they are read.
+CREATE VIEW ten_million AS SELECT g AS id, 'a row of text' AS v FROM generate_series(1, 10000000) AS g;
+
 -- Tables the fault tests export while they break things. The import runs as a role of
 -- its own there, so that its server process can be told apart.
 CREATE TABLE stream_rows AS SELECT g AS id, repeat('x', 100) AS filler FROM generate_series(1, 100000) AS g;

@@ -1,8 +1,8 @@
 """Prints a workbook as JSON, read with openpyxl: the tabs in order, each with its
 cells (row by row; numbers as numbers, text as text, empty as null, a date or time as
 {"shown": the text its number format shows, "format": that format}), the widths of the
-columns that have one set, the frozen pane, the filter's range and whether it is the
-active tab. Every part of the package must first parse as strict XML. Texts are decoded
+columns that have one set, the frozen pane, the filter's range, which cells of row 1 are
+bold, and whether it is the active tab. Every part of the package must first parse as strict XML. Texts are decoded
 as spreadsheet programs read them ("_xHHHH_" is the character HHHH), which openpyxl
 leaves to its caller."""
 import datetime
@@ -56,5 +56,6 @@ for sheet in book.worksheets:
     widths = {key: dim.width for key, dim in sheet.column_dimensions.items() if dim.customWidth}
     sheets.append({"name": sheet.title, "rows": rows, "widths": widths,
                    "active": sheet is book.active, "frozen": sheet.freeze_panes,
-                   "filter": sheet.auto_filter.ref})
+                   "filter": sheet.auto_filter.ref,
+                   "bold": [bool(cell.font.b) for cell in next(sheet.iter_rows(max_row=1), ())]})
 json.dump(sheets, sys.stdout, default=str)

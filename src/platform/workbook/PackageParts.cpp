@@ -128,10 +128,13 @@ std::string workbookRelationships(std::size_t sheets) {
 
 std::string styles() {
     // Number formats of our own are numbered from 164; the style's index is the cell's s.
-    std::string formats = "<numFmts count=\"" + std::to_string(xml::CellStyleCount - 1) + "\">";
+    // The date and time styles come between General and the header's bold General.
+    constexpr int header = static_cast<int>(xml::CellStyle::Header);
+    static_assert(header == xml::CellStyleCount - 1, "the header's style comes last");
+    std::string formats = "<numFmts count=\"" + std::to_string(header - 1) + "\">";
     std::string cellStyles = "<cellXfs count=\"" + std::to_string(xml::CellStyleCount) +
                              "\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\"/>";
-    for (int style = 1; style < xml::CellStyleCount; ++style) {
+    for (int style = 1; style < header; ++style) {
         const std::string id = std::to_string(163 + style);
         formats += "<numFmt numFmtId=\"" + id + "\" formatCode=\"" +
                    xml::numberFormatCode(static_cast<xml::CellStyle>(style)) + "\"/>";
@@ -139,9 +142,11 @@ std::string styles() {
                       "applyNumberFormat=\"1\"/>";
     }
     formats += "</numFmts>";
-    cellStyles += "</cellXfs>";
+    cellStyles += "<xf numFmtId=\"0\" fontId=\"1\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyFont=\"1\"/>"
+                  "</cellXfs>";
     return XmlDeclaration + ("<styleSheet xmlns=\"" + std::string(MainNamespace) + "\">" + formats +
-                             "<fonts count=\"1\"><font><sz val=\"11\"/><name val=\"Calibri\"/>"
+                             "<fonts count=\"2\"><font><sz val=\"11\"/><name val=\"Calibri\"/>"
+                             "<family val=\"2\"/></font><font><b/><sz val=\"11\"/><name val=\"Calibri\"/>"
                              "<family val=\"2\"/></font></fonts>"
                              "<fills count=\"2\"><fill><patternFill patternType=\"none\"/></fill>"
                              "<fill><patternFill patternType=\"gray125\"/></fill></fills>"

@@ -66,9 +66,22 @@ SheetStreams::~SheetStreams() {
     }
     m_changed.notify_all();
     m_worker.join();
-    for (auto& sheet : m_sheets)
-        if (sheet->body.file >= 0)
-            ::close(sheet->body.file);
+    discard();
+}
+
+void SheetStreams::release(std::size_t sheet) {
+    if (m_file < 0 || sheet >= m_sheets.size())
+        return;
+    // Where holes cannot be punched, the space comes back when the file is closed.
+    for (const Extent& extent : m_sheets[sheet]->body.extents)
+        ::fallocate(m_file, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, static_cast<off_t>(extent.offset),
+                    static_cast<off_t>(extent.length));
+}
+
+void SheetStreams::discard() {
+    if (m_file >= 0)
+        ::close(m_file);
+    m_file = -1;
 }
 
 std::size_t SheetStreams::addSheet() {
@@ -225,6 +238,8 @@ void SheetStreams::writeRow(Sheet& sheet) {
     SheetBody& body = sheet.body;
     const long row = sheet.pendingRow;
     bool opened = false;
+    char digits[24];
+    static_assert(static_cast<int>(xml::CellStyle::Header) == 10, "the header's style is written as 10");
     for (std::size_t i = 0; i < cells.size(); ++i) {
         // The last text given for a cell counts.
         if (i + 1 < cells.size() && cells[i + 1].column == cells[i].column)
@@ -233,9 +248,9 @@ void SheetStreams::writeRow(Sheet& sheet) {
         if (text.empty())
             continue;
         const int column = cells[i].column;
+        const bool header = cells[i].kind == CellKind::Header;
         if (!opened) {
             m_xml += "<row r=\"";
-            char digits[24];
             m_xml.append(digits, std::to_chars(digits, digits + sizeof digits, row).ptr);
             m_xml += "\">";
             opened = true;
@@ -247,20 +262,22 @@ void SheetStreams::writeRow(Sheet& sheet) {
         if (dateTime) {
             // Shown in its format as the very text given, so that is its width too.
             m_xml += "\" s=\"";
-            static_assert(xml::CellStyleCount <= 10, "a style index is written as one digit");
-            m_xml += static_cast<char>('0' + static_cast<int>(dateTime->style));
+            m_xml.append(digits, std::to_chars(digits, digits + sizeof digits, static_cast<int>(dateTime->style)).ptr);
             m_xml += "\"><v>";
             xml::appendNumber(m_xml, dateTime->serial);
             m_xml += "</v></c>";
             width = text.size();
-        } else if (cells[i].kind == CellKind::General && xml::isPlainDecimalNumber(text)) {
-            m_xml += "\"><v>";
+            widen(body.valueWidths, column, width);
+        } else if (cells[i].kind != CellKind::DateTime && xml::isPlainDecimalNumber(text)) {
+            m_xml += header ? "\" s=\"10\"><v>" : "\"><v>";
             m_xml += text;
             m_xml += "</v></c>";
             width = text.size();
+            widen(body.valueWidths, column, width);
         } else {
-            m_xml += xml::needsPreserve(text) ? "\" t=\"inlineStr\"><is><t xml:space=\"preserve\">"
-                                              : "\" t=\"inlineStr\"><is><t>";
+            m_xml += header ? "\" s=\"10\"" : "\"";
+            m_xml += xml::needsPreserve(text) ? " t=\"inlineStr\"><is><t xml:space=\"preserve\">"
+                                              : " t=\"inlineStr\"><is><t>";
             width = xml::appendText(m_xml, text);
             m_xml += "</t></is></c>";
         }
@@ -301,22 +318,28 @@ void SheetStreams::flushXml(bool endSegment) {
                          endSegment ? RawDeflater::Ending::Segment : RawDeflater::Ending::None);
     m_xml.clear();
     if (m_compressed.size() >= FileChunk || (endSegment && !m_compressed.empty())) {
-        if (body.file < 0) {
-            body.file = openUnnamedFile(m_temporaryFolder);
-            if (body.file < 0)
+        if (m_file < 0) {
+            m_file = openUnnamedFile(m_temporaryFolder);
+            if (m_file < 0)
                 return fail("No temporary file could be made in " + m_temporaryFolder + ": " + std::strerror(errno));
         }
-        writeFile(body.file, m_compressed);
+        // The body's extents: a write right after its last extent extends it.
+        if (!body.extents.empty() && body.extents.back().offset + body.extents.back().length == m_fileSize)
+            body.extents.back().length += m_compressed.size();
+        else
+            body.extents.push_back({m_fileSize, m_compressed.size()});
+        writeFile(m_compressed);
         body.compressedSize += m_compressed.size();
+        m_fileSize += m_compressed.size();
         m_compressed.clear();
     }
 }
 
-void SheetStreams::writeFile(int file, const std::string& data) {
+void SheetStreams::writeFile(const std::string& data) {
     const char* p = data.data();
     std::size_t left = data.size();
     while (left > 0) {
-        const ssize_t written = ::write(file, p, left);
+        const ssize_t written = ::write(m_file, p, left);
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0)

@@ -23,13 +23,19 @@ namespace kestrove::workbook {
 class RawDeflater;
 
 // How a cell's text is read: General makes a plain decimal number a numeric cell;
-// DateTime makes a date or time a date cell where its format shows the same text.
-// Anything else stays text.
-enum class CellKind : unsigned char { General, DateTime };
+// DateTime makes a date or time a date cell where its format shows the same text;
+// Header is General in bold. Anything else stays text.
+enum class CellKind : unsigned char { General, DateTime, Header };
+
+// Where a sheet's compressed rows lie in the temporary file.
+struct Extent {
+    std::uint64_t offset = 0;
+    std::uint64_t length = 0;
+};
 
 // What a sealed body holds, for the sheet's head, foot and zip entry.
 struct SheetBody {
-    int file = -1; // compressed segments, each ending on a byte boundary
+    std::vector<Extent> extents; // compressed segments, each ending on a byte boundary
     std::uint64_t compressedSize = 0;
     std::uint64_t plainSize = 0;
     unsigned long crc = 0;
@@ -39,6 +45,7 @@ struct SheetBody {
     int lastColumn = 0;
     std::vector<std::size_t> widths; // display width of the widest text, per column from 1
     std::vector<std::size_t> firstRowWidths; // the same for row 1 alone
+    std::vector<std::size_t> valueWidths; // the same for numeric and date cells alone
 };
 
 class SheetStreams {
@@ -66,8 +73,16 @@ public:
     // Writes every sheet's last row and ends its body; no cell may follow. Throws
     // WorkbookError when a write failed.
     void seal(const Waiter& whileWaiting);
-    // After seal: the body of a sheet.
+    // After seal: the body of a sheet, and the one temporary file all bodies lie in.
     const SheetBody& body(std::size_t sheet) const;
+    int file() const { return m_file; }
+    // After seal: gives back the temporary space of a body that has been copied.
+    void release(std::size_t sheet);
+    // After seal: closes the temporary file; nothing temporary is left.
+    void discard();
+
+    // Whether a write has failed, so that no further cell can be kept.
+    bool failed() const { return m_failed.load(std::memory_order_relaxed); }
 
 private:
     struct Cell {
@@ -103,7 +118,7 @@ private:
     void writeRow(Sheet& sheet);
     void switchTo(std::uint32_t sheet);
     void flushXml(bool endSegment);
-    void writeFile(int file, const std::string& data);
+    void writeFile(const std::string& data);
     void fail(const std::string& message);
     void throwIfFailed() const;
 
@@ -128,6 +143,8 @@ private:
     std::string m_xml;
     std::string m_compressed;
     const std::string m_temporaryFolder; // $TMPDIR when the workbook was made, else /tmp
+    int m_file = -1; // every sheet's compressed rows, made at the first write
+    std::uint64_t m_fileSize = 0;
     bool m_sealed = false;
     std::size_t m_sheetCount = 0; // the caller's
 

@@ -151,6 +151,7 @@ const char* numberFormatCode(CellStyle style) {
     case CellStyle::DateTime1: return "yyyy-mm-dd hh:mm:ss.0";
     case CellStyle::DateTime2: return "yyyy-mm-dd hh:mm:ss.00";
     case CellStyle::DateTime3: return "yyyy-mm-dd hh:mm:ss.000";
+    case CellStyle::Header: return "General";
     }
     return "General";
 }

@@ -12,8 +12,8 @@
 
 namespace kestrove::workbook::xml {
 
-// The cell styles of a workbook, by their index in its styles part: General, then one per
-// number format of dates and times.
+// The cell styles of a workbook, by their index in its styles part: General, one per
+// number format of dates and times, and the header row's bold General.
 enum class CellStyle : unsigned char {
     General,
     Date,
@@ -25,8 +25,9 @@ enum class CellStyle : unsigned char {
     DateTime1,
     DateTime2,
     DateTime3,
+    Header,
 };
-constexpr int CellStyleCount = 10;
+constexpr int CellStyleCount = 11;
 
 // The number format code of a style other than General ("yyyy-mm-dd", "hh:mm:ss.00", ...).
 const char* numberFormatCode(CellStyle style);

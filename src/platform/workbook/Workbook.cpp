@@ -1,6 +1,7 @@
 #include "platform/workbook/Workbook.h"
 
 #include "platform/workbook/Deflate.h"
+#include "platform/workbook/LeftoverFiles.h"
 #include "platform/workbook/PackageParts.h"
 #include "platform/workbook/SheetXml.h"
 #include "platform/workbook/ZipPackage.h"
@@ -11,80 +12,108 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <chrono>
 #include <ctime>
 #include <cstring>
 #include <future>
-#include <mutex>
-#include <set>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kestrove::workbook {
 
 namespace {
 
-std::mutex g_unfinishedMutex;
-std::set<std::string> g_unfinished;
+bool g_hiddenNamesOnly = false;
 
-// The file a workbook is written to. Where the file system allows, it is written as an
-// unnamed file in the target's folder and gets its name only once complete, so that a
-// program ended halfway leaves nothing behind; elsewhere it is written under its name and
-// listed until done, for discardUnfinishedFiles.
+void syncFile(int fd, const std::string& path) {
+    if (::fsync(fd) != 0)
+        throw WorkbookError("The workbook " + path + " could not be written: " + std::strerror(errno));
+}
+
+// The file a workbook is written to. It gets its name only once complete and on disk, so
+// that a program ended halfway, or a machine that stops, leaves no half-written workbook
+// under it: written as an unnamed file in the target's folder where the file system
+// allows, elsewhere under a hidden name beside the target (".name.xlsx.XXXXXX"),
+// registered for removal should the program end early.
 class UnfinishedFile {
 public:
     explicit UnfinishedFile(std::string path) : m_path(std::move(path)) {
         const std::size_t slash = m_path.rfind('/');
-        const std::string folder = slash == std::string::npos
-                                       ? std::string(".")
-                                       : m_path.substr(0, std::max<std::size_t>(slash, 1));
-        m_fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
-        if (m_fd < 0) {
-            const std::lock_guard lock(g_unfinishedMutex);
-            g_unfinished.insert(m_path);
-        }
+        m_folder = slash == std::string::npos ? std::string(".") : m_path.substr(0, std::max<std::size_t>(slash, 1));
+        if (!g_hiddenNamesOnly)
+            m_fd = ::open(m_folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
+        if (m_fd >= 0)
+            return;
+        const std::string name = slash == std::string::npos ? m_path : m_path.substr(slash + 1);
+        m_hidden = (slash == std::string::npos ? std::string() : m_path.substr(0, slash + 1)) + "." + name + ".XXXXXX";
+        m_fd = ::mkostemp(m_hidden.data(), O_CLOEXEC);
+        if (m_fd < 0)
+            throw WorkbookError("The workbook " + m_path + " could not be written: " + std::strerror(errno));
+        ::fchmod(m_fd, 0644 & ~currentUmask());
+        registerLeftover(m_hidden);
     }
     ~UnfinishedFile() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        if (m_fd < 0 && !m_done) {
-            const std::lock_guard lock(g_unfinishedMutex);
-            std::remove(m_path.c_str());
-            g_unfinished.erase(m_path);
+        ::close(m_fd);
+        if (!m_hidden.empty()) {
+            ::unlink(m_hidden.c_str());
+            unregisterLeftover(m_hidden);
         }
     }
     UnfinishedFile(const UnfinishedFile&) = delete;
     UnfinishedFile& operator=(const UnfinishedFile&) = delete;
 
     std::string writePath() const {
-        return m_fd >= 0 ? "/proc/self/fd/" + std::to_string(m_fd) : m_path;
+        return m_hidden.empty() ? "/proc/self/fd/" + std::to_string(m_fd) : m_hidden;
     }
 
     // Gives the complete file its name; never replaces a file of that name.
     void finish() {
-        if (m_fd >= 0) {
-            if (::linkat(AT_FDCWD, writePath().c_str(), AT_FDCWD, m_path.c_str(),
-                         AT_SYMLINK_FOLLOW) != 0)
-                throw WorkbookError("The workbook " + m_path +
-                                    " could not be written: " + std::strerror(errno));
-        } else {
-            const std::lock_guard lock(g_unfinishedMutex);
-            g_unfinished.erase(m_path);
+        syncFile(m_fd, m_path);
+        int linked = m_hidden.empty()
+                         ? ::linkat(AT_FDCWD, writePath().c_str(), AT_FDCWD, m_path.c_str(), AT_SYMLINK_FOLLOW)
+                         : ::link(m_hidden.c_str(), m_path.c_str());
+        // File systems without hard links (vfat, exFAT, some network shares) take a
+        // rename, which must not replace a file that appeared meanwhile.
+        if (linked != 0 && !m_hidden.empty() && (errno == EPERM || errno == EOPNOTSUPP || errno == ENOSYS)) {
+            linked = ::renameat2(AT_FDCWD, m_hidden.c_str(), AT_FDCWD, m_path.c_str(), RENAME_NOREPLACE);
+            if (linked != 0 && errno == EINVAL) {
+                struct stat existing;
+                linked = ::stat(m_path.c_str(), &existing) == 0 ? (errno = EEXIST, -1)
+                                                                : ::rename(m_hidden.c_str(), m_path.c_str());
+            }
         }
-        m_done = true;
+        if (linked != 0)
+            throw WorkbookError("The workbook " + m_path + " could not be written: " + std::strerror(errno));
+        // The new name itself survives a stop of the machine once its folder is synced.
+        const int folder = ::open(m_folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (folder >= 0) {
+            ::fsync(folder);
+            ::close(folder);
+        }
     }
 
 private:
+    static mode_t currentUmask() {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        return mask;
+    }
+
     std::string m_path;
+    std::string m_folder;
+    std::string m_hidden; // empty for an unnamed file
     int m_fd = -1;
-    bool m_done = false;
 };
 
 constexpr double MaxColumnWidth = 255.0;
 // The filter button of a header cell takes about two characters of its width.
 constexpr std::size_t FilterButtonChars = 2;
 constexpr std::size_t CopyChunk = 1 << 20;
+// A column's width until set, in characters.
+constexpr double DefaultColumnWidth = 8.43;
 
 bool sameNameIgnoringCase(std::string_view a, std::string_view b) {
     return QString::fromUtf8(a.data(), static_cast<qsizetype>(a.size()))
@@ -100,19 +129,30 @@ bool holdsUnwritableCharacter(std::string_view utf8) {
            utf8.find("\xEF\xBF\xBF") != std::string_view::npos;
 }
 
-void copyBody(ZipPackage& zip, const SheetBody& body) {
+void copyBody(ZipPackage& zip, int file, const SheetBody& body) {
     std::string buffer(CopyChunk, '\0');
-    for (std::uint64_t offset = 0; offset < body.compressedSize;) {
-        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(CopyChunk, body.compressedSize - offset));
-        const ssize_t got = ::pread(body.file, buffer.data(), want, static_cast<off_t>(offset));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            throw WorkbookError(std::string("A sheet's temporary file could not be read: ") +
-                                std::strerror(got < 0 ? errno : EIO));
-        zip.writeCompressed(buffer.data(), static_cast<std::size_t>(got));
-        offset += static_cast<std::uint64_t>(got);
-    }
+    for (const Extent& extent : body.extents)
+        for (std::uint64_t done = 0; done < extent.length;) {
+            const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(CopyChunk, extent.length - done));
+            const ssize_t got = ::pread(file, buffer.data(), want, static_cast<off_t>(extent.offset + done));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                throw WorkbookError(std::string("A sheet's temporary file could not be read: ") +
+                                    std::strerror(got < 0 ? errno : EIO));
+            zip.writeCompressed(buffer.data(), static_cast<std::size_t>(got));
+            done += static_cast<std::uint64_t>(got);
+        }
+}
+
+// Widths for a sheet that was not autofitted: a column holding numbers or dates gets
+// room for its widest one, which a spreadsheet would otherwise show as "###" or in
+// scientific notation; other columns, and those the default fits, keep the default width.
+std::vector<double> valueColumnWidths(const SheetBody& body) {
+    std::vector<double> widths;
+    for (std::size_t width : body.valueWidths)
+        widths.push_back(static_cast<double>(width) + 1.0 > DefaultColumnWidth ? static_cast<double>(width) + 1.0 : 0.0);
+    return widths;
 }
 
 } // namespace
@@ -173,6 +213,8 @@ void Worksheet::setCell(long row, int column, std::string_view text, CellKind ki
     if (row < m_lastRow)
         throw WorkbookError("The sheet is written row by row: row " + std::to_string(row) +
                             " lies above row " + std::to_string(m_lastRow) + ".");
+    if (m_headerRow && row == 1 && kind == CellKind::General)
+        kind = CellKind::Header;
     m_owner.m_streams.add(m_body, row, column, text, kind);
     m_lastRow = row;
 }
@@ -252,6 +294,11 @@ void Workbook::saveAs(const std::string& path, const std::function<void()>& whil
         throw WorkbookError("The workbook has been saved already.");
     m_streams.seal(whileWaiting);
     m_saved = true;
+    // Whatever happens, nothing temporary is left once the save returns.
+    struct Discard {
+        SheetStreams& streams;
+        ~Discard() { streams.discard(); }
+    } discard{m_streams};
     UnfinishedFile target(path);
     auto writing = std::async(std::launch::async,
                               [this, file = target.writePath(), &path] { writePackage(file, path); });
@@ -264,7 +311,7 @@ void Workbook::saveAs(const std::string& path, const std::function<void()>& whil
     target.finish();
 }
 
-void Workbook::writePackage(const std::string& file, const std::string& shownPath) const {
+void Workbook::writePackage(const std::string& file, const std::string& shownPath) {
     ZipPackage zip(file, shownPath);
     std::vector<std::string> names;
     std::vector<xml::SheetLayout> layouts;
@@ -279,7 +326,7 @@ void Workbook::writePackage(const std::string& file, const std::string& shownPat
         layout.lastColumn = body.lastColumn;
         layout.selected = i == m_active;
         layout.headerRow = sheet.headerRow();
-        layout.columnWidths = sheet.columnWidths();
+        layout.columnWidths = sheet.columnWidths().empty() ? valueColumnWidths(body) : sheet.columnWidths();
         names.push_back(sheet.name());
         filterRanges.push_back(layout.filtered() ? xml::absoluteRange(layout) : std::string());
     }
@@ -310,18 +357,20 @@ void Workbook::writePackage(const std::string& file, const std::string& shownPat
         zip.beginCompressedPart(parts::worksheetPath(i + 1),
                                 headCompressed.size() + body.compressedSize + footCompressed.size(), plainSize);
         zip.writeCompressed(headCompressed.data(), headCompressed.size());
-        copyBody(zip, body);
+        copyBody(zip, m_streams.file(), body);
         zip.writeCompressed(footCompressed.data(), footCompressed.size());
         zip.endCompressedPart(plainSize, crc);
+        m_streams.release(m_sheets[i]->m_body);
     }
     zip.close();
 }
 
 void discardUnfinishedFiles() {
-    const std::lock_guard lock(g_unfinishedMutex);
-    for (const std::string& path : g_unfinished)
-        std::remove(path.c_str());
-    g_unfinished.clear();
+    removeLeftoverFiles();
+}
+
+void useHiddenNamesOnly(bool only) {
+    g_hiddenNamesOnly = only;
 }
 
 Application::Application(std::string outputPath, Opener opener)

@@ -42,6 +42,9 @@ void validateSheetName(std::string_view name, const std::vector<std::string>& ot
 
 // Removes the files of workbooks still being written, for a program that ends now.
 void discardUnfinishedFiles();
+// Writes workbooks under a hidden name beside the target even where the file system
+// offers unnamed files, as on file systems that do not (for tests).
+void useHiddenNamesOnly(bool only);
 
 class Workbook;
 
@@ -101,6 +104,8 @@ public:
     Worksheet& activeSheet();
 
     bool hasSheetNamed(std::string_view name) const;
+    // Whether a write of the sheets' temporary file has failed: no later cell is kept.
+    bool writeFailed() const { return m_streams.failed(); }
     std::vector<std::string> namesExcept(const Worksheet* sheet) const;
 
     // Writes the workbook as one .xlsx file. The writing runs on its own thread;
@@ -111,7 +116,7 @@ private:
     friend class Worksheet;
     std::size_t indexOf(const Worksheet& sheet) const;
     std::string nextDefaultName();
-    void writePackage(const std::string& file, const std::string& shownPath) const;
+    void writePackage(const std::string& file, const std::string& shownPath);
 
     SheetStreams m_streams;
     std::vector<std::unique_ptr<Worksheet>> m_sheets;
