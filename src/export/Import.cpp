@@ -93,15 +93,22 @@ private:
     std::vector<QString> m_order;
 };
 
-// The ticked entries from position `from` on, as they stand now.
-std::vector<TableName> tickedTables(const TableList& list, int from = 1) {
+// The ticked entries, as they stand now.
+std::vector<TableName> tickedTables(const TableList& list) {
     std::vector<TableName> tables;
-    for (int i = from; i <= list.count(); ++i) {
+    for (int i = 1; i <= list.count(); ++i) {
         const TableEntry entry = list.entry(i);
         if (entry.checked)
             tables.push_back(TableName{entry.schema.toStdString(), entry.text.toStdString()});
     }
     return tables;
+}
+
+bool anyTickedAfter(const TableList& list, int position) {
+    for (int i = position + 1; i <= list.count(); ++i)
+        if (list.entry(i).checked)
+            return true;
+    return false;
 }
 
 } // namespace
@@ -294,8 +301,12 @@ void TableImport::PushButton5_Click(ImportHost& host) {
             }
             // Once the last ticked table is read, the transaction ends and its locks go,
             // before anything waits for the user.
-            if (tickedTables(list, i + 1).empty() || (book && book->writeFailed()))
+            if (!anyTickedAfter(list, i) || (book && book->writeFailed())) {
+                // The reader may still be fetching (a table left early): it ends first.
+                if (records)
+                    records->stop();
                 reading.end();
+            }
             if (!broken.isEmpty())
                 ReportApplicationError(broken, steps.location(), 202);
             if (records && records->state() != odbc::StateClosed && records->repairedValues() > 0)
@@ -305,6 +316,8 @@ void TableImport::PushButton5_Click(ImportHost& host) {
             if (book && book->writeFailed())
                 break;
         }
+        if (records)
+            records->stop();
         reading.end();
 
         steps(208, [&] { Required(book).activeSheet().autofitColumns(whileWaiting); });

@@ -56,13 +56,14 @@ void ReadingTransaction::lock(const std::vector<TableName>& tables) {
         return;
     } catch (const odbc::OdbcError&) {
     }
+    // The lock time-out has been waited for once: what is still held now is reported.
     for (const TableName& table : tables)
-        lockOne(table);
+        lockOne(table, " NOWAIT");
 }
 
-void ReadingTransaction::lockOne(const TableName& table) {
+void ReadingTransaction::lockOne(const TableName& table, const char* wait) {
     try {
-        connection().execute("LOCK TABLE " + table.quoted() + " IN ACCESS SHARE MODE");
+        connection().execute("LOCK TABLE " + table.quoted() + " IN ACCESS SHARE MODE" + wait);
         m_locks[table] = nullptr;
     } catch (const odbc::OdbcError&) {
         m_locks[table] = std::current_exception();
@@ -72,7 +73,7 @@ void ReadingTransaction::lockOne(const TableName& table) {
 void ReadingTransaction::requireLock(const TableName& table) {
     auto found = m_locks.find(table);
     if (found == m_locks.end()) {
-        lockOne(table);
+        lockOne(table, "");
         found = m_locks.find(table);
     }
     if (found->second)

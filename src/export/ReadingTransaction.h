@@ -65,7 +65,7 @@ public:
     bool uncheckedBytes() const { return m_uncheckedBytes; }
 
 private:
-    void lockOne(const TableName& table);
+    void lockOne(const TableName& table, const char* wait);
 
     odbc::Connection* m_connection = nullptr;
     bool m_uncheckedBytes = false;

@@ -290,18 +290,16 @@ void TableReader::read(ReadingTransaction* reading, TableName table) {
             Row& row = nextRow();
             row.resize(m_fields.size());
             std::size_t rowBytes = 16 * row.size();
-            bool repaired = false;
             for (std::size_t j = 0; j < row.size(); ++j) {
                 row[j] = records.value(static_cast<int>(j));
                 if (!row[j])
                     continue;
                 if (escaped[j]) {
                     unescapeBytes(*row[j]);
-                    repaired = repairUtf8(*row[j]) || repaired;
+                    block.repaired += repairUtf8(*row[j]);
                 }
                 rowBytes += row[j]->size();
             }
-            block.repaired += repaired;
             bytes += rowBytes;
             widestRow = std::max(widestRow, rowBytes);
             ++delivered;

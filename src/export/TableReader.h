@@ -43,6 +43,8 @@ public:
     void open(ReadingTransaction& reading, const TableName& table, const Waiter& whileWaiting);
     int state() const noexcept { return m_open ? odbc::StateOpen : odbc::StateClosed; }
     void close();
+    // Ends the reading of rows not yet handed over; the connection is then free.
+    void stop() { stopWorker(); }
 
     long recordCount() const;
     int fieldCount() const;

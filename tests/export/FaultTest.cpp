@@ -247,12 +247,10 @@ TEST(Faults, FullDisksAreReportedAndLeaveNoFile) {
         run.host.tick(QStringLiteral("ten_million"));
         run.host.tick(QStringLiteral("stream_rows"));
         qputenv("TMPDIR", temporary.path().toUtf8());
-        const auto started = Clock::now();
-        run.finish();
-        const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+        const QJsonArray sheets = run.finish();
         qputenv("TMPDIR", previous);
         EXPECT_LT(run.import.rowsWritten(), 1000000);
-        EXPECT_LT(seconds, 10.0);
+        EXPECT_EQ(rowsOf(sheets, "stream_rows"), 0);
         // The cells handed over after the worker found the disk full are reported (unless
         // every cell was handed over by then); the save always is.
         const std::vector<int> steps = run.boxes.reportedSteps();
@@ -284,7 +282,7 @@ TEST(Faults, TablesChangedDuringTheExportShowTheirRowsOfItsStart) {
     });
     bool truncatedBeforeDone = false;
     run.boxes.onShow = [&](const MessageBoxRecorder::Box& box) {
-        if (box.text == QStringLiteral("Done."))
+        if (box.text == QStringLiteral("Done.") && truncated.valid())
             truncatedBeforeDone = truncated.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
     };
     const QJsonArray sheets = run.finish();
@@ -324,7 +322,7 @@ TEST(Faults, ATableHeldByAnotherSessionIsReportedAfterABoundedWait) {
     limits = previous;
     other.close();
     EXPECT_EQ(run.boxes.reportedSteps(), (std::vector<int>{140, 172, 174}));
-    EXPECT_TRUE(run.reportAt(140).contains(QStringLiteral("lock timeout"))) << run.reportAt(140).toStdString();
+    EXPECT_TRUE(run.reportAt(140).contains(QStringLiteral("could not obtain lock"))) << run.reportAt(140).toStdString();
     EXPECT_LT(waited, 30.0);
     EXPECT_EQ(rowsOf(sheets, "t_first"), 2);
     EXPECT_EQ(rowsOf(sheets, "t_second"), 2);
@@ -354,7 +352,8 @@ TEST(Faults, AServerThatStopsAnsweringEndsInAReport) {
     run.host.settings = server.settings();
     run.host.tick(QStringLiteral("big"), QStringLiteral("public"));
     run.host.tick(QStringLiteral("small"), QStringLiteral("public"));
-    run.onceRowsAreWritten([&] { rules("-A"); });
+    // First in the chain, before any rule that accepts all of loopback.
+    run.onceRowsAreWritten([&] { rules("-I"); });
     const auto started = Clock::now();
     const QJsonArray sheets = run.finish();
     const double waited = std::chrono::duration<double>(Clock::now() - started).count();

@@ -230,17 +230,17 @@ TEST(Import, BytesThatAreNotUtf8InALegacyDatabase) {
     executeSql("DROP TABLE IF EXISTS " + table, legacy);
     executeSql("CREATE TABLE " + table + " (n integer, t text, c char(6))", legacy);
     executeSql("INSERT INTO " + table +
-                   " VALUES (1, E'caf\\xe9 au lait', 'ab'), (2, 'Grüße 😀', NULL), (3, E'back\\\\slash', 'x')",
+                   " VALUES (1, E'caf\\xe9 au lait', 'ab'), (2, 'Grüße 😀', NULL), (3, E'back\\\\slash', E'\\xff')",
                legacy);
     ImportRun run;
     run.host.settings = legacy;
     run.host.tick(QString::fromStdString(table), QStringLiteral("public"));
     EXPECT_EQ(rowsOf(sheetAt(run.finish(), 0)),
               QJsonArray({QJsonArray{"n", "t", "c"}, QJsonArray{1.0, "caf\uFFFD au lait", "ab    "},
-                          QJsonArray{2.0, "Grüße 😀", QJsonValue::Null}, QJsonArray{3.0, "back\\slash", "x     "}}));
+                          QJsonArray{2.0, "Grüße 😀", QJsonValue::Null}, QJsonArray{3.0, "back\\slash", "\uFFFD     "}}));
     ASSERT_EQ(run.boxes.reportedSteps(), (std::vector<int>{198}));
     EXPECT_TRUE(run.boxes.boxes[0].text.startsWith(
-        "A text held bytes that are not UTF-8; each shows as U+FFFD. (1 cell)\r\n"));
+        "A text held bytes that are not UTF-8; each shows as U+FFFD. (2 cells)\r\n"));
 }
 
 // A table whose query fails still gets its named, empty sheet, and the import goes on.

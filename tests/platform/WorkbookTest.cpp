@@ -164,8 +164,8 @@ TEST(WorkbookFile, HoldsTabsCellsAndFittedWidths) {
 // A program ended by a signal while the file is being written leaves no file behind, also
 // where the workbook is written under a hidden name beside its own (no unnamed files).
 TEST(WorkbookFileDeathTest, EndingDuringTheWriteLeavesNoFile) {
-    const QString folder =
-        QString::fromStdString(::testing::TempDir()) + QStringLiteral("kestrove-unfinished-save");
+    const QString folder = QString::fromStdString(::testing::TempDir()) +
+                           QStringLiteral("kestrove-unfinished-save-%1").arg(::getpid());
     QDir(folder).removeRecursively();
     ASSERT_TRUE(QDir().mkpath(folder));
     const std::string path = (folder + QStringLiteral("/out.xlsx")).toStdString();
@@ -182,10 +182,9 @@ TEST(WorkbookFileDeathTest, EndingDuringTheWriteLeavesNoFile) {
                 for (int column = 1; column <= 3; ++column)
                     sheet.setCell(row, column, "text of some length " + std::to_string(row));
             excel.setVisible(true, [&] {
-                // The hidden name is there while the file is written.
-                if (QDir(folder).entryList({QStringLiteral(".out.xlsx.*")}, QDir::Files | QDir::Hidden).size() != 1)
-                    std::_Exit(4);
-                std::raise(SIGTERM);
+                // Ended once the file is being written under its hidden name.
+                if (QDir(folder).entryList({QStringLiteral(".out.xlsx.*")}, QDir::Files | QDir::Hidden).size() == 1)
+                    std::raise(SIGTERM);
             });
             std::exit(3);
         },

@@ -17,6 +17,7 @@
 #include <ctime>
 #include <cstring>
 #include <future>
+#include <random>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -48,12 +49,25 @@ public:
         if (m_fd >= 0)
             return;
         const std::string name = slash == std::string::npos ? m_path : m_path.substr(slash + 1);
-        m_hidden = (slash == std::string::npos ? std::string() : m_path.substr(0, slash + 1)) + "." + name + ".XXXXXX";
-        m_fd = ::mkostemp(m_hidden.data(), O_CLOEXEC);
-        if (m_fd < 0)
-            throw WorkbookError("The workbook " + m_path + " could not be written: " + std::strerror(errno));
-        ::fchmod(m_fd, 0644 & ~currentUmask());
-        registerLeftover(m_hidden);
+        const std::string prefix = (slash == std::string::npos ? std::string() : m_path.substr(0, slash + 1)) + "." + name + ".";
+        // Made as a workbook is made (0644 less the umask), under a name no one else has.
+        std::random_device random;
+        for (int attempt = 0; m_fd < 0 && attempt < 100; ++attempt) {
+            m_hidden = prefix;
+            for (int i = 0; i < 6; ++i)
+                m_hidden += "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789"[random() % 62];
+            m_fd = ::open(m_hidden.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+            if (m_fd < 0 && errno != EEXIST)
+                break;
+        }
+        if (m_fd < 0 || !registerLeftover(m_hidden)) {
+            const std::string reason = m_fd < 0 ? std::strerror(errno) : "too many workbooks are being written";
+            if (m_fd >= 0) {
+                ::close(m_fd);
+                ::unlink(m_hidden.c_str());
+            }
+            throw WorkbookError("The workbook " + m_path + " could not be written: " + reason);
+        }
     }
     ~UnfinishedFile() {
         ::close(m_fd);
@@ -96,12 +110,6 @@ public:
     }
 
 private:
-    static mode_t currentUmask() {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        return mask;
-    }
-
     std::string m_path;
     std::string m_folder;
     std::string m_hidden; // empty for an unnamed file
@@ -292,13 +300,13 @@ std::vector<std::string> Workbook::namesExcept(const Worksheet* sheet) const {
 void Workbook::saveAs(const std::string& path, const std::function<void()>& whileWaiting) {
     if (m_saved)
         throw WorkbookError("The workbook has been saved already.");
-    m_streams.seal(whileWaiting);
-    m_saved = true;
     // Whatever happens, nothing temporary is left once the save returns.
     struct Discard {
         SheetStreams& streams;
         ~Discard() { streams.discard(); }
     } discard{m_streams};
+    m_streams.seal(whileWaiting);
+    m_saved = true;
     UnfinishedFile target(path);
     auto writing = std::async(std::launch::async,
                               [this, file = target.writePath(), &path] { writePackage(file, path); });
