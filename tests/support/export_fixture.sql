@@ -136,6 +136,10 @@ END $$;
 -- Ten million rows, made as they are read.
 CREATE VIEW ten_million AS SELECT g AS id, 'a row of text' AS v FROM generate_series(1, 10000000) AS g;
 
+-- A view that writes when read: refused in the export's read-only transaction.
+CREATE SEQUENCE counter;
+CREATE VIEW counting AS SELECT nextval('export.counter') AS n;
+
 -- Tables the fault tests export while they break things. The import runs as a role of
 -- its own there, so that its server process can be told apart.
 CREATE TABLE stream_rows AS SELECT g AS id, repeat('x', 100) AS filler FROM generate_series(1, 100000) AS g;
