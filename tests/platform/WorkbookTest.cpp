@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <map>
 
 #include <clocale>
 #include <cstdlib>
@@ -240,45 +241,71 @@ TEST(WorkbookFile, TextsAndNumbersReadBackAsWrittenWhateverTheLocale) {
 }
 
 // The same sheets written by libxlsxwriter, whose output is checked against Excel's own
-// files, have the same cells, types, styles, widths, dimensions and selection.
+// files, have the same cells, types, resolved styles (number formats, the bold header),
+// widths, dimensions, frozen panes, selections, filters and filter names.
 TEST(WorkbookFile, SheetPartsMatchLibxlsxwriter) {
     QTemporaryDir folder;
     const std::string ours = folder.filePath(QStringLiteral("ours.xlsx")).toStdString();
     const std::string theirs = folder.filePath(QStringLiteral("theirs.xlsx")).toStdString();
+    // Column 4 holds dates and times as the server writes them.
     const std::vector<std::vector<std::string>> first{
-        {"id", "name", "amount"}, {"1", "Grüße & <tags>", "0.25"}, {"2", " padded ", "-3"}, {"3", "", "007"}};
-    const std::vector<std::vector<std::string>> second{{"x"}, {"東京 and 😀"}, {"ctrl \x01 char"}};
+        {"id", "name", "amount", "when"},
+        {"1", "Grüße & <tags>", "123456789012345", "2024-02-29 13:45:59.123"},
+        {"2", " padded ", "-3", "1999-12-31"},
+        {"3", "", "007", "23:59:59"}};
+    const std::vector<std::vector<std::string>> second{{"code"}, {"abc"}, {"a longer text"}, {"ctrl \x01 char"}};
 
     Application excel(ours, {});
     Workbook& book = excel.addWorkbook();
     Worksheet& a = book.activeSheet();
     a.setName("First");
     Worksheet& b = book.add();
-    b.setName("Second & more");
+    b.setName("O'Brien & Co");
     lxw_workbook_options options{};
     options.constant_memory = LXW_TRUE;
     lxw_workbook* reference = workbook_new_opt(theirs.c_str(), &options);
-    lxw_worksheet* referenceB = workbook_add_worksheet(reference, "Second & more");
+    lxw_worksheet* referenceB = workbook_add_worksheet(reference, "O'Brien & Co");
     lxw_worksheet* referenceA = workbook_add_worksheet(reference, "First");
-    const auto fill = [](Worksheet& sheet, lxw_worksheet* other, const auto& rows) {
+    lxw_format* bold = workbook_add_format(reference);
+    format_set_bold(bold);
+    std::map<std::string, lxw_format*> dateFormats;
+    const auto fill = [&](Worksheet& sheet, lxw_worksheet* other, const auto& rows) {
+        sheet.setHeaderRow();
+        worksheet_freeze_panes(other, 1, 0);
         for (std::size_t r = 0; r < rows.size(); ++r)
             for (std::size_t c = 0; c < rows[r].size(); ++c) {
                 const std::string& text = rows[r][c];
-                sheet.setCell(static_cast<long>(r + 1), static_cast<int>(c + 1), text);
-                if (xml::isPlainDecimalNumber(text))
-                    worksheet_write_number(other, static_cast<lxw_row_t>(r), static_cast<lxw_col_t>(c),
-                                           std::stod(text), nullptr);
-                else if (!text.empty())
-                    worksheet_write_string(other, static_cast<lxw_row_t>(r), static_cast<lxw_col_t>(c),
-                                           text.c_str(), nullptr);
+                const auto row = static_cast<lxw_row_t>(r);
+                const auto column = static_cast<lxw_col_t>(c);
+                const bool dates = r > 0 && c == 3;
+                sheet.setCell(static_cast<long>(r + 1), static_cast<int>(c + 1), text,
+                              dates ? CellKind::DateTime : CellKind::General);
+                lxw_format* format = r == 0 ? bold : nullptr;
+                if (const auto cell = dates ? xml::dateTimeCell(text) : std::nullopt) {
+                    const std::string code = xml::numberFormatCode(cell->style);
+                    if (!dateFormats.count(code)) {
+                        dateFormats[code] = workbook_add_format(reference);
+                        format_set_num_format(dateFormats[code], code.c_str());
+                    }
+                    worksheet_write_number(other, row, column, cell->serial, dateFormats[code]);
+                } else if (xml::isPlainDecimalNumber(text)) {
+                    worksheet_write_number(other, row, column, std::stod(text), format);
+                } else if (!text.empty()) {
+                    worksheet_write_string(other, row, column, text.c_str(), format);
+                }
             }
+        worksheet_autofilter(other, 0, 0, static_cast<lxw_row_t>(rows.size() - 1),
+                             static_cast<lxw_col_t>(rows[0].size() - 1));
     };
+    // Widths by the rule, for a font whose digits are one character wide: the widest
+    // value and one character more, where that passes the default of 8.43; on the
+    // autofitted sheet the widest text, a header with two more for the filter button.
+    worksheet_set_column(referenceA, 2, 2, 16, nullptr);  // "123456789012345"
+    worksheet_set_column(referenceA, 3, 3, 24, nullptr);  // "2024-02-29 13:45:59.123"
+    worksheet_set_column(referenceB, 0, 0, 14, nullptr);  // "a longer text"
     fill(a, referenceA, first);
     fill(b, referenceB, second);
     b.autofitColumns();
-    for (std::size_t c = 0; c < b.columnWidths().size(); ++c)
-        worksheet_set_column(referenceB, static_cast<lxw_col_t>(c), static_cast<lxw_col_t>(c),
-                             b.columnWidths()[c], nullptr);
     worksheet_activate(referenceB);
     ASSERT_EQ(workbook_close(reference), LXW_NO_ERROR);
     excel.setVisible(true);

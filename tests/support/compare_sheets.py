@@ -1,6 +1,8 @@
-"""Compares the sheets of two workbooks part by part, as parsed XML: the tab names and
-active tab, and per sheet its dimension, selection, column widths and every cell's
-reference, type, style and value. Prints each difference; exits 1 when there is one."""
+"""Compares the sheets of two workbooks part by part, as parsed XML: the tab names, the
+active tab and the defined names (a filter's range by sheet), and per sheet its
+dimension, selection, frozen pane, filter, column widths and every cell's reference,
+type, value and style as resolved in the styles part (its number format's code and
+whether its font is bold). Prints each difference; exits 1 when there is one."""
 import sys
 import xml.etree.ElementTree as ElementTree
 import zipfile
@@ -9,13 +11,37 @@ MAIN = "{http://schemas.openxmlformats.org/spreadsheetml/2006/main}"
 RELS = "{http://schemas.openxmlformats.org/officeDocument/2006/relationships}"
 
 
+def resolved_styles(package):
+    """Each cell style's (number format code, bold), by index."""
+    root = ElementTree.fromstring(package.read("xl/styles.xml"))
+    codes = {"0": "General"}
+    for form in root.iter(f"{MAIN}numFmt"):
+        codes[form.get("numFmtId")] = form.get("formatCode")
+    bold = [font.find(f"{MAIN}b") is not None for font in root.find(f"{MAIN}fonts")]
+    return [(codes.get(xf.get("numFmtId", "0"), "builtin " + xf.get("numFmtId", "0")), bold[int(xf.get("fontId", "0"))])
+            for xf in root.find(f"{MAIN}cellXfs")]
+
+
+def unquoted_reference(text):
+    """'O''Brien & Co'!$A$1:$B$3 or First!$A$1 as (sheet, range)."""
+    sheet, cells = text.rsplit("!", 1)
+    if sheet.startswith("'"):
+        sheet = sheet[1:-1].replace("''", "'")
+    return sheet, cells
+
+
 def summary(path):
     with zipfile.ZipFile(path) as package:
+        styles = resolved_styles(package)
         book = ElementTree.fromstring(package.read("xl/workbook.xml"))
         rels = ElementTree.fromstring(package.read("xl/_rels/workbook.xml.rels"))
         targets = {rel.get("Id"): rel.get("Target") for rel in rels}
         view = book.find(f"{MAIN}bookViews/{MAIN}workbookView")
         result = {"active": view.get("activeTab", "0") if view is not None else "0"}
+        names = [sheet.get("name") for sheet in book.iter(f"{MAIN}sheet")]
+        result["defined names"] = sorted(
+            (name.get("name"), names[int(name.get("localSheetId"))], name.get("hidden", "0"))
+            + unquoted_reference(name.text) for name in book.iter(f"{MAIN}definedName"))
         for sheet in book.iter(f"{MAIN}sheet"):
             part = ElementTree.fromstring(package.read("xl/" + targets[sheet.get(f"{RELS}id")]))
             cells = {}
@@ -25,12 +51,17 @@ def summary(path):
                     value = "".join(t.text or "" for t in cell.iter(f"{MAIN}t"))
                 else:
                     value = float(cell.find(f"{MAIN}v").text)
-                cells[cell.get("r")] = (kind, cell.get("s", "0"), value)
+                cells[cell.get("r")] = (kind, styles[int(cell.get("s", "0"))], value)
             widths = {col.get("min"): float(col.get("width")) for col in part.iter(f"{MAIN}col")}
             view = part.find(f"{MAIN}sheetViews/{MAIN}sheetView")
+            pane = view.find(f"{MAIN}pane")
+            found = part.find(f"{MAIN}autoFilter")
             result[sheet.get("name")] = {
                 "dimension": part.find(f"{MAIN}dimension").get("ref"),
                 "selected": view.get("tabSelected", "0"),
+                "pane": dict(pane.attrib) if pane is not None else None,
+                "selection": [dict(selection.attrib) for selection in view.iter(f"{MAIN}selection")],
+                "filter": found.get("ref") if found is not None else None,
                 "widths": widths,
                 "cells": cells,
             }
