@@ -69,13 +69,11 @@ SheetStreams::~SheetStreams() {
     discard();
 }
 
-void SheetStreams::release(std::size_t sheet) {
-    if (m_file < 0 || sheet >= m_sheets.size())
-        return;
+void SheetStreams::release(std::uint64_t offset, std::uint64_t length) {
     // Where holes cannot be punched, the space comes back when the file is closed.
-    for (const Extent& extent : m_sheets[sheet]->body.extents)
-        ::fallocate(m_file, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, static_cast<off_t>(extent.offset),
-                    static_cast<off_t>(extent.length));
+    if (m_file >= 0)
+        ::fallocate(m_file, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, static_cast<off_t>(offset),
+                    static_cast<off_t>(length));
 }
 
 void SheetStreams::discard() {

@@ -76,8 +76,8 @@ public:
     // After seal: the body of a sheet, and the one temporary file all bodies lie in.
     const SheetBody& body(std::size_t sheet) const;
     int file() const { return m_file; }
-    // After seal: gives back the temporary space of a body that has been copied.
-    void release(std::size_t sheet);
+    // After seal: gives back temporary space that has been copied.
+    void release(std::uint64_t offset, std::uint64_t length);
     // After seal: closes the temporary file; nothing temporary is left.
     void discard();
 

@@ -137,18 +137,21 @@ bool holdsUnwritableCharacter(std::string_view utf8) {
            utf8.find("\xEF\xBF\xBF") != std::string_view::npos;
 }
 
-void copyBody(ZipPackage& zip, int file, const SheetBody& body) {
+// Copies a body into the package, giving its temporary space back as it goes, so that the
+// temporary file and the workbook together need little more than the workbook's size.
+void copyBody(ZipPackage& zip, SheetStreams& streams, const SheetBody& body) {
     std::string buffer(CopyChunk, '\0');
     for (const Extent& extent : body.extents)
         for (std::uint64_t done = 0; done < extent.length;) {
             const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(CopyChunk, extent.length - done));
-            const ssize_t got = ::pread(file, buffer.data(), want, static_cast<off_t>(extent.offset + done));
+            const ssize_t got = ::pread(streams.file(), buffer.data(), want, static_cast<off_t>(extent.offset + done));
             if (got < 0 && errno == EINTR)
                 continue;
             if (got <= 0)
                 throw WorkbookError(std::string("A sheet's temporary file could not be read: ") +
                                     std::strerror(got < 0 ? errno : EIO));
             zip.writeCompressed(buffer.data(), static_cast<std::size_t>(got));
+            streams.release(extent.offset + done, static_cast<std::uint64_t>(got));
             done += static_cast<std::uint64_t>(got);
         }
 }
@@ -365,10 +368,9 @@ void Workbook::writePackage(const std::string& file, const std::string& shownPat
         zip.beginCompressedPart(parts::worksheetPath(i + 1),
                                 headCompressed.size() + body.compressedSize + footCompressed.size(), plainSize);
         zip.writeCompressed(headCompressed.data(), headCompressed.size());
-        copyBody(zip, m_streams.file(), body);
+        copyBody(zip, m_streams, body);
         zip.writeCompressed(footCompressed.data(), footCompressed.size());
         zip.endCompressedPart(plainSize, crc);
-        m_streams.release(m_sheets[i]->m_body);
     }
     zip.close();
 }
