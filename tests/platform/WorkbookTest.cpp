@@ -318,6 +318,30 @@ TEST(WorkbookFile, SheetPartsMatchLibxlsxwriter) {
         << differences.toStdString();
 }
 
+// A third reader, LibreOffice, shows the sheet names and awkward texts as written: a name
+// holding "_xHHHH_" is not read as an escape (nor taken for the name "a").
+TEST(WorkbookFile, LibreOfficeReadsTheSameNamesAndTexts) {
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("book.xlsx"));
+    Application excel(path.toStdString(), {});
+    Workbook& book = excel.addWorkbook();
+    Worksheet& first = book.activeSheet();
+    first.setName("_x0041_");
+    first.setHeaderRow();
+    first.setCell(1, 1, "name");
+    first.setCell(2, 1, "_x0041_ and _x005F_");
+    first.setCell(3, 1, "  padded  ");
+    Worksheet& second = book.add();
+    second.setName("a");
+    second.setCell(1, 1, "Grüße, 東京 & <b>");
+    excel.setVisible(true);
+    const auto sheets = kestrove::test::sheetsByLibreOffice(path);
+    ASSERT_EQ(sheets.size(), 2u);
+    EXPECT_EQ(sheets[0], std::pair(QStringLiteral("a"), QStringLiteral("\"Grüße, 東京 & <b>\"\n")));
+    EXPECT_EQ(sheets[1],
+              std::pair(QStringLiteral("_x0041_"), QStringLiteral("\"name\"\n\"_x0041_ and _x005F_\"\n\"  padded  \"\n")));
+}
+
 // A second, independent reader: Gnumeric's converter shows the same texts.
 TEST(WorkbookFile, GnumericReadsTheSameTexts) {
     QTemporaryDir folder;

@@ -4,6 +4,7 @@
 #include "support/TestBed.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QJsonDocument>
 
@@ -61,6 +62,28 @@ QString shownByLibreOffice(const QString& path) {
         throw std::runtime_error("LibreOffice could not print " + path.toStdString() + ": " + printed.err.toStdString() +
                                  text.err.toStdString());
     return QString::fromUtf8(text.out);
+}
+
+std::vector<std::pair<QString, QString>> sheetsByLibreOffice(const QString& path) {
+    QTemporaryDir folder;
+    // Each sheet (-1) to <name>-<sheet name>.csv, UTF-8 (76), every text quoted.
+    const ProcessResult converted = runProcess(
+        QStringLiteral("soffice"),
+        {QStringLiteral("-env:UserInstallation=file://") + folder.filePath(QStringLiteral("profile")),
+         QStringLiteral("--headless"), QStringLiteral("--convert-to"),
+         QStringLiteral("csv:Text - txt - csv (StarCalc):44,34,76,1,,0,true,false,false,false,false,-1"),
+         QStringLiteral("--outdir"), folder.path(), path},
+        {QStringLiteral("LC_ALL=C.UTF-8"), QStringLiteral("LANG=C.UTF-8")});
+    const QString prefix = QFileInfo(path).completeBaseName() + QLatin1Char('-');
+    std::vector<std::pair<QString, QString>> sheets;
+    for (const QFileInfo& file : QDir(folder.path()).entryInfoList({prefix + QStringLiteral("*.csv")}, QDir::Files, QDir::Time | QDir::Reversed)) {
+        QFile csv(file.filePath());
+        if (csv.open(QIODevice::ReadOnly))
+            sheets.emplace_back(file.completeBaseName().mid(prefix.size()), QString::fromUtf8(csv.readAll()));
+    }
+    if (converted.status != 0 || sheets.empty())
+        throw std::runtime_error("LibreOffice could not convert " + path.toStdString() + ": " + converted.err.toStdString());
+    return sheets;
 }
 
 QStringList tabNames(const QJsonArray& sheets) {

@@ -66,5 +66,8 @@ QStringList tabNames(const QJsonArray& sheets);
 // The text of every sheet of the workbook as LibreOffice prints it, each cell as its
 // column's width lets it show. Throws when LibreOffice cannot print it.
 QString shownByLibreOffice(const QString& path);
+// Every sheet as LibreOffice reads it: its name and its cells as CSV, in tab order.
+// Throws when LibreOffice cannot convert it.
+std::vector<std::pair<QString, QString>> sheetsByLibreOffice(const QString& path);
 
 } // namespace kestrove::test

@@ -4,7 +4,7 @@ cells (row by row; numbers as numbers, text as text, empty as null, a date or ti
 columns that have one set, the frozen pane, the filter's range, which cells of row 1 are
 bold, and whether it is the active tab. Every part of the package must first parse as strict XML. Texts are decoded
 as spreadsheet programs read them ("_xHHHH_" is the character HHHH), which openpyxl
-leaves to its caller."""
+leaves to its caller; so are sheet names."""
 import datetime
 import json
 import re
@@ -54,7 +54,7 @@ sheets = []
 for sheet in book.worksheets:
     rows = [[decoded(cell) for cell in row] for row in sheet.iter_rows()]
     widths = {key: dim.width for key, dim in sheet.column_dimensions.items() if dim.customWidth}
-    sheets.append({"name": sheet.title, "rows": rows, "widths": widths,
+    sheets.append({"name": ESCAPE.sub(lambda match: chr(int(match.group(1), 16)), sheet.title), "rows": rows, "widths": widths,
                    "active": sheet is book.active, "frozen": sheet.freeze_panes,
                    "filter": sheet.auto_filter.ref,
                    "bold": [bool(cell.font.b) for cell in next(sheet.iter_rows(max_row=1), ())]})

@@ -86,7 +86,7 @@ std::string workbook(const std::vector<std::string>& sheetNames, std::size_t act
     xml += "/></bookViews><sheets>";
     for (std::size_t i = 0; i < sheetNames.size(); ++i) {
         xml += "<sheet name=\"";
-        xml::appendAttribute(xml, sheetNames[i]);
+        xml::appendSheetName(xml, sheetNames[i]);
         xml += "\" sheetId=\"" + std::to_string(i + 1) + "\" r:id=\"rId" + std::to_string(i + 1) + "\"/>";
     }
     xml += "</sheets>";
@@ -106,7 +106,7 @@ std::string workbook(const std::vector<std::string>& sheetNames, std::size_t act
         }
         quoted += "'!" + filterRanges[i];
         xml += "<definedName name=\"_xlnm._FilterDatabase\" localSheetId=\"" + std::to_string(i) + "\" hidden=\"1\">";
-        xml::appendAttribute(xml, quoted);
+        xml::appendSheetName(xml, quoted);
         xml += "</definedName>";
     }
     if (anyFilter)

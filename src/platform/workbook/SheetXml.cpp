@@ -291,6 +291,17 @@ void appendAttribute(std::string& out, std::string_view utf8) {
     }
 }
 
+void appendSheetName(std::string& out, std::string_view utf8) {
+    for (std::size_t start = 0;;) {
+        const std::size_t underscore = utf8.find('_', start);
+        appendAttribute(out, utf8.substr(start, underscore - start));
+        if (underscore == std::string_view::npos)
+            return;
+        out.append(startsWithEscape(utf8.substr(underscore)) ? "_x005F_" : "_");
+        start = underscore + 1;
+    }
+}
+
 bool needsPreserve(std::string_view text) {
     const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
     return !text.empty() && (blank(text.front()) || blank(text.back()));

@@ -60,6 +60,10 @@ std::size_t appendText(std::string& out, std::string_view utf8);
 
 // Appends text as an attribute value in double quotes (the quotes not included).
 void appendAttribute(std::string& out, std::string_view utf8);
+// Appends a sheet name (or a reference naming one) as attribute or element text: as
+// appendAttribute, and a literal "_xHHHH_" gets "_x005F_" before it, since spreadsheets
+// read sheet names with the same escapes as cell texts.
+void appendSheetName(std::string& out, std::string_view utf8);
 
 // Whether a <t> holding the text needs xml:space="preserve" to keep its blanks.
 bool needsPreserve(std::string_view text);
