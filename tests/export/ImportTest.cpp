@@ -183,7 +183,8 @@ TEST(Import, SameNameTablesInTwoSchemasExportTheirOwnData) {
 TEST(Import, CraftedTableNamesAreReadSafely) {
     const std::vector<std::pair<QString, QString>> tables{
         {"x\";DROP TABLE canary;--", "crafted"}, {"x\\", "backslash"}, {"x\\'", "backslash quote"},
-        {"q\\'; DROP TABLE canary;--", "crafted literal"}, {"canary", "alive"}};
+        {"q\\'; DROP TABLE canary;--", "crafted literal"}, {"q'; DROP TABLE canary;--", "crafted quote"},
+        {"canary", "alive"}};
     for (const char* role : {"kestrove_test", "legacy_strings"}) {
         ImportRun run;
         run.host.settings = testBedSettings();
@@ -199,6 +200,8 @@ TEST(Import, CraftedTableNamesAreReadSafely) {
         for (std::size_t k = 0; k < tables.size(); ++k)
             EXPECT_EQ(cell(rowsOf(sheetAt(sheets, static_cast<int>(tables.size() - 1 - k))), 1, 0), tables[k].second)
                 << role << " " << tables[k].first.toStdString();
+        EXPECT_EQ(rowsOf(sheetAt(sheets, 1))[0], QJsonArray({"Mixed \"Case\"", "d", "b"})) << role;
+        EXPECT_EQ(rowsOf(sheetAt(sheets, 1))[1].toArray()[2], "{BINARY DATA}") << role;
         // Only the sheet names with a backslash are refused.
         EXPECT_EQ(run.boxes.reportedSteps(), (std::vector<int>{164, 164, 164})) << role;
     }

@@ -111,6 +111,9 @@ INSERT INTO x VALUES ('plain x');
 INSERT INTO "x\" VALUES ('backslash');
 INSERT INTO "x\'" VALUES ('backslash quote');
 INSERT INTO "q\'; DROP TABLE canary;--" VALUES ('crafted literal');
+-- A quote that ends a literal, beside columns the column lookup reads differently.
+CREATE TABLE "q'; DROP TABLE canary;--" ("Mixed ""Case""" text, d date, b bytea);
+INSERT INTO "q'; DROP TABLE canary;--" VALUES ('crafted quote', '2024-02-29', '\x01');
 CREATE ROLE legacy_strings LOGIN PASSWORD 'Legacy-1';
 ALTER ROLE legacy_strings SET standard_conforming_strings = off;
 GRANT USAGE ON SCHEMA export TO legacy_strings;
