@@ -24,9 +24,11 @@ ReadingLimits& readingLimits() {
 void ReadingTransaction::open(odbc::Connection& connection, const std::string& connectionString) {
     const ReadingLimits& limits = readingLimits();
     // libpq's own options, passed on by the driver: its keepalive options alone cannot
-    // set the probes' count or bound a request that is never acknowledged.
+    // set the probes' count or bound a request that is never acknowledged. The session
+    // shows as kestrove's in the server's activity unless PGAPPNAME names it otherwise.
     connection.setDriverOptions(
-        "pqopt={keepalives=1 keepalives_idle=" + std::to_string(limits.keepaliveIdleSeconds) +
+        "pqopt={fallback_application_name=kestrove keepalives=1 keepalives_idle=" +
+        std::to_string(limits.keepaliveIdleSeconds) +
         " keepalives_interval=" + std::to_string(limits.keepaliveIntervalSeconds) +
         " keepalives_count=" + std::to_string(limits.keepaliveCount) +
         " tcp_user_timeout=" + std::to_string(limits.unacknowledgedTimeout.count()) + "}");

@@ -30,12 +30,19 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
+// The application name of this program's imports.
+std::string applicationName() {
+    return "kestrove-fault-test-" + std::to_string(::getpid());
+}
+
 struct FaultRun {
     MessageBoxRecorder boxes;
     RecordingImportHost host;
     TableImport import;
 
     FaultRun() {
+        // The import's server process is told apart from any other by its name.
+        qputenv("PGAPPNAME", applicationName().c_str());
         host.settings = testBedSettings();
         host.settings->user = QStringLiteral("fault_victim");
         host.settings->password = QStringLiteral("Victim-1");
@@ -88,9 +95,19 @@ QString tablesFile(int rows) {
 }
 
 std::string victimBackend() {
-    const auto pids = queryColumn("SELECT pid FROM pg_stat_activity WHERE usename = 'fault_victim'");
+    const auto pids =
+        queryColumn("SELECT pid FROM pg_stat_activity WHERE application_name = '" + applicationName() + "'");
     return pids.empty() ? std::string() : pids.front();
 }
+
+// Lets a frozen server process go on when the test ends, whatever happens in it.
+struct Thawed {
+    std::string pid;
+    ~Thawed() {
+        if (!pid.empty())
+            ::kill(std::stoi(pid), SIGCONT);
+    }
+};
 
 } // namespace
 
@@ -100,8 +117,7 @@ TEST(Faults, ServerProcessEndedMidTable) {
     FaultRun run;
     run.host.tick(QStringLiteral("stream_rows"));
     run.host.tick(QStringLiteral("t_first"));
-    run.onceRowsAreWritten(
-        [] { executeSql("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE usename = 'fault_victim'"); });
+    run.onceRowsAreWritten([] { executeSql("SELECT pg_terminate_backend(" + victimBackend() + ")"); });
     const QJsonArray sheets = run.finish();
     const std::vector<int> steps = run.boxes.reportedSteps();
     EXPECT_EQ(std::count(steps.begin(), steps.end(), 202), 1);
@@ -144,7 +160,8 @@ TEST(Faults, ServerStoppedMidTable) {
 TEST(Faults, FrozenServerProcessDoesNotFreezeTheWindow) {
     FaultRun run;
     run.host.tick(QStringLiteral("stream_rows"));
-    std::string pid;
+    Thawed frozen;
+    std::string& pid = frozen.pid;
     Clock::time_point frozenAt;
     int yieldsWhileFrozen = 0;
     run.host.onYield = [&] {
