@@ -7,6 +7,7 @@
 #include "platform/odbc/Odbc.h"
 #include "support/ImportHost.h"
 #include "support/Process.h"
+#include "support/Skip.h"
 #include "support/TestBed.h"
 
 #include <QDir>
@@ -246,7 +247,7 @@ TEST(Faults, AFolderThatRefusesIsReportedWithItsPath) {
 TEST(Faults, FullDisksAreReportedAndLeaveNoFile) {
     TinyFileSystem output(QStringLiteral("64k"));
     if (!output.mounted())
-        GTEST_SKIP() << "no tmpfs could be mounted here (not root?)";
+        KESTROVE_SKIP("no tmpfs could be mounted here (not root?)");
     {
         FaultRun run;
         run.host.workbookFolder = output.path();
@@ -350,7 +351,7 @@ TEST(Faults, ATableHeldByAnotherSessionIsReportedAfterABoundedWait) {
 // in a report once the keepalives go unanswered, here shortened to a few seconds.
 TEST(Faults, AServerThatStopsAnsweringEndsInAReport) {
     if (runProcess(QStringLiteral("iptables"), {QStringLiteral("-L"), QStringLiteral("-n")}).status != 0)
-        GTEST_SKIP() << "packets cannot be dropped here (no iptables, or not root)";
+        KESTROVE_SKIP("packets cannot be dropped here (no iptables, or not root)");
     OwnServer server({tablesFile(200000)});
     const QString port = server.settings().port;
     const auto rules = [&](const char* action) {

@@ -1,6 +1,7 @@
 #include "platform/workbook/SheetXml.h"
 #include "platform/workbook/Workbook.h"
 #include "support/ImportHost.h"
+#include "support/Skip.h"
 #include "support/Process.h"
 
 #include <QDir>
@@ -237,7 +238,7 @@ TEST(WorkbookFile, TextsAndNumbersReadBackAsWrittenWhateverTheLocale) {
     EXPECT_EQ(rows.last().toArray()[0].toDouble(), 0.25);
     EXPECT_EQ(rows.last().toArray()[1].toDouble(), -1234.5);
     if (!german)
-        GTEST_SKIP() << "no de_DE.UTF-8 locale here; the texts were checked under " << restore;
+        KESTROVE_SKIP("no de_DE.UTF-8 locale here; the texts were checked under " << restore);
 }
 
 // The same sheets written by libxlsxwriter, whose output is checked against Excel's own
@@ -393,5 +394,5 @@ TEST(WorkbookFile, AFailingTemporaryFolderIsReportedAndLeavesNoFile) {
     }
     qputenv("TMPDIR", previous);
     if (!tiny.mounted())
-        GTEST_SKIP() << "no tmpfs could be mounted here (not root?): only the missing folder was tried";
+        KESTROVE_SKIP("no tmpfs could be mounted here (not root?): only the missing folder was tried");
 }
