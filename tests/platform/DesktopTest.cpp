@@ -71,3 +71,25 @@ TEST(SpreadsheetProgram, OpeningWithoutXdgOpenFails) {
     ScopedVariable path("PATH", empty.path().toUtf8());
     EXPECT_THROW(openInSpreadsheetProgram(empty.filePath(QStringLiteral("book.xlsx"))), std::runtime_error);
 }
+
+// Workbooks of one database made in the same second get names of their own: the second
+// one " (2)", never the first one's name again.
+TEST(SpreadsheetProgram, TwoWorkbooksInOneSecondGetNamesOfTheirOwn) {
+    QTemporaryDir home;
+    const ScopedVariable homeVariable("HOME", home.path().toUtf8());
+    const ScopedVariable documents("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
+    QString first, second;
+    // Made again should the clock pass to the next second in between.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        first = newWorkbookPath(QStringLiteral("sales/2024"));
+        QFile made(first);
+        ASSERT_TRUE(made.open(QIODevice::WriteOnly)) << first.toStdString();
+        made.close();
+        second = newWorkbookPath(QStringLiteral("sales/2024"));
+        if (second.left(second.size() - 9) == first.left(first.size() - 5))
+            break;
+    }
+    EXPECT_TRUE(first.startsWith(home.filePath(QStringLiteral("Documents/Kestrove/sales_2024 ")))) << first.toStdString();
+    EXPECT_TRUE(first.endsWith(QStringLiteral(".xlsx")));
+    EXPECT_EQ(second, first.left(first.size() - 5) + QStringLiteral(" (2).xlsx"));
+}
