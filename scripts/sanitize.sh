@@ -14,13 +14,13 @@ address)
     export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
     export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
     # Once is enough for the locale runs and the million-row test.
-    filter=(-E "^de_DE\\.|RowsBeyondOneSheet")
+    filter=(-E "^de_DE\\.|RowsBeyondOneSheet|SheetPartPast4GiB")
     ;;
 thread)
     dir=build-tsan
     flags="-fsanitize=thread -fno-omit-frame-pointer"
     export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/support/tsan.supp"
-    filter=(-R "^(Import|ExportCommand|Faults|Workbook|DateTimeCell|PlainDecimal|SheetNam|testbed)" -E "RowsBeyondOneSheet|DeathTest")
+    filter=(-R "^(Import|ExportCommand|Faults|Workbook|DateTimeCell|PlainDecimal|SheetNam|testbed)" -E "RowsBeyondOneSheet|SheetPartPast4GiB|DeathTest")
     ;;
 *)
     echo "usage: scripts/sanitize.sh address|thread" >&2
