@@ -36,11 +36,8 @@ std::string applicationName() {
     return "kestrove-fault-test-" + std::to_string(::getpid());
 }
 
-struct FaultRun {
-    MessageBoxRecorder boxes;
-    RecordingImportHost host;
-    TableImport import;
-
+// An import as the role whose server processes the tests end and freeze.
+struct FaultRun : ImportRun {
     FaultRun() {
         // The import's server process is told apart from any other by its name.
         qputenv("PGAPPNAME", applicationName().c_str());
@@ -48,36 +45,11 @@ struct FaultRun {
         host.settings->user = QStringLiteral("fault_victim");
         host.settings->password = QStringLiteral("Victim-1");
     }
-    QJsonArray finish() {
-        import.PushButton5_Click(host);
-        return host.opened.empty() ? QJsonArray() : readWorkbook(host.opened.back());
-    }
-    // True once the import writes the rows of a table. (The status text is a late sign:
-    // while the import waits for rows it yields without renewing it.)
-    bool writingRows() const { return import.rowsWritten() > 0; }
-    // Does something once, at the first yield after rows are written.
-    void onceRowsAreWritten(std::function<void()> action) {
-        host.onYield = [this, action = std::move(action), done = false]() mutable {
-            if (!done && writingRows()) {
-                done = true;
-                action();
-            }
-        };
-    }
-    QString reportAt(int step) const {
-        for (const auto& box : boxes.boxes)
-            if (box.text.contains(QStringLiteral(" at line %1\r").arg(step)))
-                return box.text;
-        return {};
-    }
-    bool done() const {
-        return std::any_of(boxes.boxes.begin(), boxes.boxes.end(),
-                           [](const auto& box) { return box.text == QStringLiteral("Done."); });
-    }
+    bool done() const { return doneBoxes() == 1; }
 };
 
 qsizetype rowsOf(const QJsonArray& sheets, const char* name) {
-    return sheetNamed(sheets, QLatin1String(name))["rows"].toArray().size();
+    return kestrove::test::rowsOf(sheetNamed(sheets, QLatin1String(name))).size();
 }
 
 // An SQL file for a server of the test's own: a table `big` of the given rows and an
@@ -304,12 +276,12 @@ TEST(Faults, TablesChangedDuringTheExportShowTheirRowsOfItsStart) {
             truncatedBeforeDone = truncated.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
     };
     const QJsonArray sheets = run.finish();
-    const QJsonArray rows = sheetNamed(sheets, QStringLiteral("changing_rows"))["rows"].toArray();
+    const QJsonArray rows = kestrove::test::rowsOf(sheetNamed(sheets, QStringLiteral("changing_rows")));
     ASSERT_EQ(rows.size(), 100001);
     for (qsizetype r = 1; r < rows.size(); ++r)
         ASSERT_EQ(rows[r].toArray()[1].toString(), QStringLiteral("old")) << "row " << r;
     EXPECT_EQ(rowsOf(sheets, "later_t"), 11);
-    EXPECT_EQ(sheetNamed(sheets, QStringLiteral("later_t"))["rows"].toArray()[10].toArray()[1], QStringLiteral("old"));
+    EXPECT_EQ(kestrove::test::rowsOf(sheetNamed(sheets, QStringLiteral("later_t")))[10].toArray()[1], QStringLiteral("old"));
     EXPECT_EQ(rowsOf(sheets, "doomed"), 2);
     EXPECT_TRUE(run.boxes.reportedSteps().empty());
     EXPECT_TRUE(truncatedBeforeDone);

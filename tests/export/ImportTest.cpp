@@ -19,8 +19,6 @@ using namespace kestrove::test;
 
 namespace {
 
-QJsonArray rowsOf(const QJsonObject& sheet) { return sheet.value(QStringLiteral("rows")).toArray(); }
-
 QJsonObject sheetAt(const QJsonArray& sheets, int index) {
     return index < sheets.size() ? sheets.at(index).toObject() : QJsonObject();
 }
@@ -44,25 +42,6 @@ QString convertedToCsv(const QString& workbook) {
     QFile file(csv);
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).remove(QLatin1Char('"')) : QString();
 }
-
-long doneBoxes(const MessageBoxRecorder& boxes) {
-    return std::count_if(boxes.boxes.begin(), boxes.boxes.end(), [](const auto& box) {
-        return box.text == QStringLiteral("Done.") && box.style == 0 &&
-               box.title == QStringLiteral("Kestrove");
-    });
-}
-
-struct ImportRun {
-    MessageBoxRecorder boxes;
-    RecordingImportHost host;
-    TableImport import;
-
-    QJsonArray finish() {
-        import.PushButton5_Click(host);
-        EXPECT_FALSE(import.importRunning());
-        return host.opened.empty() ? QJsonArray() : readWorkbook(host.opened.back());
-    }
-};
 
 } // namespace
 
@@ -142,7 +121,7 @@ TEST(Import, TabsInReverseOrderOnlyTheLastAutofittedWithProgressAndDone) {
     EXPECT_EQ(run.host.pointer, PointerDefault);
     EXPECT_EQ(run.host.state, WindowNormal);
     EXPECT_EQ(run.host.opened.size(), 1u);
-    EXPECT_EQ(doneBoxes(run.boxes), 1);
+    EXPECT_EQ(run.doneBoxes(), 1);
     EXPECT_EQ(run.boxes.boxes.size(), 1u);
 }
 
@@ -261,7 +240,7 @@ TEST(Import, FailingQueryLeavesAnEmptyNamedSheet) {
         EXPECT_EQ(rowsOf(sheetNamed(sheets, "t_first")).size(), 2);
         EXPECT_EQ(run.boxes.reportedSteps(), (std::vector<int>{140, 172, 174}));
         EXPECT_TRUE(run.boxes.boxes[0].text.contains(cause)) << run.boxes.boxes[0].text.toStdString();
-        EXPECT_EQ(doneBoxes(run.boxes), 1);
+        EXPECT_EQ(run.doneBoxes(), 1);
     }
 }
 
@@ -459,7 +438,7 @@ TEST(Import, EmptyListDoesNothingAndNothingTickedGivesAnEmptyWorkbook) {
     const QJsonArray sheets = unticked.finish();
     ASSERT_EQ(sheets.size(), 1);
     EXPECT_TRUE(rowsOf(sheetAt(sheets, 0)).isEmpty());
-    EXPECT_EQ(doneBoxes(unticked.boxes), 1);
+    EXPECT_EQ(unticked.doneBoxes(), 1);
 }
 
 TEST(Import, WhatTheUserDoesDuringARun) {
@@ -469,7 +448,7 @@ TEST(Import, WhatTheUserDoesDuringARun) {
     twice.host.onYield = [&] { twice.import.PushButton5_Click(twice.host); };
     twice.finish();
     EXPECT_EQ(twice.host.opened.size(), 1u);
-    EXPECT_EQ(doneBoxes(twice.boxes), 1);
+    EXPECT_EQ(twice.doneBoxes(), 1);
 
     // Ticks changed mid-run: entries not yet reached follow the new state.
     ImportRun ticks;
@@ -492,7 +471,7 @@ TEST(Import, WhatTheUserDoesDuringARun) {
     };
     EXPECT_EQ(tabNames(emptied.finish()), QStringList({"numbers"}));
     EXPECT_TRUE(emptied.boxes.reportedSteps().empty());
-    EXPECT_EQ(doneBoxes(emptied.boxes), 1);
+    EXPECT_EQ(emptied.doneBoxes(), 1);
 }
 
 // Slow (over a million rows): set KESTROVE_SKIP_SLOW_TESTS=1 to skip it locally.

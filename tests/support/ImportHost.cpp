@@ -8,6 +8,9 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <stdexcept>
 
 namespace kestrove::test {
@@ -35,6 +38,38 @@ QString RecordingImportHost::workbookPath(const ConnectionSettings&) {
 void RecordingImportHost::tick(const QString& table, const QString& schema) {
     list.add(table, schema);
     list.setChecked(list.count(), true);
+}
+
+QJsonArray ImportRun::finish() {
+    import.PushButton5_Click(host);
+    EXPECT_FALSE(import.importRunning());
+    return host.opened.empty() ? QJsonArray() : readWorkbook(host.opened.back());
+}
+
+void ImportRun::onceRowsAreWritten(std::function<void()> action) {
+    host.onYield = [this, action = std::move(action), done = false]() mutable {
+        if (!done && writingRows()) {
+            done = true;
+            action();
+        }
+    };
+}
+
+QString ImportRun::reportAt(int step) const {
+    for (const auto& box : boxes.boxes)
+        if (box.text.contains(QStringLiteral(" at line %1\r").arg(step)))
+            return box.text;
+    return {};
+}
+
+long ImportRun::doneBoxes() const {
+    return std::count_if(boxes.boxes.begin(), boxes.boxes.end(), [](const auto& box) {
+        return box.text == QStringLiteral("Done.") && box.style == 0 && box.title == QStringLiteral("Kestrove");
+    });
+}
+
+QJsonArray rowsOf(const QJsonObject& sheet) {
+    return sheet.value(QStringLiteral("rows")).toArray();
 }
 
 QJsonArray readWorkbook(const QString& path) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "export/Import.h"
+#include "support/TestBed.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -57,10 +58,30 @@ private:
     QTemporaryDir m_folder;
 };
 
+// One import as a test runs it, with the window's side and the message boxes recorded.
+struct ImportRun {
+    MessageBoxRecorder boxes;
+    RecordingImportHost host;
+    TableImport import;
+
+    // Runs the import to its end; the workbook it would have opened, read back.
+    QJsonArray finish();
+    // True once the import writes the rows of a table. (The status text is a late sign:
+    // while the import waits for rows it yields without renewing it.)
+    bool writingRows() const { return import.rowsWritten() > 0; }
+    // Does something once, at the first yield after rows are written.
+    void onceRowsAreWritten(std::function<void()> action);
+    // The report of a step, or an empty text.
+    QString reportAt(int step) const;
+    // The "Done." boxes shown as the program shows them (no icon, the program's title).
+    long doneBoxes() const;
+};
+
 // The workbook read back with openpyxl: an array of {name, rows, widths}.
 QJsonArray readWorkbook(const QString& path);
-// The sheet of that name, or an empty object.
+// The sheet of that name, or an empty object; its rows.
 QJsonObject sheetNamed(const QJsonArray& sheets, const QString& name);
+QJsonArray rowsOf(const QJsonObject& sheet);
 // The sheets' names in tab order.
 QStringList tabNames(const QJsonArray& sheets);
 // The text of every sheet of the workbook as LibreOffice prints it, each cell as its
