@@ -5,6 +5,7 @@
 #include "platform/desktop/MessageBoxes.h"
 #include "platform/desktop/Spreadsheet.h"
 #include "platform/odbc/Odbc.h"
+#include "platform/workbook/Workbook.h"
 #include "support/WindowTest.h"
 
 #include <QApplication>
@@ -175,6 +176,32 @@ TEST_F(WindowFlowDeathTest, ClosingDuringAnImportWritesAndOpensNothing) {
             QTimer closer;
             QObject::connect(&closer, &QTimer::timeout, [&] {
                 if (form2.findChild<QProgressBar*>()->text().contains(QStringLiteral(", row ")))
+                    form2.close();
+            });
+            closer.start(0);
+            click(form2, "PushButton5");
+            std::exit(3);
+        },
+        ::testing::ExitedWithCode(0), "");
+    EXPECT_TRUE(QDir(workbookFolder()).entryList(QDir::Files | QDir::Hidden).isEmpty());
+    EXPECT_FALSE(QFile::exists(home + QStringLiteral("/opened-workbooks.txt")));
+}
+
+// Closed while the workbook is being written (under its hidden name, as on a file system
+// without unnamed files): nothing is left under either name, nothing is opened.
+TEST_F(WindowFlowDeathTest, ClosingDuringTheSaveLeavesNoFile) {
+    storeSettings(testBedSettings());
+    shareHomeWithChildProcess();
+    EXPECT_EXIT(
+        {
+            workbook::useHiddenNamesOnly(true);
+            StartProgram();
+            Form2& form2 = TheForm2();
+            form2.tableList().setChecked(
+                positionOf(form2.tableList(), QStringLiteral("numbers"), QStringLiteral("export")), true);
+            QTimer closer;
+            QObject::connect(&closer, &QTimer::timeout, [&] {
+                if (!QDir(workbookFolder()).entryList({QStringLiteral(".*.xlsx.*")}, QDir::Files | QDir::Hidden).isEmpty())
                     form2.close();
             });
             closer.start(0);
