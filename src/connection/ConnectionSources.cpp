@@ -83,7 +83,8 @@ ConnectionSources processSources() {
         return QString::fromLocal8Bit(value);
     };
     sources.store = [](const QString& key) -> std::optional<QString> {
-        // A key that is absent reads as the default; two different defaults tell it apart.
+        // An absent key reads as the default given: one no store holds tells it from a
+        // stored empty text.
         const QString value = ReadSetting(key, QStringLiteral("\x01"));
         if (value == QStringLiteral("\x01"))
             return std::nullopt;

@@ -30,7 +30,8 @@ std::optional<QString> TerminalPrompt::ask(const QString& question) {
     const int terminal = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (terminal < 0)
         return std::nullopt;
-    writeAll(terminal, question.toStdString());
+    // Echo goes off before the question shows, so that no answer typed at once is shown
+    // or dropped.
     const bool quiet = ::tcgetattr(terminal, &g_before) == 0;
     if (quiet) {
         termios hidden = g_before;
@@ -39,6 +40,7 @@ std::optional<QString> TerminalPrompt::ask(const QString& question) {
         g_quietTerminal.store(terminal);
         ::tcsetattr(terminal, TCSAFLUSH, &hidden);
     }
+    writeAll(terminal, question.toStdString());
     std::string line;
     char c = 0;
     while (true) {
