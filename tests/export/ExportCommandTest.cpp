@@ -303,6 +303,36 @@ TEST_F(ExportCommand, PromptsOnTheTerminalOnlyWhenTheServerAsks) {
     }
 }
 
+namespace {
+QByteArray contentsOf(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+mode_t modeOf(const QString& path) {
+    struct stat status {};
+    return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_mode & 07777 : 0;
+}
+QStringList entriesOf(const QString& folder) {
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+}
+} // namespace
+
+// Ctrl-C at the prompt ends the run with status 130 and shows typed text again.
+TEST_F(ExportCommand, ASignalAtThePromptPutsTheTerminalBack) {
+    const ConnectionSettings bed = testBedSettings();
+    const TerminalResult result = runInTerminal(
+        QStringLiteral(KESTROVE_EXPORT_PROGRAM),
+        {QStringLiteral("-h"), bed.server, QStringLiteral("-p"), bed.port, QStringLiteral("-U"),
+         QStringLiteral("pgpass_user"), QStringLiteral("-d"), bed.database, QStringLiteral("-f"), file("never.xlsx"),
+         QStringLiteral("t_first")},
+        environment(false), QStringLiteral("Password for user pgpass_user on %1:%2: ").arg(bed.server, bed.port).toUtf8(),
+        {}, SIGINT);
+    EXPECT_EQ(result.asked, 1) << result.out.toStdString();
+    EXPECT_EQ(result.status, 130) << result.out.toStdString();
+    EXPECT_TRUE(result.echoing);
+    EXPECT_EQ(entriesOf(home.path()), QStringList());
+}
+
 // Names as psql reads them: an exact name wins, unquoted names fold to lower case,
 // quoted ones stay exact; views, materialized views, partitioned and foreign tables.
 TEST_F(ExportCommand, NamesAsPsqlReadsThem) {
@@ -340,19 +370,6 @@ TEST_F(ExportCommand, AllLeavesOutOtherSessionsTemporaryTables) {
     EXPECT_EQ(tabNames(readWorkbook(file("all.xlsx"))), QStringList({"only_in_other"}));
 }
 
-namespace {
-QByteArray contentsOf(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-mode_t modeOf(const QString& path) {
-    struct stat status {};
-    return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_mode & 07777 : 0;
-}
-QStringList entriesOf(const QString& folder) {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-}
-} // namespace
 
 // --force replaces yesterday's workbook only with a whole one, keeping its permission
 // bits; a run that reports anything leaves it as it was and saves beside it.

@@ -10,6 +10,7 @@
 #include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -166,7 +167,7 @@ ProcessResult runProcess(const QString& program, const QStringList& arguments, c
 }
 
 TerminalResult runInTerminal(const QString& program, const QStringList& arguments, const QStringList& environment,
-                             const QByteArray& question, const QByteArray& answer) {
+                             const QByteArray& question, const QByteArray& answer, int signalInstead) {
     Exec exec(program, arguments, environment);
     TerminalResult result;
     int terminal = -1;
@@ -197,14 +198,21 @@ TerminalResult runInTerminal(const QString& program, const QStringList& argument
         if (result.out.size() > answeredUpTo && result.out.endsWith(question)) {
             ++result.asked;
             answeredUpTo = result.out.size();
+            if (signalInstead != 0) {
+                ::kill(child, signalInstead);
+                continue;
+            }
             const QByteArray typed = answer + '\n';
             [[maybe_unused]] const ssize_t wrote = ::write(terminal, typed.constData(), typed.size());
         }
     }
     if (!ended)
         ::kill(child, SIGKILL);
-    ::close(terminal);
     result.status = exitStatus(child);
+    // The terminal's settings are the pair's: its master side reads them still.
+    termios settings{};
+    result.echoing = ::tcgetattr(terminal, &settings) == 0 && (settings.c_lflag & ECHO);
+    ::close(terminal);
     return result;
 }
 

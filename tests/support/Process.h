@@ -43,15 +43,17 @@ private:
 };
 
 // Runs a program with a new pseudo-terminal as its controlling terminal and its standard
-// streams; whenever its output ends with `question`, types `answer` and a newline. `out`
-// holds everything it showed there; `asked` how many times it asked.
+// streams; whenever its output ends with `question`, types `answer` and a newline, or
+// with `signalInstead` sends it that signal. `out` holds everything it showed there;
+// `asked` how many times it asked; `echoing` whether the terminal shows typed text at its end.
 struct TerminalResult {
     int status = -1;
     QByteArray out;
     int asked = 0;
+    bool echoing = false;
 };
 TerminalResult runInTerminal(const QString& program, const QStringList& arguments, const QStringList& environment,
-                             const QByteArray& question, const QByteArray& answer);
+                             const QByteArray& question, const QByteArray& answer, int signalInstead = 0);
 
 // A small tmpfs mounted in a temporary folder for its owner's life, to fill a disk for
 // real; mounted() is false where that is not allowed (not root).
