@@ -423,10 +423,10 @@ TEST_F(ExportCommand, ASignalWhileReadingLeavesNoFile) {
                              connection() + QStringList{QStringLiteral("-f"), out.filePath(QStringLiteral("x.xlsx")),
                                                         QStringLiteral("t_first"), QStringLiteral("sales.slow_rows")},
                              environment() + QStringList{QStringLiteral("TMPDIR=") + temporary.path()});
-        // Reading has begun once the server runs the program's query of the slow view.
+        // Reading has begun once a session of the program sleeps in the slow view.
         const bool reading = waitFor([&] {
-            return queryColumn("SELECT count(*) FROM pg_stat_activity WHERE query LIKE '%slow_rows%' AND pid <> "
-                               "pg_backend_pid() AND backend_start > '" + since + "'::timestamptz")
+            return queryColumn("SELECT count(*) FROM pg_stat_activity WHERE wait_event = 'PgSleep' AND "
+                               "backend_start > '" + since + "'::timestamptz")
                        .front() != "0";
         });
         ASSERT_TRUE(reading);
