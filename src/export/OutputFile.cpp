@@ -86,6 +86,8 @@ OutputFile::~OutputFile() {
 }
 
 QString OutputFile::place(bool succeeded) {
+    // Moved or not, the written workbook is the user's from here on: never removed.
+    m_placed = true;
     struct stat old {};
     const bool taken = ::lstat(encoded(m_target).constData(), &old) == 0;
     if (taken && m_replace && succeeded) {
@@ -95,13 +97,10 @@ QString OutputFile::place(bool succeeded) {
         if (::chmod(encoded(m_written).constData(), mode & 07777) != 0 ||
             ::rename(encoded(m_written).constData(), encoded(m_target).constData()) != 0)
             throw std::runtime_error("it could not replace " + m_target.toStdString() + ": " + std::strerror(errno));
-        m_placed = true;
         return m_target;
     }
-    if (!taken && renameWithoutReplacing(m_written, m_target)) {
-        m_placed = true;
+    if (!taken && renameWithoutReplacing(m_written, m_target))
         return m_target;
-    }
     const QFileInfo file(m_target);
     QString stem = file.fileName();
     if (stem.endsWith(QLatin1String(".xlsx"), Qt::CaseInsensitive))
@@ -109,10 +108,8 @@ QString OutputFile::place(bool succeeded) {
     for (int n = 1; n < 1000; ++n) {
         const QString beside = file.absolutePath() + QLatin1Char('/') + stem + QStringLiteral(".incomplete") +
                                (n > 1 ? QStringLiteral("-%1").arg(n) : QString()) + QStringLiteral(".xlsx");
-        if (renameWithoutReplacing(m_written, beside)) {
-            m_placed = true;
+        if (renameWithoutReplacing(m_written, beside))
             return beside;
-        }
     }
     throw std::runtime_error("it found no free name beside " + m_target.toStdString());
 }

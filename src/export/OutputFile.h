@@ -18,7 +18,7 @@ public:
     // Chooses the hidden name beside `target` and registers it, so that a program ended
     // early removes it.
     OutputFile(const QString& target, bool replace);
-    // Removes the hidden file when it was not put in place.
+    // Removes the hidden file unless place() was called.
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
@@ -29,7 +29,7 @@ public:
     // Puts the written workbook in place: on the target, replacing a file there (with its
     // permission bits) only when the run `succeeded`; otherwise on the target only when
     // it is free, else beside it as "<name>.incomplete.xlsx". Returns where it went.
-    // Throws std::runtime_error when it cannot be moved.
+    // Throws std::runtime_error when it cannot be moved; it then stays where it was written.
     QString place(bool succeeded);
 
 private:
