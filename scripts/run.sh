@@ -27,7 +27,9 @@ kestrove: there is no display here (DISPLAY and WAYLAND_DISPLAY are both empty),
 wizard cannot show its windows: run this command from a desktop session, or log in with
 "ssh -X", to see it. Meanwhile the same export runs without a window: kestrove-export --all.
 TEXT
-    workbook=$(build/kestrove-export --all)
+    # The sample's stored details and password only: no libpq variables of yours, no prompt.
+    workbook=$(env -u PGHOST -u PGPORT -u PGUSER -u PGDATABASE -u PGPASSWORD -u PGPASSFILE \
+        build/kestrove-export --no-password --all)
     echo "The workbook went to: $workbook"
     /usr/bin/python3 - "$workbook" <<'PYTHON'
 import sys

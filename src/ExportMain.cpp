@@ -1,21 +1,20 @@
 // kestrove-export: the wizard's export without a window, for servers and scheduled jobs.
 // Run with --help for its options; exit status 0 when every table was exported whole and
-// the workbook saved, 1 when anything was reported, 2 for bad usage.
+// the workbook saved, 1 when anything was reported, 2 for bad usage, 128 + the signal
+// when ended by SIGINT, SIGTERM or SIGHUP.
 
-#include "app/Settings.h"
+#include "connection/ConnectionSources.h"
+#include "connection/TerminalPrompt.h"
 #include "export/CommandLine.h"
+#include "export/OutputFile.h"
 #include "platform/desktop/Locale.h"
 #include "platform/desktop/Spreadsheet.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QFile>
-#include <QFileInfo>
 
-#include <termios.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <iostream>
 #include <optional>
 
@@ -32,27 +31,15 @@ int usageError(const QString& reason) {
     return ExitUsage;
 }
 
-// Reads a line from the terminal without showing it.
-QString promptForPassword() {
-    std::cerr << "Password: " << std::flush;
-    termios old{};
-    const bool hidden = tcgetattr(STDIN_FILENO, &old) == 0;
-    if (hidden) {
-        termios quiet = old;
-        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-        tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
-    }
-    std::string line;
-    std::getline(std::cin, line);
-    if (hidden)
-        tcsetattr(STDIN_FILENO, TCSANOW, &old);
-    std::cerr << "\n";
-    return QString::fromStdString(line);
+int reported(const QString& reason) {
+    std::cerr << "kestrove-export: " << reason.toStdString() << "\n";
+    return ExitReported;
 }
 
 } // namespace
 
 int main(int argc, char* argv[]) {
+    EndOnSignals ending;
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("kestrove-export"));
     QCoreApplication::setApplicationVersion(QStringLiteral(KESTROVE_VERSION));
@@ -61,112 +48,118 @@ int main(int argc, char* argv[]) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Copies tables of a PostgreSQL database into a new workbook, one worksheet per table,\n"
-        "as the Kestrove wizard does. Without connection options, the details the wizard\n"
-        "stored are used. The password comes from PGPASSWORD, --password-file, a prompt on a\n"
-        "terminal, or the wizard's store; never from the command line.\n"
+        "as the Kestrove wizard does. Each connection detail comes from its option, else\n"
+        "PGHOST, PGPORT, PGUSER or PGDATABASE, else the wizard's store. The password comes\n"
+        "from --password-file, else PGPASSWORD, else PGPASSFILE or ~/.pgpass, else a prompt\n"
+        "when the server asks for one, else the wizard's store when every detail came from\n"
+        "it; never from the command line.\n"
         "Exit status: 0 all tables exported whole and the workbook saved; 1 something was\n"
-        "reported (on standard error); 2 bad usage."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption server(QStringLiteral("server"), QStringLiteral("Server name or address."),
-                                    QStringLiteral("host"));
-    const QCommandLineOption port(QStringLiteral("port"), QStringLiteral("Server port."), QStringLiteral("port"));
-    const QCommandLineOption user(QStringLiteral("user"), QStringLiteral("User name."), QStringLiteral("name"));
-    const QCommandLineOption database(QStringLiteral("database"), QStringLiteral("Database name."),
-                                      QStringLiteral("name"));
+        "reported (on standard error); 2 bad usage; 128 + the signal when ended by one."));
+    const QCommandLineOption help({QStringLiteral("?"), QStringLiteral("help")}, QStringLiteral("Show this help."));
+    const QCommandLineOption version({QStringLiteral("V"), QStringLiteral("version")},
+                                     QStringLiteral("Show the version."));
+    const QCommandLineOption host({QStringLiteral("h"), QStringLiteral("host"), QStringLiteral("server")},
+                                  QStringLiteral("Server name, address or socket folder."), QStringLiteral("host"));
+    const QCommandLineOption port({QStringLiteral("p"), QStringLiteral("port")}, QStringLiteral("Server port."),
+                                  QStringLiteral("port"));
+    const QCommandLineOption user({QStringLiteral("U"), QStringLiteral("username"), QStringLiteral("user")},
+                                  QStringLiteral("User name."), QStringLiteral("name"));
+    const QCommandLineOption database({QStringLiteral("d"), QStringLiteral("dbname"), QStringLiteral("database")},
+                                      QStringLiteral("Database name."), QStringLiteral("name"));
+    const QCommandLineOption noPassword({QStringLiteral("w"), QStringLiteral("no-password")},
+                                       QStringLiteral("Never ask for a password."));
+    const QCommandLineOption askPassword({QStringLiteral("W"), QStringLiteral("password")},
+                                         QStringLiteral("Ask for the password before connecting."));
     const QCommandLineOption passwordFile(QStringLiteral("password-file"),
                                           QStringLiteral("Read the password from the first line of a file."),
                                           QStringLiteral("file"));
     const QCommandLineOption all(QStringLiteral("all"),
-                                 QStringLiteral("Export every table but those of pg_catalog and information_schema."));
-    const QCommandLineOption out(QStringLiteral("out"),
+                                 QStringLiteral("Export every table but those of the system catalogues."));
+    const QCommandLineOption out({QStringLiteral("f"), QStringLiteral("file"), QStringLiteral("out")},
                                  QStringLiteral("Workbook to write (default: Documents/Kestrove/<database> <time>.xlsx)."),
                                  QStringLiteral("file"));
-    const QCommandLineOption force(QStringLiteral("force"), QStringLiteral("Replace the --out file if it exists."));
-    parser.addOptions({server, port, user, database, passwordFile, all, out, force});
-    parser.addPositionalArgument(QStringLiteral("tables"), QStringLiteral("Tables as schema.table or bare names."),
+    const QCommandLineOption force(QStringLiteral("force"),
+                                   QStringLiteral("Replace the --file workbook, once the export succeeds."));
+    parser.addOptions({help, version, host, port, user, database, noPassword, askPassword, passwordFile, all, out,
+                       force});
+    parser.addPositionalArgument(QStringLiteral("tables"),
+                                 QStringLiteral("Tables, views or materialized views, named as in psql."),
                                  QStringLiteral("[TABLE...]"));
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser.errorText());
-    if (parser.isSet(QStringLiteral("help")))
+    if (parser.isSet(help))
         parser.showHelp(0);
-    if (parser.isSet(QStringLiteral("version")))
+    if (parser.isSet(version))
         parser.showVersion();
     const QStringList tables = parser.positionalArguments();
     if (tables.isEmpty() == !parser.isSet(all))
         return usageError(parser.isSet(all) ? QStringLiteral("name tables or --all, not both")
                                             : QStringLiteral("name the tables to export, or --all"));
     if (parser.isSet(force) && !parser.isSet(out))
-        return usageError(QStringLiteral("--force replaces only an --out file"));
+        return usageError(QStringLiteral("--force replaces only a --file workbook"));
+    if (parser.isSet(noPassword) && parser.isSet(askPassword))
+        return usageError(QStringLiteral("-w never asks for a password, -W always does: give one of them"));
+    // The workbook's place is checked before anything is read.
+    if (parser.isSet(out))
+        if (const auto problem = OutputFile::problem(parser.value(out), parser.isSet(force)))
+            return usageError(*problem);
 
+    const auto given = [&](const QCommandLineOption& option) {
+        return parser.isSet(option) ? std::optional<QString>(parser.value(option)) : std::nullopt;
+    };
+    const ConnectionOptions options{given(host), given(port), given(user), given(database), given(passwordFile)};
+    const ConnectionSources sources = processSources();
+    ConnectionSettings settings;
+    try {
+        const ResolvedConnection resolved = ResolveConnection(options, sources);
+        for (const QString& warning : resolved.warnings)
+            std::cerr << "kestrove-export: warning: " << warning.toStdString() << "\n";
+        TerminalPrompt prompt;
+        settings = SettlePassword(resolved, sources,
+                                  parser.isSet(askPassword)  ? Prompting::First
+                                  : parser.isSet(noPassword) ? Prompting::Never
+                                                             : Prompting::WhenAsked,
+                                  prompt);
+    } catch (const ConnectionFailure& failure) {
+        return reported(QString::fromStdString(failure.what()));
+    }
+
+    const QString target = parser.isSet(out) ? parser.value(out) : desktop::newWorkbookPath(settings.database);
+    OutputFile output(target, parser.isSet(force));
     ReportPrinter printer;
-    // Each detail comes from its option, else from the wizard's store, which is read only
-    // for the details no option gives.
-    std::optional<std::string> storeFailure;
-    const auto stored = [&](const char* key, const QString& fallback) {
-        try {
-            return ReadSetting(QString::fromLatin1(key), fallback);
-        } catch (const std::exception& failure) {
-            storeFailure = failure.what();
-            return fallback;
-        }
-    };
-    const auto detail = [&](const QCommandLineOption& option, const char* key, const QString& fallback) {
-        return parser.isSet(option) ? parser.value(option) : stored(key, fallback);
-    };
-    ConnectionSettings settings{detail(server, "PostgreSQLServer", QStringLiteral("localhost")),
-                                detail(port, "PostgreSQLPort", QStringLiteral("5432")),
-                                detail(user, "PostgreSQLUser", QString()), QString(),
-                                detail(database, "PostgreSQLDatabase", QString())};
-    const bool detailsGiven =
-        parser.isSet(server) || parser.isSet(port) || parser.isSet(user) || parser.isSet(database);
-    if (qEnvironmentVariableIsSet("PGPASSWORD")) {
-        settings.password = qEnvironmentVariable("PGPASSWORD");
-    } else if (parser.isSet(passwordFile)) {
-        QFile file(parser.value(passwordFile));
-        if (!file.open(QIODevice::ReadOnly))
-            return usageError(QStringLiteral("cannot read the password file %1: %2")
-                                  .arg(file.fileName(), file.errorString()));
-        settings.password = QString::fromUtf8(file.readLine()).remove(QLatin1Char('\n')).remove(QLatin1Char('\r'));
-    } else if (detailsGiven && isatty(STDIN_FILENO)) {
-        settings.password = promptForPassword();
-    } else {
-        settings.password = stored("PostgreSQLPassword", QString());
+    CommandHost command(settings, output.writtenPath());
+    try {
+        if (const auto reason = command.tickTables(tables, parser.isSet(all)))
+            return printer.reports() > 0 ? ExitReported : usageError(*reason);
+    } catch (const std::exception& failure) {
+        return reported(QString::fromStdString(failure.what()));
     }
-    if (storeFailure) {
-        std::cerr << "kestrove-export: " << *storeFailure << "\n";
-        return ExitReported;
-    }
-
-    QString path = parser.value(out);
-    QString target = path;
-    if (path.isEmpty()) {
-        path = target = desktop::newWorkbookPath(settings.database);
-    } else if (QFileInfo::exists(path) || QFileInfo(path).isSymLink()) {
-        if (!parser.isSet(force))
-            return usageError(QStringLiteral("%1 exists already (--force replaces it)").arg(path));
-        // Written beside it under a name of its own, then put in its place in one step.
-        path = path + QStringLiteral(".kestrove-%1.xlsx").arg(QCoreApplication::applicationPid());
-    }
-
-    CommandHost host(settings, path);
-    if (const auto reason = host.tickTables(tables, parser.isSet(all)))
-        return printer.reports() > 0 ? ExitReported : usageError(*reason);
     if (printer.reports() > 0)
         return ExitReported;
     bool saved = false;
-    host.onSaved([&](const QString& written) {
-        if (written != target && std::rename(QFile::encodeName(written).constData(),
-                                             QFile::encodeName(target).constData()) != 0) {
-            throw std::runtime_error("it could not replace " + target.toStdString());
-        }
-        saved = true;
-    });
+    command.onSaved([&](const QString&) { saved = true; });
     TableImport import;
     if (isatty(STDERR_FILENO))
-        host.showProgress(import);
-    import.PushButton5_Click(host);
-    if (saved)
-        std::cout << target.toStdString() << "\n";
-    return printer.reports() == 0 && saved ? 0 : ExitReported;
+        command.showProgress(import);
+    import.PushButton5_Click(command);
+    if (!saved)
+        return ExitReported;
+
+    const bool succeeded = printer.reports() == 0;
+    ending.finishing();
+    QString placed;
+    try {
+        placed = output.place(succeeded);
+    } catch (const std::exception& failure) {
+        return reported(QStringLiteral("the workbook stays at %1: %2")
+                            .arg(output.writtenPath(), QString::fromStdString(failure.what())));
+    }
+    std::cout << placed.toStdString() << "\n";
+    if (placed != target) {
+        std::cerr << "kestrove-export: " << target.toStdString()
+                  << (succeeded ? " was taken meanwhile" : " is left as it was, since the export was not whole")
+                  << "; the new workbook is " << placed.toStdString() << "\n";
+        return ExitReported;
+    }
+    return succeeded ? 0 : ExitReported;
 }

@@ -1,22 +1,66 @@
 #include "export/CommandLine.h"
 
+#include "catalogue/RelationNames.h"
 #include "catalogue/TableCatalogue.h"
+#include "platform/odbc/Odbc.h"
+#include "connection/TerminalPrompt.h"
+#include "platform/workbook/LeftoverFiles.h"
 
 #include <QCoreApplication>
+
+#include <csignal>
+#include <pthread.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <iostream>
+#include <mutex>
+#include <thread>
 
 namespace kestrove {
 
 namespace {
 constexpr auto ProgressEvery = std::chrono::milliseconds(200);
 
+// The catalogues, and other sessions' temporary tables, which no other session can read.
 bool isSystemSchema(const QString& schema) {
-    return schema == QLatin1String("pg_catalog") || schema == QLatin1String("information_schema");
+    return schema == QLatin1String("pg_catalog") || schema == QLatin1String("information_schema") ||
+           schema.startsWith(QLatin1String("pg_temp_")) || schema.startsWith(QLatin1String("pg_toast_temp_"));
 }
 } // namespace
+
+namespace {
+std::mutex g_ending;
+bool g_finishing = false;
+} // namespace
+
+EndOnSignals::EndOnSignals() {
+    sigset_t caught;
+    sigemptyset(&caught);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&caught, signal);
+    // Threads started from here on inherit the mask: only the waiting thread takes them.
+    pthread_sigmask(SIG_BLOCK, &caught, nullptr);
+    std::thread([caught] {
+        while (true) {
+            int signal = 0;
+            if (sigwait(&caught, &signal) != 0)
+                continue;
+            const std::lock_guard lock(g_ending);
+            if (g_finishing)
+                continue;
+            RestoreTerminalAfterPrompt();
+            workbook::removeLeftoverFiles();
+            ::_exit(128 + signal);
+        }
+    }).detach();
+}
+
+void EndOnSignals::finishing() {
+    const std::lock_guard lock(g_ending);
+    g_finishing = true;
+}
 
 ReportPrinter::ReportPrinter() { desktop::setMessageBoxes(this); }
 
@@ -81,43 +125,29 @@ void CommandHost::tickAsGiven(const QStringList& names) {
 }
 
 std::optional<QString> CommandHost::tickTables(const QStringList& names, bool all) {
-    AddTablesToPostgreSQLListbox(m_list, m_settings);
     if (all) {
+        AddTablesToPostgreSQLListbox(m_list, m_settings);
         for (int i = 1; i <= m_list.count(); ++i)
             m_list.setChecked(i, !isSystemSchema(m_list.entry(i).schema));
         return std::nullopt;
     }
-    std::vector<TableEntry> chosen;
+    odbc::Connection connection;
+    connection.open(BuildConnectionString(m_settings).toStdString());
+    std::vector<Relation> chosen;
     for (const QString& name : names) {
-        // A name that is a table's whole name wins over a schema-qualified reading.
-        std::vector<int> found;
-        for (int i = 1; i <= m_list.count(); ++i)
-            if (m_list.entry(i).text == name)
-                found.push_back(i);
-        const int dot = name.indexOf(QLatin1Char('.'));
-        if (found.empty() && dot > 0)
-            for (int i = 1; i <= m_list.count(); ++i)
-                if (m_list.entry(i).schema == name.left(dot) && m_list.entry(i).text == name.mid(dot + 1))
-                    found.push_back(i);
-        if (found.empty())
-            return QStringLiteral("no table named %1 in database %2").arg(name, m_settings.database);
-        if (found.size() > 1) {
-            QStringList schemas;
-            for (int i : found)
-                schemas << m_list.entry(i).schema;
-            return QStringLiteral("%1 is a table in several schemas (%2): name one as schema.table")
-                .arg(name, schemas.join(QStringLiteral(", ")));
-        }
-        const TableEntry entry = m_list.entry(found.front());
-        if (std::none_of(chosen.begin(), chosen.end(), [&](const TableEntry& other) {
-                return other.text == entry.text && other.schema == entry.schema;
+        const RelationLookup lookup = LookUpRelation(connection, name, m_settings.database);
+        if (!lookup.relation)
+            return lookup.reason;
+        const Relation& relation = *lookup.relation;
+        if (std::none_of(chosen.begin(), chosen.end(), [&](const Relation& other) {
+                return other.name == relation.name && other.schema == relation.schema;
             }))
-            chosen.push_back(entry);
+            chosen.push_back(relation);
     }
-    // The tables in the order given.
+    // The relations in the order given.
     m_list.clear();
-    for (const TableEntry& entry : chosen) {
-        m_list.add(entry.text, entry.schema);
+    for (const Relation& relation : chosen) {
+        m_list.add(relation.name, relation.schema);
         m_list.setChecked(m_list.count(), true);
     }
     return std::nullopt;

@@ -15,6 +15,20 @@
 
 namespace kestrove {
 
+// Ends the program on SIGINT, SIGTERM or SIGHUP with status 128 + the signal, after the
+// files registered as leftovers are removed and a terminal left without echo is put
+// back. Signals are taken by a thread of its own, so that the program's own threads never
+// run the cleanup: make it first in main, before any other thread starts.
+class EndOnSignals {
+public:
+    EndOnSignals();
+    EndOnSignals(const EndOnSignals&) = delete;
+    EndOnSignals& operator=(const EndOnSignals&) = delete;
+    // The workbook is being put in place: from here on a signal no longer ends the run
+    // halfway, it ends by itself in a moment.
+    void finishing();
+};
+
 // Prints each report to standard error in its own text (line breaks as on screen) and
 // counts the error reports; other messages ("Done.") are left out.
 class ReportPrinter final : public desktop::MessageBoxService {
@@ -57,10 +71,11 @@ public:
     // Called with the saved workbook's path instead of opening it.
     void onSaved(std::function<void(const QString& path)> saved) { m_saved = std::move(saved); }
 
-    // Fills the list with the tables to export, read through the same catalogue query as
-    // the window's. Names are "schema.table" or a bare name, exported in the order given;
-    // `all` ticks every listed table outside the system catalogues, in the list's order.
-    // Returns a one-line reason when a name does not find exactly one table.
+    // Fills the list with the tables to export. Names find any relation a SELECT reads,
+    // as psql reads them (see RelationNames.h), exported in the order given; `all` ticks
+    // every table of the window's catalogue query outside the system catalogues and other
+    // sessions' temporary schemas, in the list's order. Returns a one-line reason when a
+    // name does not find exactly one relation; throws when the database cannot be reached.
     std::optional<QString> tickTables(const QStringList& names, bool all);
 
     // The longest time between two yields so far, in milliseconds.

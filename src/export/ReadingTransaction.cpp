@@ -2,6 +2,11 @@
 
 namespace kestrove {
 
+namespace {
+// The SQLSTATE of a LOCK on a relation it does not take.
+constexpr const char* WrongObjectType = "42809";
+} // namespace
+
 std::string QuotedIdentifier(const std::string& name) {
     std::string quoted = "\"";
     for (const char c : name) {
@@ -56,7 +61,21 @@ void ReadingTransaction::lock(const std::vector<TableName>& tables) {
         for (const TableName& table : tables)
             m_locks[table] = nullptr;
         return;
-    } catch (const odbc::OdbcError&) {
+    } catch (const odbc::OdbcError& refused) {
+        // LOCK takes tables and views only, and refuses the rest at once: those are locked
+        // apart, the others all at once again, the time-out not yet waited for.
+        if (refused.sqlState() == WrongObjectType) {
+            std::vector<TableName> lockable;
+            for (const TableName& table : tables)
+                if (takesLock(table))
+                    lockable.push_back(table);
+                else
+                    lockOne(table, "");
+            if (lockable.size() < tables.size()) {
+                lock(lockable);
+                return;
+            }
+        }
     }
     // The lock time-out has been waited for once: what is still held now is reported.
     for (const TableName& table : tables)
@@ -65,10 +84,32 @@ void ReadingTransaction::lock(const std::vector<TableName>& tables) {
 
 void ReadingTransaction::lockOne(const TableName& table, const char* wait) {
     try {
-        connection().execute("LOCK TABLE " + table.quoted() + " IN ACCESS SHARE MODE" + wait);
+        try {
+            connection().execute("LOCK TABLE " + table.quoted() + " IN ACCESS SHARE MODE" + wait);
+        } catch (const odbc::OdbcError& refused) {
+            // A materialized view or a foreign table gets the same lock, held until the
+            // transaction ends, from a query that reads nothing.
+            if (refused.sqlState() != WrongObjectType)
+                throw;
+            connection().execute("SELECT FROM " + table.quoted() + " LIMIT 0");
+        }
         m_locks[table] = nullptr;
     } catch (const odbc::OdbcError&) {
         m_locks[table] = std::current_exception();
+    }
+}
+
+bool ReadingTransaction::takesLock(const TableName& table) {
+    // A name that finds nothing is left to LOCK, which reports it.
+    try {
+        const odbc::RecordSet kind = connection().execute(
+            "SELECT c.relkind::text FROM pg_catalog.pg_class c WHERE c.oid = pg_catalog.to_regclass(?)",
+            {table.quoted()});
+        if (kind.eof() || !kind.value(0))
+            return true;
+        return *kind.value(0) == "r" || *kind.value(0) == "p" || *kind.value(0) == "v";
+    } catch (const odbc::OdbcError&) {
+        return true;
     }
 }
 

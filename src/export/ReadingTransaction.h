@@ -49,7 +49,7 @@ public:
     // Opens the connection (with the driver's keepalives) and prepares its session for
     // the transaction, which starts with the first lock.
     void open(odbc::Connection& connection, const std::string& connectionString);
-    // Locks the tables against rewriting (TRUNCATE, ALTER, CLUSTER, DROP) until the
+    // Locks the relations against rewriting (TRUNCATE, ALTER, CLUSTER, DROP, REFRESH) until the
     // transaction ends. Call before any table is read; a table whose lock cannot be had
     // within the lock time-out is remembered with its failure.
     void lock(const std::vector<TableName>& tables);
@@ -66,6 +66,8 @@ public:
 
 private:
     void lockOne(const TableName& table, const char* wait);
+    // Whether LOCK takes the relation (a table, a partitioned table or a view).
+    bool takesLock(const TableName& table);
 
     odbc::Connection* m_connection = nullptr;
     bool m_uncheckedBytes = false;

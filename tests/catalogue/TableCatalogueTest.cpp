@@ -1,3 +1,4 @@
+#include "catalogue/RelationNames.h"
 #include "catalogue/TableCatalogue.h"
 #include "support/TestBed.h"
 
@@ -78,4 +79,35 @@ TEST(TableCatalogue, FailedCatalogueReportsItsStepsAndEmptiesTheList) {
             "\r\nin Pellarine2021/08/31.PostgreSQL.AddTablesToPostgreSQLListbox at line ")));
     // The driver's own description of the refused login leads the first report.
     EXPECT_TRUE(boxes.boxes[0].text.contains(QStringLiteral("password authentication failed")));
+}
+
+// Names read as SQL reads them; absent for what is no name.
+TEST(ParseQualifiedName, FoldsUnquotedPartsAndKeepsQuotedOnes) {
+    struct Case {
+        const char* text;
+        std::optional<QualifiedName> expected;
+    };
+    const std::vector<Case> cases{
+        {"Orders", QualifiedName{"", "orders"}},
+        {"SALES.Orders", QualifiedName{"sales", "orders"}},
+        {"\"Order Details\"", QualifiedName{"", "Order Details"}},
+        {"\"Sales\".\"Q1.Orders\"", QualifiedName{"Sales", "Q1.Orders"}},
+        {"sales.\"it's \"\"quoted\"\"\"", QualifiedName{"sales", "it's \"quoted\""}},
+        {"Ab\"Cd\"Ef", QualifiedName{"", "abCdef"}},
+        // Only ASCII letters fold, as in a UTF-8 database.
+        {"ÄRGER", QualifiedName{"", "Ärger"}},
+        {"\"open", std::nullopt},
+        {"", std::nullopt},
+        {"sales.", std::nullopt},
+        {".orders", std::nullopt},
+        {"db.sales.orders", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        const std::optional<QualifiedName> parsed = ParseQualifiedName(QString::fromUtf8(c.text));
+        ASSERT_EQ(parsed.has_value(), c.expected.has_value()) << c.text;
+        if (parsed) {
+            EXPECT_EQ(parsed->schema, c.expected->schema) << c.text;
+            EXPECT_EQ(parsed->name, c.expected->name) << c.text;
+        }
+    }
 }

@@ -2,12 +2,20 @@
 #include "support/Process.h"
 #include "support/TestBed.h"
 
+#include "platform/odbc/Odbc.h"
+
 #include <QDir>
 #include <QFile>
 #include <QSettings>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <thread>
 
 using namespace kestrove;
 using namespace kestrove::test;
@@ -23,13 +31,30 @@ protected:
         QString err;
     };
 
-    Result run(const QStringList& arguments, bool withPassword = true) {
-        const ProcessResult result = runProcess(
-            QStringLiteral(KESTROVE_EXPORT_PROGRAM), arguments,
-            {QStringLiteral("HOME=") + home.path(),
-             QStringLiteral("XDG_CONFIG_HOME=") + home.filePath(QStringLiteral(".config")),
-             withPassword ? QStringLiteral("PGPASSWORD=") + testBedSettings().password : QStringLiteral("-PGPASSWORD")});
+    // Its environment: a home of its own, and none of the tester's libpq variables.
+    QStringList environment(bool withPassword = true) const {
+        return {QStringLiteral("HOME=") + home.path(),
+                QStringLiteral("XDG_CONFIG_HOME=") + home.filePath(QStringLiteral(".config")),
+                QStringLiteral("-PGHOST"), QStringLiteral("-PGPORT"), QStringLiteral("-PGUSER"),
+                QStringLiteral("-PGDATABASE"), QStringLiteral("-PGPASSFILE"),
+                withPassword ? QStringLiteral("PGPASSWORD=") + testBedSettings().password : QStringLiteral("-PGPASSWORD")};
+    }
+
+    Result run(const QStringList& arguments, bool withPassword = true, const QStringList& variables = {}) {
+        const ProcessResult result =
+            runProcess(QStringLiteral(KESTROVE_EXPORT_PROGRAM), arguments, environment(withPassword) + variables);
         return {result.status, QString::fromUtf8(result.out), QString::fromUtf8(result.err)};
+    }
+
+    // The wizard's store in this home, holding these details.
+    void writeStore(const ConnectionSettings& settings) {
+        QSettings store(file(".config/Drumlane.ini"), QSettings::IniFormat);
+        store.beginGroup(QStringLiteral("Kestrove"));
+        store.setValue(QStringLiteral("PostgreSQLServer"), settings.server);
+        store.setValue(QStringLiteral("PostgreSQLPort"), settings.port);
+        store.setValue(QStringLiteral("PostgreSQLUser"), settings.user);
+        store.setValue(QStringLiteral("PostgreSQLPassword"), settings.password);
+        store.setValue(QStringLiteral("PostgreSQLDatabase"), settings.database);
     }
 
     static QStringList connection() {
@@ -58,16 +83,7 @@ TEST_F(ExportCommand, ExportsTheNamedTablesAndPrintsTheWorkbook) {
 }
 
 TEST_F(ExportCommand, UsesTheWizardsStoredDetailsWithoutOptions) {
-    const ConnectionSettings settings = testBedSettings();
-    {
-        QSettings store(file(".config/Drumlane.ini"), QSettings::IniFormat);
-        store.beginGroup(QStringLiteral("Kestrove"));
-        store.setValue(QStringLiteral("PostgreSQLServer"), settings.server);
-        store.setValue(QStringLiteral("PostgreSQLPort"), settings.port);
-        store.setValue(QStringLiteral("PostgreSQLUser"), settings.user);
-        store.setValue(QStringLiteral("PostgreSQLPassword"), settings.password);
-        store.setValue(QStringLiteral("PostgreSQLDatabase"), settings.database);
-    }
+    writeStore(testBedSettings());
     const Result result = run({QStringLiteral("--out"), file("stored.xlsx"), QStringLiteral("t_first")}, false);
     ASSERT_EQ(result.status, 0) << result.err.toStdString();
     EXPECT_EQ(tabNames(readWorkbook(file("stored.xlsx"))), QStringList({"t_first"}));
@@ -94,7 +110,12 @@ TEST_F(ExportCommand, BadUsageGivesStatusTwoAndOneReason) {
     const std::vector<std::pair<QStringList, const char*>> cases{
         {{QStringLiteral("--bogus"), QStringLiteral("t_first")}, "bogus"},
         // A password is never taken from the command line, where others could read it.
-        {{QStringLiteral("--password"), QStringLiteral("secret"), QStringLiteral("t_first")}, "password"},
+        {{QStringLiteral("--password=secret"), QStringLiteral("t_first")}, "password"},
+        // -h is the host, as in every PostgreSQL client: without one it is no help.
+        {{QStringLiteral("t_first"), QStringLiteral("-h")}, "Missing value after '-h'"},
+        {{QStringLiteral("-w"), QStringLiteral("-W"), QStringLiteral("t_first")}, "give one of them"},
+        {{QStringLiteral("\"open")}, "is not a name"},
+        {{QStringLiteral("export.")}, "is not a name"},
         {{}, "name the tables"},
         {{QStringLiteral("--all"), QStringLiteral("t_first")}, "not both"},
         {{QStringLiteral("no_such_table")}, "no table named no_such_table"},
@@ -128,4 +149,324 @@ TEST_F(ExportCommand, AFailedTableIsReportedAndTheOthersExported) {
         << result.err.toStdString();
     const QJsonArray sheets = readWorkbook(file("partly.xlsx"));
     EXPECT_EQ(sheetNamed(sheets, QStringLiteral("t_first"))["rows"].toArray().size(), 2);
+}
+
+// The workbook's place is checked before anything else: the server given here is not
+// there, so a reason about the place shows that nothing was tried first.
+TEST_F(ExportCommand, TheWorkbooksPlaceIsCheckedBeforeConnecting) {
+    ASSERT_TRUE(QDir().mkpath(file("folder")));
+    const QStringList nowhere{QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
+                              QStringLiteral("1"), QStringLiteral("-d"), QStringLiteral("none")};
+    const std::vector<std::pair<QStringList, const char*>> cases{
+        {{QStringLiteral("-f"), file("folder")}, "is a folder"},
+        {{QStringLiteral("--force"), QStringLiteral("--out"), file("folder")}, "is a folder"},
+        {{QStringLiteral("--file"), file("missing/out.xlsx")}, "does not exist"},
+        // A device is never replaced by a workbook.
+        {{QStringLiteral("--force"), QStringLiteral("-f"), QStringLiteral("/dev/null")}, "not a plain file"},
+    };
+    for (const auto& [arguments, reason] : cases) {
+        const Result result = run(nowhere + arguments + QStringList{QStringLiteral("t_first")});
+        EXPECT_EQ(result.status, 2) << arguments.join(' ').toStdString();
+        EXPECT_TRUE(result.err.startsWith(QStringLiteral("kestrove-export: ")) && result.err.contains(reason))
+            << result.err.toStdString();
+    }
+    EXPECT_FALSE(QFile::exists(file("missing")));
+}
+
+// psql's short options and libpq's variables, each alone and all together, in a fresh
+// home and beside a store that holds another server's details.
+TEST_F(ExportCommand, DetailsFromShortOptionsAndLibpqsVariables) {
+    const ConnectionSettings bed = testBedSettings();
+    const QStringList options{QStringLiteral("-h"), bed.server, QStringLiteral("-p"), bed.port,
+                              QStringLiteral("-U"), bed.user, QStringLiteral("-d"), bed.database};
+    const QStringList variables{QStringLiteral("PGHOST=") + bed.server, QStringLiteral("PGPORT=") + bed.port,
+                                QStringLiteral("PGUSER=") + bed.user, QStringLiteral("PGDATABASE=") + bed.database};
+    struct Case {
+        QString label;
+        QStringList arguments;
+        QStringList variables;
+    };
+    std::vector<Case> cases{
+        {QStringLiteral("short options"), options, {}},
+        {QStringLiteral("variables"), {}, variables},
+        {QStringLiteral("options over other variables"), options,
+         {QStringLiteral("PGHOST=127.0.0.2"), QStringLiteral("PGPORT=1"), QStringLiteral("PGUSER=nobody_here"),
+          QStringLiteral("PGDATABASE=no_db")}},
+    };
+    for (int i = 0; i < 4; ++i) {
+        QStringList others = options;
+        others.remove(2 * i, 2);
+        cases.push_back({QStringLiteral("only ") + variables[i], others, {variables[i]}});
+    }
+    int runs = 0;
+    for (const bool beside : {false, true}) {
+        if (beside)
+            writeStore({QStringLiteral("127.0.0.2"), QStringLiteral("1"), QStringLiteral("nobody_here"),
+                        QStringLiteral("wrong"), QStringLiteral("no_db")});
+        for (const Case& c : cases) {
+            const QString out = home.filePath(QStringLiteral("details%1.xlsx").arg(++runs));
+            const Result result = run(c.arguments + QStringList{QStringLiteral("-f"), out, QStringLiteral("t_first")},
+                                      true, c.variables);
+            EXPECT_EQ(result.status, 0) << c.label.toStdString() << (beside ? " beside a store: " : ": ")
+                                        << result.err.toStdString();
+            EXPECT_EQ(result.out, out + QLatin1Char('\n'));
+        }
+    }
+}
+
+// A role that logs in with a password only, its password in ~/.pgpass or PGPASSFILE
+// (':' escaped as libpq's format wants); a file its group may read is refused.
+TEST_F(ExportCommand, ThePasswordFileGivesAPasswordRolesPassword) {
+    const ConnectionSettings bed = testBedSettings();
+    const QStringList role{QStringLiteral("-h"), bed.server, QStringLiteral("-p"), bed.port,
+                           QStringLiteral("-U"), QStringLiteral("pgpass_user"), QStringLiteral("-d"), bed.database,
+                           QStringLiteral("t_first"), QStringLiteral("-f")};
+    const QByteArray entry = (bed.server + QLatin1Char(':') + bed.port + QStringLiteral(":*:pgpass_user:Pgpass-Secret\\:1\n")).toUtf8();
+    const auto writePrivate = [](const QString& path, const QByteArray& text, QFile::Permissions permissions) {
+        QFile pgpass(path);
+        ASSERT_TRUE(pgpass.open(QIODevice::WriteOnly));
+        pgpass.write(text);
+        pgpass.close();
+        ASSERT_TRUE(pgpass.setPermissions(permissions));
+    };
+    const QFile::Permissions ownerOnly = QFile::ReadOwner | QFile::WriteOwner;
+    writePrivate(file("elsewhere"), entry, ownerOnly);
+    const Result variable = run(role + QStringList{file("variable.xlsx")}, false,
+                                {QStringLiteral("PGPASSFILE=") + file("elsewhere")});
+    EXPECT_EQ(variable.status, 0) << variable.err.toStdString();
+
+    writePrivate(file(".pgpass"), "# other servers first\n127.0.0.2:*:*:*:wrong\n" + entry, ownerOnly);
+    const Result inHome = run(role + QStringList{file("home.xlsx")}, false);
+    EXPECT_EQ(inHome.status, 0) << inHome.err.toStdString();
+    EXPECT_EQ(tabNames(readWorkbook(file("home.xlsx"))), QStringList({"t_first"}));
+
+    writePrivate(file(".pgpass"), entry, ownerOnly | QFile::ReadGroup);
+    const Result refused = run(role + QStringList{file("refused.xlsx")}, false);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_TRUE(refused.err.contains(QStringLiteral("has group or world access")) &&
+                refused.err.contains(QStringLiteral("no password supplied")))
+        << refused.err.toStdString();
+    EXPECT_FALSE(QFile::exists(file("refused.xlsx")));
+}
+
+// The store holds the role's right password for another server: a host given on the
+// command line never gets it, the store's own server does.
+TEST_F(ExportCommand, TheStoredPasswordGoesOnlyToTheStoredServer) {
+    const ConnectionSettings bed = testBedSettings();
+    writeStore({QStringLiteral("127.0.0.2"), bed.port, QStringLiteral("pgpass_user"), QStringLiteral("Pgpass-Secret:1"),
+                bed.database});
+    const Result elsewhere = run({QStringLiteral("-h"), bed.server, QStringLiteral("-U"), QStringLiteral("pgpass_user"),
+                                  QStringLiteral("-f"), file("elsewhere.xlsx"), QStringLiteral("t_first")},
+                                 false);
+    EXPECT_EQ(elsewhere.status, 1);
+    EXPECT_TRUE(elsewhere.err.contains(QStringLiteral("no password supplied"))) << elsewhere.err.toStdString();
+    EXPECT_FALSE(QFile::exists(file("elsewhere.xlsx")));
+
+    writeStore({bed.server, bed.port, QStringLiteral("pgpass_user"), QStringLiteral("Pgpass-Secret:1"), bed.database});
+    const Result own = run({QStringLiteral("-f"), file("own.xlsx"), QStringLiteral("t_first")}, false);
+    EXPECT_EQ(own.status, 0) << own.err.toStdString();
+}
+
+// On a terminal it asks as psql does, and only when the server wants a password (its
+// socket asks for none); -w never asks, -W always does.
+TEST_F(ExportCommand, PromptsOnTheTerminalOnlyWhenTheServerAsks) {
+    const ConnectionSettings bed = testBedSettings();
+    const QString socket = testBedSocketFolder();
+    struct Case {
+        const char* label;
+        QString host;
+        QStringList extra;
+        int asked;
+        int status;
+    };
+    const std::vector<Case> cases{
+        {"over TCP", bed.server, {}, 1, 0},
+        {"over the socket", socket, {}, 0, 0},
+        {"-w over TCP", bed.server, {QStringLiteral("-w")}, 0, 1},
+        {"-W over the socket", socket, {QStringLiteral("-W")}, 1, 0},
+    };
+    int runs = 0;
+    for (const Case& c : cases) {
+        const QString out = home.filePath(QStringLiteral("prompted%1.xlsx").arg(++runs));
+        const QByteArray question = QStringLiteral("Password for user pgpass_user on %1:%2: ").arg(c.host, bed.port).toUtf8();
+        const TerminalResult result = runInTerminal(
+            QStringLiteral(KESTROVE_EXPORT_PROGRAM),
+            c.extra + QStringList{QStringLiteral("-h"), c.host, QStringLiteral("-p"), bed.port, QStringLiteral("-U"),
+                                  QStringLiteral("pgpass_user"), QStringLiteral("-d"), bed.database,
+                                  QStringLiteral("-f"), out, QStringLiteral("t_first")},
+            environment(false), question, QByteArrayLiteral("Pgpass-Secret:1"));
+        EXPECT_EQ(result.asked, c.asked) << c.label << ": " << result.out.toStdString();
+        EXPECT_EQ(result.status, c.status) << c.label << ": " << result.out.toStdString();
+        // The answer is never shown.
+        EXPECT_FALSE(result.out.contains("Pgpass-Secret")) << c.label;
+        EXPECT_EQ(QFile::exists(out), c.status == 0) << c.label;
+    }
+}
+
+namespace {
+QByteArray contentsOf(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+mode_t modeOf(const QString& path) {
+    struct stat status {};
+    return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_mode & 07777 : 0;
+}
+QStringList entriesOf(const QString& folder) {
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+}
+} // namespace
+
+// Ctrl-C at the prompt ends the run with status 130 and shows typed text again.
+TEST_F(ExportCommand, ASignalAtThePromptPutsTheTerminalBack) {
+    const ConnectionSettings bed = testBedSettings();
+    const TerminalResult result = runInTerminal(
+        QStringLiteral(KESTROVE_EXPORT_PROGRAM),
+        {QStringLiteral("-h"), bed.server, QStringLiteral("-p"), bed.port, QStringLiteral("-U"),
+         QStringLiteral("pgpass_user"), QStringLiteral("-d"), bed.database, QStringLiteral("-f"), file("never.xlsx"),
+         QStringLiteral("t_first")},
+        environment(false), QStringLiteral("Password for user pgpass_user on %1:%2: ").arg(bed.server, bed.port).toUtf8(),
+        {}, SIGINT);
+    EXPECT_EQ(result.asked, 1) << result.out.toStdString();
+    EXPECT_EQ(result.status, 130) << result.out.toStdString();
+    EXPECT_TRUE(result.echoing);
+    EXPECT_EQ(entriesOf(home.path()), QStringList());
+}
+
+// Names as psql reads them: an exact name wins, unquoted names fold to lower case,
+// quoted ones stay exact; views, materialized views, partitioned and foreign tables.
+TEST_F(ExportCommand, NamesAsPsqlReadsThem) {
+    const Result result =
+        run(connection() + QStringList{QStringLiteral("-f"), file("names.xlsx"), QStringLiteral("Customers"),
+                                       QStringLiteral("\"Order Details\""), QStringLiteral("sales.orders"),
+                                       QStringLiteral("SALES.Big_Orders"), QStringLiteral("sales.order_totals"),
+                                       QStringLiteral("sales.events"), QStringLiteral("\"sales\".rates"),
+                                       QStringLiteral("MIXED"), QStringLiteral("twin")});
+    ASSERT_EQ(result.status, 0) << result.err.toStdString();
+    const QJsonArray sheets = readWorkbook(file("names.xlsx"));
+    EXPECT_EQ(tabNames(sheets), QStringList({"twin", "mixed", "rates", "events", "order_totals", "big_orders", "orders",
+                                             "Order Details", "customers"}));
+    EXPECT_EQ(sheetNamed(sheets, QStringLiteral("mixed"))["rows"].toArray()[1].toArray()[0].toString(), QStringLiteral("lower"));
+    // Of two tables called twin, the one on the search path.
+    EXPECT_EQ(sheetNamed(sheets, QStringLiteral("twin"))["rows"].toArray()[1].toArray()[0].toString(), QStringLiteral("public"));
+    EXPECT_EQ(sheetNamed(sheets, QStringLiteral("big_orders"))["rows"].toArray().size(), 3);
+    EXPECT_EQ(sheetNamed(sheets, QStringLiteral("order_totals"))["rows"].toArray().size(), 2);
+    EXPECT_EQ(sheetNamed(sheets, QStringLiteral("rates"))["rows"].toArray().size(), 3);
+    EXPECT_EQ(sheetNamed(sheets, QStringLiteral("customers"))["rows"].toArray().size(), 3);
+}
+
+// Another session's temporary table is listed by the catalogue but can never be read:
+// --all leaves it out.
+TEST_F(ExportCommand, AllLeavesOutOtherSessionsTemporaryTables) {
+    ConnectionSettings other = testBedSettings();
+    other.database = QStringLiteral("kestrove_other");
+    odbc::Connection holder;
+    holder.open(BuildConnectionString(other).toStdString());
+    holder.execute("CREATE TEMPORARY TABLE held_temporarily (v integer)");
+    const Result result = run({QStringLiteral("-h"), other.server, QStringLiteral("-p"), other.port, QStringLiteral("-U"),
+                               other.user, QStringLiteral("-d"), other.database, QStringLiteral("--all"),
+                               QStringLiteral("-f"), file("all.xlsx")});
+    EXPECT_EQ(result.status, 0) << result.err.toStdString();
+    EXPECT_EQ(tabNames(readWorkbook(file("all.xlsx"))), QStringList({"only_in_other"}));
+}
+
+
+// --force replaces yesterday's workbook only with a whole one, keeping its permission
+// bits; a run that reports anything leaves it as it was and saves beside it.
+TEST_F(ExportCommand, ForceReplacesOnlyAfterAWholeRun) {
+    QTemporaryDir folder;
+    const QString target = folder.filePath(QStringLiteral("daily.xlsx"));
+    ASSERT_EQ(run(connection() + QStringList{QStringLiteral("-f"), target, QStringLiteral("t_first")}).status, 0);
+    ASSERT_TRUE(QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+    const QByteArray before = contentsOf(target);
+
+    const Result failed = run(connection() + QStringList{QStringLiteral("--force"), QStringLiteral("-f"), target,
+                                                         QStringLiteral("secret"), QStringLiteral("t_second")});
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_EQ(contentsOf(target), before);
+    EXPECT_EQ(modeOf(target), 0640u);
+    const QString beside = folder.filePath(QStringLiteral("daily.incomplete.xlsx"));
+    EXPECT_EQ(failed.out, beside + QLatin1Char('\n'));
+    EXPECT_TRUE(failed.err.contains(QStringLiteral("is left as it was"))) << failed.err.toStdString();
+    EXPECT_EQ(tabNames(readWorkbook(beside)), QStringList({"t_second", "secret"}));
+    EXPECT_EQ(entriesOf(folder.path()), QStringList({"daily.incomplete.xlsx", "daily.xlsx"}));
+
+    const Result whole = run(connection() + QStringList{QStringLiteral("--force"), QStringLiteral("-f"), target,
+                                                        QStringLiteral("t_second")});
+    EXPECT_EQ(whole.status, 0) << whole.err.toStdString();
+    EXPECT_EQ(modeOf(target), 0640u);
+    EXPECT_EQ(tabNames(readWorkbook(target)), QStringList({"t_second"}));
+    EXPECT_EQ(entriesOf(folder.path()), QStringList({"daily.incomplete.xlsx", "daily.xlsx"}));
+}
+
+namespace {
+// Waits until the condition holds, for at most a minute; false when it never did.
+bool waitFor(const std::function<bool()>& condition,
+             std::chrono::microseconds step = std::chrono::milliseconds(20)) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (condition())
+            return true;
+        std::this_thread::sleep_for(step);
+    }
+    return false;
+}
+} // namespace
+
+// SIGINT, SIGTERM or SIGHUP while the rows are read: nothing left in the workbook's
+// folder or the temporary one, and status 128 + the signal.
+TEST_F(ExportCommand, ASignalWhileReadingLeavesNoFile) {
+    for (const auto& [number, status] : {std::pair{SIGTERM, 143}, std::pair{SIGINT, 130}, std::pair{SIGHUP, 129}}) {
+        QTemporaryDir out, temporary;
+        const std::string since = queryColumn("SELECT clock_timestamp()::text").front();
+        StartedProcess child(QStringLiteral(KESTROVE_EXPORT_PROGRAM),
+                             connection() + QStringList{QStringLiteral("-f"), out.filePath(QStringLiteral("x.xlsx")),
+                                                        QStringLiteral("t_first"), QStringLiteral("sales.slow_rows")},
+                             environment() + QStringList{QStringLiteral("TMPDIR=") + temporary.path()});
+        // Reading has begun once a session of the program sleeps in the slow view.
+        const bool reading = waitFor([&] {
+            return queryColumn("SELECT count(*) FROM pg_stat_activity WHERE wait_event = 'PgSleep' AND "
+                               "backend_start > '" + since + "'::timestamptz")
+                       .front() != "0";
+        });
+        ASSERT_TRUE(reading);
+        child.signal(number);
+        const ProcessResult result = child.finish();
+        EXPECT_EQ(result.status, status) << result.err.toStdString();
+        EXPECT_TRUE(entriesOf(out.path()).isEmpty()) << entriesOf(out.path()).join(' ').toStdString();
+        EXPECT_TRUE(entriesOf(temporary.path()).isEmpty()) << entriesOf(temporary.path()).join(' ').toStdString();
+    }
+}
+
+// SIGTERM while the workbook is written over yesterday's with --force: yesterday's stays
+// as it was, nothing else is left.
+TEST_F(ExportCommand, ASignalWhileSavingLeavesNoFile) {
+    // Rows that hardly compress, so that writing the workbook takes a while.
+    executeSql("CREATE TABLE IF NOT EXISTS export.bulky AS SELECT g, (SELECT string_agg(md5((g * 1000 + i)::text), '') "
+               "FROM generate_series(1, 256) AS i) AS hex FROM generate_series(1, 5000) AS g");
+    QTemporaryDir out;
+    const QString target = out.filePath(QStringLiteral("daily.xlsx"));
+    {
+        QFile old(target);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("yesterday");
+    }
+    StartedProcess child(QStringLiteral(KESTROVE_EXPORT_PROGRAM),
+                         connection() + QStringList{QStringLiteral("--force"), QStringLiteral("-f"), target,
+                                                    QStringLiteral("bulky")},
+                         environment());
+    // The workbook is being written once the program holds a file open in its folder.
+    const bool saving = waitFor(
+        [&] {
+            const QStringList open = child.openFiles();
+            return std::any_of(open.begin(), open.end(),
+                               [&](const QString& path) { return path.startsWith(out.path() + QLatin1Char('/')); });
+        },
+        std::chrono::microseconds(200));
+    ASSERT_TRUE(saving);
+    child.signal(SIGTERM);
+    const ProcessResult result = child.finish();
+    EXPECT_EQ(result.status, 143) << result.err.toStdString();
+    EXPECT_EQ(entriesOf(out.path()), QStringList({"daily.xlsx"}));
+    EXPECT_EQ(contentsOf(target), QByteArray("yesterday"));
 }

@@ -15,9 +15,45 @@ struct ProcessResult {
 
 // Runs a program found on PATH to its end, with `environment` changes ("NAME=value" sets,
 // "-NAME" removes) on top of this process's environment. A plain fork and exec, rather
-// than QProcess's vfork-like start, which ThreadSanitizer cannot follow.
+// than QProcess's vfork-like start, which ThreadSanitizer cannot follow. The program runs
+// in a session of its own, without a controlling terminal, as from cron.
 ProcessResult runProcess(const QString& program, const QStringList& arguments,
                          const QStringList& environment = {});
+
+// A program started as runProcess starts it, for a test that acts while it runs.
+class StartedProcess {
+public:
+    StartedProcess(const QString& program, const QStringList& arguments, const QStringList& environment = {});
+    ~StartedProcess(); // ends it if it still runs
+    StartedProcess(const StartedProcess&) = delete;
+    StartedProcess& operator=(const StartedProcess&) = delete;
+
+    int pid() const { return m_pid; }
+    // Sends a signal to it.
+    void signal(int number) const;
+    // What it holds open, as /proc shows the targets of its descriptors.
+    QStringList openFiles() const;
+    // Waits for its end and collects its output.
+    ProcessResult finish();
+
+private:
+    int m_pid = -1;
+    int m_out = -1;
+    int m_err = -1;
+};
+
+// Runs a program with a new pseudo-terminal as its controlling terminal and its standard
+// streams; whenever its output ends with `question`, types `answer` and a newline, or
+// with `signalInstead` sends it that signal. `out` holds everything it showed there;
+// `asked` how many times it asked; `echoing` whether the terminal shows typed text at its end.
+struct TerminalResult {
+    int status = -1;
+    QByteArray out;
+    int asked = 0;
+    bool echoing = false;
+};
+TerminalResult runInTerminal(const QString& program, const QStringList& arguments, const QStringList& environment,
+                             const QByteArray& question, const QByteArray& answer, int signalInstead = 0);
 
 // A small tmpfs mounted in a temporary folder for its owner's life, to fill a disk for
 // real; mounted() is false where that is not allowed (not root).

@@ -46,6 +46,11 @@ ConnectionSettings testBedSettings() {
     return settings;
 }
 
+QString testBedSocketFolder() {
+    static const QString folder = readEnvFile().at(QStringLiteral("KESTROVE_PG_DIR"));
+    return folder;
+}
+
 OwnServer::OwnServer(const QStringList& sqlFiles) {
     QTemporaryDir folder;
     folder.setAutoRemove(false);

@@ -14,6 +14,8 @@ namespace kestrove::test {
 
 // The five connection values of the throwaway server that CTest starts for the tests.
 ConnectionSettings testBedSettings();
+// The folder of the same server's local socket, where it asks no password.
+QString testBedSocketFolder();
 
 // Runs statements on the test server as the test role (through the ODBC driver), or on
 // the server and database of `settings`.

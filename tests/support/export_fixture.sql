@@ -158,6 +158,35 @@ GRANT USAGE ON SCHEMA export TO fault_victim;
 GRANT SELECT ON ALL TABLES IN SCHEMA export TO fault_victim, legacy_strings;
 GRANT fault_victim TO kestrove_test; -- may end and stop its server processes
 
+-- Relations named as psql users name them: unquoted names fold to lower case, a schema
+-- before a dot; views and materialized views as well as tables.
+CREATE TABLE customers (name text);
+INSERT INTO customers VALUES ('Ada'), ('Brook');
+CREATE TABLE "Order Details" (item text, quantity integer);
+INSERT INTO "Order Details" VALUES ('bolt', 12);
+CREATE SCHEMA sales;
+GRANT USAGE ON SCHEMA sales TO fault_victim;
+CREATE TABLE sales.orders (id integer, amount numeric);
+INSERT INTO sales.orders VALUES (1, 5), (2, 20), (3, 30);
+CREATE VIEW sales.big_orders AS SELECT id, amount FROM sales.orders WHERE amount > 10;
+CREATE MATERIALIZED VIEW sales.order_totals AS SELECT count(*) AS orders, sum(amount) AS total FROM sales.orders;
+CREATE TABLE sales.events (day date, what text) PARTITION BY RANGE (day);
+CREATE TABLE sales.events_2024 PARTITION OF sales.events FOR VALUES FROM ('2024-01-01') TO ('2025-01-01');
+INSERT INTO sales.events VALUES ('2024-05-01', 'opening');
+-- Three seconds to count and three to read, for a program ended while it reads.
+CREATE FUNCTION sales.slowly(n integer) RETURNS integer LANGUAGE sql VOLATILE AS 'SELECT n FROM pg_sleep(0.01)';
+CREATE VIEW sales.slow_rows AS SELECT g FROM generate_series(1, 300) AS g WHERE sales.slowly(g) > 0;
+-- Logs in with a password only, for the password file and the prompt.
+CREATE ROLE pgpass_user LOGIN PASSWORD 'Pgpass-Secret:1';
+GRANT USAGE ON SCHEMA export, sales TO pgpass_user;
+GRANT SELECT ON export.t_first, sales.orders TO pgpass_user;
+
 -- Owned by the superuser and not readable by the test role: its query fails.
 RESET ROLE;
+-- A foreign table, read through a program that prints its rows.
+CREATE EXTENSION file_fdw;
+CREATE SERVER printed FOREIGN DATA WRAPPER file_fdw;
+CREATE FOREIGN TABLE sales.rates (currency text, rate numeric) SERVER printed
+    OPTIONS (program 'printf "EUR,1.1\nGBP,1.3\n"', format 'csv');
+GRANT SELECT ON sales.rates TO kestrove_test;
 CREATE TABLE export.secret (v text);
