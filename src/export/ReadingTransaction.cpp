@@ -62,17 +62,20 @@ void ReadingTransaction::lock(const std::vector<TableName>& tables) {
             m_locks[table] = nullptr;
         return;
     } catch (const odbc::OdbcError& refused) {
-        // LOCK takes tables and views only, and refuses the rest at once: those are locked
-        // apart, the others all at once again, the time-out not yet waited for.
+        // LOCK takes tables and views only, and refuses the rest at once: the others are
+        // locked all at once again, the time-out not yet waited for, and the rest apart
+        // after them. Which is which is asked outside the transaction, whose snapshot
+        // must come after every lock.
         if (refused.sqlState() == WrongObjectType) {
-            std::vector<TableName> lockable;
+            connection().setAutocommit(true);
+            std::vector<TableName> lockable, others;
             for (const TableName& table : tables)
-                if (takesLock(table))
-                    lockable.push_back(table);
-                else
-                    lockOne(table, "");
-            if (lockable.size() < tables.size()) {
+                (takesLock(table) ? lockable : others).push_back(table);
+            connection().setAutocommit(false);
+            if (!others.empty()) {
                 lock(lockable);
+                for (const TableName& table : others)
+                    lockOne(table, "");
                 return;
             }
         }
