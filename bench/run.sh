@@ -80,7 +80,7 @@ size=$(stat -c %s "$work/kestrove-pgbench_accounts.xlsx")
 tight="$work/tight"
 mkdir -p "$tight"
 if mount -t tmpfs -o size=$((size * 13 / 10)) tmpfs "$tight" 2>/dev/null; then
-    trap 'umount "$tight" 2>/dev/null; bash "$root/tests/support/pg-testbed.sh" stop "$work/state"; rm -rf "$work"' EXIT
+    trap 'umount "$tight" 2>/dev/null || true; bash "$root/tests/support/pg-testbed.sh" stop "$work/state"; rm -rf "$work"' EXIT
     ( peak=0
       while :; do
           used=$(df --output=used -B1 "$tight" | tail -n 1)
@@ -89,13 +89,14 @@ if mount -t tmpfs -o size=$((size * 13 / 10)) tmpfs "$tight" 2>/dev/null; then
       done ) &
     watcher=$!
     TMPDIR=$tight "$bench" --connection "$connection" --out "$tight/k.xlsx" pgbench_accounts >"$work/out.log" 2>&1 ||
-        { kill "$watcher"; cat "$work/out.log" >&2; echo "the export did not fit on one disk of 1.3x its size" >&2; exit 1; }
+        { kill "$watcher"; wait "$watcher" 2>/dev/null; cat "$work/out.log" >&2; echo "the export did not fit on one disk of 1.3x its size" >&2; exit 1; }
     kill "$watcher"
+    wait "$watcher" 2>/dev/null || true
     echo
     awk -v s="$size" -v p="$(cat "$work/peak")" 'BEGIN {
         printf "pgbench_accounts with TMPDIR and --out on one tmpfs of %.1f MB (1.3x the workbook): saved whole; peak use %.1f MB (%.2fx the workbook)\n",
             s * 1.3 / 1048576, p / 1048576, p / s }'
-    umount "$tight"
+    umount "$tight" || umount -l "$tight"
 else
     echo "pgbench_accounts on a tmpfs of 1.3x the workbook: not measured (no tmpfs could be mounted; run as root)"
 fi
