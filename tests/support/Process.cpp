@@ -13,6 +13,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <map>
@@ -130,13 +131,25 @@ QStringList StartedProcess::openFiles() const {
     return targets;
 }
 
-ProcessResult StartedProcess::finish() {
+ProcessResult StartedProcess::finish(std::chrono::seconds limit) {
     ProcessResult result;
     pollfd streams[2] = {{m_out, POLLIN, 0}, {m_err, POLLIN, 0}};
     QByteArray* sinks[2] = {&result.out, &result.err};
     int open = (m_out >= 0) + (m_err >= 0);
+    const auto deadline = std::chrono::steady_clock::now() + limit;
     while (open > 0 && m_pid > 0) {
-        if (::poll(streams, 2, -1) < 0 && errno != EINTR)
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 && !result.killed) {
+            // Its session holds it and whatever it started.
+            ::kill(-m_pid, SIGKILL);
+            ::kill(m_pid, SIGKILL);
+            result.killed = true;
+            result.err += "\n[killed after " + QByteArray::number(static_cast<qlonglong>(limit.count())) + " s]\n";
+        }
+        if (result.killed && left < -std::chrono::seconds(10))
+            break; // something outside its session still holds its output
+        const int wait = result.killed ? 1000 : static_cast<int>(std::min<long long>(left.count(), 1000));
+        if (::poll(streams, 2, std::max(wait, 0)) < 0 && errno != EINTR)
             break;
         for (int i = 0; i < 2; ++i) {
             if (streams[i].fd < 0 || !(streams[i].revents & (POLLIN | POLLHUP | POLLERR)))
@@ -162,8 +175,9 @@ ProcessResult StartedProcess::finish() {
     return result;
 }
 
-ProcessResult runProcess(const QString& program, const QStringList& arguments, const QStringList& environment) {
-    return StartedProcess(program, arguments, environment).finish();
+ProcessResult runProcess(const QString& program, const QStringList& arguments, const QStringList& environment,
+                         std::chrono::seconds limit) {
+    return StartedProcess(program, arguments, environment).finish(limit);
 }
 
 TerminalResult runInTerminal(const QString& program, const QStringList& arguments, const QStringList& environment,

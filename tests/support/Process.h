@@ -5,20 +5,27 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <chrono>
+
 namespace kestrove::test {
 
 struct ProcessResult {
     int status = -1; // the exit code; -1 when it did not end normally
     QByteArray out;
     QByteArray err;
+    bool killed = false; // ended for running past its time limit
 };
+
+// How long a program a test runs may take before it is ended: a hung one fails its test
+// rather than the whole run.
+constexpr std::chrono::seconds ProcessTimeLimit{300};
 
 // Runs a program found on PATH to its end, with `environment` changes ("NAME=value" sets,
 // "-NAME" removes) on top of this process's environment. A plain fork and exec, rather
 // than QProcess's vfork-like start, which ThreadSanitizer cannot follow. The program runs
 // in a session of its own, without a controlling terminal, as from cron.
 ProcessResult runProcess(const QString& program, const QStringList& arguments,
-                         const QStringList& environment = {});
+                         const QStringList& environment = {}, std::chrono::seconds limit = ProcessTimeLimit);
 
 // A program started as runProcess starts it, for a test that acts while it runs.
 class StartedProcess {
@@ -33,8 +40,9 @@ public:
     void signal(int number) const;
     // What it holds open, as /proc shows the targets of its descriptors.
     QStringList openFiles() const;
-    // Waits for its end and collects its output.
-    ProcessResult finish();
+    // Waits for its end and collects its output; past `limit` it and its children are
+    // killed.
+    ProcessResult finish(std::chrono::seconds limit = ProcessTimeLimit);
 
 private:
     int m_pid = -1;
