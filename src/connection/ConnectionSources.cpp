@@ -193,7 +193,7 @@ std::optional<QString> PasswordFromFile(const QString& path, const QString& host
         return std::nullopt;
     for (const QByteArray& raw : file.readAll().split('\n')) {
         QString line = QString::fromUtf8(raw);
-        if (line.endsWith(QLatin1Char('\r')))
+        while (line.endsWith(QLatin1Char('\r')))
             line.chop(1);
         if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
             continue;
@@ -210,6 +210,9 @@ std::optional<QString> PasswordFromFile(const QString& path, const QString& host
                 ++i;
             password += line[i];
         }
+        // An empty password is none, as libpq takes it: the prompt may still ask.
+        if (password.isEmpty())
+            return std::nullopt;
         return password;
     }
     return std::nullopt;

@@ -91,10 +91,11 @@ QString OutputFile::place(bool succeeded) {
     struct stat old {};
     const bool taken = ::lstat(encoded(m_target).constData(), &old) == 0;
     if (taken && m_replace && succeeded) {
-        // The replaced file's permission bits stay, of the file a link points to if any.
+        // The replaced file's permission bits stay, of the file a link points to; a link
+        // to nothing leaves the new file's own.
         struct stat followed {};
-        const mode_t mode = (::stat(encoded(m_target).constData(), &followed) == 0 ? followed.st_mode : old.st_mode);
-        if (::chmod(encoded(m_written).constData(), mode & 07777) != 0 ||
+        const bool linked = ::stat(encoded(m_target).constData(), &followed) == 0;
+        if ((linked && ::chmod(encoded(m_written).constData(), followed.st_mode & 07777) != 0) ||
             ::rename(encoded(m_written).constData(), encoded(m_target).constData()) != 0)
             throw std::runtime_error("it could not replace " + m_target.toStdString() + ": " + std::strerror(errno));
         return m_target;

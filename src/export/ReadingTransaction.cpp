@@ -3,8 +3,19 @@
 namespace kestrove {
 
 namespace {
-// The SQLSTATE of a LOCK on a relation it does not take.
+// The SQLSTATEs of a LOCK on a relation it does not take, and of one not had in time.
 constexpr const char* WrongObjectType = "42809";
+constexpr const char* LockNotAvailable = "55P03";
+
+std::string stateOf(const std::exception_ptr& failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const odbc::OdbcError& error) {
+        return error.sqlState();
+    } catch (...) {
+        return {};
+    }
+}
 } // namespace
 
 std::string QuotedIdentifier(const std::string& name) {
@@ -52,37 +63,49 @@ void ReadingTransaction::open(odbc::Connection& connection, const std::string& c
 void ReadingTransaction::lock(const std::vector<TableName>& tables) {
     if (tables.empty())
         return;
-    // All at once where every lock can be had; one at a time to find those that cannot.
-    std::string list;
-    for (const TableName& table : tables)
-        list += (list.empty() ? "" : ", ") + table.quoted();
-    try {
+    // All at once where every lock can be had.
+    const auto lockAll = [&](const std::vector<TableName>& some) {
+        std::string list;
+        for (const TableName& table : some)
+            list += (list.empty() ? "" : ", ") + table.quoted();
         connection().execute("LOCK TABLE " + list + " IN ACCESS SHARE MODE");
-        for (const TableName& table : tables)
+        for (const TableName& table : some)
             m_locks[table] = nullptr;
-        return;
+    };
+    std::string refusal;
+    try {
+        return lockAll(tables);
     } catch (const odbc::OdbcError& refused) {
-        // LOCK takes tables and views only, and refuses the rest at once: the others are
-        // locked all at once again, the time-out not yet waited for, and the rest apart
-        // after them. Which is which is asked outside the transaction, whose snapshot
-        // must come after every lock.
-        if (refused.sqlState() == WrongObjectType) {
-            connection().setAutocommit(true);
-            std::vector<TableName> lockable, others;
-            for (const TableName& table : tables)
-                (takesLock(table) ? lockable : others).push_back(table);
-            connection().setAutocommit(false);
-            if (!others.empty()) {
-                lock(lockable);
-                for (const TableName& table : others)
-                    lockOne(table, "");
-                return;
-            }
+        refusal = refused.sqlState();
+    }
+    // LOCK takes tables and views only; the others (materialized views, foreign tables)
+    // are locked by a query, which also takes the transaction's snapshot, and so only
+    // after every other lock. Which is which is asked outside the transaction.
+    connection().setAutocommit(true);
+    std::vector<TableName> lockable, others;
+    for (const TableName& table : tables)
+        (takesLock(table) ? lockable : others).push_back(table);
+    connection().setAutocommit(false);
+    // The lock time-out is waited for once in all: after it, what is still held is
+    // reported. Where the first attempt failed for another reason (a table gone, one the
+    // role may not read), the tables held meanwhile are found without waiting and then
+    // waited for together.
+    std::vector<TableName> held;
+    for (const TableName& table : lockable) {
+        lockOne(table, " NOWAIT");
+        if (refusal != LockNotAvailable && m_locks[table] && stateOf(m_locks[table]) == LockNotAvailable)
+            held.push_back(table);
+    }
+    if (!held.empty()) {
+        try {
+            lockAll(held);
+        } catch (const odbc::OdbcError&) {
+            for (const TableName& table : held)
+                lockOne(table, " NOWAIT");
         }
     }
-    // The lock time-out has been waited for once: what is still held now is reported.
-    for (const TableName& table : tables)
-        lockOne(table, " NOWAIT");
+    for (const TableName& table : others)
+        lockOne(table, "");
 }
 
 void ReadingTransaction::lockOne(const TableName& table, const char* wait) {

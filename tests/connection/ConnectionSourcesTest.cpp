@@ -177,6 +177,17 @@ TEST(PasswordFromFile, RefusesAFileOthersMayRead) {
 
 // Against the test server, which asks TCP clients for a password and its socket's none.
 TEST(SettlePassword, AsksOnlyWhenTheServerWantsAPasswordAndNoneWasFound) {
+    // libpq under the driver reads its own password variables and file: not the runner's.
+    const QByteArray previousPassword = qgetenv("PGPASSWORD"), previousFile = qgetenv("PGPASSFILE");
+    qunsetenv("PGPASSWORD");
+    qputenv("PGPASSFILE", "/nonexistent/kestrove-pgpass");
+    struct Restore {
+        QByteArray password, file;
+        ~Restore() {
+            password.isNull() ? qunsetenv("PGPASSWORD") : qputenv("PGPASSWORD", password);
+            file.isNull() ? qunsetenv("PGPASSFILE") : qputenv("PGPASSFILE", file);
+        }
+    } restore{previousPassword, previousFile};
     const ConnectionSettings bed = testBedSettings();
     const ConnectionSources sources = sourcesOf({}, {});
     ResolvedConnection overTcp;

@@ -143,6 +143,10 @@ CREATE VIEW ten_million AS SELECT g AS id, 'a row of text' AS v FROM generate_se
 CREATE SEQUENCE counter;
 CREATE VIEW counting AS SELECT nextval('export.counter') AS n;
 
+-- Rows that hardly compress, so that writing their workbook takes a while.
+CREATE TABLE bulky AS SELECT g, (SELECT string_agg(md5((g * 1000 + i)::text), '')
+    FROM generate_series(1, 256) AS i) AS hex FROM generate_series(1, 5000) AS g;
+
 -- Tables the fault tests export while they break things. The import runs as a role of
 -- its own there, so that its server process can be told apart.
 CREATE TABLE stream_rows AS SELECT g AS id, repeat('x', 100) AS filler FROM generate_series(1, 100000) AS g;
