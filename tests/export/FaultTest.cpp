@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <netinet/in.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -188,30 +189,50 @@ TEST(Faults, LoginNobodyAnswersEndsAfterTheTimeOut) {
 
 // Folders that cannot take the workbook: reported at the save with the path, nothing left
 // behind, and the run ends as usual.
-TEST(Faults, AFolderThatRefusesIsReportedWithItsPath) {
+TEST(FaultsDeathTest, AFolderThatRefusesIsReportedWithItsPath) {
     QTemporaryDir base;
     QFile blocker(base.filePath(QStringLiteral("a file")));
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
-    QStringList folders{base.filePath(QStringLiteral("missing/Kestrove")), base.filePath(QStringLiteral("a file"))};
-    if (::geteuid() != 0) { // root writes into read-only folders anyway
-        const QString readOnly = base.filePath(QStringLiteral("read-only"));
-        QDir().mkpath(readOnly);
-        QFile::setPermissions(readOnly, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-        folders << readOnly;
+    const QString readOnly = base.filePath(QStringLiteral("read-only"));
+    QDir().mkpath(readOnly);
+    QFile::setPermissions(readOnly, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    // Root writes into read-only folders anyway: there the run is a user's who may not.
+    const passwd* nobody = ::getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    if (::geteuid() == 0) {
+        QFile::setPermissions(base.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                                               QFileDevice::ExeOther);
+        ASSERT_EQ(::chown(readOnly.toLocal8Bit().constData(), nobody->pw_uid, nobody->pw_gid), 0);
     }
-    for (const QString& folder : folders) {
+    for (const QString& folder : {base.filePath(QStringLiteral("missing/Kestrove")), base.filePath(QStringLiteral("a file")),
+                                  readOnly}) {
         FaultRun run;
         run.host.workbookFolder = folder;
         run.host.tick(QStringLiteral("t_first"));
+        if (folder == readOnly && ::geteuid() == 0) {
+            // In a process of its own, since its user stays changed.
+            EXPECT_EXIT(
+                {
+                    if (::setgid(nobody->pw_gid) != 0 || ::setuid(nobody->pw_uid) != 0)
+                        std::_Exit(2);
+                    run.finish();
+                    const bool reported = run.boxes.reportedSteps() == std::vector<int>{210} &&
+                                          run.reportAt(210).contains(folder) && run.host.opened.empty() &&
+                                          run.done() && QDir(folder).isEmpty();
+                    std::_Exit(reported ? 0 : 1);
+                },
+                ::testing::ExitedWithCode(0), "");
+            continue;
+        }
         run.finish();
         ASSERT_EQ(run.boxes.reportedSteps(), (std::vector<int>{210})) << folder.toStdString();
         EXPECT_TRUE(run.reportAt(210).contains(folder)) << run.reportAt(210).toStdString();
         EXPECT_TRUE(run.host.opened.empty());
         EXPECT_TRUE(run.done());
     }
-    EXPECT_EQ(QDir(base.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).size(),
-              folders.size() == 3 ? 2 : 1);
+    EXPECT_EQ(QDir(base.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).size(), 2);
+    EXPECT_TRUE(QDir(readOnly).isEmpty());
 }
 
 // The workbook's disk fills, then the temporary folder's: each is reported at the step
