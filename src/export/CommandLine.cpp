@@ -51,7 +51,7 @@ EndOnSignals::EndOnSignals() {
             if (g_finishing)
                 continue;
             RestoreTerminalAfterPrompt();
-            workbook::removeLeftoverFiles();
+            workbook::removeLeftoverFilesForGood();
             ::_exit(128 + signal);
         }
     }).detach();

@@ -40,6 +40,16 @@ void unregisterLeftover(const std::string& path) {
     }
 }
 
+std::mutex& namingMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+void removeLeftoverFilesForGood() {
+    namingMutex().lock(); // never given back: the program ends
+    removeLeftoverFiles();
+}
+
 void removeLeftoverFiles() noexcept {
     for (Place& place : places)
         if (place.state.load() == 2)

@@ -4,6 +4,7 @@
 // the middle of a save): each is registered while it is written under a name and removed
 // by removeLeftoverFiles(), which a signal handler may call.
 
+#include <mutex>
 #include <string>
 
 namespace kestrove::workbook {
@@ -14,5 +15,12 @@ bool registerLeftover(const std::string& path);
 void unregisterLeftover(const std::string& path);
 // Removes every registered file. Async-signal-safe.
 void removeLeftoverFiles() noexcept;
+
+// Held while a file is made under a registered name or given one, so that a clean-up on a
+// thread of its own never falls in between.
+std::mutex& namingMutex();
+// For a program about to end, from a thread rather than a signal handler: waits for a
+// naming under way, then removes every registered file; no later naming can begin.
+void removeLeftoverFilesForGood();
 
 } // namespace kestrove::workbook

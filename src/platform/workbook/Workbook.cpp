@@ -51,6 +51,7 @@ public:
         const std::string name = slash == std::string::npos ? m_path : m_path.substr(slash + 1);
         const std::string prefix = (slash == std::string::npos ? std::string() : m_path.substr(0, slash + 1)) + "." + name + ".";
         // Made as a workbook is made (0644 less the umask), under a name no one else has.
+        const std::lock_guard naming(namingMutex());
         std::random_device random;
         for (int attempt = 0; m_fd < 0 && attempt < 100; ++attempt) {
             m_hidden = prefix;
@@ -86,6 +87,7 @@ public:
     // Gives the complete file its name; never replaces a file of that name.
     void finish() {
         syncFile(m_fd, m_path);
+        const std::lock_guard naming(namingMutex());
         int linked = m_hidden.empty()
                          ? ::linkat(AT_FDCWD, writePath().c_str(), AT_FDCWD, m_path.c_str(), AT_SYMLINK_FOLLOW)
                          : ::link(m_hidden.c_str(), m_path.c_str());
