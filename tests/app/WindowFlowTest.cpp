@@ -49,6 +49,7 @@ public:
     }
 };
 
+
 } // namespace
 
 TEST_F(WindowFlow, FirstStartWithAnEmptyStoreShowsTheSetupWindowWithItsDefaults) {
@@ -173,14 +174,9 @@ TEST_F(WindowFlowDeathTest, ClosingDuringAnImportWritesAndOpensNothing) {
                 positionOf(form2.tableList(), QStringLiteral("numbers"), QStringLiteral("export")),
                 true);
             // Closes the window once rows are being copied.
-            QTimer closer;
-            QObject::connect(&closer, &QTimer::timeout, [&] {
-                if (form2.findChild<QProgressBar*>()->text().contains(QStringLiteral(", row ")))
-                    form2.close();
+            finishAndCloseWhen(form2, [&] {
+                return form2.findChild<QProgressBar*>()->text().contains(QStringLiteral(", row "));
             });
-            closer.start(0);
-            click(form2, "PushButton5");
-            std::exit(3);
         },
         ::testing::ExitedWithCode(0), "");
     EXPECT_TRUE(QDir(workbookFolder()).entryList(QDir::Files | QDir::Hidden).isEmpty());
@@ -199,14 +195,9 @@ TEST_F(WindowFlowDeathTest, ClosingDuringTheSaveLeavesNoFile) {
             Form2& form2 = TheForm2();
             form2.tableList().setChecked(
                 positionOf(form2.tableList(), QStringLiteral("numbers"), QStringLiteral("export")), true);
-            QTimer closer;
-            QObject::connect(&closer, &QTimer::timeout, [&] {
-                if (!QDir(workbookFolder()).entryList({QStringLiteral(".*.xlsx.*")}, QDir::Files | QDir::Hidden).isEmpty())
-                    form2.close();
+            finishAndCloseWhen(form2, [&] {
+                return !QDir(workbookFolder()).entryList({QStringLiteral(".*.xlsx.*")}, QDir::Files | QDir::Hidden).isEmpty();
             });
-            closer.start(0);
-            click(form2, "PushButton5");
-            std::exit(3);
         },
         ::testing::ExitedWithCode(0), "");
     EXPECT_TRUE(QDir(workbookFolder()).entryList(QDir::Files | QDir::Hidden).isEmpty());

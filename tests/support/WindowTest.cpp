@@ -8,6 +8,7 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QTest>
 
 #include <cstdlib>
@@ -86,6 +87,17 @@ int WindowTest::positionOf(TableList& list, const QString& text, const QString& 
 QString WindowTest::workbookFolder() const {
     return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) +
            QStringLiteral("/Kestrove");
+}
+
+void WindowTest::finishAndCloseWhen(QWidget& window, const std::function<bool()>& due) {
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (due())
+            window.close();
+    });
+    closer.start(0);
+    click(window, "PushButton5");
+    std::exit(3);
 }
 
 } // namespace kestrove::test

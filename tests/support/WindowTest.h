@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -42,6 +43,10 @@ protected:
 
     // Clicks a window's push button of that name.
     static void click(QWidget& window, const char* button);
+    // Presses the table window's "Finish" and closes the window at the first turn the
+    // import gives it once `due` holds. Closing ends the program, so returning from here
+    // is a failure: the process ends with 3.
+    static void finishAndCloseWhen(QWidget& window, const std::function<bool()>& due);
 
     // The position of the entry with that text (and schema, when one is given); 0 for none.
     static int positionOf(TableList& list, const QString& text, const QString& schema = QString());
