@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include <signal.h>
 #include <sys/stat.h>
 
@@ -354,6 +356,16 @@ TEST_F(ExportCommand, NamesAsPsqlReadsThem) {
     EXPECT_EQ(sheetNamed(sheets, QStringLiteral("order_totals"))["rows"].toArray().size(), 2);
     EXPECT_EQ(sheetNamed(sheets, QStringLiteral("rates"))["rows"].toArray().size(), 3);
     EXPECT_EQ(sheetNamed(sheets, QStringLiteral("customers"))["rows"].toArray().size(), 3);
+    // Alone, since their sheets' names would clash with those above: an exact name wins
+    // over the folded one, and a schema picks its own twin.
+    for (const auto& [name, sheet, first] : {std::tuple{"Mixed", "Mixed", "upper"}, std::tuple{"other.twin", "twin", "other"}}) {
+        const QString out = file((std::string(name) + ".xlsx").c_str());
+        const Result alone = run(connection() + QStringList{QStringLiteral("-f"), out, QString::fromLatin1(name)});
+        ASSERT_EQ(alone.status, 0) << name << ": " << alone.err.toStdString();
+        EXPECT_EQ(rowsOf(sheetNamed(readWorkbook(out), QString::fromLatin1(sheet)))[1].toArray()[0].toString(),
+                  QString::fromLatin1(first))
+            << name;
+    }
 }
 
 // Another session's temporary table is listed by the catalogue but can never be read:
