@@ -124,6 +124,15 @@ void TableImport::PushButton5_Click(ImportHost& host) {
     workbook::Workbook* book = nullptr;
     workbook::Worksheet* sheet = nullptr;
     TableList& list = host.tableList();
+    // A workbook that can no longer be written needs no more rows.
+    const auto unwritable = [&] { return book && book->writeFailed(); };
+    // The reader ends first (it may still be fetching, when a table was left early), then
+    // the transaction, and its locks go.
+    const auto endReading = [&] {
+        if (records)
+            records->stop();
+        reading.end();
+    };
 
     steps(100, [&] { connection.emplace(); });
     steps(102, [&] { records.emplace(); });
@@ -281,8 +290,7 @@ void TableImport::PushButton5_Click(ImportHost& host) {
                         });
                     }
                 }
-                // A workbook that can no longer be written needs no more rows.
-                if (book && book->writeFailed())
+                if (unwritable())
                     break;
                 // A stream that broke cannot go on: the table ends here, and its report says
                 // how short the sheet is once the reading is over.
@@ -299,26 +307,20 @@ void TableImport::PushButton5_Click(ImportHost& host) {
                     }
                 }
             }
-            // Once the last ticked table is read, the transaction ends and its locks go,
-            // before anything waits for the user.
-            if (!anyTickedAfter(list, i) || (book && book->writeFailed())) {
-                // The reader may still be fetching (a table left early): it ends first.
-                if (records)
-                    records->stop();
-                reading.end();
-            }
+            // Once the last ticked table is read, the reading ends before anything waits
+            // for the user.
+            if (!anyTickedAfter(list, i) || unwritable())
+                endReading();
             if (!broken.isEmpty())
                 ReportApplicationError(broken, steps.location(), 202);
             if (records && records->state() != odbc::StateClosed && records->repairedValues() > 0)
                 cellFailures.count(198, QStringLiteral("A text held bytes that are not UTF-8; each shows as U+FFFD."),
                                    records->repairedValues());
             cellFailures.reportAndClear(steps.location());
-            if (book && book->writeFailed())
+            if (unwritable())
                 break;
         }
-        if (records)
-            records->stop();
-        reading.end();
+        endReading();
 
         steps(208, [&] { Required(book).activeSheet().autofitColumns(whileWaiting); });
         steps(210, [&] { excel.value().setVisible(true, whileWaiting); });

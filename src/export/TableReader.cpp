@@ -1,5 +1,7 @@
 #include "export/TableReader.h"
 
+#include "platform/workbook/SheetXml.h"
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -114,48 +116,6 @@ void unescapeBytes(std::string& text) {
         }
     }
     text.resize(out);
-}
-
-// Replaces each byte that does not belong to well-formed UTF-8 by U+FFFD; whether any did.
-bool repairUtf8(std::string& text) {
-    const auto continuation = [&](std::size_t i) {
-        return i < text.size() && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80;
-    };
-    std::string repaired;
-    bool changed = false;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        std::size_t length = 0;
-        if (c < 0x80)
-            length = 1;
-        else if (c >= 0xC2 && c <= 0xDF && continuation(i + 1))
-            length = 2;
-        else if (c >= 0xE0 && c <= 0xEF && continuation(i + 1) && continuation(i + 2)) {
-            const auto second = static_cast<unsigned char>(text[i + 1]);
-            // No overlong forms, no surrogates.
-            if (!(c == 0xE0 && second < 0xA0) && !(c == 0xED && second >= 0xA0))
-                length = 3;
-        } else if (c >= 0xF0 && c <= 0xF4 && continuation(i + 1) && continuation(i + 2) && continuation(i + 3)) {
-            const auto second = static_cast<unsigned char>(text[i + 1]);
-            if (!(c == 0xF0 && second < 0x90) && !(c == 0xF4 && second >= 0x90))
-                length = 4;
-        }
-        if (length == 0) {
-            if (!changed)
-                repaired.assign(text, 0, i);
-            changed = true;
-            repaired += "\xEF\xBF\xBD";
-            ++i;
-            continue;
-        }
-        if (changed)
-            repaired.append(text, i, length);
-        i += length;
-    }
-    if (changed)
-        text = std::move(repaired);
-    return changed;
 }
 
 [[noreturn]] void throwEof() {
@@ -296,7 +256,7 @@ void TableReader::read(ReadingTransaction* reading, TableName table) {
                     continue;
                 if (escaped[j]) {
                     unescapeBytes(*row[j]);
-                    block.repaired += repairUtf8(*row[j]);
+                    block.repaired += workbook::xml::repairUtf8(*row[j]);
                 }
                 rowBytes += row[j]->size();
             }

@@ -139,6 +139,28 @@ std::optional<std::pair<double, int>> dayFraction(std::string_view text) {
 
 } // namespace
 
+bool repairUtf8(std::string& text) {
+    const auto* const begin = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* const end = begin + text.size();
+    std::string repaired;
+    bool changed = false;
+    for (const unsigned char* p = begin; p < end;) {
+        const std::size_t length = *p < 0x80 ? 1 : decodeUtf8(p, end).length;
+        if (length == 0 && !changed) {
+            repaired.assign(text, 0, static_cast<std::size_t>(p - begin));
+            changed = true;
+        }
+        if (length == 0)
+            repaired += "\xEF\xBF\xBD";
+        else if (changed)
+            repaired.append(reinterpret_cast<const char*>(p), length);
+        p += length == 0 ? 1 : length;
+    }
+    if (changed)
+        text = std::move(repaired);
+    return changed;
+}
+
 const char* numberFormatCode(CellStyle style) {
     switch (style) {
     case CellStyle::General: return "General";
