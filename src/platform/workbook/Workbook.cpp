@@ -158,13 +158,18 @@ void copyBody(ZipPackage& zip, SheetStreams& streams, const SheetBody& body) {
         }
 }
 
+// The width, in characters, that fits a text of this display width (0: leave as is).
+double fittedWidth(std::size_t width) {
+    return width == 0 ? 0.0 : std::min(MaxColumnWidth, static_cast<double>(width) + 1.0);
+}
+
 // Widths for a sheet that was not autofitted: a column holding numbers or dates gets
 // room for its widest one, which a spreadsheet would otherwise show as "###" or in
 // scientific notation; other columns, and those the default fits, keep the default width.
 std::vector<double> valueColumnWidths(const SheetBody& body) {
     std::vector<double> widths;
     for (std::size_t width : body.valueWidths)
-        widths.push_back(static_cast<double>(width) + 1.0 > DefaultColumnWidth ? static_cast<double>(width) + 1.0 : 0.0);
+        widths.push_back(fittedWidth(width) > DefaultColumnWidth ? fittedWidth(width) : 0.0);
     return widths;
 }
 
@@ -239,8 +244,7 @@ void Worksheet::autofitColumns(const std::function<void()>& whileWaiting) {
             widths[c] = std::max(widths[c], firstRow[c] + FilterButtonChars);
     m_fittedWidths.clear();
     for (std::size_t width : widths)
-        m_fittedWidths.push_back(
-            width == 0 ? 0.0 : std::min(MaxColumnWidth, static_cast<double>(width) + 1.0));
+        m_fittedWidths.push_back(fittedWidth(width));
 }
 
 Workbook::Workbook() {
