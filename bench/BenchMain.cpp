@@ -8,6 +8,7 @@
 
 #include "export/CommandLine.h"
 #include "platform/desktop/Locale.h"
+#include "platform/odbc/Odbc.h"
 
 #include <QCoreApplication>
 
@@ -66,6 +67,7 @@ ConnectionSettings parseConnectionString(const QString& text) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    odbc::preferUtf8FromDriver();
     QCoreApplication application(argc, argv);
     desktop::UseCNumberFormat();
     QString connection, out;

@@ -29,3 +29,7 @@ fi
 if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
     "${sudo[@]}" localedef -i de_DE -f UTF-8 de_DE.UTF-8
 fi
+# ...and under a locale whose codeset is not UTF-8.
+if ! locale -a 2>/dev/null | grep -qi '^de_DE\.iso88591$'; then
+    "${sudo[@]}" localedef -i de_DE -f ISO-8859-1 de_DE.ISO-8859-1
+fi

@@ -270,7 +270,7 @@ void TableImport::PushButton5_Click(ImportHost& host) {
                         cellFailures.run(196, [&] { Required(sheet).setCell(sheetRow, j + 1, BinaryData); });
                     } else {
                         cellFailures.run(198, [&] {
-                            const std::optional<std::string>& value = reader.value(j);
+                            const std::optional<std::string_view> value = reader.value(j);
                             if (!value) {
                                 Required(sheet).setCell(sheetRow, j + 1, std::string_view());
                                 return;
@@ -282,7 +282,7 @@ void TableImport::PushButton5_Click(ImportHost& host) {
                                 Required(sheet).setCell(sheetRow, j + 1, *value, kind);
                                 return;
                             }
-                            std::string text = *value;
+                            std::string text(*value);
                             if (workbook::fitToCell(text))
                                 cellFailures.count(198, QStringLiteral(
                                     "A text longer than 32,767 characters was cut to fit its cell."));

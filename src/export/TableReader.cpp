@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <chrono>
 
 namespace kestrove {
@@ -22,6 +23,13 @@ constexpr auto WaitStep = std::chrono::milliseconds(10);
 constexpr std::size_t FetchBytes = 8 << 20;
 constexpr long FirstFetchRows = 16;
 constexpr long MaxFetchRows = 8192;
+// Rows come from the driver in arrays of at most this many, in buffers of about this many
+// bytes; a value's buffer is between these widths.
+constexpr std::size_t MaxArrayRows = 1024;
+constexpr std::size_t ArrayBytes = 1 << 20;
+constexpr std::size_t FirstWidth = 64;
+constexpr std::size_t MinWidth = 16;
+constexpr std::size_t MaxWidth = 4096;
 
 // Type numbers of the server's date and time types (date, time, timestamp, timestamptz,
 // timetz), of bytea, char(n) and uuid.
@@ -118,6 +126,10 @@ void unescapeBytes(std::string& text) {
     text.resize(out);
 }
 
+std::string fetchStatement(long rows, const std::string& cursor) {
+    return "FETCH FORWARD " + std::to_string(rows) + " FROM " + cursor;
+}
+
 [[noreturn]] void throwEof() {
     throw odbc::OdbcError("Either BOF or EOF is True, or the current record has been deleted.",
                           "24000");
@@ -170,15 +182,8 @@ void TableReader::open(ReadingTransaction& reading, const TableName& table, cons
 void TableReader::read(ReadingTransaction* reading, TableName table) {
     static std::atomic<unsigned long> cursors{0};
     const std::string cursor = "kestrove_rows_" + std::to_string(++cursors);
-    odbc::RecordSet records;
+    odbc::RowArrays arrays;
     std::vector<bool> escaped;
-    long asked = 0;
-    const auto fetch = [&](long rows) {
-        if (records.state() == odbc::StateOpen)
-            records.close();
-        records.openForward("FETCH FORWARD " + std::to_string(rows) + " FROM " + cursor, reading->connection());
-        asked = rows;
-    };
     try {
         odbc::Connection& connection = reading->connection();
         reading->requireLock(table);
@@ -192,14 +197,12 @@ void TableReader::read(ReadingTransaction* reading, TableName table) {
         // count says how many there are.
         if (!columns.empty()) {
             connection.execute("DECLARE " + cursor + " NO SCROLL CURSOR FOR " + select);
-            fetch(FirstFetchRows);
+            arrays.open(fetchStatement(FirstFetchRows, cursor), connection);
         }
         std::lock_guard lock(m_mutex);
         m_count = count;
         m_dateOrTime = std::move(dateOrTime);
-        m_fields.clear();
-        for (int j = 0; !columns.empty() && j < records.fieldCount(); ++j)
-            m_fields.push_back(records.field(j));
+        m_fields = columns.empty() ? std::vector<odbc::Field>{} : arrays.fields();
         m_started = true;
     } catch (...) {
         std::lock_guard lock(m_mutex);
@@ -209,68 +212,87 @@ void TableReader::read(ReadingTransaction* reading, TableName table) {
         return;
     }
     m_changed.notify_all();
+    readRows(*reading, cursor, arrays, escaped);
+    arrays.close();
+}
 
+void TableReader::readRows(ReadingTransaction& reading, const std::string& cursor, odbc::RowArrays& arrays,
+                           const std::vector<bool>& escaped) {
     Block block = spareBlock();
-    std::size_t bytes = 0;
-    const auto nextRow = [&]() -> Row& {
-        if (block.used == block.rows.size())
-            block.rows.emplace_back();
-        return block.rows[block.used++];
-    };
     // Hands a full block over; false once the reading is to stop.
     const auto handOver = [&] {
-        if (block.used < BlockRows && bytes < BlockBytes)
+        if (block.used < BlockRows && block.text.size() < BlockBytes)
             return true;
         publish(block);
         block = spareBlock();
-        bytes = 0;
         std::lock_guard lock(m_mutex);
         return !m_stop;
     };
+    const std::size_t columns = m_fields.size();
     try {
-        for (long row = 0; m_fields.empty() && row < m_count; ++row) {
-            nextRow().clear();
+        for (long row = 0; columns == 0 && row < m_count; ++row) {
+            ++block.used;
             if (!handOver())
                 return;
         }
+        long asked = FirstFetchRows;
         long delivered = 0;
         long batchRows = 0;
         std::size_t widestRow = 0;
-        while (!m_fields.empty()) {
-            if (records.eof()) {
+        // Each column's buffer holds the longest value of the array before, within bounds;
+        // a longer value is read whole on its own.
+        std::vector<std::size_t> widths(columns, FirstWidth);
+        std::vector<std::size_t> longest(columns, 0);
+        std::string scratch;
+        while (columns > 0) {
+            std::size_t rowWidth = 0;
+            for (std::size_t width : widths)
+                rowWidth += width;
+            const std::size_t got = arrays.fetch(std::clamp<std::size_t>(ArrayBytes / rowWidth, 1, MaxArrayRows), widths);
+            if (got == 0) {
                 // A short batch is the last; so is the one that brings the counted rows.
                 if (batchRows < asked || delivered >= m_count)
                     break;
                 const long byBytes = static_cast<long>(FetchBytes / std::max<std::size_t>(widestRow, 1));
-                fetch(std::clamp(byBytes, 1L, std::min(MaxFetchRows, asked * 8)));
+                const long next = std::clamp(byBytes, 1L, std::min(MaxFetchRows, asked * 8));
+                arrays.open(fetchStatement(next, cursor), reading.connection());
+                asked = next;
                 batchRows = 0;
                 widestRow = 0;
                 continue;
             }
-            Row& row = nextRow();
-            row.resize(m_fields.size());
-            std::size_t rowBytes = 16 * row.size();
-            for (std::size_t j = 0; j < row.size(); ++j) {
-                row[j] = records.value(static_cast<int>(j));
-                if (!row[j])
-                    continue;
-                if (escaped[j]) {
-                    unescapeBytes(*row[j]);
-                    block.repaired += workbook::xml::repairUtf8(*row[j]);
+            for (std::size_t i = 0; i < got; ++i) {
+                std::size_t rowBytes = 16 * columns;
+                for (std::size_t j = 0; j < columns; ++j) {
+                    const std::size_t start = block.text.size();
+                    const bool present = arrays.appendValue(i, j, block.text);
+                    if (present && escaped[j]) {
+                        scratch.assign(block.text, start);
+                        unescapeBytes(scratch);
+                        block.repaired += workbook::xml::repairUtf8(scratch);
+                        block.text.replace(start, std::string::npos, scratch);
+                    }
+                    const std::size_t length = block.text.size() - start;
+                    block.ends.push_back(block.text.size());
+                    block.nulls.push_back(present ? 0 : 1);
+                    longest[j] = std::max(longest[j], length);
+                    rowBytes += length;
                 }
-                rowBytes += row[j]->size();
+                ++block.used;
+                widestRow = std::max(widestRow, rowBytes);
+                ++delivered;
+                ++batchRows;
+                if (!handOver())
+                    return;
             }
-            bytes += rowBytes;
-            widestRow = std::max(widestRow, rowBytes);
-            ++delivered;
-            ++batchRows;
-            records.moveNext();
-            if (!handOver())
-                return;
+            for (std::size_t j = 0; j < columns; ++j) {
+                widths[j] = std::clamp(std::bit_ceil(longest[j] + 1), MinWidth, MaxWidth);
+                longest[j] = 0;
+            }
         }
-        if (!m_fields.empty()) {
-            records.close();
-            reading->connection().execute("CLOSE " + cursor);
+        if (columns > 0) {
+            arrays.close();
+            reading.connection().execute("CLOSE " + cursor);
         }
     } catch (...) {
         block.failure = std::current_exception();
@@ -294,6 +316,9 @@ TableReader::Block TableReader::spareBlock() {
         return Block{};
     Block block = std::move(m_spare.back());
     m_spare.pop_back();
+    block.text.clear();
+    block.ends.clear();
+    block.nulls.clear();
     block.used = 0;
     block.repaired = 0;
     block.failure = nullptr;
@@ -349,11 +374,15 @@ bool TableReader::isDateOrTime(int ordinal) const {
     return static_cast<std::size_t>(ordinal) < m_dateOrTime.size() && m_dateOrTime[static_cast<std::size_t>(ordinal)];
 }
 
-const std::optional<std::string>& TableReader::value(int ordinal) const {
+std::optional<std::string_view> TableReader::value(int ordinal) const {
     field(ordinal);
     if (m_position >= m_current.used)
         throwEof();
-    return m_current.rows[m_position][static_cast<std::size_t>(ordinal)];
+    const std::size_t k = m_position * m_fields.size() + static_cast<std::size_t>(ordinal);
+    if (m_current.nulls[k])
+        return std::nullopt;
+    const std::size_t start = k == 0 ? 0 : m_current.ends[k - 1];
+    return std::string_view(m_current.text).substr(start, m_current.ends[k] - start);
 }
 
 void TableReader::moveNext(const Waiter& whileWaiting) {

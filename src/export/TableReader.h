@@ -10,6 +10,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -51,18 +52,20 @@ public:
     const odbc::Field& field(int ordinal) const;
     // Whether the table declares the field as a date, time or timestamp.
     bool isDateOrTime(int ordinal) const;
-    const std::optional<std::string>& value(int ordinal) const;
+    // The current row's value as UTF-8, nullopt for Null; valid until the next move.
+    std::optional<std::string_view> value(int ordinal) const;
     void moveNext(const Waiter& whileWaiting);
     // Values given out so far whose bytes were not all UTF-8.
     long repairedValues() const { return m_repaired; }
 
 private:
-    using Row = std::vector<std::optional<std::string>>;
-    // Rows are filled up to `used`; a block comes back to the worker once read, so that
-    // its texts are written over instead of allocated again.
+    // Rows of values one after another in one text; a block comes back to the worker
+    // once read, so that its memory is written over instead of allocated again.
     struct Block {
-        std::vector<Row> rows;
-        std::size_t used = 0;
+        std::string text;
+        std::vector<std::size_t> ends; // where each value ends in `text`, row by row
+        std::vector<char> nulls;       // 1 for each Null value
+        std::size_t used = 0;          // rows
         long repaired = 0;
         std::exception_ptr failure;
         bool last = false;
@@ -70,6 +73,8 @@ private:
 
     void requireOpen() const;
     void read(ReadingTransaction* reading, TableName table);
+    void readRows(ReadingTransaction& reading, const std::string& cursor, odbc::RowArrays& arrays,
+                  const std::vector<bool>& escaped);
     void publish(Block& block);
     Block spareBlock();
     void stopWorker();

@@ -485,3 +485,41 @@ TEST_F(ExportCommand, ASignalWhileSavingLeavesNoFile) {
     EXPECT_EQ(entriesOf(out.path()), QStringList({"daily.xlsx"}));
     EXPECT_EQ(contentsOf(target), QByteArray("yesterday"));
 }
+
+// Texts come from the driver as the server's UTF-8 bytes where it passes them through,
+// else as UTF-16: both routes give the same cells, whatever the locale and whatever
+// PGCLIENTENCODING names.
+TEST_F(ExportCommand, EveryTextRouteGivesTheServersText) {
+    const QStringList tables{QStringLiteral("alltypes"), QStringLiteral("emoji_edges"), QStringLiteral("long_text"),
+                             QStringLiteral("lookalikes")};
+    const auto exported = [&](const QString& name, const QStringList& variables) {
+        const Result result =
+            run(connection() + QStringList{QStringLiteral("--out"), file(qPrintable(name))} + tables, true, variables);
+        EXPECT_EQ(result.status, 1) << name.toStdString() << result.err.toStdString(); // the cut long texts
+        QJsonArray sheets = readWorkbook(file(qPrintable(name)));
+        for (auto&& sheet : sheets) {
+            QJsonObject object = sheet.toObject();
+            object.remove(QStringLiteral("widths"));
+            sheet = object;
+        }
+        return sheets;
+    };
+    const QJsonArray narrow = exported(QStringLiteral("narrow.xlsx"), {QStringLiteral("LC_ALL=de_DE.UTF-8")});
+    ASSERT_EQ(narrow.size(), 4);
+    // Names the first row that differs from the narrow route's.
+    const auto firstDifference = [&](const QJsonArray& sheets) -> std::string {
+        for (int s = 0; s < narrow.size(); ++s)
+            for (int r = 0; r < rowsOf(narrow[s].toObject()).size(); ++r)
+                if (s >= sheets.size() || rowsOf(sheets[s].toObject()).size() <= r ||
+                    rowsOf(sheets[s].toObject())[r] != rowsOf(narrow[s].toObject())[r])
+                    return narrow[s].toObject()["name"].toString().toStdString() + ", row " + std::to_string(r + 1);
+        return sheets == narrow ? "" : "the sheets' other parts";
+    };
+    const QString latin1 = QStringLiteral("LC_ALL=de_DE.ISO-8859-1");
+    int route = 0;
+    for (const QStringList& variables : {QStringList{latin1, QStringLiteral("PGCLIENTENCODING=LATIN1")},
+                                         QStringList{latin1, QStringLiteral("-PGCLIENTENCODING")},
+                                         QStringList{QStringLiteral("LC_ALL=C"), QStringLiteral("-PGCLIENTENCODING")}})
+        EXPECT_EQ(firstDifference(exported(QStringLiteral("route%1.xlsx").arg(++route), variables)), "")
+            << variables.join(QLatin1Char(' ')).toStdString();
+}

@@ -5,6 +5,11 @@
 #include <sqlucode.h>
 
 #include <algorithm>
+#include <cctype>
+#include <clocale>
+#include <cstdlib>
+#include <cstring>
+#include <locale.h>
 #include <type_traits>
 #include <utility>
 
@@ -117,6 +122,98 @@ SQLWCHAR* wide(std::u16string& text) {
 void check(SQLRETURN rc, SQLSMALLINT handleType, SQLHANDLE handle, const char* what) {
     if (!SQL_SUCCEEDED(rc))
         throwDiagnostics(handleType, handle, what);
+}
+
+// The first of the variables that set LC_CTYPE that is not empty, as setlocale reads them.
+const char* ctypeLocaleName() {
+    for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+        const char* value = std::getenv(variable);
+        if (value && *value)
+            return value;
+    }
+    return nullptr;
+}
+
+// Encoding names the way the server's client library compares them: letters and digits,
+// in lower case.
+bool isUtf8Name(const char* name) {
+    std::string clean;
+    for (const char* c = name; *c; ++c)
+        if (std::isalnum(static_cast<unsigned char>(*c)))
+            clean += static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
+    return clean == "utf8" || clean == "unicode";
+}
+
+} // namespace
+
+bool driverPassesUtf8() {
+    // The driver takes PGCLIENTENCODING as it stands (names compared without case)...
+    if (const char* named = std::getenv("PGCLIENTENCODING"))
+        return strcasecmp(named, "UTF8") == 0 || strcasecmp(named, "UNICODE") == 0;
+    // ...else the codeset after the '.' of the locale the environment names, where that
+    // locale exists; without one it converts to ASCII.
+    const char* name = ctypeLocaleName();
+    const char* codeset = name ? std::strchr(name, '.') : nullptr;
+    if (!codeset)
+        return false;
+    const locale_t exists = newlocale(LC_CTYPE_MASK, name, static_cast<locale_t>(0));
+    if (exists == static_cast<locale_t>(0))
+        return false;
+    freelocale(exists);
+    return isUtf8Name(codeset + 1);
+}
+
+void preferUtf8FromDriver() {
+    if (!std::getenv("PGCLIENTENCODING"))
+        setenv("PGCLIENTENCODING", "UTF8", 0);
+}
+
+namespace {
+
+// Reads a value longer than its bound buffer with SQLGetData, piece by piece, appending
+// it to `out` as UTF-8; false for Null. A narrow text is the server's bytes as they come;
+// a UTF-16 piece may end in half a surrogate pair, which is kept for the next piece so
+// that a character is never cut in two.
+bool appendWholeValue(SQLHSTMT stmt, SQLUSMALLINT column, bool narrow, std::string& out) {
+    char16_t buffer[4096];
+    std::size_t held = 0;
+    for (;;) {
+        SQLLEN indicator = 0;
+        const SQLRETURN got =
+            narrow ? SQLGetData(stmt, column, SQL_C_CHAR, buffer, sizeof buffer, &indicator)
+                   : SQLGetData(stmt, column, SQL_C_WCHAR, buffer + held,
+                                static_cast<SQLLEN>(sizeof buffer - held * sizeof(char16_t)), &indicator);
+        if (got == SQL_NO_DATA)
+            break;
+        check(got, SQL_HANDLE_STMT, stmt, "A value could not be read.");
+        if (indicator == SQL_NULL_DATA)
+            return false;
+        const bool whole = got == SQL_SUCCESS;
+        if (narrow) {
+            // A piece that did not fit ends in the terminating zero.
+            const std::size_t room = sizeof buffer - 1;
+            const std::size_t bytes = indicator == SQL_NO_TOTAL || static_cast<std::size_t>(indicator) > room
+                                          ? room
+                                          : static_cast<std::size_t>(indicator);
+            out.append(reinterpret_cast<const char*>(buffer), bytes);
+        } else {
+            const std::size_t capacity = sizeof buffer / sizeof(char16_t) - held - 1;
+            std::size_t chars =
+                held + ((indicator == SQL_NO_TOTAL || static_cast<std::size_t>(indicator) / 2 > capacity)
+                            ? capacity
+                            : static_cast<std::size_t>(indicator) / 2);
+            held = !whole && chars > 0 && buffer[chars - 1] >= 0xD800 && buffer[chars - 1] < 0xDC00;
+            chars -= held;
+            appendUtf8(out, buffer, chars);
+            if (held)
+                buffer[0] = buffer[chars];
+        }
+        if (whole)
+            break;
+    }
+    if (held)
+        appendUtf8(out, buffer, held);
+    return true;
 }
 
 } // namespace
@@ -278,10 +375,11 @@ void RecordSet::open(const std::string& sql, Connection& connection, const std::
     m_eof = m_rows.empty();
 }
 
-void RecordSet::openForward(const std::string& sql, Connection& connection,
-                            const std::vector<std::string>& parameters) {
-    if (m_open)
-        throw OdbcError("The operation is not allowed when the object is open.", "HY010");
+namespace {
+
+// Runs one statement on a statement handle of its own and describes its columns.
+std::unique_ptr<Handles> runStatement(const std::string& sql, Connection& connection,
+                                      const std::vector<std::string>& parameters, std::vector<Field>& fields) {
     if (connection.state() != StateOpen)
         throw OdbcError("The operation is not allowed when the object is closed.", "08003");
     auto handles = std::make_unique<Handles>();
@@ -307,7 +405,7 @@ void RecordSet::openForward(const std::string& sql, Connection& connection,
     SQLSMALLINT columns = 0;
     check(SQLNumResultCols(handles->stmt, &columns), SQL_HANDLE_STMT, handles->stmt,
           "The result has no columns.");
-    std::vector<Field> fields;
+    fields.clear();
     for (SQLUSMALLINT column = 1; column <= columns; ++column) {
         SQLWCHAR name[512] = {};
         SQLSMALLINT nameLength = 0, sqlType = 0, decimals = 0, nullable = 0;
@@ -321,6 +419,17 @@ void RecordSet::openForward(const std::string& sql, Connection& connection,
         field.type = typeCodeFromSqlType(sqlType);
         fields.push_back(std::move(field));
     }
+    return handles;
+}
+
+} // namespace
+
+void RecordSet::openForward(const std::string& sql, Connection& connection,
+                            const std::vector<std::string>& parameters) {
+    if (m_open)
+        throw OdbcError("The operation is not allowed when the object is open.", "HY010");
+    std::vector<Field> fields;
+    auto handles = runStatement(sql, connection, parameters, fields);
     // Each column is bound to a buffer that takes most values whole, so that a row is one
     // call into the driver; a longer value is read in pieces afterwards.
     std::vector<char16_t> bound(fields.size() * BoundUnits);
@@ -350,7 +459,6 @@ bool RecordSet::fetchRow() {
     check(rc, SQL_HANDLE_STMT, m_handles->stmt, "A row could not be fetched.");
     // Each value reuses the text of the row before, so a row costs no allocation.
     m_current.resize(m_fields.size());
-    char16_t buffer[4096];
     for (std::size_t j = 0; j < m_fields.size(); ++j) {
         std::optional<std::string>& slot = m_current[j];
         if (!slot)
@@ -366,38 +474,7 @@ bool RecordSet::fetchRow() {
             appendUtf8(value, &m_bound[j * BoundUnits], static_cast<std::size_t>(length) / sizeof(char16_t));
             continue;
         }
-        bool isNull = false;
-        // A long value comes in pieces cut at any UTF-16 unit: a high surrogate that ends
-        // a piece is kept for the next one, so that a character is never cut in two.
-        std::size_t held = 0;
-        for (;;) {
-            SQLLEN indicator = 0;
-            const SQLRETURN got =
-                SQLGetData(m_handles->stmt, static_cast<SQLUSMALLINT>(j + 1), SQL_C_WCHAR, buffer + held,
-                           static_cast<SQLLEN>(sizeof buffer - held * sizeof(char16_t)), &indicator);
-            if (got == SQL_NO_DATA)
-                break;
-            check(got, SQL_HANDLE_STMT, m_handles->stmt, "A value could not be read.");
-            if (indicator == SQL_NULL_DATA) {
-                isNull = true;
-                break;
-            }
-            const std::size_t capacity = sizeof buffer / sizeof(char16_t) - held - 1;
-            std::size_t chars =
-                held + ((indicator == SQL_NO_TOTAL || static_cast<std::size_t>(indicator) / 2 > capacity)
-                            ? capacity
-                            : static_cast<std::size_t>(indicator) / 2);
-            held = got != SQL_SUCCESS && chars > 0 && buffer[chars - 1] >= 0xD800 && buffer[chars - 1] < 0xDC00;
-            chars -= held;
-            appendUtf8(value, buffer, chars);
-            if (held)
-                buffer[0] = buffer[chars];
-            if (got == SQL_SUCCESS)
-                break;
-        }
-        if (held)
-            appendUtf8(value, buffer, held);
-        if (isNull)
+        if (!appendWholeValue(m_handles->stmt, static_cast<SQLUSMALLINT>(j + 1), false, value))
             slot.reset();
     }
     return true;
@@ -465,6 +542,85 @@ void RecordSet::moveNext() {
     } else {
         m_eof = !fetchRow();
     }
+}
+
+RowArrays::RowArrays() = default;
+RowArrays::~RowArrays() = default;
+
+void RowArrays::open(const std::string& sql, Connection& connection) {
+    close();
+    m_handles = runStatement(sql, connection, {}, m_fields);
+    m_narrow = driverPassesUtf8();
+    m_capacity = 0;
+    m_widths.assign(m_fields.size(), 0);
+    m_buffers.resize(m_fields.size());
+    m_lengths.resize(m_fields.size());
+    check(SQLSetStmtAttr(m_handles->stmt, SQL_ATTR_ROWS_FETCHED_PTR, &m_fetched, 0), SQL_HANDLE_STMT,
+          m_handles->stmt, "Rows could not be counted.");
+}
+
+void RowArrays::close() noexcept {
+    m_handles.reset();
+    m_fields.clear();
+    m_positioned = 0;
+}
+
+std::size_t RowArrays::fetch(std::size_t rows, const std::vector<std::size_t>& widths) {
+    if (!m_handles)
+        throw OdbcError("The operation is not allowed when the object is closed.", "HY010");
+    // A result without columns has nothing to fetch (the driver refuses to try).
+    if (m_fields.empty())
+        return 0;
+    const SQLHSTMT stmt = m_handles->stmt;
+    rows = std::max<std::size_t>(rows, 1);
+    if (rows != m_capacity)
+        check(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(rows), 0),
+              SQL_HANDLE_STMT, stmt, "The row array could not be sized.");
+    for (std::size_t j = 0; j < m_fields.size(); ++j) {
+        // Narrow texts end in a zero byte, UTF-16 ones in a zero unit.
+        const std::size_t width = std::max<std::size_t>(j < widths.size() ? widths[j] : 0, 8);
+        if (rows == m_capacity && width == m_widths[j])
+            continue;
+        const std::size_t bytes = m_narrow ? width : 2 * width;
+        m_buffers[j].resize(rows * bytes);
+        m_lengths[j].resize(rows);
+        m_widths[j] = width;
+        check(SQLBindCol(stmt, static_cast<SQLUSMALLINT>(j + 1), m_narrow ? SQL_C_CHAR : SQL_C_WCHAR,
+                         m_buffers[j].data(), static_cast<SQLLEN>(bytes), m_lengths[j].data()),
+              SQL_HANDLE_STMT, stmt, "A column could not be bound.");
+    }
+    m_capacity = rows;
+    m_positioned = 0;
+    m_fetched = 0;
+    const SQLRETURN rc = SQLFetch(stmt);
+    if (rc == SQL_NO_DATA)
+        return 0;
+    check(rc, SQL_HANDLE_STMT, stmt, "A row could not be fetched.");
+    return std::min<std::size_t>(m_fetched, rows);
+}
+
+bool RowArrays::appendValue(std::size_t row, std::size_t column, std::string& out) {
+    const SQLLEN length = m_lengths[column][row];
+    if (length == SQL_NULL_DATA)
+        return false;
+    const std::size_t width = m_widths[column];
+    if (m_narrow && length >= 0 && static_cast<std::size_t>(length) < width) {
+        out.append(&m_buffers[column][row * width], static_cast<std::size_t>(length));
+        return true;
+    }
+    if (!m_narrow && length >= 0 && static_cast<std::size_t>(length) / 2 < width) {
+        appendUtf8(out, reinterpret_cast<const char16_t*>(&m_buffers[column][2 * row * width]),
+                   static_cast<std::size_t>(length) / 2);
+        return true;
+    }
+    // Cut by its buffer: the whole value is read again from the driver's copy of the row.
+    const SQLHSTMT stmt = m_handles->stmt;
+    if (m_positioned != row + 1) {
+        check(SQLSetPos(stmt, static_cast<SQLSETPOSIROW>(row + 1), SQL_POSITION, SQL_LOCK_NO_CHANGE),
+              SQL_HANDLE_STMT, stmt, "A row could not be reached.");
+        m_positioned = row + 1;
+    }
+    return appendWholeValue(stmt, static_cast<SQLUSMALLINT>(column + 1), m_narrow, out);
 }
 
 } // namespace kestrove::odbc

@@ -49,6 +49,14 @@ constexpr int VarBinary = 204;
 constexpr int LongVarBinary = 205;
 } // namespace type
 
+// Whether the driver hands texts over as the server's UTF-8 bytes when asked for narrow
+// characters. It converts them to the codeset of the environment's locale unless
+// PGCLIENTENCODING, or else that codeset, names UTF-8.
+bool driverPassesUtf8();
+// Names UTF-8 in PGCLIENTENCODING where nothing is named there, so that the driver hands
+// texts over unconverted. Call at start, before any thread.
+void preferUtf8FromDriver();
+
 // Maps an ODBC SQL data type (SQL_INTEGER, SQL_LONGVARBINARY, ...) to its type code.
 int typeCodeFromSqlType(int sqlType) noexcept;
 
@@ -147,6 +155,40 @@ private:
     std::vector<std::optional<std::string>> m_current;
     std::size_t m_position = 0;
     bool m_eof = true;
+};
+
+// The rows of one query fetched in arrays: each fetch asks the driver for many rows at
+// once, column by column, into buffers of a given width per value. A value wider than
+// its buffer is read whole afterwards. Texts come as UTF-8: as the driver's narrow
+// characters where it passes the server's bytes through, else as UTF-16 converted here.
+class RowArrays {
+public:
+    RowArrays();
+    ~RowArrays();
+    RowArrays(const RowArrays&) = delete;
+    RowArrays& operator=(const RowArrays&) = delete;
+
+    void open(const std::string& sql, Connection& connection);
+    bool isOpen() const noexcept { return m_handles != nullptr; }
+    void close() noexcept;
+    const std::vector<Field>& fields() const { return m_fields; }
+
+    // Fetches up to `rows` rows into buffers of widths[j] bytes for column j; returns how
+    // many came, 0 once the result is exhausted.
+    std::size_t fetch(std::size_t rows, const std::vector<std::size_t>& widths);
+    // Appends the value of a fetched row as UTF-8 to `out`; false (nothing appended) for Null.
+    bool appendValue(std::size_t row, std::size_t column, std::string& out);
+
+private:
+    std::unique_ptr<Handles> m_handles;
+    std::vector<Field> m_fields;
+    bool m_narrow = true;
+    std::size_t m_capacity = 0; // rows the buffers hold
+    std::vector<std::size_t> m_widths;
+    std::vector<std::vector<char>> m_buffers;
+    std::vector<std::vector<long>> m_lengths;
+    unsigned long m_fetched = 0;
+    std::size_t m_positioned = 0; // 1 + the row SQLGetData reads, 0 for none
 };
 
 } // namespace kestrove::odbc
