@@ -1,7 +1,9 @@
 // kestrove-bench: runs the program's own import with no window.
 //
-//   kestrove-bench --connection "<ODBC connection string>" --out FILE.xlsx TABLE...
+//   kestrove-bench [--jobs N] --connection "<ODBC connection string>" --out FILE.xlsx TABLE...
 //
+// --jobs N reads at most N tables at once (1: one after another); without it, the
+// program's own choice.
 // Tables are schema.table or bare names. Error reports go to standard error and the run
 // goes on, as the window would after OK. The last line sums up the run. The exit status
 // is 1 when anything was reported, so that a failure is never taken for a result.
@@ -72,23 +74,27 @@ int main(int argc, char* argv[]) {
     desktop::UseCNumberFormat();
     QString connection, out;
     QStringList tables;
+    int jobs = 0;
     const QStringList args = application.arguments();
     for (int i = 1; i < args.size(); ++i) {
         if (args[i] == QLatin1String("--connection") && i + 1 < args.size())
             connection = args[++i];
         else if (args[i] == QLatin1String("--out") && i + 1 < args.size())
             out = args[++i];
+        else if (args[i] == QLatin1String("--jobs") && i + 1 < args.size())
+            jobs = args[++i].toInt();
         else
             tables << args[i];
     }
     if (connection.isEmpty() || out.isEmpty() || tables.isEmpty()) {
-        std::cerr << "usage: kestrove-bench --connection \"<ODBC connection string>\" --out FILE.xlsx TABLE...\n";
+        std::cerr << "usage: kestrove-bench [--jobs N] --connection \"<ODBC connection string>\" --out FILE.xlsx TABLE...\n";
         return 2;
     }
     ReportPrinter printer;
     CommandHost host(parseConnectionString(connection), out);
     host.tickAsGiven(tables);
     TableImport import;
+    import.setTablesAtOnce(jobs);
     const auto started = Clock::now();
     host.yield();
     import.PushButton5_Click(host);

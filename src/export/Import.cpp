@@ -8,8 +8,12 @@
 #include "platform/odbc/Odbc.h"
 #include "platform/workbook/Workbook.h"
 
+#include <algorithm>
 #include <chrono>
+#include <deque>
 #include <future>
+#include <memory>
+#include <thread>
 #include <map>
 #include <optional>
 #include <stdexcept>
@@ -104,6 +108,14 @@ std::vector<TableName> tickedTables(const TableList& list) {
     return tables;
 }
 
+// How many tables are read at once: as many as asked, else one per core, at most four.
+std::size_t readersAtOnce(int asked) {
+    constexpr std::size_t Most = 4;
+    if (asked > 0)
+        return std::min<std::size_t>(static_cast<std::size_t>(asked), Most);
+    return std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, Most);
+}
+
 bool anyTickedAfter(const TableList& list, int position) {
     for (int i = position + 1; i <= list.count(); ++i)
         if (list.entry(i).checked)
@@ -119,7 +131,9 @@ void TableImport::PushButton5_Click(ImportHost& host) {
     const auto whileWaiting = [&pacer] { pacer.yield(); };
     std::optional<odbc::Connection> connection;
     ReadingTransaction reading;
-    std::optional<TableReader> records;
+    std::unique_ptr<TableReader> records;
+    // Ticked tables after the one in turn that are read already, in list order.
+    std::deque<std::pair<TableName, std::unique_ptr<TableReader>>> ahead;
     std::optional<workbook::Application> excel;
     workbook::Workbook* book = nullptr;
     workbook::Worksheet* sheet = nullptr;
@@ -129,13 +143,38 @@ void TableImport::PushButton5_Click(ImportHost& host) {
     // The reader ends first (it may still be fetching, when a table was left early), then
     // the transaction, and its locks go.
     const auto endReading = [&] {
+        ahead.clear();
         if (records)
             records->stop();
         reading.end();
     };
+    // Starts reading the ticked tables after `position` on the connections no table is
+    // being fetched on, while tables read ahead are fewer than the further connections.
+    const auto readAhead = [&](int position) {
+        std::vector<bool> busy(reading.readers(), false);
+        if (records && records->fetching())
+            busy[records->reader()] = true;
+        for (const auto& [table, reader] : ahead)
+            if (reader->fetching())
+                busy[reader->reader()] = true;
+        std::size_t skip = ahead.size();
+        for (int k = position + 1; k <= list.count() && ahead.size() + 1 < reading.readers(); ++k) {
+            const TableEntry entry = list.entry(k);
+            if (!entry.checked || skip-- > 0)
+                continue;
+            const TableName table{entry.schema.toStdString(), entry.text.toStdString()};
+            const auto idle = std::find(busy.begin(), busy.end(), false);
+            // Only a table locked at the start can be read on any connection.
+            if (idle == busy.end() || !reading.holdsLock(table))
+                return;
+            *idle = true;
+            ahead.emplace_back(table, std::make_unique<TableReader>());
+            ahead.back().second->begin(reading, static_cast<std::size_t>(idle - busy.begin()), table, true);
+        }
+    };
 
     steps(100, [&] { connection.emplace(); });
-    steps(102, [&] { records.emplace(); });
+    steps(102, [&] { records = std::make_unique<TableReader>(); });
     if (steps.test(104, [&] { return m_importRunning; }))
         return;
     steps(106, [&] { m_importRunning = true; });
@@ -152,8 +191,13 @@ void TableImport::PushButton5_Click(ImportHost& host) {
             // show the database of one moment.
             runWhileYielding(
                 [&] {
-                    reading.open(open, BuildConnectionString(settings).toStdString());
+                    const std::string connectionString = BuildConnectionString(settings).toStdString();
+                    reading.open(open, connectionString);
                     reading.lock(ticked);
+                    // Several tables are read at once, each on a connection of its own.
+                    const std::size_t atOnce = std::min(ticked.size(), readersAtOnce(m_tablesAtOnce));
+                    if (atOnce > 1)
+                        reading.addReaders(connectionString, atOnce - 1);
                 },
                 pacer);
         });
@@ -198,13 +242,23 @@ void TableImport::PushButton5_Click(ImportHost& host) {
                 host.setProgress(static_cast<double>(i) / static_cast<double>(list.count()) * 100.0);
             });
             steps(134, [&] { host.setStatusText(QStringLiteral("Processing: ") + m_currentTableName); });
-            if (steps.test(136, [&] { return records.value().state() != odbc::StateClosed; }))
-                steps(136, [&] { records.value().close(); });
-            steps(138, [&] { records.value().setCursorLocation(odbc::CursorLocationClient); });
+            if (steps.test(136, [&] { return Required(records.get()).state() != odbc::StateClosed; }))
+                steps(136, [&] { Required(records.get()).close(); });
+            steps(138, [&] { Required(records.get()).setCursorLocation(odbc::CursorLocationClient); });
             steps(140, [&] {
-                records.value().open(reading, TableName{schema.toStdString(), m_currentTableName.toStdString()},
-                                     whileWaiting);
+                const TableName table{schema.toStdString(), m_currentTableName.toStdString()};
+                // The table read ahead, or else read now; tables read ahead of another
+                // order (the list changed meanwhile) are read again in their turn.
+                if (!ahead.empty() && !(ahead.front().first < table) && !(table < ahead.front().first)) {
+                    records = std::move(ahead.front().second);
+                    ahead.pop_front();
+                    records->claim(whileWaiting);
+                } else {
+                    ahead.clear();
+                    Required(records.get()).open(reading, table, whileWaiting);
+                }
             });
+            readAhead(i);
             const QString tableName = m_currentTableName;
 
             if (steps.test(142, [&] { return firstSheet; })) {
@@ -215,7 +269,7 @@ void TableImport::PushButton5_Click(ImportHost& host) {
             }
             NameSheetAfterTable(steps, m_currentTableName, sheet, book);
 
-            std::optional<long> rowCount = steps.bound(172, [&] { return records.value().recordCount(); });
+            std::optional<long> rowCount = steps.bound(172, [&] { return Required(records.get()).recordCount(); });
             TableReader& reader = *records;
             const auto header = [&](int fields) {
                 if (fields > 0 && sheet)

@@ -42,6 +42,9 @@ public:
     // The "Finish" button. A click while an import runs does nothing.
     void PushButton5_Click(ImportHost& host);
     bool importRunning() const { return m_importRunning; }
+    // At most this many tables are read at once, each on a connection of its own; 0 (the
+    // default) for one per core, up to four.
+    void setTablesAtOnce(int tables) { m_tablesAtOnce = tables; }
     // The table being imported, after the sheet naming rule.
     const QString& currentTableName() const { return m_currentTableName; }
     // Records and cells the last run wrote (header cells not counted).
@@ -50,6 +53,7 @@ public:
 
 private:
     bool m_importRunning = false;
+    int m_tablesAtOnce = 0;
     long m_rows = 0;
     long m_cells = 0;
     QString m_currentTableName;

@@ -1,5 +1,7 @@
 #include "export/ReadingTransaction.h"
 
+#include <future>
+
 namespace kestrove {
 
 namespace {
@@ -28,6 +30,14 @@ std::string QuotedIdentifier(const std::string& name) {
     return quoted + '"';
 }
 
+// LOCK of every table of the list, in the mode that only rewriting conflicts with.
+std::string lockStatement(const std::vector<TableName>& tables, const char* wait) {
+    std::string list;
+    for (const TableName& table : tables)
+        list += (list.empty() ? "" : ", ") + table.quoted();
+    return "LOCK TABLE " + list + " IN ACCESS SHARE MODE" + wait;
+}
+
 std::string TableName::quoted() const {
     return schema.empty() ? QuotedIdentifier(name) : QuotedIdentifier(schema) + '.' + QuotedIdentifier(name);
 }
@@ -38,6 +48,23 @@ ReadingLimits& readingLimits() {
 }
 
 void ReadingTransaction::open(odbc::Connection& connection, const std::string& connectionString) {
+    prepare(connection, connectionString);
+    m_connection = &connection;
+    {
+        std::lock_guard guard(m_locksMutex);
+        m_locks.clear();
+    }
+    m_snapshot.clear();
+    m_lockedAtOnce.clear();
+    m_readers.clear();
+    m_uncheckedBytes =
+        connection.execute("SELECT pg_catalog.current_setting('server_encoding') = 'SQL_ASCII'").value(0) ==
+        std::optional<std::string>("1");
+    connection.setAutocommit(false);
+}
+
+// Opens a connection and sets its session up for the transaction.
+void ReadingTransaction::prepare(odbc::Connection& connection, const std::string& connectionString) {
     const ReadingLimits& limits = readingLimits();
     // libpq's own options, passed on by the driver: its keepalive options alone cannot
     // set the probes' count or bound a request that is never acknowledged. The session
@@ -49,32 +76,30 @@ void ReadingTransaction::open(odbc::Connection& connection, const std::string& c
         " keepalives_count=" + std::to_string(limits.keepaliveCount) +
         " tcp_user_timeout=" + std::to_string(limits.unacknowledgedTimeout.count()) + "}");
     connection.open(connectionString);
-    m_connection = &connection;
-    m_locks.clear();
     // Set by SQL for the session: the driver accepts the read-only attribute and ignores it.
     connection.execute("SET SESSION CHARACTERISTICS AS TRANSACTION ISOLATION LEVEL REPEATABLE READ, READ ONLY");
     connection.execute("SET lock_timeout = " + std::to_string(limits.lockTimeout.count()));
-    m_uncheckedBytes =
-        connection.execute("SELECT pg_catalog.current_setting('server_encoding') = 'SQL_ASCII'").value(0) ==
-        std::optional<std::string>("1");
-    connection.setAutocommit(false);
 }
 
 void ReadingTransaction::lock(const std::vector<TableName>& tables) {
     if (tables.empty())
         return;
     // All at once where every lock can be had.
-    const auto lockAll = [&](const std::vector<TableName>& some) {
-        std::string list;
-        for (const TableName& table : some)
-            list += (list.empty() ? "" : ", ") + table.quoted();
-        connection().execute("LOCK TABLE " + list + " IN ACCESS SHARE MODE");
+    const auto lockAll = [&](const std::vector<TableName>& some, const std::string& then) {
+        const odbc::RecordSet result = connection().execute(lockStatement(some, "") + then);
+        std::lock_guard guard(m_locksMutex);
         for (const TableName& table : some)
             m_locks[table] = nullptr;
+        return result.fieldCount() > 0 && !result.eof() ? result.value(0).value_or("") : std::string();
     };
     std::string refusal;
     try {
-        return lockAll(tables);
+        // The first statement of the transaction, so that the driver runs it outside a
+        // savepoint of its own: a snapshot is exported only from the transaction itself.
+        // It is taken after every lock, for further readers to share.
+        m_snapshot = lockAll(tables, "; SELECT pg_catalog.pg_export_snapshot()");
+        m_lockedAtOnce = tables;
+        return;
     } catch (const odbc::OdbcError& refused) {
         refusal = refused.sqlState();
     }
@@ -98,7 +123,7 @@ void ReadingTransaction::lock(const std::vector<TableName>& tables) {
     }
     if (!held.empty()) {
         try {
-            lockAll(held);
+            lockAll(held, "");
         } catch (const odbc::OdbcError&) {
             for (const TableName& table : held)
                 lockOne(table, " NOWAIT");
@@ -119,8 +144,10 @@ void ReadingTransaction::lockOne(const TableName& table, const char* wait) {
                 throw;
             connection().execute("SELECT FROM " + table.quoted() + " LIMIT 0");
         }
+        std::lock_guard guard(m_locksMutex);
         m_locks[table] = nullptr;
     } catch (const odbc::OdbcError&) {
+        std::lock_guard guard(m_locksMutex);
         m_locks[table] = std::current_exception();
     }
 }
@@ -140,17 +167,58 @@ bool ReadingTransaction::takesLock(const TableName& table) {
 }
 
 void ReadingTransaction::requireLock(const TableName& table) {
-    auto found = m_locks.find(table);
-    if (found == m_locks.end()) {
+    std::unique_lock guard(m_locksMutex);
+    if (m_locks.find(table) == m_locks.end()) {
+        guard.unlock();
         lockOne(table, "");
-        found = m_locks.find(table);
+        guard.lock();
     }
-    if (found->second)
-        std::rethrow_exception(found->second);
+    if (const std::exception_ptr failure = m_locks.at(table))
+        std::rethrow_exception(failure);
+}
+
+bool ReadingTransaction::holdsLock(const TableName& table) const {
+    std::lock_guard guard(m_locksMutex);
+    const auto found = m_locks.find(table);
+    return found != m_locks.end() && !found->second;
+}
+
+void ReadingTransaction::addReaders(const std::string& connectionString, std::size_t count) {
+    if (m_snapshot.empty())
+        return;
+    // Each opens at the same time. Its first statement, outside any savepoint of the
+    // driver's, takes the locks (without waiting: another session waiting for one of
+    // them would otherwise be waited for) and then the snapshot.
+    const std::string join = lockStatement(m_lockedAtOnce, " NOWAIT") + "; SET TRANSACTION SNAPSHOT '" + m_snapshot + "'";
+    std::vector<std::future<std::unique_ptr<odbc::Connection>>> opening;
+    for (std::size_t i = 0; i < count; ++i)
+        opening.push_back(std::async(std::launch::async, [this, &connectionString, &join] {
+            auto reader = std::make_unique<odbc::Connection>();
+            try {
+                prepare(*reader, connectionString);
+                reader->setAutocommit(false);
+                reader->execute(join);
+            } catch (const odbc::OdbcError&) {
+                return std::unique_ptr<odbc::Connection>();
+            }
+            return reader;
+        }));
+    for (auto& opened : opening)
+        if (auto reader = opened.get())
+            m_readers.push_back(std::move(reader));
+}
+
+odbc::Connection& ReadingTransaction::connection(std::size_t reader) const {
+    return reader == 0 ? connection() : *m_readers.at(reader - 1);
 }
 
 void ReadingTransaction::end() noexcept {
-    m_locks.clear();
+    {
+        std::lock_guard guard(m_locksMutex);
+        m_locks.clear();
+    }
+    // The further readers' transactions end with their connections.
+    m_readers.clear();
     if (!m_connection || m_connection->state() != odbc::StateOpen)
         return;
     // Ending a read-only transaction loses nothing; on a broken connection the failure

@@ -10,6 +10,8 @@
 #include <chrono>
 #include <exception>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -56,7 +58,19 @@ public:
     // Before a table is read: throws its lock's failure, or locks a table that was not
     // among those of lock().
     void requireLock(const TableName& table);
-    // Ends the transaction: every lock goes. A table read after this starts a new one.
+    // Whether a table is locked without failure, so that it can be read at once.
+    bool holdsLock(const TableName& table) const;
+    // Opens up to `count` further connections that read in this transaction's snapshot,
+    // each holding the locks of lock(), so that several tables can be read at once. Works
+    // only where lock() took every lock at once; a connection that cannot join is left
+    // out. Call right after lock().
+    void addReaders(const std::string& connectionString, std::size_t count);
+    // Connections that read in the snapshot: the first is connection(), the others those
+    // of addReaders(), which may read only the tables of lock().
+    std::size_t readers() const { return 1 + m_readers.size(); }
+    odbc::Connection& connection(std::size_t reader) const;
+    // Ends the transaction: every lock goes, and the further connections close. A table
+    // read after this starts a new one.
     void end() noexcept;
 
     odbc::Connection& connection() const;
@@ -69,10 +83,18 @@ private:
     // Whether LOCK takes the relation (a table, a partitioned table or a view).
     bool takesLock(const TableName& table);
 
+    void prepare(odbc::Connection& connection, const std::string& connectionString);
+
     odbc::Connection* m_connection = nullptr;
     bool m_uncheckedBytes = false;
-    // Tables locked (no failure) or whose lock failed.
+    // Tables locked (no failure) or whose lock failed; readers of several threads ask.
+    mutable std::mutex m_locksMutex;
     std::map<TableName, std::exception_ptr> m_locks;
+    // The snapshot lock() took with every lock at once, for further readers to share,
+    // and those tables.
+    std::string m_snapshot;
+    std::vector<TableName> m_lockedAtOnce;
+    std::vector<std::unique_ptr<odbc::Connection>> m_readers;
 };
 
 } // namespace kestrove

@@ -15,6 +15,8 @@ constexpr std::size_t BlockRows = 2048;
 // blocks waiting between the threads large.
 constexpr std::size_t BlockBytes = 4 << 20;
 constexpr std::size_t QueuedBlocks = 4;
+// What a table read ahead of its turn may hold before it waits.
+constexpr std::size_t AheadBytes = 16 << 20;
 // Blocks kept for reuse once read: enough for the reader never to wait for memory.
 constexpr std::size_t SpareBlocks = 2;
 constexpr auto WaitStep = std::chrono::milliseconds(10);
@@ -141,19 +143,32 @@ TableReader::~TableReader() {
 }
 
 void TableReader::open(ReadingTransaction& reading, const TableName& table, const Waiter& whileWaiting) {
+    begin(reading, 0, table, false);
+    claim(whileWaiting);
+}
+
+void TableReader::begin(ReadingTransaction& reading, std::size_t reader, const TableName& table, bool ahead) {
     if (m_open)
         throw odbc::OdbcError("The operation is not allowed when the object is open.", "HY010");
     stopWorker();
     {
         std::lock_guard lock(m_mutex);
         m_queue.clear();
+        m_queuedBytes = 0;
         m_stop = false;
         m_started = false;
+        m_ahead = ahead;
         m_openFailure = nullptr;
     }
+    m_reader = reader;
+    m_fetching = true;
     m_worker = std::thread(&TableReader::read, this, &reading, table);
+}
 
+void TableReader::claim(const Waiter& whileWaiting) {
     std::unique_lock lock(m_mutex);
+    // Now read in turn: from here the reader waits for each block to be taken.
+    m_ahead = false;
     while (!m_changed.wait_for(lock, WaitStep, [&] { return m_started; })) {
         lock.unlock();
         if (whileWaiting)
@@ -185,8 +200,10 @@ void TableReader::read(ReadingTransaction* reading, TableName table) {
     odbc::RowArrays arrays;
     std::vector<bool> escaped;
     try {
-        odbc::Connection& connection = reading->connection();
-        reading->requireLock(table);
+        odbc::Connection& connection = reading->connection(m_reader);
+        // The further readers hold the locks of every table they are given.
+        if (m_reader == 0)
+            reading->requireLock(table);
         odbc::RecordSet counted = connection.execute("SELECT pg_catalog.count(*) FROM " + table.quoted());
         const long count = std::stol(counted.value(0).value_or("0"));
         counted.close();
@@ -208,15 +225,17 @@ void TableReader::read(ReadingTransaction* reading, TableName table) {
         std::lock_guard lock(m_mutex);
         m_openFailure = std::current_exception();
         m_started = true;
+        m_fetching = false;
         m_changed.notify_all();
         return;
     }
     m_changed.notify_all();
-    readRows(*reading, cursor, arrays, escaped);
+    readRows(reading->connection(m_reader), cursor, arrays, escaped);
+    m_fetching = false;
     arrays.close();
 }
 
-void TableReader::readRows(ReadingTransaction& reading, const std::string& cursor, odbc::RowArrays& arrays,
+void TableReader::readRows(odbc::Connection& connection, const std::string& cursor, odbc::RowArrays& arrays,
                            const std::vector<bool>& escaped) {
     Block block = spareBlock();
     // Hands a full block over; false once the reading is to stop.
@@ -253,9 +272,15 @@ void TableReader::readRows(ReadingTransaction& reading, const std::string& curso
                 // A short batch is the last; so is the one that brings the counted rows.
                 if (batchRows < asked || delivered >= m_count)
                     break;
+                // Rows wait for a full block only while earlier ones are still to be
+                // taken: the first rows of a table go out with its first batches.
+                if (block.used > 0 && nothingQueued()) {
+                    publish(block);
+                    block = spareBlock();
+                }
                 const long byBytes = static_cast<long>(FetchBytes / std::max<std::size_t>(widestRow, 1));
                 const long next = std::clamp(byBytes, 1L, std::min(MaxFetchRows, asked * 8));
-                arrays.open(fetchStatement(next, cursor), reading.connection());
+                arrays.open(fetchStatement(next, cursor), connection);
                 asked = next;
                 batchRows = 0;
                 widestRow = 0;
@@ -292,7 +317,7 @@ void TableReader::readRows(ReadingTransaction& reading, const std::string& curso
         }
         if (columns > 0) {
             arrays.close();
-            reading.connection().execute("CLOSE " + cursor);
+            connection.execute("CLOSE " + cursor);
         }
     } catch (...) {
         block.failure = std::current_exception();
@@ -302,12 +327,22 @@ void TableReader::readRows(ReadingTransaction& reading, const std::string& curso
 }
 
 void TableReader::publish(Block& block) {
+    const std::size_t bytes = bytesOf(block);
     std::unique_lock lock(m_mutex);
-    m_changed.wait(lock, [&] { return m_stop || m_queue.size() < QueuedBlocks; });
+    // Read ahead of its turn, a table may hold more, up to a bound in bytes.
+    m_changed.wait(lock, [&] {
+        return m_stop || m_queue.size() < QueuedBlocks || (m_ahead && m_queuedBytes + bytes <= AheadBytes);
+    });
     if (m_stop)
         return;
+    m_queuedBytes += bytes;
     m_queue.push_back(std::move(block));
     m_changed.notify_all();
+}
+
+bool TableReader::nothingQueued() {
+    std::lock_guard lock(m_mutex);
+    return m_queue.empty();
 }
 
 TableReader::Block TableReader::spareBlock() {
@@ -403,6 +438,7 @@ void TableReader::moveNext(const Waiter& whileWaiting) {
             m_spare.push_back(std::move(m_current));
         m_current = std::move(m_queue.front());
         m_queue.pop_front();
+        m_queuedBytes -= bytesOf(m_current);
         m_position = 0;
         lock.unlock();
         m_changed.notify_all();

@@ -3,6 +3,7 @@
 #include "export/ReadingTransaction.h"
 #include "platform/odbc/Odbc.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -41,7 +42,18 @@ public:
     TableReader& operator=(const TableReader&) = delete;
 
     void setCursorLocation(int location) { m_cursorLocation = location; }
+    // Starts reading the table on the transaction's first connection and waits for its
+    // first row: begin() and claim() in one.
     void open(ReadingTransaction& reading, const TableName& table, const Waiter& whileWaiting);
+    // Starts reading the table on one of the transaction's connections and returns at
+    // once. Read `ahead` of its turn, rows are kept up to a bound in bytes; claim() makes
+    // it the table whose rows are given out, and waits for its first row.
+    void begin(ReadingTransaction& reading, std::size_t reader, const TableName& table, bool ahead);
+    void claim(const Waiter& whileWaiting);
+    // The connection it reads on, and whether it still does: once every row is fetched,
+    // the connection is free for another table.
+    std::size_t reader() const { return m_reader; }
+    bool fetching() const { return m_fetching; }
     int state() const noexcept { return m_open ? odbc::StateOpen : odbc::StateClosed; }
     void close();
     // Ends the reading of rows not yet handed over; the connection is then free.
@@ -73,10 +85,14 @@ private:
 
     void requireOpen() const;
     void read(ReadingTransaction* reading, TableName table);
-    void readRows(ReadingTransaction& reading, const std::string& cursor, odbc::RowArrays& arrays,
+    void readRows(odbc::Connection& connection, const std::string& cursor, odbc::RowArrays& arrays,
                   const std::vector<bool>& escaped);
+    static std::size_t bytesOf(const Block& block) {
+        return block.text.size() + block.ends.size() * (sizeof(std::size_t) + 1);
+    }
     void publish(Block& block);
     Block spareBlock();
+    bool nothingQueued();
     void stopWorker();
 
     bool m_open = false;
@@ -94,8 +110,12 @@ private:
     std::condition_variable m_changed;
     std::deque<Block> m_queue;
     std::vector<Block> m_spare;
+    std::size_t m_queuedBytes = 0;
     bool m_stop = false;
     bool m_started = false;
+    bool m_ahead = false;
+    std::size_t m_reader = 0;
+    std::atomic<bool> m_fetching{false};
     std::exception_ptr m_openFailure;
 };
 

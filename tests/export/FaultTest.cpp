@@ -39,8 +39,10 @@ std::string applicationName() {
 
 // An import as the role whose server processes the tests end and freeze.
 struct FaultRun : ImportRun {
-    FaultRun() {
-        // The import's server process is told apart from any other by its name.
+    explicit FaultRun(int tablesAtOnce = 1) {
+        // The import's server processes are told apart from any other by their name; with
+        // one table at a time, there is one.
+        import.setTablesAtOnce(tablesAtOnce);
         qputenv("PGAPPNAME", applicationName().c_str());
         host.settings = testBedSettings();
         host.settings->user = QStringLiteral("fault_victim");
@@ -279,38 +281,73 @@ TEST(Faults, FullDisksAreReportedAndLeaveNoFile) {
 // not yet read waits until the last table is read, so its sheet holds the old rows, and
 // the other session goes on before "Done." is shown.
 TEST(Faults, TablesChangedDuringTheExportShowTheirRowsOfItsStart) {
-    FaultRun run;
-    run.host.tick(QStringLiteral("changing_rows"));
-    run.host.tick(QStringLiteral("doomed"));
-    run.host.tick(QStringLiteral("later_t"));
-    std::future<void> truncated;
-    run.onceRowsAreWritten([&] {
-        executeSql("DELETE FROM export.changing_rows WHERE id % 2 = 0");
-        executeSql("INSERT INTO export.changing_rows SELECT g, 'new' FROM generate_series(1, 50000) AS g");
-        truncated = std::async(std::launch::async, [] {
-            executeSql("TRUNCATE export.later_t; INSERT INTO export.later_t VALUES (100, 'new'); DROP TABLE export.doomed");
+    // Also with tables read at once, on connections that share the snapshot and hold
+    // every lock: the tables after the first are then read while the changes are made.
+    for (const int atOnce : {1, 2}) {
+        SCOPED_TRACE(atOnce);
+        FaultRun run(atOnce);
+        run.host.tick(QStringLiteral("changing_rows"));
+        run.host.tick(QStringLiteral("stream_rows"));
+        run.host.tick(QStringLiteral("doomed"));
+        run.host.tick(QStringLiteral("later_t"));
+        std::future<void> truncated;
+        run.onceRowsAreWritten([&] {
+            executeSql("DELETE FROM export.changing_rows WHERE id % 2 = 0");
+            executeSql("INSERT INTO export.changing_rows SELECT g, 'new' FROM generate_series(1, 50000) AS g");
+            executeSql("INSERT INTO export.later_t VALUES (99, 'inserted')");
+            truncated = std::async(std::launch::async, [] {
+                executeSql("TRUNCATE export.later_t; INSERT INTO export.later_t VALUES (100, 'new'); DROP TABLE export.doomed");
+            });
         });
+        bool truncatedBeforeDone = false;
+        run.boxes.onShow = [&](const MessageBoxRecorder::Box& box) {
+            if (box.text == QStringLiteral("Done.") && truncated.valid())
+                truncatedBeforeDone = truncated.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+        };
+        const QJsonArray sheets = run.finish();
+        const QJsonArray rows = kestrove::test::rowsOf(sheetNamed(sheets, QStringLiteral("changing_rows")));
+        ASSERT_EQ(rows.size(), 100001);
+        for (qsizetype r = 1; r < rows.size(); ++r)
+            ASSERT_EQ(rows[r].toArray()[1].toString(), QStringLiteral("old")) << "row " << r;
+        EXPECT_EQ(rowsOf(sheets, "stream_rows"), 100001);
+        EXPECT_EQ(rowsOf(sheets, "later_t"), 11);
+        EXPECT_EQ(kestrove::test::rowsOf(sheetNamed(sheets, QStringLiteral("later_t")))[10].toArray()[1], QStringLiteral("old"));
+        EXPECT_EQ(rowsOf(sheets, "doomed"), 2);
+        EXPECT_TRUE(run.boxes.reportedSteps().empty());
+        EXPECT_TRUE(truncatedBeforeDone);
+        truncated.get();
+        EXPECT_EQ(queryColumn("SELECT v FROM export.later_t"), std::vector<std::string>{"new"});
+        executeSql("TRUNCATE export.later_t; INSERT INTO export.later_t SELECT g, 'old' FROM generate_series(1, 10) AS g; "
+                   "CREATE TABLE export.doomed (v text); INSERT INTO export.doomed VALUES ('before the drop'); "
+                   "GRANT SELECT ON export.doomed TO fault_victim; TRUNCATE export.changing_rows; "
+                   "INSERT INTO export.changing_rows SELECT g, 'old' FROM generate_series(1, 100000) AS g");
+    }
+}
+
+// Tables read at once all show the database as it was when every lock was taken: a row
+// committed while the first table is still being read is not in a later table's sheet,
+// which is read on a connection of its own.
+TEST(Faults, TablesReadAtOnceShareOneSnapshot) {
+    FaultRun run(2);
+    run.host.tick(QStringLiteral("slow_first"));
+    run.host.tick(QStringLiteral("snapshot_later"));
+    // Once the first table is being counted, after every lock and the snapshot.
+    std::future<void> inserted = std::async(std::launch::async, [] {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (queryColumn("SELECT pid FROM pg_stat_activity WHERE application_name = '" + applicationName() +
+                           "' AND query LIKE '%slow_first%' AND state = 'active'")
+                   .empty() &&
+               std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        executeSql("INSERT INTO export.snapshot_later VALUES (2)");
     });
-    bool truncatedBeforeDone = false;
-    run.boxes.onShow = [&](const MessageBoxRecorder::Box& box) {
-        if (box.text == QStringLiteral("Done.") && truncated.valid())
-            truncatedBeforeDone = truncated.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
-    };
     const QJsonArray sheets = run.finish();
-    const QJsonArray rows = kestrove::test::rowsOf(sheetNamed(sheets, QStringLiteral("changing_rows")));
-    ASSERT_EQ(rows.size(), 100001);
-    for (qsizetype r = 1; r < rows.size(); ++r)
-        ASSERT_EQ(rows[r].toArray()[1].toString(), QStringLiteral("old")) << "row " << r;
-    EXPECT_EQ(rowsOf(sheets, "later_t"), 11);
-    EXPECT_EQ(kestrove::test::rowsOf(sheetNamed(sheets, QStringLiteral("later_t")))[10].toArray()[1], QStringLiteral("old"));
-    EXPECT_EQ(rowsOf(sheets, "doomed"), 2);
+    inserted.get();
+    EXPECT_EQ(kestrove::test::rowsOf(sheetNamed(sheets, QStringLiteral("snapshot_later"))),
+              QJsonArray({QJsonArray{"v"}, QJsonArray{1.0}}));
+    EXPECT_EQ(rowsOf(sheets, "slow_first"), 2);
     EXPECT_TRUE(run.boxes.reportedSteps().empty());
-    EXPECT_TRUE(truncatedBeforeDone);
-    truncated.get();
-    EXPECT_EQ(queryColumn("SELECT v FROM export.later_t"), std::vector<std::string>{"new"});
-    executeSql("TRUNCATE export.later_t; INSERT INTO export.later_t SELECT g, 'old' FROM generate_series(1, 10) AS g; "
-               "CREATE TABLE export.doomed (v text); INSERT INTO export.doomed VALUES ('before the drop'); "
-               "GRANT SELECT ON export.doomed TO fault_victim");
+    executeSql("DELETE FROM export.snapshot_later WHERE v = 2");
 }
 
 // A table held by another session's open ALTER TABLE is reported once its lock has been

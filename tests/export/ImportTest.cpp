@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include <cstdlib>
 
 #include <sys/resource.h>
@@ -495,4 +497,33 @@ TEST(Import, RowsBeyondOneSheetContinueOnTheNextWithTheHeaderAgain) {
     EXPECT_EQ(cell(rest, 1, 0).toDouble(), 1048576);
     EXPECT_EQ(cell(rest, 5, 0).toDouble(), 1048580);
     EXPECT_TRUE(run.boxes.reportedSteps().empty());
+}
+
+// Tables read at once, on connections of their own, give the workbook, the reports and
+// the status texts of tables read one after another, each in its turn in list order.
+TEST(Import, TablesReadAtOnceGiveTheSameWorkbookAsOneAfterAnother) {
+    const auto exported = [](int atOnce) {
+        ImportRun run;
+        run.import.setTablesAtOnce(atOnce);
+        for (const char* table : {"alltypes", "numbers", "emoji_edges", "counting", "long_text", "t_first", "domains"})
+            run.host.tick(QLatin1String(table));
+        const QJsonArray sheets = run.finish();
+        QStringList turns;
+        for (const QString& text : run.host.statusTexts)
+            if (text.startsWith(QStringLiteral("Processing: ")) && !text.contains(QLatin1Char(',')))
+                turns << text;
+        return std::tuple{sheets, run.boxes.reportedSteps(), turns, run.doneBoxes()};
+    };
+    const auto [sheets, steps, turns, done] = exported(1);
+    ASSERT_EQ(turns.size(), 7);
+    EXPECT_EQ(done, 1);
+    for (const int atOnce : {2, 4}) {
+        const auto [sheetsAtOnce, stepsAtOnce, turnsAtOnce, doneAtOnce] = exported(atOnce);
+        EXPECT_EQ(tabNames(sheetsAtOnce), tabNames(sheets)) << atOnce;
+        for (int s = 0; s < sheets.size(); ++s)
+            EXPECT_EQ(rowsOf(sheetAt(sheetsAtOnce, s)), rowsOf(sheetAt(sheets, s))) << atOnce << " sheet " << s;
+        EXPECT_EQ(stepsAtOnce, steps) << atOnce;
+        EXPECT_EQ(turnsAtOnce, turns) << atOnce;
+        EXPECT_EQ(doneAtOnce, 1);
+    }
 }

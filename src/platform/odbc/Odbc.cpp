@@ -402,9 +402,18 @@ std::unique_ptr<Handles> runStatement(const std::string& sql, Connection& connec
     check(SQLExecDirectW(handles->stmt, wide(text), static_cast<SQLINTEGER>(text.size())),
           SQL_HANDLE_STMT, handles->stmt, "The query failed.");
 
+    // Of several statements, the rows are those of the first that returns rows.
     SQLSMALLINT columns = 0;
-    check(SQLNumResultCols(handles->stmt, &columns), SQL_HANDLE_STMT, handles->stmt,
-          "The result has no columns.");
+    for (;;) {
+        check(SQLNumResultCols(handles->stmt, &columns), SQL_HANDLE_STMT, handles->stmt,
+              "The result has no columns.");
+        if (columns > 0)
+            break;
+        const SQLRETURN more = SQLMoreResults(handles->stmt);
+        if (more == SQL_NO_DATA)
+            break;
+        check(more, SQL_HANDLE_STMT, handles->stmt, "The query failed.");
+    }
     fields.clear();
     for (SQLUSMALLINT column = 1; column <= columns; ++column) {
         SQLWCHAR name[512] = {};

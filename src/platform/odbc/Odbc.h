@@ -86,9 +86,9 @@ public:
     int state() const noexcept;
     void close();
 
-    // Runs one statement and returns its whole result as a buffered record set. Each
-    // '?' of the statement takes the next of `parameters`, bound as text: values never
-    // become part of the SQL text.
+    // Runs one statement and returns its whole result as a buffered record set (of
+    // several statements, the first that returns rows). Each '?' of the statement takes
+    // the next of `parameters`, bound as text: values never become part of the SQL text.
     class RecordSet execute(const std::string& sql, const std::vector<std::string>& parameters = {});
 
     // With autocommit off, statements run in one transaction until endTransaction().
