@@ -4,7 +4,7 @@
 #include "platform/workbook/SheetXml.h"
 #include "platform/workbook/Workbook.h"
 
-#include <zlib.h>
+#include <isa-l/crc.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -310,7 +310,9 @@ void SheetStreams::flushXml(bool endSegment) {
     if (m_current >= m_sheets.size())
         return;
     SheetBody& body = m_sheets[m_current]->body;
-    body.crc = crc32(body.crc, reinterpret_cast<const Bytef*>(m_xml.data()), static_cast<uInt>(m_xml.size()));
+    // The zip's CRC-32 (gzip's, reflected), by ISA-L: several times zlib's speed.
+    body.crc = crc32_gzip_refl(static_cast<std::uint32_t>(body.crc), reinterpret_cast<const unsigned char*>(m_xml.data()),
+                               m_xml.size());
     body.plainSize += m_xml.size();
     m_deflater->compress(m_xml, m_compressed,
                          endSegment ? RawDeflater::Ending::Segment : RawDeflater::Ending::None);
