@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
 # Times, in one run on one throwaway cluster, the export of pgbench_accounts at scale 10
 # (1,000,000 rows) and of a wide, text-heavy table (bench/wide.sql, 200,000 rows x 20
-# columns): kestrove-bench, pandas + xlsxwriter, and psql's \copy to /dev/null; then a
-# table of 1,000 rows of 1 MB texts (kestrove and \copy only), for memory.
+# columns) by six programs side by side: psql's \copy to a CSV file (best of three),
+# kestrove-bench, GDAL's ogr2ogr, a psycopg2 named cursor into xlsxwriter in constant-memory
+# mode, pandas read_sql + to_excel, and \copy to CSV then Gnumeric's ssconvert to xlsx.
+# Then a table of 1,000 rows of 1 MB texts (kestrove and \copy to /dev/null only), for
+# memory; then ten tables of 100,000 rows ticked together: kestrove-bench reading them at
+# once and one at a time (--jobs 1), against one psql session copying the ten (best of three).
 #   bench/run.sh [SCALE]        (build first: scripts/build.sh)
-# Above scale 10 (bench/run.sh 100: 10,000,000 rows over ten sheets) pandas is left out
-# (it would need about 8 GB), the wide table too. The pgbench workbook is checked row by
-# row: one header per sheet, every key once.
+# Above scale 10 (bench/run.sh 100: 10,000,000 rows over ten sheets) pandas, ogr2ogr,
+# xlsxwriter and ssconvert are left out (pandas alone would need about 8 GB), the wide
+# table too. The pgbench workbook is checked row by row: one header per sheet, every key
+# once. The comparison programs are installed from Debian when missing (as root, or sudo).
 # Exits non-zero when any export fails, reports anything (but the cut of the 1 MB texts)
 # or loses a row.
 set -euo pipefail
@@ -14,6 +19,19 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 scale=${1:-10}
 bench="$root/build/kestrove-bench"
 [ -x "$bench" ] || { echo "build first: scripts/build.sh" >&2; exit 1; }
+missing=()
+command -v ogr2ogr >/dev/null || missing+=(gdal-bin)
+command -v ssconvert >/dev/null || missing+=(gnumeric)
+for module in xlsxwriter:python3-xlsxwriter psycopg2:python3-psycopg2 pandas:python3-pandas openpyxl:python3-openpyxl; do
+    /usr/bin/python3 -c "import ${module%%:*}" 2>/dev/null || missing+=("${module#*:}")
+done
+if [ "${#missing[@]}" -gt 0 ]; then
+    echo "installing ${missing[*]}" >&2
+    sudo=()
+    [ "$(id -u)" = 0 ] || sudo=(sudo)
+    "${sudo[@]}" apt-get -q update >/dev/null
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -q install -y --no-install-recommends "${missing[@]}" >/dev/null
+fi
 work=$(mktemp -d /tmp/kestrove-bench.XXXXXX)
 trap 'bash "$root/tests/support/pg-testbed.sh" stop "$work/state"; rm -rf "$work"' EXIT
 bash "$root/tests/support/pg-testbed.sh" start "$work/state"
@@ -29,6 +47,15 @@ if [ "$scale" -le 10 ]; then
         -c "CREATE TABLE wide_rows AS SELECT g AS id, repeat(md5(g::text), 32768) AS text FROM generate_series(1, 1000) AS g"
     tables+=(wide wide_rows)
 fi
+# Ten tables of 100,000 rows each (every scale has at least 100,000 accounts), and the
+# psql script that copies them in one session.
+ten=(ten_{1..10})
+for table in "${ten[@]}"; do
+    echo "CREATE TABLE $table AS SELECT * FROM pgbench_accounts WHERE aid <= 100000;"
+    echo "\\copy $table to '$work/$table.csv' csv" >>"$work/ten-copy.sql"
+done | "$KESTROVE_PG_BIN/psql" -X -q -v ON_ERROR_STOP=1 "${connect[@]}" -d "$KESTROVE_PG_DATABASE" -f -
+"$KESTROVE_PG_BIN/psql" -X -q -v ON_ERROR_STOP=1 "${connect[@]}" -d "$KESTROVE_PG_DATABASE" \
+    -c "VACUUM ANALYZE $(IFS=,; echo "${ten[*]}")"
 echo "$(nproc) cores, pgbench scale $scale"
 
 # Prints "<seconds> <peak MB>" of a command, from GNU time.
@@ -38,6 +65,25 @@ measure() {
         { cat "$work/err.log" >&2; exit 1; }
     awk '{ printf "%.2f %.1f\n", $1, $2 / 1024 }' "$log"
 }
+
+# Prints "<seconds> <peak MB>" of the fastest of three runs of a command.
+best_of_three() {
+    local runs="" _
+    for _ in 1 2 3; do
+        runs+=$(measure "$@")$'\n' || exit 1
+    done
+    printf '%s' "$runs" | LC_ALL=C sort -n -k1,1 | head -n 1
+}
+
+# One row of a results table: what, seconds, peak MB.
+row() { printf '| %-50s | %7s | %7s |\n' "$@"; }
+header() { row tool seconds "peak MB"; echo "|---|---:|---:|"; }
+
+# "a / b: N.Nx", or n/a when b measured as zero.
+ratio() { awk -v a="$2" -v b="$3" -v what="$1" 'BEGIN { if (b > 0) printf "%s: %.1fx\n", what, a / b; else printf "%s: n/a\n", what }'; }
+
+psql=("$KESTROVE_PG_BIN/psql" -X -q -v ON_ERROR_STOP=1 "${connect[@]}" -d "$KESTROVE_PG_DATABASE")
+mkdir -p "$work/home"
 
 connection="Driver={PostgreSQL Unicode};Server=$KESTROVE_PG_SERVER;Port=$KESTROVE_PG_PORT;Uid=$KESTROVE_PG_USER;Pwd=$KESTROVE_PG_PASSWORD;Database=$KESTROVE_PG_DATABASE"
 for table in "${tables[@]}"; do
@@ -55,24 +101,70 @@ for table in "${tables[@]}"; do
             grep -q 'was cut to fit its cell. (1000 cells)' "$work/err.log" && [[ $k_line == rows=1000\ * ]] ||
             { cat "$work/err.log" >&2; echo "wide_rows: not every row, or another report" >&2; exit 1; }
     fi
-    p_s=- p_mb=-
-    [ "$scale" -le 10 ] && [ "$table" != wide_rows ] && read -r p_s p_mb < <(measure /usr/bin/python3 "$root/bench/pandas_export.py" \
-        "$KESTROVE_PG_SERVER" "$KESTROVE_PG_PORT" "$KESTROVE_PG_USER" "$KESTROVE_PG_PASSWORD" \
-        "$KESTROVE_PG_DATABASE" "$table" "$work/pandas-$table.xlsx")
-    read -r c_s c_mb < <(measure "$KESTROVE_PG_BIN/psql" -X "${connect[@]}" -d "$KESTROVE_PG_DATABASE" \
-        -c "\\copy $table to '/dev/null' csv")
+    if [ "$table" = wide_rows ]; then
+        c_label="psql \\copy to /dev/null" c_ratio="kestrove / \\copy"
+        read -r c_s c_mb < <(measure "$KESTROVE_PG_BIN/psql" -X "${connect[@]}" -d "$KESTROVE_PG_DATABASE" \
+            -c "\\copy $table to '/dev/null' csv")
+    else
+        c_label="psql \\copy to a CSV file (best of 3)" c_ratio="kestrove / best \\copy"
+        read -r c_s c_mb < <(best_of_three "${psql[@]}" -c "\\copy $table to '$work/copy-$table.csv' csv")
+    fi
+    o_s=- o_mb=- x_s=- x_mb=- p_s=- p_mb=- s_s=- s_mb=-
+    if [ "$scale" -le 10 ] && [ "$table" != wide_rows ]; then
+        args=("$KESTROVE_PG_SERVER" "$KESTROVE_PG_PORT" "$KESTROVE_PG_USER" "$KESTROVE_PG_PASSWORD" "$KESTROVE_PG_DATABASE" "$table")
+        # Through a query, not the table's name: GDAL takes an integer primary key (aid) for
+        # its feature id and would leave that column out of the workbook.
+        read -r o_s o_mb < <(measure ogr2ogr -f XLSX "$work/ogr2ogr-$table.xlsx" \
+            "PG:host=$KESTROVE_PG_SERVER port=$KESTROVE_PG_PORT user=$KESTROVE_PG_USER password=$KESTROVE_PG_PASSWORD dbname=$KESTROVE_PG_DATABASE" \
+            -sql "SELECT * FROM \"$table\"" -nln "$table")
+        read -r x_s x_mb < <(measure /usr/bin/python3 "$root/bench/xlsxwriter_export.py" "${args[@]}" "$work/xlsxwriter-$table.xlsx")
+        read -r p_s p_mb < <(measure /usr/bin/python3 "$root/bench/pandas_export.py" "${args[@]}" "$work/pandas-$table.xlsx")
+        # \copy with a header row, then ssconvert, timed together. ssconvert wants a writable
+        # home; its GLib warnings (no display) go to the log.
+        read -r s_s s_mb < <(measure env HOME="$work/home" GSETTINGS_BACKEND=memory bash -c \
+            '"${@:4}" -c "$1" && ssconvert --import-type=Gnumeric_stf:stf_csvtab --export-type=Gnumeric_Excel:xlsx2 "$2" "$3"' - \
+            "\\copy $table to '$work/ssconvert-$table.csv' csv header" "$work/ssconvert-$table.csv" \
+            "$work/ssconvert-$table.xlsx" "${psql[@]}")
+    fi
 
-    printf '%-22s %9s %9s\n' "" seconds peak_MB
-    printf '%-22s %9s %9s\n' kestrove-bench "$k_s" "$k_mb" pandas+xlsxwriter "$p_s" "$p_mb" "psql \\copy" "$c_s" "$c_mb"
+    header
+    row "$c_label" "$c_s" "$c_mb"
+    row kestrove-bench "$k_s" "$k_mb"
+    row "ogr2ogr -f XLSX" "$o_s" "$o_mb"
+    row "psycopg2 named cursor + xlsxwriter constant_memory" "$x_s" "$x_mb"
+    row "pandas read_sql + to_excel" "$p_s" "$p_mb"
+    row "psql \\copy to CSV + ssconvert to xlsx" "$s_s" "$s_mb"
     echo "kestrove-bench: $k_line"
-    awk -v k="$k_s" -v p="$p_s" -v c="$c_s" -v km="$k_mb" -v pm="$p_mb" 'BEGIN {
-        if (p != "-") printf "pandas / kestrove: %.1fx time, %.1fx memory; ", p / k, pm / km
-        printf "kestrove / \\copy: %.1fx time\n", k / c }'
+    ratio "$c_ratio (time)" "$k_s" "$c_s"
+    if [ "$p_s" != - ]; then
+        ratio "pandas / kestrove (time)" "$p_s" "$k_s"
+        ratio "pandas / kestrove (memory)" "$p_mb" "$k_mb"
+    fi
+    echo "longest stall of kestrove-bench: $(sed -n 's/.*max_stall_ms=\([0-9]*\).*/\1/p' <<<"$k_line") ms"
     ls -l "$work"/*-"$table".xlsx | awk '{ print $5, $9 }'
     if [ "$table" = pgbench_accounts ]; then
         /usr/bin/python3 "$root/bench/check_rows.py" "$work/kestrove-$table.xlsx" "$rows"
     fi
 done
+
+# Ten tables ticked together: read at once (as many at a time as the program chooses),
+# one at a time, and copied by one psql session.
+echo
+echo "ten tables of 100000 rows (ten_1 ... ten_10), ticked together:"
+read -r t_s t_mb < <(measure "$bench" --connection "$connection" --out "$work/kestrove-ten.xlsx" "${ten[@]}")
+t_line=$(tail -n 1 "$work/out.log")
+read -r j_s j_mb < <(measure "$bench" --jobs 1 --connection "$connection" --out "$work/kestrove-ten-jobs1.xlsx" "${ten[@]}")
+j_line=$(tail -n 1 "$work/out.log")
+read -r q_s q_mb < <(best_of_three "${psql[@]}" -f "$work/ten-copy.sql")
+header
+row "kestrove-bench, ten at once" "$t_s" "$t_mb"
+row "kestrove-bench --jobs 1" "$j_s" "$j_mb"
+row "one psql session: ten \\copy to CSV (best of 3)" "$q_s" "$q_mb"
+echo "kestrove-bench: $t_line"
+echo "kestrove-bench --jobs 1: $j_line"
+ratio "kestrove / psql session (time)" "$t_s" "$q_s"
+ratio "--jobs 1 / at once (speed-up)" "$j_s" "$t_s"
+ls -l "$work"/kestrove-ten*.xlsx | awk '{ print $5, $9 }'
 
 # The temporary files and the workbook on one disk of 1.3 times the workbook's size: the
 # save must fit, since each sheet's temporary rows are given back as they are copied.
@@ -89,7 +181,7 @@ if mount -t tmpfs -o size=$((size * 13 / 10)) tmpfs "$tight" 2>/dev/null; then
       done ) &
     watcher=$!
     TMPDIR=$tight "$bench" --connection "$connection" --out "$tight/k.xlsx" pgbench_accounts >"$work/out.log" 2>&1 ||
-        { kill "$watcher"; wait "$watcher" 2>/dev/null; cat "$work/out.log" >&2; echo "the export did not fit on one disk of 1.3x its size" >&2; exit 1; }
+        { kill "$watcher"; wait "$watcher" 2>/dev/null || true; cat "$work/out.log" >&2; echo "the export did not fit on one disk of 1.3x its size" >&2; exit 1; }
     kill "$watcher"
     wait "$watcher" 2>/dev/null || true
     echo
