@@ -142,10 +142,16 @@ void TableImport::PushButton5_Click(ImportHost& host) {
     const auto unwritable = [&] { return book && book->writeFailed(); };
     // The reader ends first (it may still be fetching, when a table was left early), then
     // the transaction, and its locks go.
-    const auto endReading = [&] {
+    // Tables read ahead that will not be given out end, while the window keeps answering.
+    const auto dropAhead = [&] {
+        for (auto& [table, reader] : ahead)
+            reader->stop(whileWaiting);
         ahead.clear();
+    };
+    const auto endReading = [&] {
+        dropAhead();
         if (records)
-            records->stop();
+            records->stop(whileWaiting);
         reading.end();
     };
     // Starts reading the ticked tables after `position` on the connections no table is
@@ -254,7 +260,7 @@ void TableImport::PushButton5_Click(ImportHost& host) {
                     ahead.pop_front();
                     records->claim(whileWaiting);
                 } else {
-                    ahead.clear();
+                    dropAhead();
                     Required(records.get()).open(reading, table, whileWaiting);
                 }
             });

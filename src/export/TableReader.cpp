@@ -361,7 +361,7 @@ TableReader::Block TableReader::spareBlock() {
     return block;
 }
 
-void TableReader::stopWorker() {
+void TableReader::stopWorker(const Waiter& whileWaiting) {
     if (!m_worker.joinable())
         return;
     {
@@ -369,6 +369,11 @@ void TableReader::stopWorker() {
         m_stop = true;
     }
     m_changed.notify_all();
+    // A fetch under way ends first.
+    while (whileWaiting && m_fetching) {
+        whileWaiting();
+        std::this_thread::sleep_for(WaitStep);
+    }
     m_worker.join();
 }
 

@@ -57,7 +57,8 @@ public:
     int state() const noexcept { return m_open ? odbc::StateOpen : odbc::StateClosed; }
     void close();
     // Ends the reading of rows not yet handed over; the connection is then free.
-    void stop() { stopWorker(); }
+    // `whileWaiting` is called every few milliseconds until a fetch under way has ended.
+    void stop(const Waiter& whileWaiting = {}) { stopWorker(whileWaiting); }
 
     long recordCount() const;
     int fieldCount() const;
@@ -93,7 +94,7 @@ private:
     void publish(Block& block);
     Block spareBlock();
     bool nothingQueued();
-    void stopWorker();
+    void stopWorker(const Waiter& whileWaiting = {});
 
     bool m_open = false;
     int m_cursorLocation = 2;
