@@ -10,7 +10,6 @@
 
 #include "export/CommandLine.h"
 #include "platform/desktop/Locale.h"
-#include "platform/odbc/Odbc.h"
 
 #include <QCoreApplication>
 
@@ -69,24 +68,27 @@ ConnectionSettings parseConnectionString(const QString& text) {
 } // namespace
 
 int main(int argc, char* argv[]) {
-    odbc::preferUtf8FromDriver();
     QCoreApplication application(argc, argv);
     desktop::UseCNumberFormat();
     QString connection, out;
     QStringList tables;
     int jobs = 0;
+    bool badJobs = false;
     const QStringList args = application.arguments();
     for (int i = 1; i < args.size(); ++i) {
         if (args[i] == QLatin1String("--connection") && i + 1 < args.size())
             connection = args[++i];
         else if (args[i] == QLatin1String("--out") && i + 1 < args.size())
             out = args[++i];
-        else if (args[i] == QLatin1String("--jobs") && i + 1 < args.size())
-            jobs = args[++i].toInt();
+        else if (args[i] == QLatin1String("--jobs") && i + 1 < args.size()) {
+            bool number = false;
+            jobs = args[++i].toInt(&number);
+            badJobs = !number || jobs < 1;
+        }
         else
             tables << args[i];
     }
-    if (connection.isEmpty() || out.isEmpty() || tables.isEmpty()) {
+    if (connection.isEmpty() || out.isEmpty() || tables.isEmpty() || badJobs) {
         std::cerr << "usage: kestrove-bench [--jobs N] --connection \"<ODBC connection string>\" --out FILE.xlsx TABLE...\n";
         return 2;
     }

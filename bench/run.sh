@@ -95,6 +95,7 @@ for table in "${tables[@]}"; do
     [ "$table" = wide_rows ] && reports=(bash -c '"$@" || [ $? = 1 ]' -)
     read -r k_s k_mb < <(measure "${reports[@]}" "$bench" --connection "$connection" --out "$work/kestrove-$table.xlsx" "$table")
     k_line=$(tail -n 1 "$work/out.log")
+    [[ $k_line == rows=$rows\ * ]] || { echo "$table: kestrove-bench wrote $k_line, not $rows rows" >&2; exit 1; }
     # The only report allowed there: every 1 MB text cut, once, with its count.
     if [ "$table" = wide_rows ]; then
         [ "$(grep -c 'Application Error' "$work/err.log")" = 1 ] &&
@@ -155,6 +156,9 @@ read -r t_s t_mb < <(measure "$bench" --connection "$connection" --out "$work/ke
 t_line=$(tail -n 1 "$work/out.log")
 read -r j_s j_mb < <(measure "$bench" --jobs 1 --connection "$connection" --out "$work/kestrove-ten-jobs1.xlsx" "${ten[@]}")
 j_line=$(tail -n 1 "$work/out.log")
+for line in "$t_line" "$j_line"; do
+    [[ $line == rows=$((10 * 100000))\ * ]] || { echo "ten tables: kestrove-bench wrote $line" >&2; exit 1; }
+done
 read -r q_s q_mb < <(best_of_three "${psql[@]}" -f "$work/ten-copy.sql")
 header
 row "kestrove-bench, ten at once" "$t_s" "$t_mb"

@@ -9,7 +9,6 @@
 #include "export/OutputFile.h"
 #include "platform/desktop/Locale.h"
 #include "platform/desktop/Spreadsheet.h"
-#include "platform/odbc/Odbc.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -40,7 +39,6 @@ int reported(const QString& reason) {
 } // namespace
 
 int main(int argc, char* argv[]) {
-    odbc::preferUtf8FromDriver();
     EndOnSignals ending;
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("kestrove-export"));

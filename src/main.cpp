@@ -1,6 +1,5 @@
 #include "app/WindowFlow.h"
 #include "platform/desktop/Locale.h"
-#include "platform/odbc/Odbc.h"
 #include "platform/workbook/LeftoverFiles.h"
 
 #include <QApplication>
@@ -18,7 +17,6 @@ void endOnSignal(int signal) {
 } // namespace
 
 int main(int argc, char* argv[]) {
-    kestrove::odbc::preferUtf8FromDriver();
     for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
         struct sigaction action {};
         action.sa_handler = endOnSignal;

@@ -28,6 +28,8 @@ using Clock = std::chrono::steady_clock;
 constexpr auto YieldEvery = std::chrono::milliseconds(30);
 constexpr auto WaitStep = std::chrono::milliseconds(10);
 const char* const BinaryData = "{BINARY DATA}";
+// Rows of the tables read ahead of their turn, held in memory at most.
+constexpr std::size_t AheadBytes = 24 << 20;
 
 // Yields to the window system and refreshes the status text at most every ~30 ms,
 // rather than for every cell.
@@ -154,17 +156,28 @@ void TableImport::PushButton5_Click(ImportHost& host) {
             records->stop(whileWaiting);
         reading.end();
     };
+    // Connections lost while reading ahead: nothing more is read on them.
+    std::vector<bool> lost;
     // Starts reading the ticked tables after `position` on the connections no table is
     // being fetched on, while tables read ahead are fewer than the further connections.
+    // Together they hold at most AheadBytes. Reading ahead only saves time: where it
+    // cannot start, each table is read in its turn.
     const auto readAhead = [&](int position) {
-        std::vector<bool> busy(reading.readers(), false);
-        if (records && records->fetching())
-            busy[records->reader()] = true;
+        const std::size_t readers = reading.readers();
+        lost.resize(readers, false);
+        std::vector<bool> busy = lost;
+        const auto note = [&](const TableReader& reader) {
+            if (reader.reader() >= readers)
+                return;
+            lost[reader.reader()] = lost[reader.reader()] || reader.lostConnection();
+            busy[reader.reader()] = busy[reader.reader()] || lost[reader.reader()] || reader.fetching();
+        };
+        if (records)
+            note(*records);
         for (const auto& [table, reader] : ahead)
-            if (reader->fetching())
-                busy[reader->reader()] = true;
+            note(*reader);
         std::size_t skip = ahead.size();
-        for (int k = position + 1; k <= list.count() && ahead.size() + 1 < reading.readers(); ++k) {
+        for (int k = position + 1; k <= list.count() && ahead.size() + 1 < readers; ++k) {
             const TableEntry entry = list.entry(k);
             if (!entry.checked || skip-- > 0)
                 continue;
@@ -174,8 +187,9 @@ void TableImport::PushButton5_Click(ImportHost& host) {
             if (idle == busy.end() || !reading.holdsLock(table))
                 return;
             *idle = true;
-            ahead.emplace_back(table, std::make_unique<TableReader>());
-            ahead.back().second->begin(reading, static_cast<std::size_t>(idle - busy.begin()), table, true);
+            auto reader = std::make_unique<TableReader>();
+            reader->begin(reading, static_cast<std::size_t>(idle - busy.begin()), table, AheadBytes / (readers - 1));
+            ahead.emplace_back(table, std::move(reader));
         }
     };
 
@@ -258,13 +272,37 @@ void TableImport::PushButton5_Click(ImportHost& host) {
                 if (!ahead.empty() && !(ahead.front().first < table) && !(table < ahead.front().first)) {
                     records = std::move(ahead.front().second);
                     ahead.pop_front();
-                    records->claim(whileWaiting);
+                    // A further connection lost, or refused the table's lock, before any
+                    // row was given out costs only time: the table is read again on the
+                    // first connection.
+                    const auto readAgain = [&] {
+                        if (records->reader() == 0 || !(records->lostConnection() || records->lockRefused()))
+                            return false;
+                        if (records->lostConnection())
+                            lost.at(records->reader()) = true;
+                        dropAhead();
+                        records = std::make_unique<TableReader>();
+                        records->open(reading, table, whileWaiting);
+                        return true;
+                    };
+                    if (!readAgain()) {
+                        try {
+                            records->claim(whileWaiting);
+                        } catch (...) {
+                            if (!readAgain())
+                                throw;
+                        }
+                    }
                 } else {
                     dropAhead();
                     Required(records.get()).open(reading, table, whileWaiting);
                 }
             });
-            readAhead(i);
+            try {
+                readAhead(i);
+            } catch (const std::exception&) {
+                // No thread or memory for it now: the tables are read in their turn.
+            }
             const QString tableName = m_currentTableName;
 
             if (steps.test(142, [&] { return firstSheet; })) {

@@ -55,7 +55,6 @@ void ReadingTransaction::open(odbc::Connection& connection, const std::string& c
         m_locks.clear();
     }
     m_snapshot.clear();
-    m_lockedAtOnce.clear();
     m_readers.clear();
     m_uncheckedBytes =
         connection.execute("SELECT pg_catalog.current_setting('server_encoding') = 'SQL_ASCII'").value(0) ==
@@ -98,7 +97,6 @@ void ReadingTransaction::lock(const std::vector<TableName>& tables) {
         // savepoint of its own: a snapshot is exported only from the transaction itself.
         // It is taken after every lock, for further readers to share.
         m_snapshot = lockAll(tables, "; SELECT pg_catalog.pg_export_snapshot()");
-        m_lockedAtOnce = tables;
         return;
     } catch (const odbc::OdbcError& refused) {
         refusal = refused.sqlState();
@@ -184,12 +182,15 @@ bool ReadingTransaction::holdsLock(const TableName& table) const {
 }
 
 void ReadingTransaction::addReaders(const std::string& connectionString, std::size_t count) {
-    if (m_snapshot.empty())
+    // A snapshot's name is hexadecimal digits and dashes; anything else is not used in SQL.
+    if (m_snapshot.empty() ||
+        m_snapshot.find_first_not_of("0123456789ABCDEFabcdef-") != std::string::npos)
         return;
-    // Each opens at the same time. Its first statement, outside any savepoint of the
-    // driver's, takes the locks (without waiting: another session waiting for one of
-    // them would otherwise be waited for) and then the snapshot.
-    const std::string join = lockStatement(m_lockedAtOnce, " NOWAIT") + "; SET TRANSACTION SNAPSHOT '" + m_snapshot + "'";
+    // Each opens at the same time and takes the snapshot in its first statement, which
+    // the driver runs outside a savepoint of its own. It locks each table only before
+    // reading it (lockBefore()), so that the server's lock table is not filled once per
+    // connection.
+    const std::string join = "SET TRANSACTION SNAPSHOT '" + m_snapshot + "'";
     std::vector<std::future<std::unique_ptr<odbc::Connection>>> opening;
     for (std::size_t i = 0; i < count; ++i)
         opening.push_back(std::async(std::launch::async, [this, &connectionString, &join] {
@@ -206,6 +207,14 @@ void ReadingTransaction::addReaders(const std::string& connectionString, std::si
     for (auto& opened : opening)
         if (auto reader = opened.get())
             m_readers.push_back(std::move(reader));
+}
+
+void ReadingTransaction::lockBefore(std::size_t reader, const TableName& table) {
+    if (reader == 0)
+        return requireLock(table);
+    // The first connection holds the lock already, so only a session waiting for one can
+    // stand in the way; then the table is not read here (rather than waited for).
+    connection(reader).execute(lockStatement({table}, " NOWAIT"));
 }
 
 odbc::Connection& ReadingTransaction::connection(std::size_t reader) const {

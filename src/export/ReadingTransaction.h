@@ -61,12 +61,14 @@ public:
     // Whether a table is locked without failure, so that it can be read at once.
     bool holdsLock(const TableName& table) const;
     // Opens up to `count` further connections that read in this transaction's snapshot,
-    // each holding the locks of lock(), so that several tables can be read at once. Works
-    // only where lock() took every lock at once; a connection that cannot join is left
-    // out. Call right after lock().
+    // so that several tables can be read at once. Works only where lock() took every lock
+    // at once; a connection that cannot join is left out. Call right after lock().
     void addReaders(const std::string& connectionString, std::size_t count);
     // Connections that read in the snapshot: the first is connection(), the others those
     // of addReaders(), which may read only the tables of lock().
+    // Before a table is read on a connection: requireLock() on the first; on the others,
+    // the same lock without waiting, which fails where another session waits for one.
+    void lockBefore(std::size_t reader, const TableName& table);
     std::size_t readers() const { return 1 + m_readers.size(); }
     odbc::Connection& connection(std::size_t reader) const;
     // Ends the transaction: every lock goes, and the further connections close. A table
@@ -90,10 +92,8 @@ private:
     // Tables locked (no failure) or whose lock failed; readers of several threads ask.
     mutable std::mutex m_locksMutex;
     std::map<TableName, std::exception_ptr> m_locks;
-    // The snapshot lock() took with every lock at once, for further readers to share,
-    // and those tables.
+    // The snapshot lock() took with every lock at once, for further readers to share.
     std::string m_snapshot;
-    std::vector<TableName> m_lockedAtOnce;
     std::vector<std::unique_ptr<odbc::Connection>> m_readers;
 };
 

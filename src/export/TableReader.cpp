@@ -15,8 +15,6 @@ constexpr std::size_t BlockRows = 2048;
 // blocks waiting between the threads large.
 constexpr std::size_t BlockBytes = 4 << 20;
 constexpr std::size_t QueuedBlocks = 4;
-// What a table read ahead of its turn may hold before it waits.
-constexpr std::size_t AheadBytes = 16 << 20;
 // Blocks kept for reuse once read: enough for the reader never to wait for memory.
 constexpr std::size_t SpareBlocks = 2;
 constexpr auto WaitStep = std::chrono::milliseconds(10);
@@ -128,6 +126,18 @@ void unescapeBytes(std::string& text) {
     text.resize(out);
 }
 
+// Whether a failure is the connection's own (SQLSTATE class 08, or the server process
+// ended), so that nothing more can be read on it.
+bool endsTheConnection(const std::exception_ptr& failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const odbc::OdbcError& error) {
+        return error.sqlState().rfind("08", 0) == 0 || error.sqlState().rfind("57P", 0) == 0;
+    } catch (...) {
+        return false;
+    }
+}
+
 std::string fetchStatement(long rows, const std::string& cursor) {
     return "FETCH FORWARD " + std::to_string(rows) + " FROM " + cursor;
 }
@@ -143,11 +153,12 @@ TableReader::~TableReader() {
 }
 
 void TableReader::open(ReadingTransaction& reading, const TableName& table, const Waiter& whileWaiting) {
-    begin(reading, 0, table, false);
+    begin(reading, 0, table, 0);
     claim(whileWaiting);
 }
 
-void TableReader::begin(ReadingTransaction& reading, std::size_t reader, const TableName& table, bool ahead) {
+void TableReader::begin(ReadingTransaction& reading, std::size_t reader, const TableName& table,
+                        std::size_t aheadBytes) {
     if (m_open)
         throw odbc::OdbcError("The operation is not allowed when the object is open.", "HY010");
     stopWorker();
@@ -157,18 +168,20 @@ void TableReader::begin(ReadingTransaction& reading, std::size_t reader, const T
         m_queuedBytes = 0;
         m_stop = false;
         m_started = false;
-        m_ahead = ahead;
+        m_aheadBytes = aheadBytes;
         m_openFailure = nullptr;
     }
     m_reader = reader;
     m_fetching = true;
+    m_lost = false;
+    m_lockRefused = false;
     m_worker = std::thread(&TableReader::read, this, &reading, table);
 }
 
 void TableReader::claim(const Waiter& whileWaiting) {
     std::unique_lock lock(m_mutex);
     // Now read in turn: from here the reader waits for each block to be taken.
-    m_ahead = false;
+    m_aheadBytes = 0;
     while (!m_changed.wait_for(lock, WaitStep, [&] { return m_started; })) {
         lock.unlock();
         if (whileWaiting)
@@ -201,9 +214,12 @@ void TableReader::read(ReadingTransaction* reading, TableName table) {
     std::vector<bool> escaped;
     try {
         odbc::Connection& connection = reading->connection(m_reader);
-        // The further readers hold the locks of every table they are given.
-        if (m_reader == 0)
-            reading->requireLock(table);
+        try {
+            reading->lockBefore(m_reader, table);
+        } catch (...) {
+            m_lockRefused = m_reader != 0;
+            throw;
+        }
         odbc::RecordSet counted = connection.execute("SELECT pg_catalog.count(*) FROM " + table.quoted());
         const long count = std::stol(counted.value(0).value_or("0"));
         counted.close();
@@ -222,8 +238,10 @@ void TableReader::read(ReadingTransaction* reading, TableName table) {
         m_fields = columns.empty() ? std::vector<odbc::Field>{} : arrays.fields();
         m_started = true;
     } catch (...) {
+        arrays.close();
         std::lock_guard lock(m_mutex);
         m_openFailure = std::current_exception();
+        m_lost = endsTheConnection(m_openFailure);
         m_started = true;
         m_fetching = false;
         m_changed.notify_all();
@@ -231,8 +249,9 @@ void TableReader::read(ReadingTransaction* reading, TableName table) {
     }
     m_changed.notify_all();
     readRows(reading->connection(m_reader), cursor, arrays, escaped);
-    m_fetching = false;
+    // The connection is free only once nothing of this table is left open on it.
     arrays.close();
+    m_fetching = false;
 }
 
 void TableReader::readRows(odbc::Connection& connection, const std::string& cursor, odbc::RowArrays& arrays,
@@ -244,8 +263,7 @@ void TableReader::readRows(odbc::Connection& connection, const std::string& curs
             return true;
         publish(block);
         block = spareBlock();
-        std::lock_guard lock(m_mutex);
-        return !m_stop;
+        return !stopping();
     };
     const std::size_t columns = m_fields.size();
     try {
@@ -277,6 +295,8 @@ void TableReader::readRows(odbc::Connection& connection, const std::string& curs
                 if (block.used > 0 && nothingQueued()) {
                     publish(block);
                     block = spareBlock();
+                    if (stopping())
+                        return;
                 }
                 const long byBytes = static_cast<long>(FetchBytes / std::max<std::size_t>(widestRow, 1));
                 const long next = std::clamp(byBytes, 1L, std::min(MaxFetchRows, asked * 8));
@@ -321,6 +341,7 @@ void TableReader::readRows(odbc::Connection& connection, const std::string& curs
         }
     } catch (...) {
         block.failure = std::current_exception();
+        m_lost = endsTheConnection(block.failure);
     }
     block.last = true;
     publish(block);
@@ -331,7 +352,7 @@ void TableReader::publish(Block& block) {
     std::unique_lock lock(m_mutex);
     // Read ahead of its turn, a table may hold more, up to a bound in bytes.
     m_changed.wait(lock, [&] {
-        return m_stop || m_queue.size() < QueuedBlocks || (m_ahead && m_queuedBytes + bytes <= AheadBytes);
+        return m_stop || m_queue.size() < QueuedBlocks || m_queuedBytes + bytes <= m_aheadBytes;
     });
     if (m_stop)
         return;
@@ -343,6 +364,11 @@ void TableReader::publish(Block& block) {
 bool TableReader::nothingQueued() {
     std::lock_guard lock(m_mutex);
     return m_queue.empty();
+}
+
+bool TableReader::stopping() {
+    std::lock_guard lock(m_mutex);
+    return m_stop;
 }
 
 TableReader::Block TableReader::spareBlock() {

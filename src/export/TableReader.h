@@ -46,14 +46,18 @@ public:
     // first row: begin() and claim() in one.
     void open(ReadingTransaction& reading, const TableName& table, const Waiter& whileWaiting);
     // Starts reading the table on one of the transaction's connections and returns at
-    // once. Read `ahead` of its turn, rows are kept up to a bound in bytes; claim() makes
-    // it the table whose rows are given out, and waits for its first row.
-    void begin(ReadingTransaction& reading, std::size_t reader, const TableName& table, bool ahead);
+    // once. Read ahead of its turn, it keeps rows up to `aheadBytes` (0: a few blocks);
+    // claim() makes it the table whose rows are given out, and waits for its first row.
+    void begin(ReadingTransaction& reading, std::size_t reader, const TableName& table, std::size_t aheadBytes);
     void claim(const Waiter& whileWaiting);
     // The connection it reads on, and whether it still does: once every row is fetched,
     // the connection is free for another table.
     std::size_t reader() const { return m_reader; }
     bool fetching() const { return m_fetching; }
+    // Whether its connection was lost, so that nothing more can be read on it; whether a
+    // further connection could not lock the table without waiting.
+    bool lostConnection() const { return m_lost; }
+    bool lockRefused() const { return m_lockRefused; }
     int state() const noexcept { return m_open ? odbc::StateOpen : odbc::StateClosed; }
     void close();
     // Ends the reading of rows not yet handed over; the connection is then free.
@@ -88,12 +92,14 @@ private:
     void read(ReadingTransaction* reading, TableName table);
     void readRows(odbc::Connection& connection, const std::string& cursor, odbc::RowArrays& arrays,
                   const std::vector<bool>& escaped);
+    // What a block takes in memory, a block of no columns included.
     static std::size_t bytesOf(const Block& block) {
-        return block.text.size() + block.ends.size() * (sizeof(std::size_t) + 1);
+        return 256 + block.text.capacity() + block.ends.capacity() * sizeof(std::size_t) + block.nulls.capacity();
     }
     void publish(Block& block);
     Block spareBlock();
     bool nothingQueued();
+    bool stopping();
     void stopWorker(const Waiter& whileWaiting = {});
 
     bool m_open = false;
@@ -114,9 +120,11 @@ private:
     std::size_t m_queuedBytes = 0;
     bool m_stop = false;
     bool m_started = false;
-    bool m_ahead = false;
+    std::size_t m_aheadBytes = 0;
     std::size_t m_reader = 0;
     std::atomic<bool> m_fetching{false};
+    std::atomic<bool> m_lost{false};
+    std::atomic<bool> m_lockRefused{false};
     std::exception_ptr m_openFailure;
 };
 

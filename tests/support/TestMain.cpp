@@ -1,5 +1,4 @@
 #include "platform/desktop/Locale.h"
-#include "platform/odbc/Odbc.h"
 
 #include <QApplication>
 
@@ -25,7 +24,6 @@ int main(int argc, char* argv[]) {
             }
             setenv("LC_ALL", argv[i] + 9, 1);
         }
-    kestrove::odbc::preferUtf8FromDriver(); // as the program does
     qputenv("QT_QPA_PLATFORM",
             qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
     QApplication application(argc, argv);

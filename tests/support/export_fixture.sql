@@ -157,8 +157,9 @@ CREATE TABLE later_t (id integer, v text);
 INSERT INTO later_t SELECT g, 'old' FROM generate_series(1, 10) AS g;
 CREATE TABLE held (v text);
 INSERT INTO held VALUES ('held');
--- A view whose rows take a second, and a table read after it.
-CREATE VIEW slow_first AS SELECT 1 AS v FROM pg_catalog.pg_sleep(1);
+-- A view whose rows take a second to start, many enough to keep its connection busy a
+-- while longer, and a table read after it.
+CREATE VIEW slow_first AS SELECT g AS v FROM pg_catalog.pg_sleep(1), pg_catalog.generate_series(1, 100000) AS g;
 CREATE TABLE snapshot_later (v integer);
 INSERT INTO snapshot_later VALUES (1);
 CREATE ROLE fault_victim LOGIN PASSWORD 'Victim-1';

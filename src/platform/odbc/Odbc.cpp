@@ -5,11 +5,6 @@
 #include <sqlucode.h>
 
 #include <algorithm>
-#include <cctype>
-#include <clocale>
-#include <cstdlib>
-#include <cstring>
-#include <locale.h>
 #include <type_traits>
 #include <utility>
 
@@ -123,52 +118,6 @@ void check(SQLRETURN rc, SQLSMALLINT handleType, SQLHANDLE handle, const char* w
     if (!SQL_SUCCEEDED(rc))
         throwDiagnostics(handleType, handle, what);
 }
-
-// The first of the variables that set LC_CTYPE that is not empty, as setlocale reads them.
-const char* ctypeLocaleName() {
-    for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
-        const char* value = std::getenv(variable);
-        if (value && *value)
-            return value;
-    }
-    return nullptr;
-}
-
-// Encoding names the way the server's client library compares them: letters and digits,
-// in lower case.
-bool isUtf8Name(const char* name) {
-    std::string clean;
-    for (const char* c = name; *c; ++c)
-        if (std::isalnum(static_cast<unsigned char>(*c)))
-            clean += static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
-    return clean == "utf8" || clean == "unicode";
-}
-
-} // namespace
-
-bool driverPassesUtf8() {
-    // The driver takes PGCLIENTENCODING as it stands (names compared without case)...
-    if (const char* named = std::getenv("PGCLIENTENCODING"))
-        return strcasecmp(named, "UTF8") == 0 || strcasecmp(named, "UNICODE") == 0;
-    // ...else the codeset after the '.' of the locale the environment names, where that
-    // locale exists; without one it converts to ASCII.
-    const char* name = ctypeLocaleName();
-    const char* codeset = name ? std::strchr(name, '.') : nullptr;
-    if (!codeset)
-        return false;
-    const locale_t exists = newlocale(LC_CTYPE_MASK, name, static_cast<locale_t>(0));
-    if (exists == static_cast<locale_t>(0))
-        return false;
-    freelocale(exists);
-    return isUtf8Name(codeset + 1);
-}
-
-void preferUtf8FromDriver() {
-    if (!std::getenv("PGCLIENTENCODING"))
-        setenv("PGCLIENTENCODING", "UTF8", 0);
-}
-
-namespace {
 
 // Reads a value longer than its bound buffer with SQLGetData, piece by piece, appending
 // it to `out` as UTF-8; false for Null. A narrow text is the server's bytes as they come;
@@ -307,7 +256,10 @@ void Connection::open(const std::string& connectionString) {
         throw OdbcError("The operation is not allowed when the object is open.", "HY010");
     SQLSetConnectAttrW(m_handles->dbc, SQL_ATTR_LOGIN_TIMEOUT,
                        reinterpret_cast<SQLPOINTER>(static_cast<SQLLEN>(LoginTimeoutSeconds)), 0);
-    std::string driverString = connectionString;
+    // Naming UTF-8 for the session in its settings makes the driver hand narrow texts over
+    // as the server's bytes, whatever the locale or PGCLIENTENCODING (it otherwise converts
+    // them to the locale's codeset).
+    std::string driverString = connectionString + ";ConnSettings={SET client_encoding TO 'UTF8'}";
     if (!m_driverOptions.empty())
         driverString += ";" + m_driverOptions;
     std::u16string text = toUtf16(driverString);
@@ -559,7 +511,6 @@ RowArrays::~RowArrays() = default;
 void RowArrays::open(const std::string& sql, Connection& connection) {
     close();
     m_handles = runStatement(sql, connection, {}, m_fields);
-    m_narrow = driverPassesUtf8();
     m_capacity = 0;
     m_widths.assign(m_fields.size(), 0);
     m_buffers.resize(m_fields.size());
@@ -590,12 +541,11 @@ std::size_t RowArrays::fetch(std::size_t rows, const std::vector<std::size_t>& w
         const std::size_t width = std::max<std::size_t>(j < widths.size() ? widths[j] : 0, 8);
         if (rows == m_capacity && width == m_widths[j])
             continue;
-        const std::size_t bytes = m_narrow ? width : 2 * width;
-        m_buffers[j].resize(rows * bytes);
+        m_buffers[j].resize(rows * width);
         m_lengths[j].resize(rows);
         m_widths[j] = width;
-        check(SQLBindCol(stmt, static_cast<SQLUSMALLINT>(j + 1), m_narrow ? SQL_C_CHAR : SQL_C_WCHAR,
-                         m_buffers[j].data(), static_cast<SQLLEN>(bytes), m_lengths[j].data()),
+        check(SQLBindCol(stmt, static_cast<SQLUSMALLINT>(j + 1), SQL_C_CHAR, m_buffers[j].data(),
+                         static_cast<SQLLEN>(width), m_lengths[j].data()),
               SQL_HANDLE_STMT, stmt, "A column could not be bound.");
     }
     m_capacity = rows;
@@ -613,13 +563,8 @@ bool RowArrays::appendValue(std::size_t row, std::size_t column, std::string& ou
     if (length == SQL_NULL_DATA)
         return false;
     const std::size_t width = m_widths[column];
-    if (m_narrow && length >= 0 && static_cast<std::size_t>(length) < width) {
+    if (length >= 0 && static_cast<std::size_t>(length) < width) {
         out.append(&m_buffers[column][row * width], static_cast<std::size_t>(length));
-        return true;
-    }
-    if (!m_narrow && length >= 0 && static_cast<std::size_t>(length) / 2 < width) {
-        appendUtf8(out, reinterpret_cast<const char16_t*>(&m_buffers[column][2 * row * width]),
-                   static_cast<std::size_t>(length) / 2);
         return true;
     }
     // Cut by its buffer: the whole value is read again from the driver's copy of the row.
@@ -629,7 +574,7 @@ bool RowArrays::appendValue(std::size_t row, std::size_t column, std::string& ou
               SQL_HANDLE_STMT, stmt, "A row could not be reached.");
         m_positioned = row + 1;
     }
-    return appendWholeValue(stmt, static_cast<SQLUSMALLINT>(column + 1), m_narrow, out);
+    return appendWholeValue(stmt, static_cast<SQLUSMALLINT>(column + 1), true, out);
 }
 
 } // namespace kestrove::odbc

@@ -49,14 +49,6 @@ constexpr int VarBinary = 204;
 constexpr int LongVarBinary = 205;
 } // namespace type
 
-// Whether the driver hands texts over as the server's UTF-8 bytes when asked for narrow
-// characters. It converts them to the codeset of the environment's locale unless
-// PGCLIENTENCODING, or else that codeset, names UTF-8.
-bool driverPassesUtf8();
-// Names UTF-8 in PGCLIENTENCODING where nothing is named there, so that the driver hands
-// texts over unconverted. Call at start, before any thread.
-void preferUtf8FromDriver();
-
 // Maps an ODBC SQL data type (SQL_INTEGER, SQL_LONGVARBINARY, ...) to its type code.
 int typeCodeFromSqlType(int sqlType) noexcept;
 
@@ -159,8 +151,8 @@ private:
 
 // The rows of one query fetched in arrays: each fetch asks the driver for many rows at
 // once, column by column, into buffers of a given width per value. A value wider than
-// its buffer is read whole afterwards. Texts come as UTF-8: as the driver's narrow
-// characters where it passes the server's bytes through, else as UTF-16 converted here.
+// its buffer is read whole afterwards. Texts come as the driver's narrow characters,
+// which are the server's UTF-8 bytes (see Connection::open).
 class RowArrays {
 public:
     RowArrays();
@@ -182,7 +174,6 @@ public:
 private:
     std::unique_ptr<Handles> m_handles;
     std::vector<Field> m_fields;
-    bool m_narrow = true;
     std::size_t m_capacity = 0; // rows the buffers hold
     std::vector<std::size_t> m_widths;
     std::vector<std::vector<char>> m_buffers;
