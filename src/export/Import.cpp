@@ -228,7 +228,10 @@ void TableImport::PushButton5_Click(ImportHost& host) {
                                   host.openWorkbook(QString::fromStdString(path));
                               });
             }) &&
-            steps(118, [&] { book = &excel->addWorkbook(); });
+            steps(118, [&] {
+                book = &excel->addWorkbook();
+                book->setWhileWaiting(whileWaiting);
+            });
         if (!started) {
             // Without a workbook nothing can follow: end as a finished run would, but
             // without "Done.".

@@ -95,7 +95,7 @@ void SheetStreams::add(std::size_t sheet, long row, int column, std::string_view
         {static_cast<std::uint32_t>(sheet), static_cast<std::uint32_t>(column), row, text.size(), kind});
     m_batch.text.append(text);
     if (m_batch.cells.size() >= BatchCells || m_batch.text.size() >= BatchBytes)
-        post({});
+        post(m_waiter);
 }
 
 void SheetStreams::post(const Waiter& whileWaiting) {

@@ -60,6 +60,9 @@ public:
     // A new, empty body; its number is used to hand cells over.
     std::size_t addSheet();
 
+    // Called every few milliseconds while add() waits for the worker to catch up.
+    void setWaiter(Waiter whileWaiting) { m_waiter = std::move(whileWaiting); }
+
     // Hands a cell over. Rows of one sheet arrive from the top down; within a row, any
     // column order, the last text given for a cell counts and an empty text leaves it
     // empty. Throws WorkbookError once an earlier write has failed.
@@ -124,6 +127,7 @@ private:
 
     // The caller's side.
     Batch m_batch;
+    Waiter m_waiter;
 
     // Shared; guarded by m_mutex.
     mutable std::mutex m_mutex;
