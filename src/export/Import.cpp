@@ -12,11 +12,11 @@
 #include <chrono>
 #include <deque>
 #include <future>
-#include <memory>
-#include <thread>
 #include <map>
+#include <memory>
 #include <optional>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 namespace kestrove {
@@ -142,14 +142,14 @@ void TableImport::PushButton5_Click(ImportHost& host) {
     TableList& list = host.tableList();
     // A workbook that can no longer be written needs no more rows.
     const auto unwritable = [&] { return book && book->writeFailed(); };
-    // The reader ends first (it may still be fetching, when a table was left early), then
-    // the transaction, and its locks go.
     // Tables read ahead that will not be given out end, while the window keeps answering.
     const auto dropAhead = [&] {
         for (auto& [table, reader] : ahead)
             reader->stop(whileWaiting);
         ahead.clear();
     };
+    // The readers end first (they may still be fetching, when a table was left early),
+    // then the transaction, and its locks go.
     const auto endReading = [&] {
         dropAhead();
         if (records)
