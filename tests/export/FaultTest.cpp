@@ -78,12 +78,12 @@ std::vector<std::string> victimBackends() {
                        "' AND pid <> pg_backend_pid() AND state IN ('active', 'idle in transaction')");
 }
 
-// Waits (a minute at most) until one of the import's server processes runs a query that
-// names the relation.
-void waitUntilTheImportReads(const std::string& relation) {
+// Waits (a minute at most) until one of the import's server processes counts the rows of
+// an export table: after every lock, the snapshot and the further connections.
+void waitUntilTheImportCounts(const std::string& table) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (queryColumn("SELECT pid FROM pg_stat_activity WHERE application_name = '" + applicationName() +
-                       "' AND query LIKE '%" + relation + "%' AND state = 'active'")
+                       "' AND query LIKE '%count(*) FROM \"export\".\"" + table + "\"%' AND state = 'active'")
                .empty() &&
            std::chrono::steady_clock::now() < until)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -383,7 +383,7 @@ TEST(Faults, TablesReadAtOnceShareOneSnapshot) {
     // Once the first table is being counted, after every lock and the snapshot; by then
     // the second connection has joined.
     std::future<std::size_t> inserted = std::async(std::launch::async, [] {
-        waitUntilTheImportReads("slow_first");
+        waitUntilTheImportCounts("slow_first");
         const std::size_t connections = victimBackends().size();
         executeSql("INSERT INTO export.snapshot_later VALUES (2)");
         return connections;
@@ -405,7 +405,7 @@ TEST(Faults, ATableASessionWaitsForIsReadOnTheFirstConnection) {
     run.host.tick(QStringLiteral("slow_first"));
     run.host.tick(QStringLiteral("snapshot_later"));
     std::future<void> altered = std::async(std::launch::async, [] {
-        waitUntilTheImportReads("slow_first");
+        waitUntilTheImportCounts("slow_first");
         executeSql("ALTER TABLE export.snapshot_later ADD COLUMN extra integer");
     });
     const QJsonArray sheets = run.finish();
