@@ -403,17 +403,17 @@ TEST(Faults, TablesReadAtOnceShareOneSnapshot) {
 TEST(Faults, ATableASessionWaitsForIsReadOnTheFirstConnection) {
     FaultRun run(2);
     run.host.tick(QStringLiteral("slow_first"));
-    run.host.tick(QStringLiteral("snapshot_later"));
+    run.host.tick(QStringLiteral("altered_later"));
     std::future<void> altered = std::async(std::launch::async, [] {
         waitUntilTheImportCounts("slow_first");
-        executeSql("ALTER TABLE export.snapshot_later ADD COLUMN extra integer");
+        executeSql("ALTER TABLE export.altered_later ADD COLUMN extra integer");
     });
     const QJsonArray sheets = run.finish();
     altered.get();
-    EXPECT_EQ(kestrove::test::rowsOf(sheetNamed(sheets, QStringLiteral("snapshot_later"))),
+    EXPECT_EQ(kestrove::test::rowsOf(sheetNamed(sheets, QStringLiteral("altered_later"))),
               QJsonArray({QJsonArray{"v"}, QJsonArray{1.0}}));
     EXPECT_TRUE(run.boxes.reportedSteps().empty());
-    executeSql("ALTER TABLE export.snapshot_later DROP COLUMN extra");
+    executeSql("ALTER TABLE export.altered_later DROP COLUMN extra");
 }
 
 // A table held by another session's open ALTER TABLE is reported once its lock has been

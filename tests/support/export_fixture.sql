@@ -158,10 +158,12 @@ INSERT INTO later_t SELECT g, 'old' FROM generate_series(1, 10) AS g;
 CREATE TABLE held (v text);
 INSERT INTO held VALUES ('held');
 -- A view whose rows take a second to start, many enough to keep its connection busy a
--- while longer, and a table read after it.
+-- while longer, and tables read after it (one for each test that changes it).
 CREATE VIEW slow_first AS SELECT g AS v FROM pg_catalog.pg_sleep(1), pg_catalog.generate_series(1, 100000) AS g;
 CREATE TABLE snapshot_later (v integer);
 INSERT INTO snapshot_later VALUES (1);
+CREATE TABLE altered_later (v integer);
+INSERT INTO altered_later VALUES (1);
 CREATE ROLE fault_victim LOGIN PASSWORD 'Victim-1';
 GRANT USAGE ON SCHEMA export TO fault_victim;
 GRANT SELECT ON ALL TABLES IN SCHEMA export TO fault_victim, legacy_strings;
