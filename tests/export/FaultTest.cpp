@@ -382,14 +382,26 @@ TEST(Faults, TablesReadAtOnceShareOneSnapshot) {
     run.host.tick(QStringLiteral("snapshot_later"));
     // Once the first table is being counted, after every lock and the snapshot; by then
     // the second connection has joined.
-    std::future<std::size_t> inserted = std::async(std::launch::async, [] {
+    std::future<std::pair<std::size_t, std::string>> inserted = std::async(std::launch::async, [] {
         waitUntilTheImportCounts("slow_first");
-        const std::size_t connections = victimBackends().size();
+        // (The activity view may show a session's state a moment late.)
+        std::size_t connections = 0;
+        for (int tries = 0; tries < 25 && connections < 2; ++tries) {
+            connections = std::max(connections, victimBackends().size());
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        const std::vector<std::string> sessions =
+            queryColumn("SELECT pid || ' ' || coalesce(state, '') || ' ' || left(query, 80) FROM pg_stat_activity "
+                        "WHERE application_name = '" + applicationName() + "' AND pid <> pg_backend_pid()");
         executeSql("INSERT INTO export.snapshot_later VALUES (2)");
-        return connections;
+        std::string seen;
+        for (const std::string& session : sessions)
+            seen += session + "\n";
+        return std::pair{connections, seen};
     });
     const QJsonArray sheets = run.finish();
-    EXPECT_EQ(inserted.get(), 2u);
+    const auto [connections, seen] = inserted.get();
+    EXPECT_EQ(connections, 2u) << seen;
     EXPECT_EQ(kestrove::test::rowsOf(sheetNamed(sheets, QStringLiteral("snapshot_later"))),
               QJsonArray({QJsonArray{"v"}, QJsonArray{1.0}}));
     EXPECT_EQ(rowsOf(sheets, "slow_first"), 100001);

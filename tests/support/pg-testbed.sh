@@ -63,10 +63,12 @@ start() {
     as_server "$bindir/initdb" -D "$dir/data" -U postgres --pwfile="$dir/pwfile" -E UTF8 \
         --locale=C --auth-local=trust --auth-host=scram-sha-256 >"$dir/initdb.log" 2>&1 ||
         { cat "$dir/initdb.log" >&2; exit 1; }
+    # Room in the lock table for an export of thousands of tables, read on two
+    # connections, beside the other tests that run at the same time.
     local port tries=0
     until port=$(free_port) &&
         as_server "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 start \
-            -o "-p $port -k $dir -c listen_addresses=127.0.0.1 -c fsync=off -c synchronous_commit=off -c full_page_writes=off -c shared_preload_libraries=pg_stat_statements" \
+            -o "-p $port -k $dir -c listen_addresses=127.0.0.1 -c fsync=off -c synchronous_commit=off -c full_page_writes=off -c shared_preload_libraries=pg_stat_statements -c max_locks_per_transaction=256" \
             >/dev/null; do
         tries=$((tries + 1))
         [ "$tries" -lt 5 ] || { cat "$dir/server.log" >&2; exit 1; }
