@@ -8,16 +8,6 @@ namespace {
 // The SQLSTATEs of a LOCK on a relation it does not take, and of one not had in time.
 constexpr const char* WrongObjectType = "42809";
 constexpr const char* LockNotAvailable = "55P03";
-
-std::string stateOf(const std::exception_ptr& failure) {
-    try {
-        std::rethrow_exception(failure);
-    } catch (const odbc::OdbcError& error) {
-        return error.sqlState();
-    } catch (...) {
-        return {};
-    }
-}
 } // namespace
 
 std::string QuotedIdentifier(const std::string& name) {
@@ -116,7 +106,7 @@ void ReadingTransaction::lock(const std::vector<TableName>& tables) {
     std::vector<TableName> held;
     for (const TableName& table : lockable) {
         lockOne(table, " NOWAIT");
-        if (refusal != LockNotAvailable && m_locks[table] && stateOf(m_locks[table]) == LockNotAvailable)
+        if (refusal != LockNotAvailable && m_locks[table] && odbc::sqlStateOf(m_locks[table]) == LockNotAvailable)
             held.push_back(table);
     }
     if (!held.empty()) {

@@ -129,13 +129,8 @@ void unescapeBytes(std::string& text) {
 // Whether a failure is the connection's own (SQLSTATE class 08, or the server process
 // ended), so that nothing more can be read on it.
 bool endsTheConnection(const std::exception_ptr& failure) {
-    try {
-        std::rethrow_exception(failure);
-    } catch (const odbc::OdbcError& error) {
-        return error.sqlState().rfind("08", 0) == 0 || error.sqlState().rfind("57P", 0) == 0;
-    } catch (...) {
-        return false;
-    }
+    const std::string state = odbc::sqlStateOf(failure);
+    return state.rfind("08", 0) == 0 || state.rfind("57P", 0) == 0;
 }
 
 std::string fetchStatement(long rows, const std::string& cursor) {

@@ -13,6 +13,16 @@ namespace kestrove::odbc {
 OdbcError::OdbcError(const std::string& message, std::string sqlState)
     : std::runtime_error(message), m_sqlState(std::move(sqlState)) {}
 
+std::string sqlStateOf(const std::exception_ptr& failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const OdbcError& error) {
+        return error.sqlState();
+    } catch (...) {
+        return {};
+    }
+}
+
 namespace {
 
 static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "the driver manager must use UTF-16");

@@ -5,6 +5,7 @@
 // members the program's handlers call.
 
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -23,6 +24,9 @@ public:
 private:
     std::string m_sqlState;
 };
+
+// The SQLSTATE of a failure the driver reported; empty for any other failure.
+std::string sqlStateOf(const std::exception_ptr& failure);
 
 // Field type codes in the numbering the handlers test against.
 namespace type {
