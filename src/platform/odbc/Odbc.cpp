@@ -324,19 +324,6 @@ RecordSet::~RecordSet() = default;
 RecordSet::RecordSet(RecordSet&&) noexcept = default;
 RecordSet& RecordSet::operator=(RecordSet&&) noexcept = default;
 
-void RecordSet::open(const std::string& sql, Connection& connection, const std::vector<std::string>& parameters) {
-    openForward(sql, connection, parameters);
-    m_buffered = true;
-    if (!m_eof) {
-        do
-            m_rows.push_back(std::move(m_current));
-        while (fetchRow());
-    }
-    SQLFreeStmt(m_handles->stmt, SQL_CLOSE);
-    m_position = 0;
-    m_eof = m_rows.empty();
-}
-
 namespace {
 
 // Runs one statement on a statement handle of its own and describes its columns.
@@ -395,8 +382,7 @@ std::unique_ptr<Handles> runStatement(const std::string& sql, Connection& connec
 
 } // namespace
 
-void RecordSet::openForward(const std::string& sql, Connection& connection,
-                            const std::vector<std::string>& parameters) {
+void RecordSet::open(const std::string& sql, Connection& connection, const std::vector<std::string>& parameters) {
     if (m_open)
         throw OdbcError("The operation is not allowed when the object is open.", "HY010");
     std::vector<Field> fields;
@@ -414,24 +400,25 @@ void RecordSet::openForward(const std::string& sql, Connection& connection,
     m_bound = std::move(bound);
     m_boundLengths = std::move(boundLengths);
     m_rows.clear();
-    m_current.clear();
     m_open = true;
-    m_buffered = false;
     // A result without columns has nothing to fetch (the driver refuses to try).
-    m_eof = m_fields.empty() || !fetchRow();
+    for (std::vector<std::optional<std::string>> row; !m_fields.empty() && fetchRow(row);)
+        m_rows.push_back(std::move(row));
+    SQLFreeStmt(m_handles->stmt, SQL_CLOSE);
+    m_position = 0;
+    m_eof = m_rows.empty();
 }
 
 static_assert(std::is_same_v<SQLLEN, long>, "the header keeps bound lengths as long");
 
-bool RecordSet::fetchRow() {
+bool RecordSet::fetchRow(std::vector<std::optional<std::string>>& row) {
     const SQLRETURN rc = SQLFetch(m_handles->stmt);
     if (rc == SQL_NO_DATA)
         return false;
     check(rc, SQL_HANDLE_STMT, m_handles->stmt, "A row could not be fetched.");
-    // Each value reuses the text of the row before, so a row costs no allocation.
-    m_current.resize(m_fields.size());
+    row.resize(m_fields.size());
     for (std::size_t j = 0; j < m_fields.size(); ++j) {
-        std::optional<std::string>& slot = m_current[j];
+        std::optional<std::string>& slot = row[j];
         if (!slot)
             slot.emplace();
         std::string& value = *slot;
@@ -460,7 +447,6 @@ void RecordSet::close() {
     m_handles.reset();
     m_fields.clear();
     m_rows.clear();
-    m_current.clear();
     m_open = false;
     m_eof = true;
 }
@@ -472,8 +458,6 @@ void RecordSet::requireOpen() const {
 
 long RecordSet::recordCount() const {
     requireOpen();
-    if (!m_buffered)
-        return -1;
     return static_cast<long>(m_rows.size());
 }
 
@@ -494,8 +478,7 @@ const std::optional<std::string>& RecordSet::value(int ordinal) const {
     if (m_eof)
         throw OdbcError("Either BOF or EOF is True, or the current record has been deleted.",
                         "24000");
-    const auto& row = m_buffered ? m_rows[m_position] : m_current;
-    return row[static_cast<std::size_t>(ordinal)];
+    return m_rows[m_position][static_cast<std::size_t>(ordinal)];
 }
 
 bool RecordSet::eof() const {
@@ -507,12 +490,8 @@ void RecordSet::moveNext() {
     if (m_eof)
         throw OdbcError("Either BOF or EOF is True, or the current record has been deleted.",
                         "24000");
-    if (m_buffered) {
-        ++m_position;
-        m_eof = m_position >= m_rows.size();
-    } else {
-        m_eof = !fetchRow();
-    }
+    ++m_position;
+    m_eof = m_position >= m_rows.size();
 }
 
 RowArrays::RowArrays() = default;
@@ -547,7 +526,7 @@ std::size_t RowArrays::fetch(std::size_t rows, const std::vector<std::size_t>& w
         check(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(rows), 0),
               SQL_HANDLE_STMT, stmt, "The row array could not be sized.");
     for (std::size_t j = 0; j < m_fields.size(); ++j) {
-        // Narrow texts end in a zero byte, UTF-16 ones in a zero unit.
+        // Each text ends in a zero byte.
         const std::size_t width = std::max<std::size_t>(j < widths.size() ? widths[j] : 0, 8);
         if (rows == m_capacity && width == m_widths[j])
             continue;

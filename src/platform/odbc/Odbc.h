@@ -108,8 +108,8 @@ struct Field {
 };
 
 // The rows of one query. open() fetches every row at once (a client-side static
-// cursor: the record count is exact before the first row is read);
-// openForward() reads one row at a time and keeps only the current one.
+// cursor: the record count is exact before the first row is read). Many rows are read
+// through RowArrays instead.
 class RecordSet {
 public:
     RecordSet();
@@ -119,13 +119,10 @@ public:
 
     void setCursorLocation(int location) { m_cursorLocation = location; }
     void open(const std::string& sql, Connection& connection, const std::vector<std::string>& parameters = {});
-    // Opens a forward-only record set that holds only the current row.
-    void openForward(const std::string& sql, Connection& connection,
-                     const std::vector<std::string>& parameters = {});
     int state() const noexcept;
     void close();
 
-    // Number of rows of a buffered record set; throws when none is open.
+    // Number of rows; throws when none is open.
     long recordCount() const;
     int fieldCount() const;
     const Field& field(int ordinal) const;
@@ -136,11 +133,11 @@ public:
 
 private:
     void requireOpen() const;
-    bool fetchRow();
+    // Reads the next row into `row`; false at the end.
+    bool fetchRow(std::vector<std::optional<std::string>>& row);
 
     std::unique_ptr<Handles> m_handles;
     bool m_open = false;
-    bool m_buffered = true;
     int m_cursorLocation = 2;
     std::vector<Field> m_fields;
     // Bound column buffers (UTF-16, BoundUnits per column) and the lengths the driver sets.
@@ -148,7 +145,6 @@ private:
     std::vector<char16_t> m_bound;
     std::vector<long> m_boundLengths;
     std::vector<std::vector<std::optional<std::string>>> m_rows;
-    std::vector<std::optional<std::string>> m_current;
     std::size_t m_position = 0;
     bool m_eof = true;
 };
