@@ -172,7 +172,8 @@ bool ReadingTransaction::holdsLock(const TableName& table) const {
 }
 
 void ReadingTransaction::addReaders(const std::string& connectionString, std::size_t count) {
-    // A snapshot's name is hexadecimal digits and dashes; anything else is not used in SQL.
+    // SET TRANSACTION SNAPSHOT takes no bound parameter, so the name the server gave goes
+    // into the statement only as what it always is: hexadecimal digits and dashes.
     if (m_snapshot.empty() ||
         m_snapshot.find_first_not_of("0123456789ABCDEFabcdef-") != std::string::npos)
         return;
