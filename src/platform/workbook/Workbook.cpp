@@ -317,15 +317,17 @@ void Workbook::saveAs(const std::string& path, const std::function<void()>& whil
     m_streams.seal(whileWaiting);
     m_saved = true;
     UnfinishedFile target(path);
-    auto writing = std::async(std::launch::async,
-                              [this, file = target.writePath(), &path] { writePackage(file, path); });
-    // The window is given its turn at least once while the file is written.
+    // Writing the file and flushing it to disk (a tenth of a second for a large one) both
+    // happen off the caller's thread; the window is given its turn at least once meanwhile.
+    auto writing = std::async(std::launch::async, [this, &target, &path] {
+        writePackage(target.writePath(), path);
+        target.finish();
+    });
     do
         if (whileWaiting)
             whileWaiting();
     while (writing.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready);
     writing.get();
-    target.finish();
 }
 
 void Workbook::writePackage(const std::string& file, const std::string& shownPath) {
