@@ -1,7 +1,10 @@
 // kestrove-bench: runs the program's own import with no window.
 //
 //   kestrove-bench [--jobs N] --connection "<ODBC connection string>" --out FILE.xlsx TABLE...
+//   kestrove-bench --read-only --connection "<ODBC connection string>" TABLE...
 //
+// --read-only reads every value of the tables, one after another, through the program's
+// own reader and writes nothing: what reading alone costs, through the driver.
 // --jobs N reads at most N tables at once (1: one after another); without it, the
 // program's own choice.
 // Tables are schema.table or bare names. Error reports go to standard error and the run
@@ -9,6 +12,8 @@
 // is 1 when anything was reported, so that a failure is never taken for a result.
 
 #include "export/CommandLine.h"
+#include "export/ReadingTransaction.h"
+#include "export/TableReader.h"
 #include "platform/desktop/Locale.h"
 
 #include <QCoreApplication>
@@ -65,6 +70,43 @@ ConnectionSettings parseConnectionString(const QString& text) {
     return settings;
 }
 
+// Reads each table's every value, as the import would, and sums up like an export.
+int readOnly(const QString& connection, const QStringList& tables) {
+    const auto started = Clock::now();
+    long rows = 0, cells = 0;
+    std::size_t bytes = 0;
+    odbc::Connection session;
+    ReadingTransaction reading;
+    reading.open(session, connection.toStdString());
+    for (const QString& given : tables) {
+        const int dot = given.indexOf(QLatin1Char('.'));
+        const TableName table{dot < 0 ? std::string() : given.left(dot).toStdString(),
+                              (dot < 0 ? given : given.mid(dot + 1)).toStdString()};
+        reading.lock({table});
+        TableReader reader;
+        reader.open(reading, table, {});
+        for (long r = 0; r < reader.recordCount(); ++r) {
+            for (int j = 0; j < reader.fieldCount(); ++j)
+                bytes += reader.value(j).value_or(std::string_view()).size();
+            cells += reader.fieldCount();
+            ++rows;
+            try {
+                reader.moveNext({});
+            } catch (const odbc::OdbcError&) {
+                if (r + 1 < reader.recordCount())
+                    throw;
+            }
+        }
+    }
+    reading.end();
+    const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    std::printf("rows=%ld cells=%ld seconds=%.2f peak_rss_mb=%.1f bytes=%zu\n", rows, cells, seconds,
+                static_cast<double>(usage.ru_maxrss) / 1024.0, bytes);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -74,12 +116,15 @@ int main(int argc, char* argv[]) {
     QStringList tables;
     int jobs = 0;
     bool badJobs = false;
+    bool readingOnly = false;
     const QStringList args = application.arguments();
     for (int i = 1; i < args.size(); ++i) {
         if (args[i] == QLatin1String("--connection") && i + 1 < args.size())
             connection = args[++i];
         else if (args[i] == QLatin1String("--out") && i + 1 < args.size())
             out = args[++i];
+        else if (args[i] == QLatin1String("--read-only"))
+            readingOnly = true;
         else if (args[i] == QLatin1String("--jobs") && i + 1 < args.size()) {
             bool number = false;
             jobs = args[++i].toInt(&number);
@@ -88,9 +133,18 @@ int main(int argc, char* argv[]) {
         else
             tables << args[i];
     }
-    if (connection.isEmpty() || out.isEmpty() || tables.isEmpty() || badJobs) {
-        std::cerr << "usage: kestrove-bench [--jobs N] --connection \"<ODBC connection string>\" --out FILE.xlsx TABLE...\n";
+    if (connection.isEmpty() || (out.isEmpty() && !readingOnly) || tables.isEmpty() || badJobs) {
+        std::cerr << "usage: kestrove-bench [--jobs N] --connection \"<ODBC connection string>\" --out FILE.xlsx TABLE...\n"
+                     "       kestrove-bench --read-only --connection \"<ODBC connection string>\" TABLE...\n";
         return 2;
+    }
+    if (readingOnly) {
+        try {
+            return readOnly(connection, tables);
+        } catch (const std::exception& failure) {
+            std::cerr << failure.what() << "\n";
+            return 1;
+        }
     }
     ReportPrinter printer;
     CommandHost host(parseConnectionString(connection), out);

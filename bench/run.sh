@@ -2,8 +2,9 @@
 # Times, in one run on one throwaway cluster, the export of pgbench_accounts at scale 10
 # (1,000,000 rows) and of a wide, text-heavy table (bench/wide.sql, 200,000 rows x 20
 # columns) by six programs side by side: psql's \copy to a CSV file (best of three),
-# kestrove-bench, GDAL's ogr2ogr, a psycopg2 named cursor into xlsxwriter in constant-memory
-# mode, pandas read_sql + to_excel, and \copy to CSV then Gnumeric's ssconvert to xlsx.
+# kestrove-bench (and its reader alone, writing nothing: --read-only), GDAL's ogr2ogr, a
+# psycopg2 named cursor into xlsxwriter in constant-memory mode, pandas read_sql +
+# to_excel, and \copy to CSV then Gnumeric's ssconvert to xlsx.
 # Then a table of 1,000 rows of 1 MB texts (kestrove and \copy to /dev/null only), for
 # memory; then ten tables of 100,000 rows ticked together: kestrove-bench reading them at
 # once and one at a time (--jobs 1), against one psql session copying the ten (best of three).
@@ -110,6 +111,14 @@ for table in "${tables[@]}"; do
         c_label="psql \\copy to a CSV file (best of 3)" c_ratio="kestrove / best \\copy"
         read -r c_s c_mb < <(best_of_three "${psql[@]}" -c "\\copy $table to '$work/copy-$table.csv' csv")
     fi
+    # The program's own reader alone, writing nothing: the share of the time that goes to
+    # fetching the rows through the driver.
+    r_s=- r_mb=-
+    if [ "$table" != wide_rows ]; then
+        read -r r_s r_mb < <(measure "$bench" --read-only --connection "$connection" "$table")
+        r_line=$(tail -n 1 "$work/out.log")
+        [[ $r_line == rows=$rows\ * ]] || { echo "$table: kestrove-bench --read-only read $r_line, not $rows rows" >&2; exit 1; }
+    fi
     o_s=- o_mb=- x_s=- x_mb=- p_s=- p_mb=- s_s=- s_mb=-
     if [ "$scale" -le 10 ] && [ "$table" != wide_rows ]; then
         args=("$KESTROVE_PG_SERVER" "$KESTROVE_PG_PORT" "$KESTROVE_PG_USER" "$KESTROVE_PG_PASSWORD" "$KESTROVE_PG_DATABASE" "$table")
@@ -131,12 +140,16 @@ for table in "${tables[@]}"; do
     header
     row "$c_label" "$c_s" "$c_mb"
     row kestrove-bench "$k_s" "$k_mb"
+    row "kestrove-bench --read-only (rows read, no workbook)" "$r_s" "$r_mb"
     row "ogr2ogr -f XLSX" "$o_s" "$o_mb"
     row "psycopg2 named cursor + xlsxwriter constant_memory" "$x_s" "$x_mb"
     row "pandas read_sql + to_excel" "$p_s" "$p_mb"
     row "psql \\copy to CSV + ssconvert to xlsx" "$s_s" "$s_mb"
     echo "kestrove-bench: $k_line"
     ratio "$c_ratio (time)" "$k_s" "$c_s"
+    if [ "$r_s" != - ]; then
+        ratio "kestrove reading alone / best \\copy (time)" "$r_s" "$c_s"
+    fi
     if [ "$p_s" != - ]; then
         ratio "pandas / kestrove (time)" "$p_s" "$k_s"
         ratio "pandas / kestrove (memory)" "$p_mb" "$k_mb"
