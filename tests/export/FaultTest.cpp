@@ -422,9 +422,13 @@ TEST(Faults, ATableASessionWaitsForIsReadOnTheFirstConnection) {
     });
     const QJsonArray sheets = run.finish();
     altered.get();
+    QString shown;
+    for (const auto& box : run.boxes.boxes)
+        shown += box.text + QStringLiteral("\n");
     EXPECT_EQ(kestrove::test::rowsOf(sheetNamed(sheets, QStringLiteral("altered_later"))),
-              QJsonArray({QJsonArray{"v"}, QJsonArray{1.0}}));
-    EXPECT_TRUE(run.boxes.reportedSteps().empty());
+              QJsonArray({QJsonArray{"v"}, QJsonArray{1.0}}))
+        << shown.toStdString();
+    EXPECT_TRUE(run.boxes.reportedSteps().empty()) << shown.toStdString();
     executeSql("ALTER TABLE export.altered_later DROP COLUMN extra");
 }
 

@@ -68,6 +68,18 @@ long ImportRun::doneBoxes() const {
     });
 }
 
+} // namespace kestrove::test
+
+void PrintTo(const QJsonArray& value, std::ostream* out) {
+    *out << QJsonDocument(value).toJson(QJsonDocument::Compact).toStdString();
+}
+
+void PrintTo(const QJsonObject& value, std::ostream* out) {
+    *out << QJsonDocument(value).toJson(QJsonDocument::Compact).toStdString();
+}
+
+namespace kestrove::test {
+
 QJsonArray rowsOf(const QJsonObject& sheet) {
     return sheet.value(QStringLiteral("rows")).toArray();
 }

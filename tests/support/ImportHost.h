@@ -10,8 +10,13 @@
 
 #include <functional>
 #include <optional>
+#include <ostream>
 #include <stdexcept>
 #include <vector>
+
+// Sheets and rows in test failures as JSON, rather than as the bytes of the object.
+void PrintTo(const QJsonArray& value, std::ostream* out);
+void PrintTo(const QJsonObject& value, std::ostream* out);
 
 namespace kestrove::test {
 
