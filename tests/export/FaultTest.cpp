@@ -79,11 +79,13 @@ std::vector<std::string> victimBackends() {
 }
 
 // Waits (a minute at most) until one of the import's server processes counts the rows of
-// an export table: after every lock, the snapshot and the further connections.
+// an export table: after every lock, the snapshot and the further connections. The asking
+// session has the import's name too, and its own query holds the text looked for.
 void waitUntilTheImportCounts(const std::string& table) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (queryColumn("SELECT pid FROM pg_stat_activity WHERE application_name = '" + applicationName() +
-                       "' AND query LIKE '%count(*) FROM \"export\".\"" + table + "\"%' AND state = 'active'")
+                       "' AND pid <> pg_backend_pid() AND query LIKE '%count(*) FROM \"export\".\"" + table +
+                       "\"%' AND state = 'active'")
                .empty() &&
            std::chrono::steady_clock::now() < until)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
