@@ -4,13 +4,15 @@
 //   kestrove-bench --read-only --connection "<ODBC connection string>" TABLE...
 //
 // --read-only reads every value of the tables, one after another, through the program's
-// own reader and writes nothing: what reading alone costs, through the driver.
+// own reader and writes nothing (--jobs and --out do not apply): what reading alone costs,
+// through the driver.
 // --jobs N reads at most N tables at once (1: one after another); without it, the
 // program's own choice.
 // Tables are schema.table or bare names. Error reports go to standard error and the run
 // goes on, as the window would after OK. The last line sums up the run. The exit status
 // is 1 when anything was reported, so that a failure is never taken for a result.
 
+#include "connection/ConnectionString.h"
 #include "export/CommandLine.h"
 #include "export/ReadingTransaction.h"
 #include "export/TableReader.h"
@@ -70,19 +72,23 @@ ConnectionSettings parseConnectionString(const QString& text) {
     return settings;
 }
 
-// Reads each table's every value, as the import would, and sums up like an export.
-int readOnly(const QString& connection, const QStringList& tables) {
+// Reads each table's every value, as the import would: every table locked first, in one
+// transaction, then read one after another. Sums up like an export.
+int readOnly(const ConnectionSettings& settings, const QStringList& given) {
     const auto started = Clock::now();
     long rows = 0, cells = 0;
     std::size_t bytes = 0;
+    std::vector<TableName> tables;
+    for (const QString& name : given) {
+        const int dot = name.indexOf(QLatin1Char('.'));
+        tables.push_back(TableName{dot < 0 ? std::string() : name.left(dot).toStdString(),
+                                   (dot < 0 ? name : name.mid(dot + 1)).toStdString()});
+    }
     odbc::Connection session;
     ReadingTransaction reading;
-    reading.open(session, connection.toStdString());
-    for (const QString& given : tables) {
-        const int dot = given.indexOf(QLatin1Char('.'));
-        const TableName table{dot < 0 ? std::string() : given.left(dot).toStdString(),
-                              (dot < 0 ? given : given.mid(dot + 1)).toStdString()};
-        reading.lock({table});
+    reading.open(session, BuildConnectionString(settings).toStdString());
+    reading.lock(tables);
+    for (const TableName& table : tables) {
         TableReader reader;
         reader.open(reading, table, {});
         for (long r = 0; r < reader.recordCount(); ++r) {
@@ -140,7 +146,7 @@ int main(int argc, char* argv[]) {
     }
     if (readingOnly) {
         try {
-            return readOnly(connection, tables);
+            return readOnly(parseConnectionString(connection), tables);
         } catch (const std::exception& failure) {
             std::cerr << failure.what() << "\n";
             return 1;

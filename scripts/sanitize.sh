@@ -22,9 +22,8 @@ thread)
     dir=build-tsan
     flags="-fsanitize=thread -fno-omit-frame-pointer"
     export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/support/tsan.supp"
-    # The two thousand tables are about open files, not threads: they run in the other builds.
     filter=(-R "^(Import|ExportCommand|Faults|Workbook|DateTimeCell|PlainDecimal|SheetNam|testbed)"
-        -E "RowsBeyondOneSheet|SheetPartPast4GiB|DeathTest|TwoThousandTables")
+        -E "RowsBeyondOneSheet|SheetPartPast4GiB|DeathTest")
     targets=(export_tests fault_tests workbook_tests)
     ;;
 *)

@@ -80,15 +80,19 @@ std::vector<std::string> victimBackends() {
 
 // Waits (a minute at most) until one of the import's server processes counts the rows of
 // an export table: after every lock, the snapshot and the further connections. The asking
-// session has the import's name too, and its own query holds the text looked for.
-void waitUntilTheImportCounts(const std::string& table) {
+// session has the import's name too, and its own query holds the text looked for. False
+// when the minute passed first.
+bool waitUntilTheImportCounts(const std::string& table) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (queryColumn("SELECT pid FROM pg_stat_activity WHERE application_name = '" + applicationName() +
                        "' AND pid <> pg_backend_pid() AND query LIKE '%count(*) FROM \"export\".\"" + table +
                        "\"%' AND state = 'active'")
-               .empty() &&
-           std::chrono::steady_clock::now() < until)
+               .empty()) {
+        if (std::chrono::steady_clock::now() >= until)
+            return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
 }
 
 std::string victimBackend() {
@@ -385,7 +389,8 @@ TEST(Faults, TablesReadAtOnceShareOneSnapshot) {
     // Once the first table is being counted, after every lock and the snapshot; by then
     // the second connection has joined.
     std::future<std::pair<std::size_t, std::string>> inserted = std::async(std::launch::async, [] {
-        waitUntilTheImportCounts("slow_first");
+        if (!waitUntilTheImportCounts("slow_first"))
+            return std::pair{std::size_t{0}, std::string("the import never counted slow_first")};
         // (The activity view may show a session's state a moment late.)
         std::size_t connections = 0;
         for (int tries = 0; tries < 25 && connections < 2; ++tries) {
@@ -418,12 +423,13 @@ TEST(Faults, ATableASessionWaitsForIsReadOnTheFirstConnection) {
     FaultRun run(2);
     run.host.tick(QStringLiteral("slow_first"));
     run.host.tick(QStringLiteral("altered_later"));
-    std::future<void> altered = std::async(std::launch::async, [] {
-        waitUntilTheImportCounts("slow_first");
+    std::future<bool> altered = std::async(std::launch::async, [] {
+        const bool counted = waitUntilTheImportCounts("slow_first");
         executeSql("ALTER TABLE export.altered_later ADD COLUMN extra integer");
+        return counted;
     });
     const QJsonArray sheets = run.finish();
-    altered.get();
+    EXPECT_TRUE(altered.get()) << "the import never counted slow_first";
     QString shown;
     for (const auto& box : run.boxes.boxes)
         shown += box.text + QStringLiteral("\n");

@@ -84,9 +84,11 @@ public:
         return m_hidden.empty() ? "/proc/self/fd/" + std::to_string(m_fd) : m_hidden;
     }
 
-    // Gives the complete file its name; never replaces a file of that name.
+    // Flushes the complete file to disk: the slow part of finishing, which needs no name.
+    void flush() { syncFile(m_fd, m_path); }
+
+    // Gives the flushed file its name; never replaces a file of that name.
     void finish() {
-        syncFile(m_fd, m_path);
         const std::lock_guard naming(namingMutex());
         int linked = m_hidden.empty()
                          ? ::linkat(AT_FDCWD, writePath().c_str(), AT_FDCWD, m_path.c_str(), AT_SYMLINK_FOLLOW)
@@ -317,17 +319,19 @@ void Workbook::saveAs(const std::string& path, const std::function<void()>& whil
     m_streams.seal(whileWaiting);
     m_saved = true;
     UnfinishedFile target(path);
-    // Writing the file and flushing it to disk (a tenth of a second for a large one) both
-    // happen off the caller's thread; the window is given its turn at least once meanwhile.
+    // Writing the file and flushing it to disk (a tenth of a second for a large one) happen
+    // off the caller's thread, which is given its turn at least once meanwhile. The name
+    // comes after, on the caller's thread: a program ended during those turns names nothing.
     auto writing = std::async(std::launch::async, [this, &target, &path] {
         writePackage(target.writePath(), path);
-        target.finish();
+        target.flush();
     });
     do
         if (whileWaiting)
             whileWaiting();
     while (writing.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready);
     writing.get();
+    target.finish();
 }
 
 void Workbook::writePackage(const std::string& file, const std::string& shownPath) {
