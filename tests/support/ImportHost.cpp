@@ -70,12 +70,23 @@ long ImportRun::doneBoxes() const {
 
 } // namespace kestrove::test
 
+namespace {
+// Whole sheets may hold a million rows: a failure shows their start.
+void printJson(const QJsonDocument& document, std::ostream* out) {
+    constexpr qsizetype Shown = 4000;
+    const QByteArray json = document.toJson(QJsonDocument::Compact);
+    *out << json.left(Shown).toStdString();
+    if (json.size() > Shown)
+        *out << "... (" << json.size() << " characters)";
+}
+} // namespace
+
 void PrintTo(const QJsonArray& value, std::ostream* out) {
-    *out << QJsonDocument(value).toJson(QJsonDocument::Compact).toStdString();
+    printJson(QJsonDocument(value), out);
 }
 
 void PrintTo(const QJsonObject& value, std::ostream* out) {
-    *out << QJsonDocument(value).toJson(QJsonDocument::Compact).toStdString();
+    printJson(QJsonDocument(value), out);
 }
 
 namespace kestrove::test {
