@@ -72,21 +72,19 @@ ConnectionSettings parseConnectionString(const QString& text) {
     return settings;
 }
 
-// Reads each table's every value, as the import would: every table locked first, in one
-// transaction, then read one after another. Sums up like an export.
-int readOnly(const ConnectionSettings& settings, const QStringList& given) {
+// Reads each ticked table's every value, as the import would: every table locked first,
+// in one transaction, then read one after another. Sums up like an export.
+int readOnly(CommandHost& host) {
     const auto started = Clock::now();
     long rows = 0, cells = 0;
     std::size_t bytes = 0;
     std::vector<TableName> tables;
-    for (const QString& name : given) {
-        const int dot = name.indexOf(QLatin1Char('.'));
-        tables.push_back(TableName{dot < 0 ? std::string() : name.left(dot).toStdString(),
-                                   (dot < 0 ? name : name.mid(dot + 1)).toStdString()});
-    }
+    const TableList& list = host.tableList();
+    for (int i = 1; i <= list.count(); ++i)
+        tables.push_back(TableName{list.entry(i).schema.toStdString(), list.entry(i).text.toStdString()});
     odbc::Connection session;
     ReadingTransaction reading;
-    reading.open(session, BuildConnectionString(settings).toStdString());
+    reading.open(session, BuildConnectionString(host.connectionSettings()).toStdString());
     reading.lock(tables);
     for (const TableName& table : tables) {
         TableReader reader;
@@ -144,17 +142,17 @@ int main(int argc, char* argv[]) {
                      "       kestrove-bench --read-only --connection \"<ODBC connection string>\" TABLE...\n";
         return 2;
     }
+    ReportPrinter printer;
+    CommandHost host(parseConnectionString(connection), out);
+    host.tickAsGiven(tables);
     if (readingOnly) {
         try {
-            return readOnly(parseConnectionString(connection), tables);
+            return readOnly(host);
         } catch (const std::exception& failure) {
             std::cerr << failure.what() << "\n";
             return 1;
         }
     }
-    ReportPrinter printer;
-    CommandHost host(parseConnectionString(connection), out);
-    host.tickAsGiven(tables);
     TableImport import;
     import.setTablesAtOnce(jobs);
     const auto started = Clock::now();
