@@ -25,6 +25,16 @@ if [ "${#missing[@]}" -gt 0 ]; then
     "${sudo[@]}" apt-get update
     "${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
 fi
+# Node.js and npm (Debian's, where the machine has none) for SheetJS, which the tests read
+# workbooks with as Excel formats cells; pinned in tests/support/package-lock.json.
+if ! command -v node >/dev/null 2>&1 || ! command -v npm >/dev/null 2>&1; then
+    "${sudo[@]}" apt-get update
+    "${sudo[@]}" apt-get install -y --no-install-recommends nodejs npm
+fi
+support=$(cd "$(dirname "$0")/../tests/support" && pwd)
+if [ ! -f "$support/node_modules/xlsx/package.json" ]; then
+    npm ci --prefix "$support" --no-audit --no-fund
+fi
 # The tests compare every value under a decimal-comma locale as well.
 if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
     "${sudo[@]}" localedef -i de_DE -f UTF-8 de_DE.UTF-8

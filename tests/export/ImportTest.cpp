@@ -11,6 +11,8 @@
 
 #include <tuple>
 
+#include <cmath>
+
 #include <cstdlib>
 
 #include <sys/resource.h>
@@ -57,8 +59,8 @@ TEST(Import, CommonColumnTypesAsTextNumbersAndEmptyCells) {
                             "nothing"}));
     const QVariantList first = rows[1].toArray().toVariantList();
     EXPECT_EQ(first[0], QVariant(1.0));
-    EXPECT_EQ(first[1], QVariant("9007199254740993")); // 16 digits: kept as text
-    EXPECT_EQ(first[2], QVariant("1234.500"));
+    EXPECT_EQ(rows[1].toArray()[1], QJsonValue("9007199254740993")); // 16 digits: kept as text
+    EXPECT_EQ(rows[1].toArray()[2], QJsonValue(1234.5)); // shown as 1234.500 by its format
     EXPECT_EQ(first[3], QVariant(0.25));
     EXPECT_EQ(first[4], QVariant("Grüße, 東京 and ﬁ"));
     EXPECT_EQ(rows[1].toArray()[5].toObject(), QJsonObject({{"shown", "2024-02-29"}, {"format", "yyyy-mm-dd"}}));
@@ -72,7 +74,7 @@ TEST(Import, CommonColumnTypesAsTextNumbersAndEmptyCells) {
     const QVariantList second = rows[2].toArray().toVariantList();
     EXPECT_EQ(second[0], QVariant(-7.0));
     EXPECT_EQ(second[2], QVariant(-0.5));
-    EXPECT_EQ(second[3], QVariant("-1.5e+300"));
+    EXPECT_EQ(rows[2].toArray()[3], QJsonValue("-1.5e+300"));
     EXPECT_EQ(second[4], QVariant("line one\nline two\ttab"));
     EXPECT_EQ(second[11], QVariant("{BINARY DATA}"));
     // A record of nulls is a row of empty cells, but binary columns still say so.
@@ -82,7 +84,10 @@ TEST(Import, CommonColumnTypesAsTextNumbersAndEmptyCells) {
     EXPECT_TRUE(run.boxes.reportedSteps().empty());
 }
 
-TEST(Import, NumberLookAlikesStayText) {
+// Texts that only look like numbers stay texts; every plain number, of a text or a
+// numeric column, is a numeric cell that Excel's formatting (as SheetJS applies it) shows
+// with the server's very digits.
+TEST(Import, PlainNumbersShowTheServersDigitsAndLookAlikesStayText) {
     ImportRun run;
     run.host.tick(QStringLiteral("lookalikes"));
     const QJsonArray rows = rowsOf(sheetAt(run.finish(), 0));
@@ -95,9 +100,67 @@ TEST(Import, NumberLookAlikesStayText) {
         else
             texts << value.toString();
     }
-    EXPECT_EQ(texts, QStringList({"007", "1e5", "+1", "1,000", "12345678901234567890", "-0", "1.50",
-                                  " 5", ".5", "5.", "1234567890123456"}));
-    EXPECT_EQ(numbers, QList<double>({42, -3.25, 0.5, 123456789012345}));
+    EXPECT_EQ(texts, QStringList({"007", "1e5", "+1", "1,000", "12345678901234567890", "-0", " 5", ".5", "5.",
+                                  "1234567890123456", "-0.0", "1e-07", "NaN", "Infinity", "1,5", " 42", "0012"}));
+    EXPECT_EQ(numbers, QList<double>({1.5, 42, -3.25, 0.5, 123456789012345, 1234.5, -0.1, 0, 100000007919, 1e-15,
+                                      -1e-7, 1234567.891234}));
+    const QJsonArray shown = rowsOf(sheetAt(shownByExcel(run.host.opened.back()), 0));
+    const std::vector<std::string> t = queryColumn("SELECT t FROM export.lookalikes ORDER BY n");
+    const std::vector<std::string> num = queryColumn("SELECT coalesce(num::text, '') FROM export.lookalikes ORDER BY n");
+    ASSERT_EQ(shown.size(), static_cast<qsizetype>(t.size() + 1));
+    for (std::size_t r = 0; r < t.size(); ++r) {
+        const int row = static_cast<int>(r + 1);
+        const QJsonValue text = QString::fromStdString(t[r]);
+        const auto asNumber = [](const QJsonValue& shownText) { return QJsonValue(QJsonObject{{"number", shownText}}); };
+        EXPECT_EQ(cell(shown, row, 1), cell(rows, row, 1).isDouble() ? asNumber(text) : text) << t[r];
+        EXPECT_EQ(cell(shown, row, 2), num[r].empty() ? QJsonValue() : asNumber(num[r].c_str())) << t[r];
+    }
+}
+
+// A ledger's sums, as LibreOffice computes them from the sheet, are the server's sum() of
+// every number column; SheetJS shows each cell as the server's text; and no number shows
+// as '#' or in scientific notation on a sheet other than the autofitted one.
+TEST(Import, LedgerSumsAreTheServersAndEveryNumberShowsItsText) {
+    ImportRun run;
+    run.host.tick(QStringLiteral("ledger"));
+    run.host.tick(QStringLiteral("t_first"));
+    const QJsonArray sheets = run.finish();
+    ASSERT_EQ(tabNames(sheets), QStringList({"t_first", "ledger"}));
+    const QString book = run.host.opened.back();
+    const QStringList columns{"amount", "rate", "ref", "qty", "weight", "price"};
+    const QStringList sums = sumsByLibreOffice(book, 2, 1001, 7);
+    ASSERT_EQ(sums.size(), 7);
+    for (int c = 0; c < columns.size(); ++c) {
+        const std::string column = columns[c].toStdString();
+        const double computed = sums[c + 1].toDouble();
+        if (column == "weight" || column == "price") {
+            // The spreadsheet adds in double precision, as the server does for float8 (its
+            // own sum of a real column adds in single precision); a real's text is its value
+            // to a real's precision.
+            const double server = std::stod(queryColumn("SELECT sum(" + column + "::float8) FROM export.ledger").front());
+            EXPECT_NEAR(computed, server, std::abs(server) * (column == "weight" ? 1e-7 : 1e-12)) << column;
+        } else {
+            const QString server = QString::fromStdString(queryColumn("SELECT sum(" + column + ") FROM export.ledger").front());
+            const qsizetype point = server.indexOf(QLatin1Char('.'));
+            const int scale = point < 0 ? 0 : static_cast<int>(server.size() - point - 1);
+            EXPECT_EQ(QString::number(computed, 'f', scale).toStdString(), server.toStdString()) << column;
+        }
+    }
+    const QJsonArray shown = rowsOf(sheetNamed(shownByExcel(book), QStringLiteral("ledger")));
+    const std::vector<std::string> server =
+        queryColumn("SELECT concat_ws('|', amount, rate, ref, qty, weight, price) FROM export.ledger ORDER BY id");
+    ASSERT_EQ(shown.size(), static_cast<qsizetype>(server.size() + 1));
+    int trailingZeros = 0;
+    for (std::size_t r = 0; r < server.size(); ++r) {
+        QStringList line;
+        for (int c = 1; c <= columns.size(); ++c)
+            line << cell(shown, static_cast<int>(r + 1), c).toObject().value(QStringLiteral("number")).toString();
+        EXPECT_EQ(line.join(QLatin1Char('|')).toStdString(), server[r]) << "row " << r + 2;
+        trailingZeros += line[0].endsWith(QLatin1Char('0'));
+    }
+    EXPECT_GT(trailingZeros, 50);
+    const QString printed = shownByLibreOffice(book);
+    EXPECT_FALSE(printed.contains(QLatin1Char('#')) || printed.contains(QStringLiteral("E+")));
 }
 
 TEST(Import, TabsInReverseOrderOnlyTheLastAutofittedWithProgressAndDone) {

@@ -37,13 +37,39 @@ int run(const QString& program, const QStringList& arguments, QString* output = 
 
 } // namespace
 
-TEST(PlainDecimalNumber, OnlyTextsThatAnumericCellShowsUnchanged) {
-    for (const char* number : {"0", "42", "-3.25", "0.5", "-0.5", "123456789012345", "0.000001"})
-        EXPECT_TRUE(xml::isPlainDecimalNumber(number)) << number;
+// Every plain decimal of at most 15 significant digits is a number whose format shows
+// its digits again, trailing zeros included; anything a format cannot show back stays text.
+TEST(DecimalFormat, PlainNumbersWithTheirFractionDigitsAndEverythingElseAsText) {
+    const std::vector<std::tuple<const char*, const char*, int>> numbers{
+        {"0", "General", 0},
+        {"42", "General", 0},
+        {"-1234567890", "General", 0},
+        {"100000007919", "0", 1},
+        {"123456789012345", "0", 1},
+        {"123456789012345000000", "0", 1},
+        {"1234.50", "0.00", 2},
+        {"-0.10", "0.00", 2},
+        {"0.00", "0.00", 2},
+        {"-3.25", "0.00", 2},
+        {"1.000", "0.000", -1},
+        {"0.1000", "0.0000", -1},
+        {"1234567.891234", "0.000000", -1},
+        {"0.000001", "0.000000", -1},
+        {"0.0000001", "#,##0.0000000", -1},
+        {"-0.000000000000001", "#,##0.000000000000000", -1},
+        {"0.100000000000000000000000000000", "0.000000000000000000000000000000", -1},
+    };
+    for (const auto& [text, code, builtin] : numbers) {
+        const auto format = xml::decimalFormat(text);
+        ASSERT_TRUE(format.has_value()) << text;
+        EXPECT_EQ(xml::decimalFormatCode(*format), code) << text;
+        EXPECT_EQ(xml::builtinFormatId(*format), builtin) << text;
+    }
     for (const char* text :
-         {"", "-", "007", "1e5", "+1", "1,000", " 5", "5 ", ".5", "5.", "1.50", "-0",
-          "12345678901234567890", "1234567890123456", "0x10", "NaN", "Infinity", "١٢"})
-        EXPECT_FALSE(xml::isPlainDecimalNumber(text)) << text;
+         {"", "-", "007", "00", "1e5", "1e-07", "+1", "1,000", "1,5", " 5", "5 ", ".5", "5.", "-0", "-0.0",
+          "-0.000", "12345678901234567890", "1234567890123456", "1234567890.123456", "1000000000000000000000",
+          "0.1000000000000000000000000000000", "0x10", "NaN", "Infinity", "-Infinity", "١٢"})
+        EXPECT_FALSE(xml::decimalFormat(text).has_value()) << text;
 }
 
 TEST(DateTimeCell, OnlyTextsItsFormatShowsUnchanged) {
@@ -252,7 +278,7 @@ TEST(WorkbookFile, SheetPartsMatchLibxlsxwriter) {
     const std::vector<std::vector<std::string>> first{
         {"id", "name", "amount", "when"},
         {"1", "Grüße & <tags>", "123456789012345", "2024-02-29 13:45:59.123"},
-        {"2", " padded ", "-3", "1999-12-31"},
+        {"2", " padded ", "-3.50", "1999-12-31"},
         {"3", "", "007", "23:59:59"}};
     const std::vector<std::vector<std::string>> second{{"code"}, {"abc"}, {"a longer text"}, {"ctrl \x01 char"}};
 
@@ -269,7 +295,7 @@ TEST(WorkbookFile, SheetPartsMatchLibxlsxwriter) {
     lxw_worksheet* referenceA = workbook_add_worksheet(reference, "First");
     lxw_format* bold = workbook_add_format(reference);
     format_set_bold(bold);
-    std::map<std::string, lxw_format*> dateFormats;
+    std::map<std::string, lxw_format*> formats;
     const auto fill = [&](Worksheet& sheet, lxw_worksheet* other, const auto& rows) {
         sheet.setHeaderRow();
         worksheet_freeze_panes(other, 1, 0);
@@ -284,13 +310,18 @@ TEST(WorkbookFile, SheetPartsMatchLibxlsxwriter) {
                 lxw_format* format = r == 0 ? bold : nullptr;
                 if (const auto cell = dates ? xml::dateTimeCell(text) : std::nullopt) {
                     const std::string code = xml::numberFormatCode(cell->style);
-                    if (!dateFormats.count(code)) {
-                        dateFormats[code] = workbook_add_format(reference);
-                        format_set_num_format(dateFormats[code], code.c_str());
+                    if (!formats.count(code)) {
+                        formats[code] = workbook_add_format(reference);
+                        format_set_num_format(formats[code], code.c_str());
                     }
-                    worksheet_write_number(other, row, column, cell->serial, dateFormats[code]);
-                } else if (xml::isPlainDecimalNumber(text)) {
-                    worksheet_write_number(other, row, column, std::stod(text), format);
+                    worksheet_write_number(other, row, column, cell->serial, formats[code]);
+                } else if (const auto decimal = r > 0 ? xml::decimalFormat(text) : std::nullopt) {
+                    const std::string code = xml::decimalFormatCode(*decimal);
+                    if (!formats.count(code)) {
+                        formats[code] = workbook_add_format(reference);
+                        format_set_num_format(formats[code], code.c_str());
+                    }
+                    worksheet_write_number(other, row, column, std::stod(text), formats[code]);
                 } else if (!text.empty()) {
                     worksheet_write_string(other, row, column, text.c_str(), format);
                 }

@@ -95,12 +95,20 @@ QJsonArray rowsOf(const QJsonObject& sheet) {
     return sheet.value(QStringLiteral("rows")).toArray();
 }
 
+namespace {
+// The JSON a reader script of tests/support prints for a workbook.
+QJsonArray printedBy(const QString& program, const char* script, const char* reader, const QString& path) {
+    const ProcessResult printed =
+        runProcess(program, {QStringLiteral(KESTROVE_TEST_SUPPORT_DIR "/") + QLatin1String(script), path});
+    if (printed.status != 0)
+        throw std::runtime_error(std::string(reader) + " could not read " + path.toStdString() + ": " +
+                                 printed.err.toStdString());
+    return QJsonDocument::fromJson(printed.out).array();
+}
+} // namespace
+
 QJsonArray readWorkbook(const QString& path) {
-    const ProcessResult reader =
-        runProcess(QStringLiteral("/usr/bin/python3"), {QStringLiteral(KESTROVE_TEST_SUPPORT_DIR "/read_xlsx.py"), path});
-    if (reader.status != 0)
-        throw std::runtime_error("openpyxl could not read " + path.toStdString() + ": " + reader.err.toStdString());
-    return QJsonDocument::fromJson(reader.out).array();
+    return printedBy(QStringLiteral("/usr/bin/python3"), "read_xlsx.py", "openpyxl", path);
 }
 
 QString shownByLibreOffice(const QString& path) {
@@ -142,6 +150,26 @@ std::vector<std::pair<QString, QString>> sheetsByLibreOffice(const QString& path
     if (converted.status != 0 || sheets.empty())
         throw std::runtime_error("LibreOffice could not convert " + path.toStdString() + ": " + converted.err.toStdString());
     return sheets;
+}
+
+QJsonArray shownByExcel(const QString& path) {
+    return printedBy(QStringLiteral("node"), "shown_by_excel.cjs", "SheetJS", path);
+}
+
+QStringList sumsByLibreOffice(const QString& path, int sheetNumber, int lastRow, int columns) {
+    QTemporaryDir folder;
+    const QString copy = folder.filePath(QStringLiteral("sums.xlsx"));
+    const ProcessResult appended =
+        runProcess(QStringLiteral("/usr/bin/python3"),
+                   {QStringLiteral(KESTROVE_TEST_SUPPORT_DIR "/append_sums.py"), path, copy,
+                    QString::number(sheetNumber), QString::number(lastRow), QString::number(columns)});
+    if (appended.status != 0)
+        throw std::runtime_error("no sums could be added to " + path.toStdString() + ": " + appended.err.toStdString());
+    const auto sheets = sheetsByLibreOffice(copy);
+    if (static_cast<int>(sheets.size()) < sheetNumber)
+        throw std::runtime_error("LibreOffice gave fewer sheets than " + std::to_string(sheetNumber));
+    const QStringList lines = sheets[static_cast<std::size_t>(sheetNumber - 1)].second.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return lines.isEmpty() ? QStringList() : lines.back().trimmed().remove(QLatin1Char('"')).split(QLatin1Char(','));
 }
 
 QStringList tabNames(const QJsonArray& sheets) {

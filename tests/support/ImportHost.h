@@ -87,6 +87,14 @@ QJsonArray readWorkbook(const QString& path);
 // The sheet of that name, or an empty object; its rows.
 QJsonObject sheetNamed(const QJsonArray& sheets, const QString& name);
 QJsonArray rowsOf(const QJsonObject& sheet);
+// Every sheet as a reader that formats cells by Excel's rules shows it (SheetJS): an
+// array of {name, rows}, a numeric cell as {"number": its shown text}, any other as its
+// text, an empty one as null. Throws when the reader fails.
+QJsonArray shownByExcel(const QString& path);
+// What LibreOffice computes for a SUM over rows 2 to `lastRow` of each of the first
+// `columns` columns of the sheet at `sheetNumber` (from 1, in tab order), one text per
+// column. Throws when LibreOffice cannot compute them.
+QStringList sumsByLibreOffice(const QString& path, int sheetNumber, int lastRow, int columns);
 // The sheets' names in tab order.
 QStringList tabNames(const QJsonArray& sheets);
 // The text of every sheet of the workbook as LibreOffice prints it, each cell as its

@@ -14,7 +14,8 @@ RELS = "{http://schemas.openxmlformats.org/officeDocument/2006/relationships}"
 def resolved_styles(package):
     """Each cell style's (number format code, bold), by index."""
     root = ElementTree.fromstring(package.read("xl/styles.xml"))
-    codes = {"0": "General"}
+    # The built-in formats a workbook may name by id alone.
+    codes = {"0": "General", "1": "0", "2": "0.00"}
     for form in root.iter(f"{MAIN}numFmt"):
         codes[form.get("numFmtId")] = form.get("formatCode")
     bold = [font.find(f"{MAIN}b") is not None for font in root.find(f"{MAIN}fonts")]

@@ -16,11 +16,28 @@ INSERT INTO alltypes VALUES
      '1999-12-31 23:59:59.5+00', false, NULL, 'null', '{}', '\x', NULL),
     (NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL);
 
-CREATE TABLE lookalikes (n integer, t text);
-INSERT INTO lookalikes VALUES
+-- Texts that look like numbers, and in num the plain ones as numbers of the server.
+CREATE TABLE lookalikes (n integer, t text, num numeric);
+INSERT INTO lookalikes
+SELECT n, t, CASE WHEN n IN (7, 8, 9, 10, 14, 16, 17, 18, 19, 20, 28, 29) THEN t::numeric END
+FROM (VALUES
     (1, '007'), (2, '1e5'), (3, '+1'), (4, '1,000'), (5, '12345678901234567890'), (6, '-0'),
     (7, '1.50'), (8, '42'), (9, '-3.25'), (10, '0.5'), (11, ' 5'), (12, '.5'), (13, '5.'),
-    (14, '123456789012345'), (15, '1234567890123456');
+    (14, '123456789012345'), (15, '1234567890123456'), (16, '1234.50'), (17, '-0.10'), (18, '0.00'),
+    (19, '100000007919'), (20, '0.000000000000001'), (21, '-0.0'), (22, '1e-07'), (23, 'NaN'),
+    (24, 'Infinity'), (25, '1,5'), (26, ' 42'), (27, '0012'), (28, '-0.000000100'), (29, '1234567.891234'))
+    AS v (n, t)
+ORDER BY n;
+
+-- A thousand ledger lines: money with one amount in ten ending in a zero, rates, 12-digit
+-- references and the other number types, whose sums a spreadsheet must compute as the
+-- server does.
+CREATE TABLE ledger (id integer, amount numeric(12, 2), rate numeric(8, 4), ref bigint, qty integer,
+                     weight real, price double precision);
+INSERT INTO ledger
+SELECT g, ((g * 7919) % 2000001 - 1000000) / 100.0, ((g * 104729) % 1000000) / 10000.0,
+       100000000000 + g * 7919, g % 97 - 40, (g % 1000) / 8.0 + 0.1, g * 1.25 - 0.01 * (g % 7)
+FROM generate_series(1, 1000) AS g;
 
 CREATE TABLE t_first (v text);
 CREATE TABLE t_second (v text);

@@ -126,24 +126,32 @@ std::string workbookRelationships(std::size_t sheets) {
     return xml;
 }
 
-std::string styles() {
+std::string styles(const std::vector<xml::DecimalFormat>& decimalFormats) {
     // Number formats of our own are numbered from 164; the style's index is the cell's s.
-    // The date and time styles come between General and the header's bold General.
+    // The date and time styles come between General and the header's bold General, the
+    // decimal numbers' after it.
     constexpr int header = static_cast<int>(xml::CellStyle::Header);
-    static_assert(header == xml::CellStyleCount - 1, "the header's style comes last");
-    std::string formats = "<numFmts count=\"" + std::to_string(header - 1) + "\">";
-    std::string cellStyles = "<cellXfs count=\"" + std::to_string(xml::CellStyleCount) +
-                             "\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\"/>";
-    for (int style = 1; style < header; ++style) {
-        const std::string id = std::to_string(163 + style);
-        formats += "<numFmt numFmtId=\"" + id + "\" formatCode=\"" +
-                   xml::numberFormatCode(static_cast<xml::CellStyle>(style)) + "\"/>";
-        cellStyles += "<xf numFmtId=\"" + id + "\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" "
-                      "applyNumberFormat=\"1\"/>";
-    }
-    formats += "</numFmts>";
-    cellStyles += "<xf numFmtId=\"0\" fontId=\"1\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyFont=\"1\"/>"
-                  "</cellXfs>";
+    static_assert(header == xml::CellStyleCount - 1, "the header's style ends the fixed ones");
+    std::string formats;
+    int customFormats = 0;
+    const auto style = [&](const std::string& code, int builtinId) {
+        std::string id = std::to_string(builtinId);
+        if (builtinId < 0) {
+            id = std::to_string(164 + customFormats++);
+            formats += "<numFmt numFmtId=\"" + id + "\" formatCode=\"" + code + "\"/>";
+        }
+        return "<xf numFmtId=\"" + id + "\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" "
+               "applyNumberFormat=\"1\"/>";
+    };
+    std::string cellStyles = "<xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\"/>";
+    for (int fixed = 1; fixed < header; ++fixed)
+        cellStyles += style(xml::numberFormatCode(static_cast<xml::CellStyle>(fixed)), -1);
+    cellStyles += "<xf numFmtId=\"0\" fontId=\"1\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyFont=\"1\"/>";
+    for (const xml::DecimalFormat format : decimalFormats)
+        cellStyles += style(xml::decimalFormatCode(format), xml::builtinFormatId(format));
+    formats = "<numFmts count=\"" + std::to_string(customFormats) + "\">" + formats + "</numFmts>";
+    cellStyles = "<cellXfs count=\"" + std::to_string(xml::CellStyleCount + decimalFormats.size()) + "\">" +
+                 cellStyles + "</cellXfs>";
     return XmlDeclaration + ("<styleSheet xmlns=\"" + std::string(MainNamespace) + "\">" + formats +
                              "<fonts count=\"2\"><font><sz val=\"11\"/><name val=\"Calibri\"/>"
                              "<family val=\"2\"/></font><font><b/><sz val=\"11\"/><name val=\"Calibri\"/>"

@@ -3,6 +3,8 @@
 // The fixed parts of an .xlsx package around its worksheets: content types,
 // relationships, document properties, the workbook part and the styles.
 
+#include "platform/workbook/SheetXml.h"
+
 #include <ctime>
 #include <string>
 #include <vector>
@@ -21,7 +23,8 @@ std::string coreProperties(std::time_t created);
 std::string workbook(const std::vector<std::string>& sheetNames, std::size_t activeTab,
                      const std::vector<std::string>& filterRanges);
 std::string workbookRelationships(std::size_t sheets);
-// The cell styles of CellStyle, in its order, each with its number format.
-std::string styles();
+// The cell styles of CellStyle, in its order, each with its number format, and then one
+// per decimal number format, in the given order.
+std::string styles(const std::vector<xml::DecimalFormat>& decimalFormats);
 
 } // namespace kestrove::workbook::parts

@@ -266,8 +266,15 @@ void SheetStreams::writeRow(Sheet& sheet) {
             m_xml += "</v></c>";
             width = text.size();
             widen(body.valueWidths, column, width);
-        } else if (cells[i].kind != CellKind::DateTime && xml::isPlainDecimalNumber(text)) {
-            m_xml += header ? "\" s=\"10\"><v>" : "\"><v>";
+        } else if (const auto format = cells[i].kind == CellKind::General ? xml::decimalFormat(text) : std::nullopt) {
+            // Its format shows the very text given, the server's digits.
+            if (format->general) {
+                m_xml += "\"><v>";
+            } else {
+                m_xml += "\" s=\"";
+                m_xml.append(digits, std::to_chars(digits, digits + sizeof digits, decimalStyle(*format)).ptr);
+                m_xml += "\"><v>";
+            }
             m_xml += text;
             m_xml += "</v></c>";
             width = text.size();
@@ -297,6 +304,15 @@ void SheetStreams::writeRow(Sheet& sheet) {
     sheet.pendingRow = 0;
     if (m_xml.size() >= XmlChunk)
         flushXml(false);
+}
+
+int SheetStreams::decimalStyle(xml::DecimalFormat format) {
+    unsigned char& style = m_decimalStyles[format.small][format.fractionDigits];
+    if (style == 0) {
+        m_decimalFormats.push_back(format);
+        style = static_cast<unsigned char>(m_decimalFormats.size());
+    }
+    return xml::CellStyleCount - 1 + style;
 }
 
 void SheetStreams::switchTo(std::uint32_t sheet) {

@@ -6,6 +6,8 @@
 // Each body goes to an unnamed temporary file as raw deflate segments that join into
 // one stream; the package copies them at the save.
 
+#include "platform/workbook/SheetXml.h"
+
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -22,9 +24,10 @@ namespace kestrove::workbook {
 
 class RawDeflater;
 
-// How a cell's text is read: General makes a plain decimal number a numeric cell;
-// DateTime makes a date or time a date cell where its format shows the same text;
-// Header is General in bold. Anything else stays text.
+// How a cell's text is read: General makes a plain decimal number a numeric cell whose
+// format shows the same digits; DateTime makes a date or time a date cell where its
+// format shows the same text; Header is text in bold, so that a column's name never
+// counts in its sum. Anything else stays text.
 enum class CellKind : unsigned char { General, DateTime, Header };
 
 // Where a sheet's compressed rows lie in the temporary file.
@@ -78,6 +81,9 @@ public:
     void seal(const Waiter& whileWaiting);
     // After seal: the body of a sheet, and the one temporary file all bodies lie in.
     const SheetBody& body(std::size_t sheet) const;
+    // After seal: the decimal numbers' formats in the order of their styles, which follow
+    // the fixed ones.
+    const std::vector<xml::DecimalFormat>& decimalFormats() const { return m_decimalFormats; }
     int file() const { return m_file; }
     // After seal: gives back temporary space that has been copied.
     void release(std::uint64_t offset, std::uint64_t length);
@@ -119,6 +125,8 @@ private:
     void take(Batch& batch);
     void receive(const Cell& cell, std::string_view text);
     void writeRow(Sheet& sheet);
+    // The style index of a decimal number's format, given one at its first use.
+    int decimalStyle(xml::DecimalFormat format);
     void switchTo(std::uint32_t sheet);
     void flushXml(bool endSegment);
     void writeFile(const std::string& data);
@@ -146,6 +154,10 @@ private:
     std::uint32_t m_current = UINT32_MAX; // the sheet whose segment is open
     std::string m_xml;
     std::string m_compressed;
+    std::vector<xml::DecimalFormat> m_decimalFormats;
+    // Per small flag and count of fraction digits: the format's place in m_decimalFormats
+    // from 1, or 0 while unused.
+    unsigned char m_decimalStyles[2][xml::MaxFractionDigits + 1] = {};
     const std::string m_temporaryFolder; // $TMPDIR when the workbook was made, else /tmp
     int m_file = -1; // every sheet's compressed rows, made at the first write
     std::uint64_t m_fileSize = 0;

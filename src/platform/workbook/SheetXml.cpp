@@ -209,34 +209,64 @@ std::size_t utf16Length(std::string_view utf8) {
     return units;
 }
 
-bool isPlainDecimalNumber(std::string_view text) {
-    std::size_t i = 0;
+std::optional<DecimalFormat> decimalFormat(std::string_view text) {
+    constexpr int MaxIntegerDigits = 21;
+    constexpr int MaxSignificantDigits = 15;
+    constexpr std::size_t GeneralCharacters = 11;
     const bool negative = !text.empty() && text[0] == '-';
-    if (negative)
-        ++i;
-    const std::size_t integerStart = i;
-    while (i < text.size() && text[i] >= '0' && text[i] <= '9')
-        ++i;
-    const std::size_t integerDigits = i - integerStart;
-    if (integerDigits == 0 || (integerDigits > 1 && text[integerStart] == '0'))
-        return false;
-    std::size_t fractionDigits = 0;
-    if (i < text.size() && text[i] == '.') {
-        ++i;
-        const std::size_t fractionStart = i;
-        while (i < text.size() && text[i] >= '0' && text[i] <= '9')
-            ++i;
-        fractionDigits = i - fractionStart;
-        // "5." and "1.50" would show as 5 and 1.5.
-        if (fractionDigits == 0 || text[i - 1] == '0')
-            return false;
+    // Digits are counted over both parts; first and last are the non-zero ones.
+    int digits = 0;
+    int integerDigits = -1; // until the point
+    int first = -1;
+    int last = -1;
+    for (std::size_t i = negative ? 1 : 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c >= '0' && c <= '9') {
+            if (c != '0') {
+                first = first < 0 ? digits : first;
+                last = digits;
+            }
+            ++digits;
+        } else if (c == '.' && integerDigits < 0) {
+            integerDigits = digits;
+        } else {
+            return std::nullopt;
+        }
     }
-    if (i != text.size())
-        return false;
-    const bool zeroInteger = integerDigits == 1 && text[integerStart] == '0';
-    if (negative && zeroInteger && fractionDigits == 0)
-        return false; // "-0" would show as 0
-    return (zeroInteger ? 0 : integerDigits) + fractionDigits <= 15;
+    const bool whole = integerDigits < 0;
+    if (whole)
+        integerDigits = digits;
+    const int fractionDigits = digits - integerDigits;
+    if (integerDigits == 0 || integerDigits > MaxIntegerDigits || (integerDigits > 1 && text[negative ? 1 : 0] == '0') ||
+        (!whole && (fractionDigits == 0 || fractionDigits > MaxFractionDigits)))
+        return std::nullopt;
+    if (first < 0 && negative)
+        return std::nullopt; // "-0", "-0.00"
+    if (first >= 0 && last - first + 1 > MaxSignificantDigits)
+        return std::nullopt;
+    DecimalFormat format;
+    format.fractionDigits = static_cast<unsigned char>(fractionDigits);
+    // Under 10^-6: the first non-zero digit is the 7th after the point or later.
+    format.small = integerDigits == 1 && first >= 7;
+    format.general = whole && text.size() <= GeneralCharacters;
+    return format;
+}
+
+std::string decimalFormatCode(DecimalFormat format) {
+    if (format.general)
+        return "General";
+    std::string code = format.small ? "#,##0" : "0";
+    if (format.fractionDigits > 0)
+        code.append(".").append(format.fractionDigits, '0');
+    return code;
+}
+
+int builtinFormatId(DecimalFormat format) {
+    if (format.general)
+        return 0;
+    if (format.small)
+        return -1;
+    return format.fractionDigits == 0 ? 1 : format.fractionDigits == 2 ? 2 : -1;
 }
 
 std::size_t appendText(std::string& out, std::string_view utf8) {

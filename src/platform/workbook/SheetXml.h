@@ -12,8 +12,9 @@
 
 namespace kestrove::workbook::xml {
 
-// The cell styles of a workbook, by their index in its styles part: General, one per
-// number format of dates and times, and the header row's bold General.
+// The fixed cell styles of a workbook, by their index in its styles part: General, one
+// per number format of dates and times, and the header row's bold General. The styles of
+// decimal numbers follow them, in the order a workbook first uses them.
 enum class CellStyle : unsigned char {
     General,
     Date,
@@ -50,9 +51,33 @@ bool repairUtf8(std::string& text);
 // Length of UTF-8 text as a spreadsheet counts it: UTF-16 code units.
 std::size_t utf16Length(std::string_view utf8);
 
-// Whether the text is a plain decimal number whose numeric cell shows exactly that text
-// again: optional '-', no leading zeros, no trailing fraction zeros, at most 15 digits.
-bool isPlainDecimalNumber(std::string_view text);
+// The number format that shows a plain decimal number's cell as exactly its text: General
+// for a whole number of at most 11 characters, which General shows whole; else the
+// text's count of fraction digits, and whether the value is nonzero and under 10^-6 in
+// magnitude (`small`), which takes "#,##0.0…" rather than "0.0…": both show such a value
+// alike, but readers that format cells as Excel does through JavaScript's number texts
+// write a small one in exponent form with the plain form ("1e-15.000…").
+struct DecimalFormat {
+    unsigned char fractionDigits = 0;
+    bool small = false;
+    bool general = false;
+    bool operator==(const DecimalFormat&) const = default;
+};
+// The most fraction digits a number format can show.
+constexpr int MaxFractionDigits = 30;
+
+// The format of a numeric cell for the text, when it is a plain decimal number that a
+// double holds to every digit shown: an optional '-', an integer part without leading
+// zeros and under 10^21, an optional fraction of 1 to 30 digits, at most 15 significant
+// digits (from the first non-zero digit to the last), and no negative zero. Nothing for
+// any other text ("007", "+1", "1,5", " 42", "1e-07", "-0.0", "NaN").
+std::optional<DecimalFormat> decimalFormat(std::string_view text);
+
+// The format's code: "General", "0", "0.00", "#,##0.0000000".
+std::string decimalFormatCode(DecimalFormat format);
+// The spreadsheet's built-in number format id of the same code (General is 0, "0" is 1,
+// "0.00" is 2), or -1 when it has none.
+int builtinFormatId(DecimalFormat format);
 
 // Appends text as the content of a <t> element. '&', '<' and '>' are escaped; a CR is a
 // character reference, so that XML's line-end handling keeps it; characters XML cannot
