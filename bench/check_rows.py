@@ -8,7 +8,7 @@ import sys
 import zipfile
 
 ROW = re.compile(rb'<row r="(\d+)">(.*?)</row>', re.S)
-FIRST = re.compile(rb'<c r="A\d+"(?: t="inlineStr")?>(?:<v>([^<]*)</v>|<is><t[^>]*>([^<]*)</t></is>)')
+FIRST = re.compile(rb'<c r="A\d+"(?: s="\d+")?(?: t="inlineStr")?>(?:<v>([^<]*)</v>|<is><t[^>]*>([^<]*)</t></is>)')
 
 path, expected = sys.argv[1], int(sys.argv[2])
 seen = bytearray(expected + 1)
