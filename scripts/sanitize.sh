@@ -22,7 +22,7 @@ thread)
     dir=build-tsan
     flags="-fsanitize=thread -fno-omit-frame-pointer"
     export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/support/tsan.supp"
-    filter=(-R "^(Import|ExportCommand|Faults|Workbook|DateTimeCell|PlainDecimal|SheetNam|testbed)"
+    filter=(-R "^(Import|ExportCommand|Faults|Workbook|DateTimeCell|DecimalFormat|SheetNam|testbed)"
         -E "RowsBeyondOneSheet|SheetPartPast4GiB|DeathTest")
     targets=(export_tests fault_tests workbook_tests)
     ;;

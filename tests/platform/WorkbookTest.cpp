@@ -57,7 +57,9 @@ TEST(DecimalFormat, PlainNumbersWithTheirFractionDigitsAndEverythingElseAsText) 
         {"0.000001", "0.000000", -1},
         {"0.0000001", "#,##0.0000000", -1},
         {"-0.000000000000001", "#,##0.000000000000000", -1},
-        {"0.100000000000000000000000000000", "0.000000000000000000000000000000", -1},
+        {"0.100000000000000000000000000000", "0.000000000000000\"000000000000000\"", -1},
+        {"590.370000000000000000", "0.000000000000\"000000\"", -1},
+        {"123456789012345000000.00", "0\".00\"", -1},
     };
     for (const auto& [text, code, builtin] : numbers) {
         const auto format = xml::decimalFormat(text);
@@ -68,7 +70,7 @@ TEST(DecimalFormat, PlainNumbersWithTheirFractionDigitsAndEverythingElseAsText) 
     for (const char* text :
          {"", "-", "007", "00", "1e5", "1e-07", "+1", "1,000", "1,5", " 5", "5 ", ".5", "5.", "-0", "-0.0",
           "-0.000", "12345678901234567890", "1234567890123456", "1234567890.123456", "1000000000000000000000",
-          "0.1000000000000000000000000000000", "0x10", "NaN", "Infinity", "-Infinity", "١٢"})
+          "0.1000000000000000000000000000000", "0.000000000000000000001", "-0.000000457624315557049", "0x10", "NaN", "Infinity", "-Infinity", "١٢"})
         EXPECT_FALSE(xml::decimalFormat(text).has_value()) << text;
 }
 
@@ -276,10 +278,10 @@ TEST(WorkbookFile, SheetPartsMatchLibxlsxwriter) {
     const std::string theirs = folder.filePath(QStringLiteral("theirs.xlsx")).toStdString();
     // Column 4 holds dates and times as the server writes them.
     const std::vector<std::vector<std::string>> first{
-        {"id", "name", "amount", "when"},
-        {"1", "Grüße & <tags>", "123456789012345", "2024-02-29 13:45:59.123"},
-        {"2", " padded ", "-3.50", "1999-12-31"},
-        {"3", "", "007", "23:59:59"}};
+        {"id", "name", "amount", "when", "2024"},
+        {"1", "Grüße & <tags>", "123456789012345", "2024-02-29 13:45:59.123", "1.000"},
+        {"2", " padded ", "-3.50", "1999-12-31", "0.0000001"},
+        {"3", "", "007", "23:59:59", "590.370000000000000000"}};
     const std::vector<std::vector<std::string>> second{{"code"}, {"abc"}, {"a longer text"}, {"ctrl \x01 char"}};
 
     Application excel(ours, {});
@@ -334,6 +336,7 @@ TEST(WorkbookFile, SheetPartsMatchLibxlsxwriter) {
     // autofitted sheet the widest text, a header with two more for the filter button.
     worksheet_set_column(referenceA, 2, 2, 16, nullptr);  // "123456789012345"
     worksheet_set_column(referenceA, 3, 3, 24, nullptr);  // "2024-02-29 13:45:59.123"
+    worksheet_set_column(referenceA, 4, 4, 23, nullptr);  // "590.370000000000000000"
     worksheet_set_column(referenceB, 0, 0, 14, nullptr);  // "a longer text"
     fill(a, referenceA, first);
     fill(b, referenceB, second);

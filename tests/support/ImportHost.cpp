@@ -156,20 +156,23 @@ QJsonArray shownByExcel(const QString& path) {
     return printedBy(QStringLiteral("node"), "shown_by_excel.cjs", "SheetJS", path);
 }
 
-QStringList sumsByLibreOffice(const QString& path, int sheetNumber, int lastRow, int columns) {
+QStringList sumsByLibreOffice(const QString& path, const QString& sheet, int lastRow, int columns) {
     QTemporaryDir folder;
     const QString copy = folder.filePath(QStringLiteral("sums.xlsx"));
+    // The sheets' parts are numbered in tab order.
+    const qsizetype tab = tabNames(readWorkbook(path)).indexOf(sheet);
     const ProcessResult appended =
         runProcess(QStringLiteral("/usr/bin/python3"),
-                   {QStringLiteral(KESTROVE_TEST_SUPPORT_DIR "/append_sums.py"), path, copy,
-                    QString::number(sheetNumber), QString::number(lastRow), QString::number(columns)});
-    if (appended.status != 0)
+                   {QStringLiteral(KESTROVE_TEST_SUPPORT_DIR "/append_sums.py"), path, copy, QString::number(tab + 1),
+                    QString::number(lastRow), QString::number(columns)});
+    if (tab < 0 || appended.status != 0)
         throw std::runtime_error("no sums could be added to " + path.toStdString() + ": " + appended.err.toStdString());
-    const auto sheets = sheetsByLibreOffice(copy);
-    if (static_cast<int>(sheets.size()) < sheetNumber)
-        throw std::runtime_error("LibreOffice gave fewer sheets than " + std::to_string(sheetNumber));
-    const QStringList lines = sheets[static_cast<std::size_t>(sheetNumber - 1)].second.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    return lines.isEmpty() ? QStringList() : lines.back().trimmed().remove(QLatin1Char('"')).split(QLatin1Char(','));
+    for (const auto& [name, csv] : sheetsByLibreOffice(copy))
+        if (name == sheet) {
+            const QStringList lines = csv.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+            return lines.isEmpty() ? QStringList() : lines.back().trimmed().remove(QLatin1Char('"')).split(QLatin1Char(','));
+        }
+    throw std::runtime_error("LibreOffice gave no sheet " + sheet.toStdString());
 }
 
 QStringList tabNames(const QJsonArray& sheets) {

@@ -92,9 +92,9 @@ QJsonArray rowsOf(const QJsonObject& sheet);
 // text, an empty one as null. Throws when the reader fails.
 QJsonArray shownByExcel(const QString& path);
 // What LibreOffice computes for a SUM over rows 2 to `lastRow` of each of the first
-// `columns` columns of the sheet at `sheetNumber` (from 1, in tab order), one text per
-// column. Throws when LibreOffice cannot compute them.
-QStringList sumsByLibreOffice(const QString& path, int sheetNumber, int lastRow, int columns);
+// `columns` columns of the named sheet, one text per column. Throws when LibreOffice
+// cannot compute them.
+QStringList sumsByLibreOffice(const QString& path, const QString& sheet, int lastRow, int columns);
 // The sheets' names in tab order.
 QStringList tabNames(const QJsonArray& sheets);
 // The text of every sheet of the workbook as LibreOffice prints it, each cell as its

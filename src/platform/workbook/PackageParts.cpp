@@ -138,7 +138,9 @@ std::string styles(const std::vector<xml::DecimalFormat>& decimalFormats) {
         std::string id = std::to_string(builtinId);
         if (builtinId < 0) {
             id = std::to_string(164 + customFormats++);
-            formats += "<numFmt numFmtId=\"" + id + "\" formatCode=\"" + code + "\"/>";
+            formats += "<numFmt numFmtId=\"" + id + "\" formatCode=\"";
+            xml::appendAttribute(formats, code);
+            formats += "\"/>";
         }
         return "<xf numFmtId=\"" + id + "\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" "
                "applyNumberFormat=\"1\"/>";

@@ -266,13 +266,13 @@ void SheetStreams::writeRow(Sheet& sheet) {
             m_xml += "</v></c>";
             width = text.size();
             widen(body.valueWidths, column, width);
-        } else if (const auto format = cells[i].kind == CellKind::General ? xml::decimalFormat(text) : std::nullopt) {
+        } else if (const int style = cells[i].kind == CellKind::General ? numberStyle(text) : -1; style >= 0) {
             // Its format shows the very text given, the server's digits.
-            if (format->general) {
+            if (style == 0) {
                 m_xml += "\"><v>";
             } else {
                 m_xml += "\" s=\"";
-                m_xml.append(digits, std::to_chars(digits, digits + sizeof digits, decimalStyle(*format)).ptr);
+                m_xml.append(digits, std::to_chars(digits, digits + sizeof digits, style).ptr);
                 m_xml += "\"><v>";
             }
             m_xml += text;
@@ -306,10 +306,18 @@ void SheetStreams::writeRow(Sheet& sheet) {
         flushXml(false);
 }
 
-int SheetStreams::decimalStyle(xml::DecimalFormat format) {
-    unsigned char& style = m_decimalStyles[format.small][format.fractionDigits];
+int SheetStreams::numberStyle(std::string_view text) {
+    const auto format = xml::decimalFormat(text);
+    if (!format)
+        return -1;
+    if (format->general)
+        return 0;
+    unsigned char& style = m_decimalStyles[format->small][format->shownDigits][format->fractionDigits - format->shownDigits];
     if (style == 0) {
-        m_decimalFormats.push_back(format);
+        // Well under the spreadsheet's limit on formats of a workbook; past it, text.
+        if (m_decimalFormats.size() >= MaxDecimalFormats)
+            return -1;
+        m_decimalFormats.push_back(*format);
         style = static_cast<unsigned char>(m_decimalFormats.size());
     }
     return xml::CellStyleCount - 1 + style;

@@ -125,8 +125,9 @@ private:
     void take(Batch& batch);
     void receive(const Cell& cell, std::string_view text);
     void writeRow(Sheet& sheet);
-    // The style index of a decimal number's format, given one at its first use.
-    int decimalStyle(xml::DecimalFormat format);
+    // The style index of a plain decimal number's cell (a format's style is made at its
+    // first use), 0 for General; -1 for a text.
+    int numberStyle(std::string_view text);
     void switchTo(std::uint32_t sheet);
     void flushXml(bool endSegment);
     void writeFile(const std::string& data);
@@ -154,10 +155,11 @@ private:
     std::uint32_t m_current = UINT32_MAX; // the sheet whose segment is open
     std::string m_xml;
     std::string m_compressed;
+    static constexpr std::size_t MaxDecimalFormats = 150;
     std::vector<xml::DecimalFormat> m_decimalFormats;
-    // Per small flag and count of fraction digits: the format's place in m_decimalFormats
-    // from 1, or 0 while unused.
-    unsigned char m_decimalStyles[2][xml::MaxFractionDigits + 1] = {};
+    // Per small flag, digits shown and zeros written: the format's place in
+    // m_decimalFormats from 1, or 0 while unused.
+    unsigned char m_decimalStyles[2][xml::MaxShownFractionDigits + 1][xml::MaxFractionDigits + 1] = {};
     const std::string m_temporaryFolder; // $TMPDIR when the workbook was made, else /tmp
     int m_file = -1; // every sheet's compressed rows, made at the first write
     std::uint64_t m_fileSize = 0;

@@ -242,10 +242,13 @@ std::optional<DecimalFormat> decimalFormat(std::string_view text) {
         return std::nullopt;
     if (first < 0 && negative)
         return std::nullopt; // "-0", "-0.00"
-    if (first >= 0 && last - first + 1 > MaxSignificantDigits)
+    if (first >= 0 && (last - first + 1 > MaxSignificantDigits || last - integerDigits + 1 > MaxShownFractionDigits))
         return std::nullopt;
     DecimalFormat format;
     format.fractionDigits = static_cast<unsigned char>(fractionDigits);
+    // Digits up to the 15th significant one (counted from the first digit for a zero).
+    const int shown = std::max(first, 0) + MaxSignificantDigits - integerDigits;
+    format.shownDigits = static_cast<unsigned char>(std::clamp(shown, 0, std::min(fractionDigits, MaxShownFractionDigits)));
     // Under 10^-6: the first non-zero digit is the 7th after the point or later.
     format.small = integerDigits == 1 && first >= 7;
     format.general = whole && text.size() <= GeneralCharacters;
@@ -256,15 +259,17 @@ std::string decimalFormatCode(DecimalFormat format) {
     if (format.general)
         return "General";
     std::string code = format.small ? "#,##0" : "0";
-    if (format.fractionDigits > 0)
-        code.append(".").append(format.fractionDigits, '0');
+    if (format.shownDigits > 0)
+        code.append(".").append(format.shownDigits, '0');
+    if (format.fractionDigits > format.shownDigits)
+        code.append(format.shownDigits > 0 ? "\"" : "\".").append(format.fractionDigits - format.shownDigits, '0').append("\"");
     return code;
 }
 
 int builtinFormatId(DecimalFormat format) {
     if (format.general)
         return 0;
-    if (format.small)
+    if (format.small || format.fractionDigits != format.shownDigits)
         return -1;
     return format.fractionDigits == 0 ? 1 : format.fractionDigits == 2 ? 2 : -1;
 }

@@ -53,27 +53,34 @@ std::size_t utf16Length(std::string_view utf8);
 
 // The number format that shows a plain decimal number's cell as exactly its text: General
 // for a whole number of at most 11 characters, which General shows whole; else the
-// text's count of fraction digits, and whether the value is nonzero and under 10^-6 in
-// magnitude (`small`), which takes "#,##0.0…" rather than "0.0…": both show such a value
-// alike, but readers that format cells as Excel does through JavaScript's number texts
-// write a small one in exponent form with the plain form ("1e-15.000…").
+// text's count of fraction digits, of which the ones up to the 15th significant digit
+// are digits of the format (`shownDigits`) and the zeros past it are written into the
+// format as they are (readers that print a double's further digits would show noise
+// there). A value that is nonzero and under 10^-6 in magnitude (`small`) takes
+// "#,##0.0…" rather than "0.0…": both show it alike, but readers that format cells as
+// Excel does through JavaScript's number texts write it in exponent form with the plain
+// form ("1e-15.000…").
 struct DecimalFormat {
     unsigned char fractionDigits = 0;
+    unsigned char shownDigits = 0;
     bool small = false;
     bool general = false;
     bool operator==(const DecimalFormat&) const = default;
 };
-// The most fraction digits a number format can show.
+// The most fraction digits a number cell's text may have, and the most a format shows
+// as digits (LibreOffice shows zeros past the 20th).
 constexpr int MaxFractionDigits = 30;
+constexpr int MaxShownFractionDigits = 20;
 
 // The format of a numeric cell for the text, when it is a plain decimal number that a
 // double holds to every digit shown: an optional '-', an integer part without leading
-// zeros and under 10^21, an optional fraction of 1 to 30 digits, at most 15 significant
-// digits (from the first non-zero digit to the last), and no negative zero. Nothing for
-// any other text ("007", "+1", "1,5", " 42", "1e-07", "-0.0", "NaN").
+// zeros and under 10^21, an optional fraction of 1 to 30 digits whose last non-zero one
+// is at most the 20th, at most 15 significant digits (from the first non-zero digit to
+// the last), and no negative zero. Nothing for any other text ("007", "+1", "1,5", " 42",
+// "1e-07", "-0.0", "NaN").
 std::optional<DecimalFormat> decimalFormat(std::string_view text);
 
-// The format's code: "General", "0", "0.00", "#,##0.0000000".
+// The format's code: "General", "0", "0.00", "#,##0.0000000", "0.000000000000\"000000\"".
 std::string decimalFormatCode(DecimalFormat format);
 // The spreadsheet's built-in number format id of the same code (General is 0, "0" is 1,
 // "0.00" is 2), or -1 when it has none.
