@@ -35,6 +35,14 @@ public:
     virtual void openWorkbook(const QString& path) = 0;
 };
 
+// What an import shows of itself: the table in turn, after the sheet naming rule, and the
+// records and cells the last run wrote (header cells not counted).
+struct ImportProgress {
+    QString currentTableName;
+    long rows = 0;
+    long cells = 0;
+};
+
 // Copies every ticked table of the host's list into a worksheet of one new workbook:
 // column names in row 1, one row per record.
 class TableImport {
@@ -46,17 +54,15 @@ public:
     // default) for one per core, up to four.
     void setTablesAtOnce(int tables) { m_tablesAtOnce = tables; }
     // The table being imported, after the sheet naming rule.
-    const QString& currentTableName() const { return m_currentTableName; }
+    const QString& currentTableName() const { return m_progress.currentTableName; }
     // Records and cells the last run wrote (header cells not counted).
-    long rowsWritten() const { return m_rows; }
-    long cellsWritten() const { return m_cells; }
+    long rowsWritten() const { return m_progress.rows; }
+    long cellsWritten() const { return m_progress.cells; }
 
 private:
     bool m_importRunning = false;
     int m_tablesAtOnce = 0;
-    long m_rows = 0;
-    long m_cells = 0;
-    QString m_currentTableName;
+    ImportProgress m_progress;
 };
 
 } // namespace kestrove

@@ -1,0 +1,86 @@
+#include "export/ReadAhead.h"
+
+#include "app/ErrorReport.h"
+
+#include <algorithm>
+
+namespace kestrove {
+
+namespace {
+bool sameTable(const TableName& a, const TableName& b) {
+    return !(a < b) && !(b < a);
+}
+} // namespace
+
+ReadAhead::ReadAhead(ReadingTransaction& reading, Waiter whileWaiting)
+    : m_reading(reading), m_whileWaiting(std::move(whileWaiting)) {}
+
+void ReadAhead::start(const TableList& list, int position, const TableReader* inTurn) {
+    const std::size_t readers = m_reading.readers();
+    m_lost.resize(readers, false);
+    std::vector<bool> busy = m_lost;
+    const auto note = [&](const TableReader& reader) {
+        if (reader.reader() >= readers)
+            return;
+        m_lost[reader.reader()] = m_lost[reader.reader()] || reader.lostConnection();
+        busy[reader.reader()] =
+            busy[reader.reader()] || m_lost[reader.reader()] || reader.fetching();
+    };
+    if (inTurn)
+        note(*inTurn);
+    for (const auto& [table, reader] : m_ahead)
+        note(*reader);
+    std::size_t skip = m_ahead.size();
+    for (int k = position + 1; k <= list.count() && m_ahead.size() + 1 < readers; ++k) {
+        const TableEntry entry = list.entry(k);
+        if (!entry.checked || skip-- > 0)
+            continue;
+        const TableName table{entry.schema.toStdString(), entry.text.toStdString()};
+        const auto idle = std::find(busy.begin(), busy.end(), false);
+        // Only a table locked at the start can be read on any connection.
+        if (idle == busy.end() || !m_reading.holdsLock(table))
+            return;
+        *idle = true;
+        auto reader = std::make_unique<TableReader>();
+        reader->begin(m_reading, static_cast<std::size_t>(idle - busy.begin()), table,
+                      AheadBytes / (readers - 1));
+        m_ahead.emplace_back(table, std::move(reader));
+    }
+}
+
+void ReadAhead::openInTurn(const TableName& table, std::unique_ptr<TableReader>& records) {
+    if (m_ahead.empty() || !sameTable(m_ahead.front().first, table)) {
+        drop();
+        Required(records.get()).open(m_reading, table, m_whileWaiting);
+        return;
+    }
+    records = std::move(m_ahead.front().second);
+    m_ahead.pop_front();
+    if (readAgain(table, records))
+        return;
+    try {
+        records->claim(m_whileWaiting);
+    } catch (...) {
+        if (!readAgain(table, records))
+            throw;
+    }
+}
+
+bool ReadAhead::readAgain(const TableName& table, std::unique_ptr<TableReader>& records) {
+    if (records->reader() == 0 || !(records->lostConnection() || records->lockRefused()))
+        return false;
+    if (records->lostConnection())
+        m_lost.at(records->reader()) = true;
+    drop();
+    records = std::make_unique<TableReader>();
+    records->open(m_reading, table, m_whileWaiting);
+    return true;
+}
+
+void ReadAhead::drop() {
+    for (auto& [table, reader] : m_ahead)
+        reader->stop(m_whileWaiting);
+    m_ahead.clear();
+}
+
+} // namespace kestrove

@@ -1,0 +1,56 @@
+#pragma once
+
+// The tables read ahead of their turn: while one table is written, the ticked tables after
+// it are read on the reading's further connections, so that their rows are waiting by the
+// time their turn comes. It owns those tables, the connections lost meanwhile and the
+// budget of connections and memory they share. Reading ahead only saves time: a table
+// that cannot be read ahead is read in its turn.
+
+#include "catalogue/TableList.h"
+#include "export/ReadingTransaction.h"
+#include "export/TableReader.h"
+
+#include <cstddef>
+#include <deque>
+#include <memory>
+#include <utility>
+#include <vector>
+
+namespace kestrove {
+
+class ReadAhead {
+public:
+    using Waiter = TableReader::Waiter;
+    // Rows of the tables read ahead, held in memory at most, all together.
+    static constexpr std::size_t AheadBytes = 24 << 20;
+
+    ReadAhead(ReadingTransaction& reading, Waiter whileWaiting);
+
+    // Starts reading the ticked tables of the list after `position` on the connections no
+    // table is being fetched on (`inTurn`, the table in turn, may still be), while the
+    // tables read ahead are fewer than the further connections. Only a table locked at the
+    // reading's start is read ahead; the first that is not stops it.
+    void start(const TableList& list, int position, const TableReader* inTurn);
+    // Makes `records` the reader of `table`, the table in turn: the one read ahead for it,
+    // else `records` itself, opened now. Tables read ahead in another order (the list
+    // changed meanwhile) are dropped and read again in their turn. Throws as an open does.
+    void openInTurn(const TableName& table, std::unique_ptr<TableReader>& records);
+    // Ends the reading of every table read ahead, while the window keeps answering.
+    void drop();
+    // The tables being read ahead, in list order.
+    std::size_t size() const { return m_ahead.size(); }
+
+private:
+    // A table read ahead on a further connection that was lost, or refused the table's
+    // lock, before any row was given out is read again on the first connection; whether it
+    // was.
+    bool readAgain(const TableName& table, std::unique_ptr<TableReader>& records);
+
+    ReadingTransaction& m_reading;
+    Waiter m_whileWaiting;
+    std::deque<std::pair<TableName, std::unique_ptr<TableReader>>> m_ahead;
+    // Connections lost while reading ahead: nothing more is read on them.
+    std::vector<bool> m_lost;
+};
+
+} // namespace kestrove

@@ -1,0 +1,288 @@
+#include "export/RunningImport.h"
+
+#include "app/ErrorReport.h"
+#include "export/SheetNaming.h"
+#include "platform/desktop/MessageBoxes.h"
+
+#include <algorithm>
+#include <chrono>
+#include <future>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace kestrove {
+
+namespace {
+
+constexpr auto WaitStep = std::chrono::milliseconds(10);
+const char* const BinaryData = "{BINARY DATA}";
+
+// Runs blocking work (a login, a query) on a worker thread while the window keeps answering.
+template <class Work> void runWhileYielding(Work&& work, Pacer& pacer) {
+    auto done = std::async(std::launch::async, std::forward<Work>(work));
+    while (done.wait_for(WaitStep) != std::future_status::ready)
+        pacer.yield();
+    done.get();
+}
+
+// The ticked entries, as they stand now.
+std::vector<TableName> tickedTables(const TableList& list) {
+    std::vector<TableName> tables;
+    for (int i = 1; i <= list.count(); ++i) {
+        const TableEntry entry = list.entry(i);
+        if (entry.checked)
+            tables.push_back(TableName{entry.schema.toStdString(), entry.text.toStdString()});
+    }
+    return tables;
+}
+
+// How many tables are read at once: as many as asked, else one per core, at most four.
+std::size_t readersAtOnce(int asked) {
+    constexpr std::size_t Most = 4;
+    if (asked > 0)
+        return std::min<std::size_t>(static_cast<std::size_t>(asked), Most);
+    return std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, Most);
+}
+
+bool anyTickedAfter(const TableList& list, int position) {
+    for (int i = position + 1; i <= list.count(); ++i)
+        if (list.entry(i).checked)
+            return true;
+    return false;
+}
+
+} // namespace
+
+RunningImport::RunningImport(ImportHost& host, ImportProgress& progress, int tablesAtOnce)
+    : m_host(host), m_progress(progress), m_tablesAtOnce(tablesAtOnce), m_pacer(host),
+      m_whileWaiting([this] { m_pacer.yield(); }), m_ahead(m_reading, m_whileWaiting) {}
+
+void RunningImport::createConnection() {
+    m_connection.emplace();
+}
+
+void RunningImport::createRecordSet() {
+    m_records = std::make_unique<TableReader>();
+}
+
+odbc::Connection& RunningImport::connection() {
+    return m_connection.value();
+}
+
+TableReader& RunningImport::records() {
+    return Required(m_records.get());
+}
+
+void RunningImport::openReading() {
+    const ConnectionSettings settings = m_host.connectionSettings();
+    odbc::Connection& open = connection();
+    const std::vector<TableName> ticked = tickedTables(m_host.tableList());
+    runWhileYielding(
+        [&] {
+            const std::string connectionString = BuildConnectionString(settings).toStdString();
+            m_reading.open(open, connectionString);
+            m_reading.lock(ticked);
+            // Several tables are read at once, each on a connection of its own.
+            const std::size_t atOnce = std::min(ticked.size(), readersAtOnce(m_tablesAtOnce));
+            if (atOnce > 1)
+                m_reading.addReaders(connectionString, atOnce - 1);
+        },
+        m_pacer);
+}
+
+void RunningImport::startSpreadsheet() {
+    m_excel.emplace(m_host.workbookPath(m_host.connectionSettings()).toStdString(),
+                    [&host = m_host](const std::string& path) {
+                        host.openWorkbook(QString::fromStdString(path));
+                    });
+}
+
+void RunningImport::addWorkbook() {
+    m_book = &m_excel->addWorkbook();
+    m_book->setWhileWaiting(m_whileWaiting);
+}
+
+workbook::Workbook& RunningImport::book() {
+    return Required(m_book);
+}
+
+bool RunningImport::unwritable() const {
+    return m_book && m_book->writeFailed();
+}
+
+void RunningImport::takeEntry(int position) {
+    m_schema.clear();
+    const TableEntry entry = m_host.tableList().entry(position);
+    m_progress.currentTableName = entry.text;
+    m_schema = entry.schema;
+}
+
+void RunningImport::openTable() {
+    m_ahead.openInTurn(TableName{m_schema.toStdString(), m_progress.currentTableName.toStdString()},
+                       m_records);
+}
+
+void RunningImport::readAhead(int position) {
+    try {
+        m_ahead.start(m_host.tableList(), position, m_records.get());
+    } catch (const std::exception&) {
+        // No thread or memory for it now: the tables are read in their turn.
+    }
+}
+
+void RunningImport::useActiveSheet() {
+    m_sheet = &book().activeSheet();
+}
+
+void RunningImport::addSheet() {
+    m_sheet = &book().add();
+}
+
+void RunningImport::nameSheet(Steps& steps) {
+    m_tableName = m_progress.currentTableName;
+    NameSheetAfterTable(steps, m_progress.currentTableName, m_sheet, m_book);
+}
+
+void RunningImport::writeTable(Steps& steps, int position) {
+    const std::optional<long> rowCount = steps.bound(172, [&] { return records().recordCount(); });
+    writeHeader(steps, steps.bound(174, [&] { return records().fieldCount(); }).value_or(0));
+    const QString broken = writeRows(steps, rowCount);
+    // Once the last ticked table is read, the reading ends before anything waits for the
+    // user.
+    if (!anyTickedAfter(m_host.tableList(), position) || unwritable())
+        endReading();
+    if (!broken.isEmpty())
+        ReportApplicationError(broken, steps.location(), 202);
+    if (m_records && m_records->state() != odbc::StateClosed && m_records->repairedValues() > 0)
+        m_cellFailures.count(
+            198, QStringLiteral("A text held bytes that are not UTF-8; each shows as U+FFFD."),
+            m_records->repairedValues());
+    m_cellFailures.reportAndClear(steps.location());
+}
+
+void RunningImport::writeHeader(Steps& steps, int fields) {
+    if (fields > 0 && m_sheet)
+        m_sheet->setHeaderRow();
+    for (int j = 0; j < fields; ++j) {
+        steps(176, [&] { m_pacer.yield(); });
+        m_cellFailures.run(178,
+                           [&] { Required(m_sheet).setCell(1, j + 1, records().field(j).name); });
+    }
+}
+
+QString RunningImport::writeRows(Steps& steps, std::optional<long> rowCount) {
+    long rowOffset = 0;
+    const QString rowsText = QString::number(rowCount.value_or(0));
+    for (long r = 1; r <= rowCount.value_or(0); ++r) {
+        const bool lastRow = r == *rowCount;
+        if (r + 1 - rowOffset > workbook::MaxRows) {
+            continueOnFurtherSheet(steps);
+            rowOffset = r - 1;
+        }
+        const long sheetRow = r + 1 - rowOffset;
+        if (lastRow || m_pacer.due()) {
+            steps(184, [&] { m_pacer.yield(); });
+            steps(186,
+                  [&] { m_host.setStatusText(rowStatus(r, rowsText) + QStringLiteral("...")); });
+        }
+        writeRecord(steps, r, sheetRow, lastRow, rowsText);
+        if (unwritable())
+            break;
+        // A stream that broke cannot go on: the table ends here, and its report says how
+        // short the sheet is once the reading is over.
+        try {
+            records().moveNext(m_whileWaiting);
+        } catch (...) {
+            if (!lastRow)
+                return DescribeFailure(std::current_exception()) +
+                       QStringLiteral("\r\nOnly %1 of %2 rows of %3 were read: its sheet is short.")
+                           .arg(r)
+                           .arg(*rowCount)
+                           .arg(m_tableName);
+        }
+    }
+    return QString();
+}
+
+void RunningImport::continueOnFurtherSheet(Steps& steps) {
+    // The sheet is full: the table goes on in a further sheet, header first.
+    steps(148, [&] { addSheet(); });
+    steps(164, [&] {
+        Required(m_sheet).setName(ContinuationSheetName(m_tableName, book()).toStdString());
+    });
+    writeHeader(steps, records().fieldCount());
+}
+
+void RunningImport::writeRecord(Steps& steps, long record, long sheetRow, bool lastRow,
+                                const QString& rowsText) {
+    const auto fields = steps.bound(188, [&] { return records().fieldCount(); });
+    ++m_progress.rows;
+    m_progress.cells += fields.value_or(0);
+    for (int j = 0; j < fields.value_or(0); ++j) {
+        if (lastRow || m_pacer.due()) {
+            steps(190, [&] { m_pacer.yield(); });
+            steps(192, [&] {
+                m_host.setStatusText(rowStatus(record, rowsText) + QStringLiteral(", field ") +
+                                     QString::number(j + 1) + QStringLiteral(" from ") +
+                                     QString::number(*fields) + QStringLiteral("..."));
+            });
+        }
+        if (steps.test(194, [&] { return records().field(j).type == odbc::type::LongVarBinary; }))
+            m_cellFailures.run(196,
+                               [&] { Required(m_sheet).setCell(sheetRow, j + 1, BinaryData); });
+        else
+            m_cellFailures.run(198, [&] { writeValue(sheetRow, j); });
+    }
+}
+
+void RunningImport::writeValue(long sheetRow, int field) {
+    const std::optional<std::string_view> value = records().value(field);
+    if (!value) {
+        Required(m_sheet).setCell(sheetRow, field + 1, std::string_view());
+        return;
+    }
+    // Date and time columns give date cells where nothing is lost.
+    const auto kind =
+        records().isDateOrTime(field) ? workbook::CellKind::DateTime : workbook::CellKind::General;
+    if (value->size() <= workbook::MaxCellChars) {
+        Required(m_sheet).setCell(sheetRow, field + 1, *value, kind);
+        return;
+    }
+    std::string text(*value);
+    if (workbook::fitToCell(text))
+        m_cellFailures.count(
+            198, QStringLiteral("A text longer than 32,767 characters was cut to fit its cell."));
+    Required(m_sheet).setCell(sheetRow, field + 1, text, kind);
+}
+
+QString RunningImport::rowStatus(long record, const QString& rowsText) const {
+    return QStringLiteral("Processing: ") + m_progress.currentTableName + QStringLiteral(", row ") +
+           QString::number(record) + QStringLiteral(" from ") + rowsText;
+}
+
+void RunningImport::endReading() {
+    m_ahead.drop();
+    if (m_records)
+        m_records->stop(m_whileWaiting);
+    m_reading.end();
+}
+
+void RunningImport::finish(Steps& steps) {
+    endReading();
+    steps(208, [&] { book().activeSheet().autofitColumns(m_whileWaiting); });
+    steps(210, [&] { m_excel.value().setVisible(true, m_whileWaiting); });
+    steps(212, [&] { m_host.setProgress(0); });
+    steps(214, [&] { m_host.setStatusText(QStringLiteral("Progress Bar")); });
+    steps(216, [&] { m_host.setMousePointer(PointerDefault); });
+    if (steps.test(218, [&] { return m_host.windowState() == WindowMinimised; }))
+        steps(218, [&] { m_host.setWindowState(WindowNormal); });
+    steps(222, [&] { desktop::showMessage(QStringLiteral("Done.")); });
+    if (steps.test(224, [&] { return connection().state() != odbc::StateClosed; }))
+        steps(224, [&] {
+            m_records.reset();
+            connection().close();
+        });
+}
+
+} // namespace kestrove

@@ -1,0 +1,91 @@
+#include "export/ReadAhead.h"
+#include "support/TestBed.h"
+
+#include <gtest/gtest.h>
+
+using namespace kestrove;
+using namespace kestrove::test;
+
+namespace {
+
+TableName exported(const char* name) {
+    return TableName{"export", name};
+}
+
+// A reading of the test server with every table of `locked` locked at its start and
+// `further` connections beside the first.
+struct Reading {
+    explicit Reading(const std::vector<TableName>& locked, std::size_t further = 2) {
+        const std::string connectionString = BuildConnectionString(testBedSettings()).toStdString();
+        transaction.open(connection, connectionString);
+        transaction.lock(locked);
+        transaction.addReaders(connectionString, further);
+    }
+    ~Reading() {
+        records.reset();
+        transaction.end();
+    }
+
+    // The first value of the table in turn, once `ahead` has given it out.
+    std::string firstValue(ReadAhead& ahead, const char* table) {
+        ahead.openInTurn(exported(table), records);
+        return std::string(records->value(0).value_or("(null)"));
+    }
+
+    odbc::Connection connection;
+    ReadingTransaction transaction;
+    std::unique_ptr<TableReader> records = std::make_unique<TableReader>();
+};
+
+MemoryTableList ticked(std::initializer_list<const char*> tables) {
+    MemoryTableList list;
+    for (const char* table : tables) {
+        list.add(QString::fromLatin1(table), QStringLiteral("export"));
+        list.setChecked(list.count(), true);
+    }
+    return list;
+}
+
+} // namespace
+
+// The ticked tables after the one in turn are read on the further connections and given
+// out in their turn with their own rows; no more are read ahead than there are further
+// connections.
+TEST(ReadAhead, GivesOutTheTablesAfterTheOneInTurnWithTheirOwnRows) {
+    Reading reading({exported("t_first"), exported("t_second"), exported("t_third")}, 1);
+    ASSERT_EQ(reading.transaction.readers(), 2u);
+    const MemoryTableList list = ticked({"t_first", "t_second", "t_third"});
+    ReadAhead ahead(reading.transaction, {});
+    EXPECT_EQ(reading.firstValue(ahead, "t_first"), "first");
+    ahead.start(list, 1, reading.records.get());
+    EXPECT_EQ(ahead.size(), 1u);
+    EXPECT_EQ(reading.firstValue(ahead, "t_second"), "second");
+    ahead.start(list, 2, reading.records.get());
+    EXPECT_EQ(reading.firstValue(ahead, "t_third"), "x");
+    EXPECT_EQ(ahead.size(), 0u);
+}
+
+// A list changed meanwhile: what was read ahead in another order is dropped, and the table
+// in turn is read now on the first connection.
+TEST(ReadAhead, ATableInAnotherOrderIsReadInItsTurn) {
+    Reading reading({exported("t_first"), exported("t_second"), exported("t_third")});
+    ASSERT_EQ(reading.transaction.readers(), 3u);
+    const MemoryTableList list = ticked({"t_first", "t_second", "t_third"});
+    ReadAhead ahead(reading.transaction, {});
+    ahead.start(list, 1, nullptr);
+    EXPECT_GE(ahead.size(), 1u);
+    EXPECT_EQ(reading.firstValue(ahead, "t_third"), "x");
+    EXPECT_EQ(reading.records->reader(), 0u);
+    EXPECT_EQ(ahead.size(), 0u);
+}
+
+// Only a table locked at the reading's start is read on a further connection; the first
+// that is not stops the reading ahead.
+TEST(ReadAhead, StopsAtATableNotLockedAtTheStart) {
+    Reading reading({exported("t_first"), exported("t_second")});
+    const MemoryTableList list = ticked({"t_first", "lookalikes", "t_second"});
+    ReadAhead ahead(reading.transaction, {});
+    ahead.start(list, 1, nullptr);
+    EXPECT_EQ(ahead.size(), 0u);
+    EXPECT_EQ(reading.firstValue(ahead, "lookalikes"), "1");
+}
