@@ -252,94 +252,110 @@ void TableReader::read(ReadingTransaction* reading, TableName table) {
 void TableReader::readRows(odbc::Connection& connection, const std::string& cursor, odbc::RowArrays& arrays,
                            const std::vector<bool>& escaped) {
     Block block = spareBlock();
-    // Hands a full block over; false once the reading is to stop.
-    const auto handOver = [&] {
-        if (block.used < BlockRows && block.text.size() < BlockBytes)
-            return true;
-        publish(block);
-        block = spareBlock();
-        return !stopping();
-    };
-    const std::size_t columns = m_fields.size();
     try {
-        for (long row = 0; columns == 0 && row < m_count; ++row) {
-            ++block.used;
-            if (!handOver())
-                return;
-        }
-        long asked = FirstFetchRows;
-        long delivered = 0;
-        long batchRows = 0;
-        std::size_t widestRow = 0;
-        // Each column's buffer holds the longest value of the array before, within bounds;
-        // a longer value is read whole on its own.
-        std::vector<std::size_t> widths(columns, FirstWidth);
-        std::vector<std::size_t> longest(columns, 0);
-        std::string scratch;
-        while (columns > 0) {
-            std::size_t rowWidth = 0;
-            for (std::size_t width : widths)
-                rowWidth += width;
-            const std::size_t got = arrays.fetch(std::clamp<std::size_t>(ArrayBytes / rowWidth, 1, MaxArrayRows), widths);
-            if (got == 0) {
-                // A short batch is the last; so is the one that brings the counted rows.
-                if (batchRows < asked || delivered >= m_count)
-                    break;
-                // Rows wait for a full block only while earlier ones are still to be
-                // taken: the first rows of a table go out with its first batches.
-                if (block.used > 0 && nothingQueued()) {
-                    publish(block);
-                    block = spareBlock();
-                    if (stopping())
-                        return;
-                }
-                const long byBytes = static_cast<long>(FetchBytes / std::max<std::size_t>(widestRow, 1));
-                const long next = std::clamp(byBytes, 1L, std::min(MaxFetchRows, asked * 8));
-                arrays.open(fetchStatement(next, cursor), connection);
-                asked = next;
-                batchRows = 0;
-                widestRow = 0;
-                continue;
-            }
-            for (std::size_t i = 0; i < got; ++i) {
-                std::size_t rowBytes = 16 * columns;
-                for (std::size_t j = 0; j < columns; ++j) {
-                    const std::size_t start = block.text.size();
-                    const bool present = arrays.appendValue(i, j, block.text);
-                    if (present && escaped[j]) {
-                        scratch.assign(block.text, start);
-                        unescapeBytes(scratch);
-                        block.repaired += workbook::xml::repairUtf8(scratch);
-                        block.text.replace(start, std::string::npos, scratch);
-                    }
-                    const std::size_t length = block.text.size() - start;
-                    block.ends.push_back(block.text.size());
-                    block.nulls.push_back(present ? 0 : 1);
-                    longest[j] = std::max(longest[j], length);
-                    rowBytes += length;
-                }
-                ++block.used;
-                widestRow = std::max(widestRow, rowBytes);
-                ++delivered;
-                ++batchRows;
-                if (!handOver())
-                    return;
-            }
-            for (std::size_t j = 0; j < columns; ++j) {
-                widths[j] = std::clamp(std::bit_ceil(longest[j] + 1), MinWidth, MaxWidth);
-                longest[j] = 0;
-            }
-        }
-        if (columns > 0) {
-            arrays.close();
-            connection.execute("CLOSE " + cursor);
-        }
+        // Once the reading is to stop, nothing more is handed over.
+        if (!(m_fields.empty() ? passRowsWithoutColumns(block)
+                               : fetchRows(connection, cursor, arrays, escaped, block)))
+            return;
     } catch (...) {
         block.failure = std::current_exception();
         m_lost = endsTheConnection(block.failure);
     }
     block.last = true;
     publish(block);
+}
+
+bool TableReader::passRowsWithoutColumns(Block& block) {
+    for (long row = 0; row < m_count; ++row) {
+        ++block.used;
+        if (!handOverIfFull(block))
+            return false;
+    }
+    return true;
+}
+
+bool TableReader::fetchRows(odbc::Connection& connection, const std::string& cursor, odbc::RowArrays& arrays,
+                            const std::vector<bool>& escaped, Block& block) {
+    long asked = FirstFetchRows;
+    long delivered = 0;
+    long batchRows = 0;
+    std::size_t widestRow = 0;
+    // Each column's buffer holds the longest value of the array before, within bounds;
+    // a longer value is read whole on its own.
+    std::vector<std::size_t> widths(m_fields.size(), FirstWidth);
+    std::vector<std::size_t> longest(m_fields.size(), 0);
+    std::string scratch;
+    for (;;) {
+        std::size_t rowWidth = 0;
+        for (std::size_t width : widths)
+            rowWidth += width;
+        const std::size_t got = arrays.fetch(std::clamp<std::size_t>(ArrayBytes / rowWidth, 1, MaxArrayRows), widths);
+        if (got == 0) {
+            // A short batch is the last; so is the one that brings the counted rows.
+            if (batchRows < asked || delivered >= m_count)
+                break;
+            // Rows wait for a full block only while earlier ones are still to be
+            // taken: the first rows of a table go out with its first batches.
+            if (block.used > 0 && nothingQueued()) {
+                publish(block);
+                block = spareBlock();
+                if (stopping())
+                    return false;
+            }
+            const long byBytes = static_cast<long>(FetchBytes / std::max<std::size_t>(widestRow, 1));
+            const long next = std::clamp(byBytes, 1L, std::min(MaxFetchRows, asked * 8));
+            arrays.open(fetchStatement(next, cursor), connection);
+            asked = next;
+            batchRows = 0;
+            widestRow = 0;
+            continue;
+        }
+        for (std::size_t i = 0; i < got; ++i) {
+            widestRow = std::max(widestRow, appendRow(arrays, i, escaped, block, longest, scratch));
+            ++delivered;
+            ++batchRows;
+            if (!handOverIfFull(block))
+                return false;
+        }
+        for (std::size_t j = 0; j < widths.size(); ++j) {
+            widths[j] = std::clamp(std::bit_ceil(longest[j] + 1), MinWidth, MaxWidth);
+            longest[j] = 0;
+        }
+    }
+    arrays.close();
+    connection.execute("CLOSE " + cursor);
+    return true;
+}
+
+std::size_t TableReader::appendRow(odbc::RowArrays& arrays, std::size_t row, const std::vector<bool>& escaped,
+                                   Block& block, std::vector<std::size_t>& longest, std::string& scratch) {
+    const std::size_t columns = m_fields.size();
+    std::size_t rowBytes = 16 * columns;
+    for (std::size_t j = 0; j < columns; ++j) {
+        const std::size_t start = block.text.size();
+        const bool present = arrays.appendValue(row, j, block.text);
+        if (present && escaped[j]) {
+            scratch.assign(block.text, start);
+            unescapeBytes(scratch);
+            block.repaired += workbook::xml::repairUtf8(scratch);
+            block.text.replace(start, std::string::npos, scratch);
+        }
+        const std::size_t length = block.text.size() - start;
+        block.ends.push_back(block.text.size());
+        block.nulls.push_back(present ? 0 : 1);
+        longest[j] = std::max(longest[j], length);
+        rowBytes += length;
+    }
+    ++block.used;
+    return rowBytes;
+}
+
+bool TableReader::handOverIfFull(Block& block) {
+    if (block.used < BlockRows && block.text.size() < BlockBytes)
+        return true;
+    publish(block);
+    block = spareBlock();
+    return !stopping();
 }
 
 void TableReader::publish(Block& block) {

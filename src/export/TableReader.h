@@ -90,8 +90,21 @@ private:
 
     void requireOpen() const;
     void read(ReadingTransaction* reading, TableName table);
+    // The worker's reading of the rows, handed over in blocks. Each part returns false once
+    // the reading is to stop.
     void readRows(odbc::Connection& connection, const std::string& cursor, odbc::RowArrays& arrays,
                   const std::vector<bool>& escaped);
+    // A table without columns: its counted rows, with nothing to fetch.
+    bool passRowsWithoutColumns(Block& block);
+    // Fetches batch after batch through the cursor, each sized by the widest row before.
+    bool fetchRows(odbc::Connection& connection, const std::string& cursor, odbc::RowArrays& arrays,
+                   const std::vector<bool>& escaped, Block& block);
+    // Appends a fetched row to the block; its bytes, as the batch sizes count them. Each
+    // column's longest value so far goes into `longest`.
+    std::size_t appendRow(odbc::RowArrays& arrays, std::size_t row, const std::vector<bool>& escaped, Block& block,
+                          std::vector<std::size_t>& longest, std::string& scratch);
+    // Hands a full block over and starts the next.
+    bool handOverIfFull(Block& block);
     // What a block takes in memory, a block of no columns included.
     static std::size_t bytesOf(const Block& block) {
         return 256 + block.text.capacity() + block.ends.capacity() * sizeof(std::size_t) + block.nulls.capacity();
