@@ -1,6 +1,6 @@
 #include "export/TableReader.h"
 
-#include "platform/workbook/SheetXml.h"
+#include "platform/text/Utf8.h"
 
 #include <algorithm>
 #include <atomic>
@@ -337,7 +337,7 @@ std::size_t TableReader::appendRow(odbc::RowArrays& arrays, std::size_t row, con
         if (present && escaped[j]) {
             scratch.assign(block.text, start);
             unescapeBytes(scratch);
-            block.repaired += workbook::xml::repairUtf8(scratch);
+            block.repaired += utf8::repair(scratch);
             block.text.replace(start, std::string::npos, scratch);
         }
         const std::size_t length = block.text.size() - start;

@@ -1,5 +1,7 @@
 #include "platform/odbc/Odbc.h"
 
+#include "platform/text/Utf8.h"
+
 #include <sql.h>
 #include <sqlext.h>
 #include <sqlucode.h>
@@ -27,76 +29,6 @@ namespace {
 
 static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "the driver manager must use UTF-16");
 
-std::u16string toUtf16(const std::string& text) {
-    std::u16string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size();) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        char32_t code = 0xFFFD;
-        std::size_t length = 1;
-        if (c < 0x80) {
-            code = c;
-        } else if ((c >> 5) == 0x6 && i + 1 < text.size()) {
-            code = ((c & 0x1Fu) << 6) | (static_cast<unsigned char>(text[i + 1]) & 0x3Fu);
-            length = 2;
-        } else if ((c >> 4) == 0xE && i + 2 < text.size()) {
-            code = ((c & 0x0Fu) << 12) | ((static_cast<unsigned char>(text[i + 1]) & 0x3Fu) << 6) |
-                   (static_cast<unsigned char>(text[i + 2]) & 0x3Fu);
-            length = 3;
-        } else if ((c >> 3) == 0x1E && i + 3 < text.size()) {
-            code = ((c & 0x07u) << 18) | ((static_cast<unsigned char>(text[i + 1]) & 0x3Fu) << 12) |
-                   ((static_cast<unsigned char>(text[i + 2]) & 0x3Fu) << 6) |
-                   (static_cast<unsigned char>(text[i + 3]) & 0x3Fu);
-            length = 4;
-        }
-        if (code >= 0x10000) {
-            code -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(code));
-        }
-        i += length;
-    }
-    return out;
-}
-
-void appendUtf8(std::string& out, const char16_t* text, std::size_t length) {
-    // Room for the longest encoding (three bytes per UTF-16 unit), then cut to what was
-    // written: one pass, no check per byte.
-    const std::size_t start = out.size();
-    out.resize(start + 3 * length);
-    char* p = out.data() + start;
-    for (std::size_t i = 0; i < length; ++i) {
-        char32_t code = text[i];
-        if (code < 0x80) {
-            *p++ = static_cast<char>(code);
-            continue;
-        }
-        if (code >= 0xD800 && code < 0xDC00 && i + 1 < length && text[i + 1] >= 0xDC00 &&
-            text[i + 1] < 0xE000) {
-            code = 0x10000 + ((code - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        } else if (code >= 0xD800 && code < 0xE000) {
-            code = 0xFFFD; // half a pair has no UTF-8 form
-        }
-        if (code < 0x800) {
-            *p++ = static_cast<char>(0xC0 | (code >> 6));
-            *p++ = static_cast<char>(0x80 | (code & 0x3F));
-        } else if (code < 0x10000) {
-            *p++ = static_cast<char>(0xE0 | (code >> 12));
-            *p++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            *p++ = static_cast<char>(0x80 | (code & 0x3F));
-        } else {
-            *p++ = static_cast<char>(0xF0 | (code >> 18));
-            *p++ = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-            *p++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            *p++ = static_cast<char>(0x80 | (code & 0x3F));
-        }
-    }
-    out.resize(static_cast<std::size_t>(p - out.data()));
-}
-
 SQLWCHAR* wide(std::u16string& text) {
     return reinterpret_cast<SQLWCHAR*>(text.data());
 }
@@ -115,11 +47,11 @@ SQLWCHAR* wide(std::u16string& text) {
             break;
         if (!message.empty())
             message += "\n";
-        appendUtf8(
+        utf8::appendFromUtf16(
             message, reinterpret_cast<const char16_t*>(text),
             std::min<std::size_t>(static_cast<std::size_t>(length), SQL_MAX_MESSAGE_LENGTH - 1));
         if (state.empty())
-            appendUtf8(state, reinterpret_cast<const char16_t*>(sqlState), 5);
+            utf8::appendFromUtf16(state, reinterpret_cast<const char16_t*>(sqlState), 5);
     }
     throw OdbcError(message.empty() ? std::string(fallback) : message, state);
 }
@@ -163,7 +95,7 @@ bool appendWholeValue(SQLHSTMT stmt, SQLUSMALLINT column, bool narrow, std::stri
                             : static_cast<std::size_t>(indicator) / 2);
             held = !whole && chars > 0 && buffer[chars - 1] >= 0xD800 && buffer[chars - 1] < 0xDC00;
             chars -= held;
-            appendUtf8(out, buffer, chars);
+            utf8::appendFromUtf16(out, buffer, chars);
             if (held)
                 buffer[0] = buffer[chars];
         }
@@ -171,7 +103,7 @@ bool appendWholeValue(SQLHSTMT stmt, SQLUSMALLINT column, bool narrow, std::stri
             break;
     }
     if (held)
-        appendUtf8(out, buffer, held);
+        utf8::appendFromUtf16(out, buffer, held);
     return true;
 }
 
@@ -272,7 +204,7 @@ void Connection::open(const std::string& connectionString) {
     std::string driverString = connectionString + ";ConnSettings={SET client_encoding TO 'UTF8'}";
     if (!m_driverOptions.empty())
         driverString += ";" + m_driverOptions;
-    std::u16string text = toUtf16(driverString);
+    std::u16string text = utf8::toUtf16(driverString);
     SQLSMALLINT outLength = 0;
     check(SQLDriverConnectW(m_handles->dbc, nullptr, wide(text),
                             static_cast<SQLSMALLINT>(text.size()), nullptr, 0, &outLength,
@@ -340,14 +272,14 @@ std::unique_ptr<Handles> runStatement(const std::string& sql, Connection& connec
     std::vector<SQLLEN> lengths(parameters.size());
     values.reserve(parameters.size());
     for (std::size_t p = 0; p < parameters.size(); ++p) {
-        values.push_back(toUtf16(parameters[p]));
+        values.push_back(utf8::toUtf16(parameters[p]));
         lengths[p] = static_cast<SQLLEN>(values[p].size() * sizeof(char16_t));
         check(SQLBindParameter(handles->stmt, static_cast<SQLUSMALLINT>(p + 1), SQL_PARAM_INPUT, SQL_C_WCHAR,
                                SQL_WVARCHAR, std::max<SQLULEN>(values[p].size(), 1), 0, wide(values[p]),
                                lengths[p], &lengths[p]),
               SQL_HANDLE_STMT, handles->stmt, "A parameter could not be bound.");
     }
-    std::u16string text = toUtf16(sql);
+    std::u16string text = utf8::toUtf16(sql);
     check(SQLExecDirectW(handles->stmt, wide(text), static_cast<SQLINTEGER>(text.size())),
           SQL_HANDLE_STMT, handles->stmt, "The query failed.");
 
@@ -372,7 +304,7 @@ std::unique_ptr<Handles> runStatement(const std::string& sql, Connection& connec
                               &decimals, &nullable),
               SQL_HANDLE_STMT, handles->stmt, "A column could not be described.");
         Field field;
-        appendUtf8(field.name, reinterpret_cast<const char16_t*>(name),
+        utf8::appendFromUtf16(field.name, reinterpret_cast<const char16_t*>(name),
                    std::min<std::size_t>(static_cast<std::size_t>(nameLength), 511));
         field.type = typeCodeFromSqlType(sqlType);
         fields.push_back(std::move(field));
@@ -429,7 +361,7 @@ bool RecordSet::fetchRow(std::vector<std::optional<std::string>>& row) {
             continue;
         }
         if (length >= 0 && static_cast<std::size_t>(length) / sizeof(char16_t) < BoundUnits) {
-            appendUtf8(value, &m_bound[j * BoundUnits], static_cast<std::size_t>(length) / sizeof(char16_t));
+            utf8::appendFromUtf16(value, &m_bound[j * BoundUnits], static_cast<std::size_t>(length) / sizeof(char16_t));
             continue;
         }
         if (!appendWholeValue(m_handles->stmt, static_cast<SQLUSMALLINT>(j + 1), false, value))

@@ -2,7 +2,7 @@
 
 #include "platform/workbook/Deflate.h"
 #include "platform/workbook/SheetXml.h"
-#include "platform/workbook/Workbook.h"
+#include "platform/workbook/WorkbookError.h"
 
 #include <isa-l/crc.h>
 

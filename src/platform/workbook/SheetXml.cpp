@@ -1,5 +1,7 @@
 #include "platform/workbook/SheetXml.h"
 
+#include "platform/text/Utf8.h"
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -33,40 +35,6 @@ void appendEscape(std::string& out, char32_t code) {
     const char escape[] = {'_', 'x', Hex[(code >> 12) & 0xF], Hex[(code >> 8) & 0xF],
                            Hex[(code >> 4) & 0xF], Hex[code & 0xF], '_'};
     out.append(escape, sizeof escape);
-}
-
-// The code point of a well-formed UTF-8 sequence at the text's start and its length in
-// bytes, or length 0 when the bytes are malformed (overlong forms and surrogates too).
-struct Decoded {
-    char32_t code;
-    std::size_t length;
-};
-
-Decoded decodeUtf8(const unsigned char* p, const unsigned char* end) {
-    const unsigned char lead = p[0];
-    const auto continuation = [&](std::size_t k, unsigned char low, unsigned char high) {
-        return p + k < end && p[k] >= low && p[k] <= high;
-    };
-    if (lead >= 0xC2 && lead <= 0xDF && continuation(1, 0x80, 0xBF))
-        return {static_cast<char32_t>(((lead & 0x1F) << 6) | (p[1] & 0x3F)), 2};
-    if (lead >= 0xE0 && lead <= 0xEF) {
-        const unsigned char low = lead == 0xE0 ? 0xA0 : 0x80;
-        const unsigned char high = lead == 0xED ? 0x9F : 0xBF;
-        if (continuation(1, low, high) && continuation(2, 0x80, 0xBF))
-            return {static_cast<char32_t>(((lead & 0x0F) << 12) | ((p[1] & 0x3F) << 6) |
-                                          (p[2] & 0x3F)),
-                    3};
-    }
-    if (lead >= 0xF0 && lead <= 0xF4) {
-        const unsigned char low = lead == 0xF0 ? 0x90 : 0x80;
-        const unsigned char high = lead == 0xF4 ? 0x8F : 0xBF;
-        if (continuation(1, low, high) && continuation(2, 0x80, 0xBF) &&
-            continuation(3, 0x80, 0xBF))
-            return {static_cast<char32_t>(((lead & 0x07) << 18) | ((p[1] & 0x3F) << 12) |
-                                          ((p[2] & 0x3F) << 6) | (p[3] & 0x3F)),
-                    4};
-    }
-    return {0xFFFD, 0};
 }
 
 // ASCII bytes that go into a <t> as they are.
@@ -139,28 +107,6 @@ std::optional<std::pair<double, int>> dayFraction(std::string_view text) {
 
 } // namespace
 
-bool repairUtf8(std::string& text) {
-    const auto* const begin = reinterpret_cast<const unsigned char*>(text.data());
-    const auto* const end = begin + text.size();
-    std::string repaired;
-    bool changed = false;
-    for (const unsigned char* p = begin; p < end;) {
-        const std::size_t length = *p < 0x80 ? 1 : decodeUtf8(p, end).length;
-        if (length == 0 && !changed) {
-            repaired.assign(text, 0, static_cast<std::size_t>(p - begin));
-            changed = true;
-        }
-        if (length == 0)
-            repaired += "\xEF\xBF\xBD";
-        else if (changed)
-            repaired.append(reinterpret_cast<const char*>(p), length);
-        p += length == 0 ? 1 : length;
-    }
-    if (changed)
-        text = std::move(repaired);
-    return changed;
-}
-
 const char* numberFormatCode(CellStyle style) {
     switch (style) {
     case CellStyle::General: return "General";
@@ -197,16 +143,6 @@ std::optional<DateTimeCell> dateTimeCell(std::string_view text) {
                                 static_cast<CellStyle>(static_cast<int>(CellStyle::DateTime) + time->second)};
     }
     return std::nullopt;
-}
-
-std::size_t utf16Length(std::string_view utf8) {
-    std::size_t units = 0;
-    for (const char c : utf8) {
-        const auto byte = static_cast<unsigned char>(c);
-        if ((byte & 0xC0) != 0x80)
-            units += byte >= 0xF0 ? 2 : 1;
-    }
-    return units;
 }
 
 std::optional<DecimalFormat> decimalFormat(std::string_view text) {
@@ -317,11 +253,11 @@ std::size_t appendText(std::string& out, std::string_view utf8) {
             run = ++p;
             continue;
         }
-        const Decoded decoded = decodeUtf8(p, end);
+        const utf8::Decoded decoded = utf8::decode(p, end);
         if (decoded.length == 0 || decoded.code == 0xFFFE || decoded.code == 0xFFFF) {
             copyRun();
             if (decoded.length == 0)
-                out.append("\xEF\xBF\xBD");
+                out.append(utf8::Replacement);
             else
                 appendEscape(out, decoded.code);
             p += std::max<std::size_t>(decoded.length, 1);

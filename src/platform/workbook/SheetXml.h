@@ -44,13 +44,6 @@ struct DateTimeCell {
 };
 std::optional<DateTimeCell> dateTimeCell(std::string_view text);
 
-// Replaces each byte that is not part of well-formed UTF-8 (overlong forms and surrogates
-// included) by U+FFFD, the rule appendText follows; whether any was.
-bool repairUtf8(std::string& text);
-
-// Length of UTF-8 text as a spreadsheet counts it: UTF-16 code units.
-std::size_t utf16Length(std::string_view utf8);
-
 // The number format that shows a plain decimal number's cell as exactly its text: General
 // for a whole number of at most 11 characters, which General shows whole; else the
 // text's count of fraction digits, of which the ones up to the 15th significant digit

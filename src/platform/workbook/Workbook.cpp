@@ -1,5 +1,6 @@
 #include "platform/workbook/Workbook.h"
 
+#include "platform/text/Utf8.h"
 #include "platform/workbook/Deflate.h"
 #include "platform/workbook/LeftoverFiles.h"
 #include "platform/workbook/PackageParts.h"
@@ -177,30 +178,12 @@ std::vector<double> valueColumnWidths(const SheetBody& body) {
 
 } // namespace
 
-std::size_t textLength(std::string_view utf8) {
-    return xml::utf16Length(utf8);
-}
-
 bool fitToCell(std::string& utf8) {
-    if (utf8.size() <= MaxCellChars || textLength(utf8) <= MaxCellChars)
-        return false;
-    std::size_t units = 0;
-    std::size_t i = 0;
-    for (; i < utf8.size(); ++i) {
-        const auto c = static_cast<unsigned char>(utf8[i]);
-        if ((c & 0xC0) == 0x80)
-            continue;
-        const std::size_t width = c >= 0xF0 ? 2 : 1;
-        if (units + width > MaxCellChars)
-            break;
-        units += width;
-    }
-    utf8.resize(i);
-    return true;
+    return utf8::cutToUtf16Units(utf8, MaxCellChars);
 }
 
 void validateSheetName(std::string_view name, const std::vector<std::string>& others) {
-    if (name.empty() || textLength(name) > MaxSheetNameChars)
+    if (name.empty() || utf8::utf16Length(name) > MaxSheetNameChars)
         throw WorkbookError("The sheet name must have 1 to 31 characters.");
     if (name.find_first_of("[]:*?/\\") != std::string_view::npos)
         throw WorkbookError("A sheet name cannot contain any of the characters : \\ / ? * [ ]");
@@ -228,7 +211,7 @@ void Worksheet::setName(const std::string& name) {
 void Worksheet::setCell(long row, int column, std::string_view text, CellKind kind) {
     if (row < 1 || row > MaxRows || column < 1 || column > MaxColumns)
         throw WorkbookError("The cell lies outside the sheet.");
-    if (text.size() > MaxCellChars && textLength(text) > MaxCellChars)
+    if (text.size() > MaxCellChars && utf8::utf16Length(text) > MaxCellChars)
         throw WorkbookError("A cell can hold at most 32,767 characters.");
     if (row < m_lastRow)
         throw WorkbookError("The sheet is written row by row: row " + std::to_string(row) +

@@ -10,12 +10,12 @@
 #include <list>
 #include <memory>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/workbook/SheetStreams.h"
+#include "platform/workbook/WorkbookError.h"
 
 namespace kestrove::workbook {
 
@@ -23,15 +23,6 @@ constexpr long MaxRows = 1048576;
 constexpr int MaxColumns = 16384;
 constexpr std::size_t MaxCellChars = 32767;
 constexpr std::size_t MaxSheetNameChars = 31;
-
-// A request the spreadsheet refuses: a bad sheet name, a cell past the limits.
-class WorkbookError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-// Length of UTF-8 text as the spreadsheet counts it for its limits (UTF-16 units).
-std::size_t textLength(std::string_view utf8);
 
 // Cuts text to the cell limit without splitting a character; true when it was cut.
 bool fitToCell(std::string& utf8);

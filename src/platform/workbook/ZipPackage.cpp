@@ -1,6 +1,6 @@
 #include "platform/workbook/ZipPackage.h"
 
-#include "platform/workbook/Workbook.h"
+#include "platform/workbook/WorkbookError.h"
 
 #include <minizip/zip.h>
 
