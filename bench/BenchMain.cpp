@@ -84,7 +84,7 @@ int readOnly(CommandHost& host) {
         tables.push_back(TableName{list.entry(i).schema.toStdString(), list.entry(i).text.toStdString()});
     odbc::Connection session;
     ReadingTransaction reading;
-    reading.open(session, BuildConnectionString(host.connectionSettings()).toStdString());
+    reading.open(session, host.connectionSettings());
     reading.lock(tables);
     for (const TableName& table : tables) {
         TableReader reader;

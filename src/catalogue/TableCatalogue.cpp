@@ -22,7 +22,7 @@ void AddTablesToPostgreSQLListbox(TableList& list, const ConnectionSettings& set
     steps(100, [&] { connection.emplace(); });
     steps(102, [&] { records.emplace(); });
     steps(104, [&] { connection.value().setCursorLocation(odbc::CursorLocationClient); });
-    steps(106, [&] { connection.value().open(BuildConnectionString(settings).toStdString()); });
+    steps(106, [&] { connection.value().open(DriverConnectionString(settings)); });
     steps(108, [&] { records = connection.value().execute(CatalogueQuery); });
     steps(110, [&] { list.clear(); });
     const auto count = steps.bound(112, [&] { return records.value().recordCount(); });

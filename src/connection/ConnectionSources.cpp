@@ -1,11 +1,9 @@
 #include "connection/ConnectionSources.h"
 
 #include "app/Settings.h"
-#include "platform/odbc/Odbc.h"
 
 #include <QFile>
 
-#include <locale.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -46,30 +44,14 @@ qsizetype matchField(const QString& line, qsizetype at, const QString& value) {
     return -1;
 }
 
-// Connects and closes again; the driver's message when it fails. With `plainMessages`
-// the driver's messages come untranslated, so that their meaning can be read.
-std::optional<QString> failureToConnect(const ConnectionSettings& settings, bool plainMessages) {
-    locale_t plain = nullptr;
-    locale_t previous = nullptr;
-    if (plainMessages) {
-        if (locale_t base = duplocale(uselocale(nullptr)))
-            plain = newlocale(LC_MESSAGES_MASK, "C", base);
-        if (plain)
-            previous = uselocale(plain);
-    }
-    std::optional<QString> failure;
+// Connects and lets go again; the driver's message when it fails.
+std::optional<QString> failureToConnect(const ConnectionSettings& settings, DriverMessages messages) {
     try {
-        odbc::Connection connection;
-        connection.open(BuildConnectionString(settings).toStdString());
-        connection.close();
+        return ConnectionAttempt().failureToOpen(settings, messages);
     } catch (const std::exception& error) {
-        failure = QString::fromStdString(error.what()).trimmed();
+        // Not even a connection object: as much a failure to connect as any other.
+        return QString::fromStdString(error.what()).trimmed();
     }
-    if (plain) {
-        uselocale(previous);
-        freelocale(plain);
-    }
-    return failure;
 }
 
 } // namespace
@@ -228,7 +210,7 @@ ConnectionSettings SettlePassword(const ResolvedConnection& resolved, const Conn
     ConnectionSettings settings = resolved.settings;
     const auto connectWith = [&](const QString& password) {
         settings.password = password;
-        if (const auto failure = failureToConnect(settings, false))
+        if (const auto failure = failureToConnect(settings, DriverMessages::Translated))
             throw ConnectionFailure(failure->toStdString());
         return settings;
     };
@@ -245,7 +227,7 @@ ConnectionSettings SettlePassword(const ResolvedConnection& resolved, const Conn
 
     // Without a password first: many servers ask for none.
     settings.password.clear();
-    const std::optional<QString> failure = failureToConnect(settings, true);
+    const std::optional<QString> failure = failureToConnect(settings, DriverMessages::Untranslated);
     if (!failure)
         return settings;
     if (!failure->contains(QLatin1String("no password supplied")))

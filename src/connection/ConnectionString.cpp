@@ -1,7 +1,9 @@
 #include "connection/ConnectionString.h"
 
+#include "platform/desktop/Locale.h"
 #include "platform/odbc/Odbc.h"
 
+#include <exception>
 #include <optional>
 
 namespace kestrove {
@@ -35,14 +37,44 @@ QString BuildConnectionString(const ConnectionSettings& settings) {
            connectionValue(settings.database, false);
 }
 
-bool CanConnect(const ConnectionSettings& settings) {
-    odbc::Connection connection;
+std::string DriverConnectionString(const ConnectionSettings& settings,
+                                   const std::optional<Keepalives>& reading) {
+    std::string driverString = BuildConnectionString(settings).toStdString() +
+                               ";ConnSettings={SET client_encoding TO 'UTF8'}";
+    // libpq's own options, passed on by the driver: its keepalive options alone cannot set
+    // the probes' count or bound a request that is never acknowledged.
+    if (reading)
+        driverString +=
+            ";pqopt={fallback_application_name=kestrove keepalives=1 keepalives_idle=" +
+            std::to_string(reading->idleSeconds) +
+            " keepalives_interval=" + std::to_string(reading->intervalSeconds) +
+            " keepalives_count=" + std::to_string(reading->count) +
+            " tcp_user_timeout=" + std::to_string(reading->unacknowledgedTimeout.count()) + "}";
+    return driverString;
+}
+
+ConnectionAttempt::ConnectionAttempt() : m_connection(std::make_unique<odbc::Connection>()) {}
+
+ConnectionAttempt::~ConnectionAttempt() = default;
+
+std::optional<QString> ConnectionAttempt::failureToOpen(const ConnectionSettings& settings,
+                                                        DriverMessages messages) {
+    std::optional<desktop::UntranslatedMessages> untranslated;
+    if (messages == DriverMessages::Untranslated)
+        untranslated.emplace();
     try {
-        connection.open(BuildConnectionString(settings).toStdString());
-        return true;
+        m_connection->open(DriverConnectionString(settings));
+        return std::nullopt;
+    } catch (const std::exception& error) {
+        return QString::fromStdString(error.what()).trimmed();
     } catch (...) {
-        return false;
+        return QStringLiteral("The connection could not be opened.");
     }
+}
+
+bool CanConnect(const ConnectionSettings& settings) {
+    ConnectionAttempt attempt;
+    return !attempt.failureToOpen(settings);
 }
 
 } // namespace kestrove

@@ -7,7 +7,6 @@
 #include "catalogue/TableCatalogue.h"
 #include "export/AvailabilityCheck.h"
 #include "platform/desktop/MessageBoxes.h"
-#include "platform/odbc/Odbc.h"
 
 #include <QCloseEvent>
 #include <QLineEdit>
@@ -98,17 +97,14 @@ void Form1::Form_Load() {
 
 void Form1::PushButton3_Click() {
     Steps steps(Module, QStringLiteral("PushButton3_Click"));
-    std::optional<odbc::Connection> connection;
-    steps(100, [&] { connection.emplace(); });
+    std::optional<ConnectionAttempt> attempt;
+    steps(100, [&] { attempt.emplace(); });
     // From here on a failure is the answer "could not connect", never a report.
-    try {
-        m_pointer->set(PointerBusy);
-        connection.value().open(BuildConnectionString(connectionSettings()).toStdString());
-        desktop::showMessage(QStringLiteral("Connection successful."));
-    } catch (...) {
-        desktop::showMessage(
-            QStringLiteral("Could not connect. Please check with your administrator."));
-    }
+    m_pointer->set(PointerBusy);
+    const bool connected = attempt && !attempt->failureToOpen(connectionSettings());
+    desktop::showMessage(
+        connected ? QStringLiteral("Connection successful.")
+                  : QStringLiteral("Could not connect. Please check with your administrator."));
     m_pointer->set(PointerDefaultShape);
 }
 

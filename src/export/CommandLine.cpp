@@ -132,7 +132,7 @@ std::optional<QString> CommandHost::tickTables(const QStringList& names, bool al
         return std::nullopt;
     }
     odbc::Connection connection;
-    connection.open(BuildConnectionString(m_settings).toStdString());
+    connection.open(DriverConnectionString(m_settings));
     std::vector<Relation> chosen;
     for (const QString& name : names) {
         const RelationLookup lookup = LookUpRelation(connection, name, m_settings.database);

@@ -37,8 +37,8 @@ ReadingLimits& readingLimits() {
     return limits;
 }
 
-void ReadingTransaction::open(odbc::Connection& connection, const std::string& connectionString) {
-    prepare(connection, connectionString);
+void ReadingTransaction::open(odbc::Connection& connection, const ConnectionSettings& settings) {
+    prepare(connection, settings);
     m_connection = &connection;
     {
         std::lock_guard guard(m_locksMutex);
@@ -53,18 +53,11 @@ void ReadingTransaction::open(odbc::Connection& connection, const std::string& c
 }
 
 // Opens a connection and sets its session up for the transaction.
-void ReadingTransaction::prepare(odbc::Connection& connection, const std::string& connectionString) {
+void ReadingTransaction::prepare(odbc::Connection& connection, const ConnectionSettings& settings) {
     const ReadingLimits& limits = readingLimits();
-    // libpq's own options, passed on by the driver: its keepalive options alone cannot
-    // set the probes' count or bound a request that is never acknowledged. The session
-    // shows as kestrove's in the server's activity unless PGAPPNAME names it otherwise.
-    connection.setDriverOptions(
-        "pqopt={fallback_application_name=kestrove keepalives=1 keepalives_idle=" +
-        std::to_string(limits.keepaliveIdleSeconds) +
-        " keepalives_interval=" + std::to_string(limits.keepaliveIntervalSeconds) +
-        " keepalives_count=" + std::to_string(limits.keepaliveCount) +
-        " tcp_user_timeout=" + std::to_string(limits.unacknowledgedTimeout.count()) + "}");
-    connection.open(connectionString);
+    connection.open(DriverConnectionString(
+        settings, Keepalives{limits.keepaliveIdleSeconds, limits.keepaliveIntervalSeconds, limits.keepaliveCount,
+                             limits.unacknowledgedTimeout}));
     // Set by SQL for the session: the driver accepts the read-only attribute and ignores it.
     connection.execute("SET SESSION CHARACTERISTICS AS TRANSACTION ISOLATION LEVEL REPEATABLE READ, READ ONLY");
     connection.execute("SET lock_timeout = " + std::to_string(limits.lockTimeout.count()));
@@ -171,7 +164,7 @@ bool ReadingTransaction::holdsLock(const TableName& table) const {
     return found != m_locks.end() && !found->second;
 }
 
-void ReadingTransaction::addReaders(const std::string& connectionString, std::size_t count) {
+void ReadingTransaction::addReaders(const ConnectionSettings& settings, std::size_t count) {
     // SET TRANSACTION SNAPSHOT takes no bound parameter, so the name the server gave goes
     // into the statement only as what it always is: hexadecimal digits and dashes.
     if (m_snapshot.empty() ||
@@ -184,10 +177,10 @@ void ReadingTransaction::addReaders(const std::string& connectionString, std::si
     const std::string join = "SET TRANSACTION SNAPSHOT '" + m_snapshot + "'";
     std::vector<std::future<std::unique_ptr<odbc::Connection>>> opening;
     for (std::size_t i = 0; i < count; ++i)
-        opening.push_back(std::async(std::launch::async, [this, &connectionString, &join] {
+        opening.push_back(std::async(std::launch::async, [this, &settings, &join] {
             auto reader = std::make_unique<odbc::Connection>();
             try {
-                prepare(*reader, connectionString);
+                prepare(*reader, settings);
                 reader->setAutocommit(false);
                 reader->execute(join);
             } catch (const odbc::OdbcError&) {

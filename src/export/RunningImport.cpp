@@ -80,13 +80,12 @@ void RunningImport::openReading() {
     const std::vector<TableName> ticked = tickedTables(m_host.tableList());
     runWhileYielding(
         [&] {
-            const std::string connectionString = BuildConnectionString(settings).toStdString();
-            m_reading.open(open, connectionString);
+            m_reading.open(open, settings);
             m_reading.lock(ticked);
             // Several tables are read at once, each on a connection of its own.
             const std::size_t atOnce = std::min(ticked.size(), readersAtOnce(m_tablesAtOnce));
             if (atOnce > 1)
-                m_reading.addReaders(connectionString, atOnce - 1);
+                m_reading.addReaders(settings, atOnce - 1);
         },
         m_pacer);
 }

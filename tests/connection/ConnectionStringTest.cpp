@@ -89,3 +89,17 @@ TEST(CanConnect, FalseAndSilentForDetailsThatDoNotConnect) {
     EXPECT_FALSE(CanConnect(letters));
     EXPECT_TRUE(boxes.boxes.empty());
 }
+
+// The driver gets the string as built, then the session's encoding, and for a connection
+// that reads tables libpq's keepalives.
+TEST(DriverConnectionString, TheBuiltStringThenTheDriversOptions) {
+    const ConnectionSettings settings{QStringLiteral("h"), QStringLiteral("1"), QStringLiteral("u"),
+                                      QStringLiteral("p;w"), QStringLiteral("d")};
+    const std::string built = BuildConnectionString(settings).toStdString();
+    const std::string encoding = ";ConnSettings={SET client_encoding TO 'UTF8'}";
+    EXPECT_EQ(DriverConnectionString(settings), built + encoding);
+    EXPECT_EQ(DriverConnectionString(settings, Keepalives{3, 2, 1, std::chrono::milliseconds(4000)}),
+              built + encoding +
+                  ";pqopt={fallback_application_name=kestrove keepalives=1 keepalives_idle=3 "
+                  "keepalives_interval=2 keepalives_count=1 tcp_user_timeout=4000}");
+}

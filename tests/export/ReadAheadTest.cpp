@@ -16,10 +16,9 @@ TableName exported(const char* name) {
 // `further` connections beside the first.
 struct Reading {
     explicit Reading(const std::vector<TableName>& locked, std::size_t further = 2) {
-        const std::string connectionString = BuildConnectionString(testBedSettings()).toStdString();
-        transaction.open(connection, connectionString);
+        transaction.open(connection, testBedSettings());
         transaction.lock(locked);
-        transaction.addReaders(connectionString, further);
+        transaction.addReaders(testBedSettings(), further);
     }
     ~Reading() {
         records.reset();

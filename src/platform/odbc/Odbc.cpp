@@ -198,13 +198,7 @@ void Connection::open(const std::string& connectionString) {
         throw OdbcError("The operation is not allowed when the object is open.", "HY010");
     SQLSetConnectAttrW(m_handles->dbc, SQL_ATTR_LOGIN_TIMEOUT,
                        reinterpret_cast<SQLPOINTER>(static_cast<SQLLEN>(LoginTimeoutSeconds)), 0);
-    // Naming UTF-8 for the session in its settings makes the driver hand narrow texts over
-    // as the server's bytes, whatever the locale or PGCLIENTENCODING (it otherwise converts
-    // them to the locale's codeset).
-    std::string driverString = connectionString + ";ConnSettings={SET client_encoding TO 'UTF8'}";
-    if (!m_driverOptions.empty())
-        driverString += ";" + m_driverOptions;
-    std::u16string text = utf8::toUtf16(driverString);
+    std::u16string text = utf8::toUtf16(connectionString);
     SQLSMALLINT outLength = 0;
     check(SQLDriverConnectW(m_handles->dbc, nullptr, wide(text),
                             static_cast<SQLSMALLINT>(text.size()), nullptr, 0, &outLength,

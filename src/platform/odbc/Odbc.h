@@ -73,11 +73,8 @@ public:
     // Kept for the handlers that set them; the driver needs nothing from either.
     void setCursorLocation(int location) { m_cursorLocation = location; }
     void setMode(int mode) { m_mode = mode; }
-    // Options for the driver added to the connection string ("Key=value;..."), such as
-    // its keepalives. Takes effect at open().
-    void setDriverOptions(std::string options) { m_driverOptions = std::move(options); }
-
-    // Opens with the whole connection string; login time-out 15 s.
+    // Opens with the whole connection string, passed to the driver unchanged; login
+    // time-out 15 s.
     void open(const std::string& connectionString);
     int state() const noexcept;
     void close();
@@ -99,7 +96,6 @@ private:
     bool m_open = false;
     int m_cursorLocation = 2;
     int m_mode = 0;
-    std::string m_driverOptions;
 };
 
 struct Field {
@@ -152,7 +148,8 @@ private:
 // The rows of one query fetched in arrays: each fetch asks the driver for many rows at
 // once, column by column, into buffers of a given width per value. A value wider than
 // its buffer is read whole afterwards. Texts come as the driver's narrow characters,
-// which are the server's UTF-8 bytes (see Connection::open).
+// which are the server's UTF-8 bytes where the connection string names UTF-8 as the
+// session's encoding.
 class RowArrays {
 public:
     RowArrays();
