@@ -3,10 +3,9 @@
 #include "app/ErrorReport.h"
 #include "export/SheetNaming.h"
 #include "platform/desktop/MessageBoxes.h"
+#include "platform/system/Waiting.h"
 
 #include <algorithm>
-#include <chrono>
-#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,16 +14,7 @@ namespace kestrove {
 
 namespace {
 
-constexpr auto WaitStep = std::chrono::milliseconds(10);
 const char* const BinaryData = "{BINARY DATA}";
-
-// Runs blocking work (a login, a query) on a worker thread while the window keeps answering.
-template <class Work> void runWhileYielding(Work&& work, Pacer& pacer) {
-    auto done = std::async(std::launch::async, std::forward<Work>(work));
-    while (done.wait_for(WaitStep) != std::future_status::ready)
-        pacer.yield();
-    done.get();
-}
 
 // The ticked entries, as they stand now.
 std::vector<TableName> tickedTables(const TableList& list) {
@@ -78,7 +68,8 @@ void RunningImport::openReading() {
     const ConnectionSettings settings = m_host.connectionSettings();
     odbc::Connection& open = connection();
     const std::vector<TableName> ticked = tickedTables(m_host.tableList());
-    runWhileYielding(
+    // The logins and the locks run on a worker thread while the window keeps answering.
+    system::runYielding(
         [&] {
             m_reading.open(open, settings);
             m_reading.lock(ticked);
@@ -87,7 +78,7 @@ void RunningImport::openReading() {
             if (atOnce > 1)
                 m_reading.addReaders(settings, atOnce - 1);
         },
-        m_pacer);
+        m_whileWaiting);
 }
 
 void RunningImport::startSpreadsheet() {

@@ -1,5 +1,6 @@
 #include "export/TableReader.h"
 
+#include "platform/system/Waiting.h"
 #include "platform/text/Utf8.h"
 
 #include <algorithm>
@@ -17,7 +18,6 @@ constexpr std::size_t BlockBytes = 4 << 20;
 constexpr std::size_t QueuedBlocks = 4;
 // Blocks kept for reuse once read: enough for the reader never to wait for memory.
 constexpr std::size_t SpareBlocks = 2;
-constexpr auto WaitStep = std::chrono::milliseconds(10);
 // The driver holds a whole fetched batch: its rows are chosen so that the batch holds
 // about this many bytes, judged by the widest row of the batch before.
 constexpr std::size_t FetchBytes = 8 << 20;
@@ -177,12 +177,7 @@ void TableReader::claim(const Waiter& whileWaiting) {
     std::unique_lock lock(m_mutex);
     // Now read in turn: from here the reader waits for each block to be taken.
     m_aheadBytes = 0;
-    while (!m_changed.wait_for(lock, WaitStep, [&] { return m_started; })) {
-        lock.unlock();
-        if (whileWaiting)
-            whileWaiting();
-        lock.lock();
-    }
+    system::waitYielding(m_changed, lock, [&] { return m_started; }, whileWaiting);
     if (m_openFailure) {
         lock.unlock();
         stopWorker();
@@ -409,7 +404,7 @@ void TableReader::stopWorker(const Waiter& whileWaiting) {
     // A fetch under way ends first.
     while (whileWaiting && m_fetching) {
         whileWaiting();
-        std::this_thread::sleep_for(WaitStep);
+        std::this_thread::sleep_for(system::WaitStep);
     }
     m_worker.join();
 }
@@ -470,12 +465,7 @@ void TableReader::moveNext(const Waiter& whileWaiting) {
         throwEof();
     while (m_position >= m_current.used && !m_exhausted) {
         std::unique_lock lock(m_mutex);
-        while (!m_changed.wait_for(lock, WaitStep, [&] { return !m_queue.empty(); })) {
-            lock.unlock();
-            if (whileWaiting)
-                whileWaiting();
-            lock.lock();
-        }
+        system::waitYielding(m_changed, lock, [&] { return !m_queue.empty(); }, whileWaiting);
         if (m_spare.size() < SpareBlocks)
             m_spare.push_back(std::move(m_current));
         m_current = std::move(m_queue.front());

@@ -1,5 +1,6 @@
 #include "platform/workbook/SheetStreams.h"
 
+#include "platform/system/Waiting.h"
 #include "platform/workbook/Deflate.h"
 #include "platform/workbook/SheetXml.h"
 #include "platform/workbook/WorkbookError.h"
@@ -26,7 +27,6 @@ constexpr std::size_t QueuedBatches = 3;
 constexpr std::size_t SpareBatches = 2;
 constexpr std::size_t XmlChunk = 256 << 10;
 constexpr std::size_t FileChunk = 1 << 20;
-constexpr auto WaitStep = std::chrono::milliseconds(10);
 
 void widen(std::vector<std::size_t>& widths, int column, std::size_t width) {
     const auto index = static_cast<std::size_t>(column - 1);
@@ -100,12 +100,7 @@ void SheetStreams::add(std::size_t sheet, long row, int column, std::string_view
 
 void SheetStreams::post(const Waiter& whileWaiting) {
     std::unique_lock lock(m_mutex);
-    while (!m_changed.wait_for(lock, WaitStep, [&] { return m_queue.size() < QueuedBatches; }))
-        if (whileWaiting) {
-            lock.unlock();
-            whileWaiting();
-            lock.lock();
-        }
+    system::waitYielding(m_changed, lock, [&] { return m_queue.size() < QueuedBatches; }, whileWaiting);
     m_queue.push_back(std::move(m_batch));
     ++m_posted;
     if (m_spare.empty()) {
@@ -121,12 +116,7 @@ void SheetStreams::post(const Waiter& whileWaiting) {
 void SheetStreams::waitUntilIdle(const Waiter& whileWaiting) {
     post(whileWaiting);
     std::unique_lock lock(m_mutex);
-    while (!m_changed.wait_for(lock, WaitStep, [&] { return m_done == m_posted; }))
-        if (whileWaiting) {
-            lock.unlock();
-            whileWaiting();
-            lock.lock();
-        }
+    system::waitYielding(m_changed, lock, [&] { return m_done == m_posted; }, whileWaiting);
 }
 
 std::pair<std::vector<std::size_t>, std::vector<std::size_t>> SheetStreams::widths(std::size_t sheet,

@@ -1,5 +1,6 @@
 #include "platform/workbook/Workbook.h"
 
+#include "platform/system/Waiting.h"
 #include "platform/text/Utf8.h"
 #include "platform/workbook/Deflate.h"
 #include "platform/workbook/LeftoverFiles.h"
@@ -305,15 +306,12 @@ void Workbook::saveAs(const std::string& path, const std::function<void()>& whil
     // Writing the file and flushing it to disk (a tenth of a second for a large one) happen
     // off the caller's thread, which is given its turn at least once meanwhile. The name
     // comes after, on the caller's thread: a program ended during those turns names nothing.
-    auto writing = std::async(std::launch::async, [this, &target, &path] {
-        writePackage(target.writePath(), path);
-        target.flush();
-    });
-    do
-        if (whileWaiting)
-            whileWaiting();
-    while (writing.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready);
-    writing.get();
+    system::runYielding(
+        [this, &target, &path] {
+            writePackage(target.writePath(), path);
+            target.flush();
+        },
+        whileWaiting, system::FirstTurn::AtOnce);
     target.finish();
 }
 
