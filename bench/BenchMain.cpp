@@ -13,7 +13,8 @@
 // is 1 when anything was reported, so that a failure is never taken for a result.
 
 #include "connection/ConnectionString.h"
-#include "export/CommandLine.h"
+#include "export/CommandHost.h"
+#include "export/ReportPrinter.h"
 #include "export/ReadingTransaction.h"
 #include "export/TableReader.h"
 #include "platform/desktop/Locale.h"

@@ -1,7 +1,9 @@
 #include "export/ExportCommand.h"
 
 #include "connection/TerminalPrompt.h"
-#include "export/CommandLine.h"
+#include "export/CommandHost.h"
+#include "export/EndOnSignals.h"
+#include "export/ReportPrinter.h"
 #include "export/OutputFile.h"
 #include "platform/desktop/Spreadsheet.h"
 

@@ -1,7 +1,7 @@
 // The start of kestrove-export: its options read, then the export run with them (see
 // ExportCommand.h).
 
-#include "export/CommandLine.h"
+#include "export/EndOnSignals.h"
 #include "export/ExportCommand.h"
 #include "platform/desktop/Locale.h"
 

@@ -1,10 +1,9 @@
 #pragma once
 
 // The import run without a window, for the command-line programs (kestrove-export and
-// the benchmark's kestrove-bench): reports go to standard error, the list is in memory.
+// the benchmark's kestrove-bench): fixed settings and workbook path, the list in memory.
 
 #include "export/Import.h"
-#include "platform/desktop/MessageBoxes.h"
 
 #include <QString>
 #include <QStringList>
@@ -14,36 +13,6 @@
 #include <optional>
 
 namespace kestrove {
-
-// Ends the program on SIGINT, SIGTERM or SIGHUP with status 128 + the signal, after the
-// files registered as leftovers are removed and a terminal left without echo is put
-// back. Signals are taken by a thread of its own, so that the program's own threads never
-// run the cleanup: make it first in main, before any other thread starts.
-class EndOnSignals {
-public:
-    EndOnSignals();
-    EndOnSignals(const EndOnSignals&) = delete;
-    EndOnSignals& operator=(const EndOnSignals&) = delete;
-    // The workbook is being put in place: from here on a signal no longer ends the run
-    // halfway, it ends by itself in a moment.
-    void finishing();
-};
-
-// Prints each report to standard error in its own text (line breaks as on screen) and
-// counts the error reports; other messages ("Done.") are left out.
-class ReportPrinter final : public desktop::MessageBoxService {
-public:
-    ReportPrinter();
-    ~ReportPrinter() override;
-    ReportPrinter(const ReportPrinter&) = delete;
-    ReportPrinter& operator=(const ReportPrinter&) = delete;
-
-    void show(const QString& text, int style, const QString& title) override;
-    int reports() const { return m_reports; }
-
-private:
-    int m_reports = 0;
-};
 
 // The window's side of an import, for a command: fixed settings and workbook path, a list
 // in memory, yields that only process pending events, and an optional progress line.

@@ -1,22 +1,13 @@
-#include "export/CommandLine.h"
+#include "export/CommandHost.h"
 
 #include "catalogue/RelationNames.h"
 #include "catalogue/TableCatalogue.h"
 #include "platform/odbc/Odbc.h"
-#include "connection/TerminalPrompt.h"
-#include "platform/workbook/LeftoverFiles.h"
 
 #include <QCoreApplication>
 
-#include <csignal>
-#include <pthread.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
-#include <iostream>
-#include <mutex>
-#include <thread>
 
 namespace kestrove {
 
@@ -26,54 +17,10 @@ constexpr auto ProgressEvery = std::chrono::milliseconds(200);
 // The catalogues, and other sessions' temporary tables, which no other session can read.
 bool isSystemSchema(const QString& schema) {
     return schema == QLatin1String("pg_catalog") || schema == QLatin1String("information_schema") ||
-           schema.startsWith(QLatin1String("pg_temp_")) || schema.startsWith(QLatin1String("pg_toast_temp_"));
+           schema.startsWith(QLatin1String("pg_temp_")) ||
+           schema.startsWith(QLatin1String("pg_toast_temp_"));
 }
 } // namespace
-
-namespace {
-std::mutex g_ending;
-bool g_finishing = false;
-} // namespace
-
-EndOnSignals::EndOnSignals() {
-    sigset_t caught;
-    sigemptyset(&caught);
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
-        sigaddset(&caught, signal);
-    // Threads started from here on inherit the mask: only the waiting thread takes them.
-    pthread_sigmask(SIG_BLOCK, &caught, nullptr);
-    std::thread([caught] {
-        while (true) {
-            int signal = 0;
-            if (sigwait(&caught, &signal) != 0)
-                continue;
-            const std::lock_guard lock(g_ending);
-            if (g_finishing)
-                continue;
-            RestoreTerminalAfterPrompt();
-            workbook::removeLeftoverFilesForGood();
-            ::_exit(128 + signal);
-        }
-    }).detach();
-}
-
-void EndOnSignals::finishing() {
-    const std::lock_guard lock(g_ending);
-    g_finishing = true;
-}
-
-ReportPrinter::ReportPrinter() { desktop::setMessageBoxes(this); }
-
-ReportPrinter::~ReportPrinter() { desktop::setMessageBoxes(nullptr); }
-
-void ReportPrinter::show(const QString& text, int style, const QString& title) {
-    if (style != desktop::StyleExclamation)
-        return;
-    ++m_reports;
-    QString shown = text;
-    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    std::cerr << "\n[" << title.toStdString() << "] " << shown.toStdString() << "\n" << std::flush;
-}
 
 CommandHost::CommandHost(ConnectionSettings settings, QString workbookPath)
     : m_settings(std::move(settings)), m_workbookPath(std::move(workbookPath)) {}
@@ -86,7 +33,8 @@ void CommandHost::setStatusText(const QString& text) {
         return;
     m_lastShown = now;
     const double seconds = std::chrono::duration<double>(now - m_started).count();
-    const double rate = seconds > 0 ? static_cast<double>(m_progressOf->rowsWritten()) / seconds : 0;
+    const double rate =
+        seconds > 0 ? static_cast<double>(m_progressOf->rowsWritten()) / seconds : 0;
     const QString line = text == QLatin1String("Progress Bar")
                              ? QString()
                              : text + QStringLiteral("  %1 rows/s").arg(static_cast<long>(rate));
@@ -113,7 +61,9 @@ void CommandHost::openWorkbook(const QString& path) {
 }
 
 double CommandHost::longestStallMs() const {
-    return std::chrono::duration<double, std::milli>(std::max(m_longestStall, Clock::now() - m_lastYield)).count();
+    return std::chrono::duration<double, std::milli>(
+               std::max(m_longestStall, Clock::now() - m_lastYield))
+        .count();
 }
 
 void CommandHost::tickAsGiven(const QStringList& names) {
