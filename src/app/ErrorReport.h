@@ -1,5 +1,8 @@
 #pragma once
 
+// The one "Application Error" report and the numbered steps of the handlers that show it:
+// a failing step is reported with its handler's location and number, and the handler goes on.
+
 #include <QString>
 
 #include <exception>

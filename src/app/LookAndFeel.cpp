@@ -210,7 +210,7 @@ void WindowPointer::set(int value) {
     for (const OwnCursor& own : m_own) {
         if (!own.widget)
             continue;
-        if (value != PointerDefaultShape)
+        if (value != PointerDefault)
             own.widget->setCursor(shapeOf(value));
         else if (own.cursor)
             own.widget->setCursor(*own.cursor);

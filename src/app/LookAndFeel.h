@@ -1,5 +1,10 @@
 #pragma once
 
+// The look of the two windows and the mouse pointer that covers each: titles, colours,
+// the skin's style sheet, the hand pointer's image and the program's icon.
+
+#include "app/PointerValues.h"
+
 #include <QColor>
 #include <QCursor>
 #include <QHash>
@@ -20,11 +25,6 @@ namespace kestrove {
 
 // The product title, the caption of both windows.
 inline const QString ProductTitle = QStringLiteral("Kestrove");
-
-// Mouse pointer values of a window.
-constexpr int PointerDefaultShape = 0;
-constexpr int PointerBusy = 11;
-constexpr int PointerCustom = 99;
 
 // The folder that holds the program file, without a trailing separator.
 QString ProgramFolder();
@@ -105,7 +105,7 @@ private:
         std::optional<QCursor> cursor;
     };
 
-    int m_value = PointerDefaultShape;
+    int m_value = PointerDefault;
     std::optional<QCursor> m_image;
     std::vector<OwnCursor> m_own;
     QHash<QObject*, Rule> m_rules;

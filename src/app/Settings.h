@@ -1,10 +1,10 @@
 #pragma once
 
+// The per-user settings store: application "Drumlane", section "Kestrove", text values.
+
 #include <QString>
 
 namespace kestrove {
-
-// The per-user settings store: application "Drumlane", section "Kestrove", text values.
 
 // The stored text of the key; the default only when the key is absent (an empty stored
 // text stays empty). Throws when the store's file exists but cannot be read.

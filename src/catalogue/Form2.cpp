@@ -108,8 +108,8 @@ Form2::Form2() {
     connect(ui.PushButton9, &QPushButton::clicked, this, [this] { PushButton9_Click(); });
 
     m_pointer = new WindowPointer(*this);
-    m_pointer->onMouseMove(this, PointerDefaultShape);
-    m_pointer->onMouseMove(ui.ListView1, PointerDefaultShape);
+    m_pointer->onMouseMove(this, PointerDefault);
+    m_pointer->onMouseMove(ui.ListView1, PointerDefault);
     for (QWidget* button : {ui.PushButton2, ui.PushButton5, ui.PushButton8, ui.PushButton9})
         m_pointer->onMouseMove(button, PointerCustom);
 }
@@ -126,7 +126,7 @@ void Form2::Form_Load() {
         steps(106, [&] { m_pointer->setImage(LoadCursorFile(pointerFile)); });
     steps(108, [&] { setWindowTitle(ProductTitle); });
     steps(110, [&] { AddTablesToPostgreSQLListbox(*m_list, TheForm1().connectionSettings()); });
-    steps(114, [&] { m_pointer->set(PointerDefaultShape); });
+    steps(114, [&] { m_pointer->set(PointerDefault); });
 }
 
 void Form2::PushButton2_Click() {

@@ -1,5 +1,8 @@
 #pragma once
 
+// The table selection window: the list of tables with their tick boxes, "Select All",
+// "Deselect All", "< Back" and "Finish", which runs the import.
+
 #include "app/LookAndFeel.h"
 #include "catalogue/TableList.h"
 #include "export/Import.h"

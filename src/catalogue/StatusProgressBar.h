@@ -1,5 +1,7 @@
 #pragma once
 
+// The table window's progress bar, which shows the import's status text inside it.
+
 #include <QProgressBar>
 #include <QString>
 

@@ -1,5 +1,7 @@
 #pragma once
 
+// The catalogue query that fills the table list with every table of the database.
+
 #include "catalogue/TableList.h"
 #include "connection/ConnectionString.h"
 

@@ -1,5 +1,8 @@
 #pragma once
 
+// The list of tables the import reads: an entry per table with its tick, as the window
+// holds it or in memory.
+
 #include <QString>
 
 #include <vector>

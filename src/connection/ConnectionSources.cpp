@@ -1,6 +1,7 @@
 #include "connection/ConnectionSources.h"
 
 #include "app/Settings.h"
+#include "connection/StoredDetails.h"
 
 #include <QFile>
 
@@ -14,9 +15,6 @@ namespace kestrove {
 
 namespace {
 
-// The wizard's own defaults, which it shows and connects with when nothing is stored.
-const QString DefaultServer = QStringLiteral("localhost");
-const QString DefaultPort = QStringLiteral("5432");
 // libpq's socket folder on Debian, which its password file calls localhost.
 const QString DefaultSocketFolder = QStringLiteral("/var/run/postgresql");
 
@@ -98,14 +96,14 @@ ResolvedConnection ResolveConnection(const ConnectionOptions& options, const Con
             return std::nullopt;
         return value;
     };
-    const auto stored = [&](const char* key) -> std::optional<QString> {
+    const auto stored = [&](const QString& key) -> std::optional<QString> {
         try {
-            return sources.store(QString::fromLatin1(key));
+            return sources.store(key);
         } catch (const std::exception& failure) {
             throw ConnectionFailure(failure.what());
         }
     };
-    const auto detail = [&](const std::optional<QString>& option, const char* variable, const char* key,
+    const auto detail = [&](const std::optional<QString>& option, const char* variable, const QString& key,
                             const QString& fallback, QString& value, Origin& origin) {
         if (option) {
             value = *option;
@@ -122,10 +120,10 @@ ResolvedConnection ResolveConnection(const ConnectionOptions& options, const Con
         }
     };
     ConnectionSettings& settings = resolved.settings;
-    detail(options.host, "PGHOST", "PostgreSQLServer", DefaultServer, settings.server, resolved.host);
-    detail(options.port, "PGPORT", "PostgreSQLPort", DefaultPort, settings.port, resolved.port);
-    detail(options.user, "PGUSER", "PostgreSQLUser", QString(), settings.user, resolved.user);
-    detail(options.database, "PGDATABASE", "PostgreSQLDatabase", QString(), settings.database, resolved.database);
+    detail(options.host, "PGHOST", ServerKey, DefaultServer, settings.server, resolved.host);
+    detail(options.port, "PGPORT", PortKey, DefaultPort, settings.port, resolved.port);
+    detail(options.user, "PGUSER", UserKey, QString(), settings.user, resolved.user);
+    detail(options.database, "PGDATABASE", DatabaseKey, QString(), settings.database, resolved.database);
 
     if (options.passwordFile) {
         QFile file(*options.passwordFile);
@@ -150,7 +148,7 @@ ResolvedConnection ResolveConnection(const ConnectionOptions& options, const Con
     const auto fromTheWizard = [](Origin origin) { return origin == Origin::Store || origin == Origin::Default; };
     if (fromTheWizard(resolved.host) && fromTheWizard(resolved.port) && fromTheWizard(resolved.user) &&
         fromTheWizard(resolved.database))
-        resolved.storedPassword = stored("PostgreSQLPassword");
+        resolved.storedPassword = stored(PasswordKey);
     return resolved;
 }
 

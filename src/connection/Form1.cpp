@@ -5,6 +5,7 @@
 #include "app/WindowFlow.h"
 #include "catalogue/Form2.h"
 #include "catalogue/TableCatalogue.h"
+#include "connection/StoredDetails.h"
 #include "export/AvailabilityCheck.h"
 #include "platform/desktop/MessageBoxes.h"
 
@@ -45,7 +46,7 @@ Form1::Form1() {
     ShowPasswordAsStars(*ui.Text4);
 
     for (const StoredBox& stored : storedBoxes()) {
-        storeOnChange(stored.box, QString::fromLatin1(stored.key));
+        storeOnChange(stored.box, stored.key);
         stored.box->installEventFilter(this);
     }
 
@@ -56,18 +57,18 @@ Form1::Form1() {
     m_pointer = new WindowPointer(*this);
     for (QWidget* place :
          std::initializer_list<QWidget*>{this, ui.Frame1, ui.Text1, ui.Text2, ui.Text5})
-        m_pointer->onMouseMove(place, PointerDefaultShape);
-    m_pointer->onMouseMove(ui.Text4, PointerDefaultShape, true);
+        m_pointer->onMouseMove(place, PointerDefault);
+    m_pointer->onMouseMove(ui.Text4, PointerDefault, true);
     for (QWidget* button : {ui.PushButton2, ui.PushButton3, ui.PushButton5})
         m_pointer->onMouseMove(button, PointerCustom);
 }
 
 std::array<Form1::StoredBox, 5> Form1::storedBoxes() const {
-    return {{{ui.Text1, "PostgreSQLServer", "localhost", 126},
-             {ui.Text2, "PostgreSQLPort", "5432", 128},
-             {ui.Text3, "PostgreSQLUser", "", 130},
-             {ui.Text4, "PostgreSQLPassword", "", 132},
-             {ui.Text5, "PostgreSQLDatabase", "", 134}}};
+    return {{{ui.Text1, ServerKey, DefaultServer, 126},
+             {ui.Text2, PortKey, DefaultPort, 128},
+             {ui.Text3, UserKey, QString(), 130},
+             {ui.Text4, PasswordKey, QString(), 132},
+             {ui.Text5, DatabaseKey, QString(), 134}}};
 }
 
 ConnectionSettings Form1::connectionSettings() const {
@@ -84,8 +85,7 @@ void Form1::Form_Load() {
         steps(124, [&] { m_pointer->setImage(LoadCursorFile(pointerFile)); });
     for (const StoredBox& stored : storedBoxes())
         steps(stored.step, [&] {
-            stored.box->setText(ReadSetting(QString::fromLatin1(stored.key),
-                                            QString::fromLatin1(stored.defaultText)));
+            stored.box->setText(ReadSetting(stored.key, stored.defaultText));
         });
     if (steps.test(136, [&] { return CanConnect(connectionSettings()); }))
         steps(138, [&] { PushButton2_Click(); });
@@ -105,7 +105,7 @@ void Form1::PushButton3_Click() {
     desktop::showMessage(
         connected ? QStringLiteral("Connection successful.")
                   : QStringLiteral("Could not connect. Please check with your administrator."));
-    m_pointer->set(PointerDefaultShape);
+    m_pointer->set(PointerDefault);
 }
 
 void Form1::PushButton5_Click() {

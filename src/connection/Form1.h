@@ -1,5 +1,8 @@
 #pragma once
 
+// The Setup Connections window: the five connection details and the buttons that test
+// them, explain them and go on to the table selection window.
+
 #include "app/LookAndFeel.h"
 #include "connection/ConnectionString.h"
 
@@ -38,8 +41,8 @@ private:
     // restores it.
     struct StoredBox {
         QLineEdit* box;
-        const char* key;
-        const char* defaultText;
+        QString key;
+        QString defaultText;
         int step;
     };
     std::array<StoredBox, 5> storedBoxes() const;

@@ -1,5 +1,8 @@
 #pragma once
 
+// The check at start-up that a spreadsheet program can open the workbooks; without one the
+// program explains why and ends.
+
 #include <QString>
 
 #include <functional>

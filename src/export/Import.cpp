@@ -18,8 +18,8 @@ void TableImport::PushButton5_Click(ImportHost& host) {
     m_progress.rows = 0;
     m_progress.cells = 0;
     if (!steps.test(108, [&] { return list.count() == 0; })) {
-        steps(110, [&] { host.setMousePointer(PointerHourglass); });
-        steps(112, [&] { run.connection().setMode(3); });
+        steps(110, [&] { host.setMousePointer(PointerBusy); });
+        steps(112, [&] { run.connection().setMode(odbc::ModeReadWrite); });
         steps(114, [&] { run.openReading(); });
         if (!(steps(116, [&] { run.startSpreadsheet(); }) &&
               steps(118, [&] { run.addWorkbook(); }))) {

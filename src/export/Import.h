@@ -1,17 +1,15 @@
 #pragma once
 
+// The import behind "Finish": every ticked table into a worksheet of one new workbook, and
+// what it needs of the window that runs it.
+
+#include "app/PointerValues.h"
 #include "catalogue/TableList.h"
 #include "connection/ConnectionString.h"
 
 #include <QString>
 
 namespace kestrove {
-
-// Mouse pointer values and window states the import sets.
-constexpr int PointerDefault = 0;
-constexpr int PointerHourglass = 11;
-constexpr int WindowNormal = 0;
-constexpr int WindowMinimised = 1;
 
 // What the import needs of the table selection window, and nothing more.
 class ImportHost {

@@ -1,5 +1,8 @@
 #pragma once
 
+// How a worksheet is named after its table: brackets removed, a long name cut to 30
+// characters and numbered until no other sheet bears it.
+
 #include <QString>
 
 namespace kestrove {

@@ -1,5 +1,7 @@
 #pragma once
 
+// The import's reading of one table, on a worker thread, ahead of the rows being written.
+
 #include "export/ReadingTransaction.h"
 #include "platform/odbc/Odbc.h"
 
@@ -116,7 +118,7 @@ private:
     void stopWorker(const Waiter& whileWaiting = {});
 
     bool m_open = false;
-    int m_cursorLocation = 2;
+    int m_cursorLocation = odbc::CursorLocationServer;
     long m_count = 0;
     std::vector<odbc::Field> m_fields;
     std::vector<bool> m_dateOrTime;

@@ -131,7 +131,7 @@ TEST(LookAndFeel, CustomPointerIsTheImageOrAPointingHand) {
     pointer.set(PointerBusy);
     EXPECT_EQ(server->cursor().shape(), Qt::WaitCursor);
     // The default gives each control its own cursor back.
-    pointer.set(PointerDefaultShape);
+    pointer.set(PointerDefault);
     EXPECT_EQ(server->cursor().shape(), Qt::IBeamCursor);
     EXPECT_EQ(form.cursor().shape(), Qt::ArrowCursor);
 

@@ -100,7 +100,7 @@ TEST_F(TableWindow, FinishWritesTheWorkbookKeepsTheWindowAnsweringAndSaysDone) {
     ASSERT_EQ(boxes->boxes.size(), 1u);
     EXPECT_EQ(boxes->boxes[0].text, QStringLiteral("Done."));
     EXPECT_EQ(boxes->boxes[0].title, QStringLiteral("Kestrove"));
-    EXPECT_EQ(form.pointer().value(), PointerDefaultShape);
+    EXPECT_EQ(form.pointer().value(), PointerDefault);
     EXPECT_EQ(control<QProgressBar>(form, "ProgressBar1")->text(), QStringLiteral("Progress Bar"));
     EXPECT_FALSE(form.importRunning());
 

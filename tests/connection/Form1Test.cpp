@@ -149,12 +149,12 @@ TEST_F(SetupWindow, HoverGivesTheHandOverButtonsAndNeverReplacesTheHourglass) {
     EXPECT_EQ(pointer.value(), PointerCustom);
     // The frame itself (its caption, away from any control) gives the default back.
     moveOnto(control<QGroupBox>(form, "Frame1"), QPoint(3, 3));
-    EXPECT_EQ(pointer.value(), PointerDefaultShape);
+    EXPECT_EQ(pointer.value(), PointerDefault);
 
     moveOnto(control<QPushButton>(form, "PushButton2"));
     EXPECT_EQ(pointer.value(), PointerCustom);
     moveOnto(box(form, "Text1"));
-    EXPECT_EQ(pointer.value(), PointerDefaultShape);
+    EXPECT_EQ(pointer.value(), PointerDefault);
 
     // While the hourglass shows, hovering changes nothing, except over the password box.
     pointer.set(PointerBusy);
@@ -164,7 +164,7 @@ TEST_F(SetupWindow, HoverGivesTheHandOverButtonsAndNeverReplacesTheHourglass) {
     EXPECT_EQ(pointer.value(), PointerBusy);
     EXPECT_EQ(test->cursor().shape(), Qt::WaitCursor);
     moveOnto(box(form, "Text4"));
-    EXPECT_EQ(pointer.value(), PointerDefaultShape);
+    EXPECT_EQ(pointer.value(), PointerDefault);
 }
 
 TEST_F(SetupWindow, TestConnectionShowsOneOfTwoMessagesAndPutsThePointerBack) {
@@ -176,13 +176,13 @@ TEST_F(SetupWindow, TestConnectionShowsOneOfTwoMessagesAndPutsThePointerBack) {
               QStringLiteral("Could not connect. Please check with your administrator."));
     EXPECT_EQ(boxes->boxes[0].style, 0);
     EXPECT_EQ(boxes->boxes[0].title, QStringLiteral("Kestrove"));
-    EXPECT_EQ(form.pointer().value(), PointerDefaultShape);
+    EXPECT_EQ(form.pointer().value(), PointerDefault);
 
     box(form, "Text4")->setText(testBedSettings().password);
     QTest::mouseClick(test, Qt::LeftButton);
     ASSERT_EQ(boxes->boxes.size(), 2u);
     EXPECT_EQ(boxes->boxes[1].text, QStringLiteral("Connection successful."));
-    EXPECT_EQ(form.pointer().value(), PointerDefaultShape);
+    EXPECT_EQ(form.pointer().value(), PointerDefault);
     // Testing moves nowhere.
     EXPECT_TRUE(form.isVisible());
     EXPECT_FALSE(Form2Exists());

@@ -1,5 +1,8 @@
 #pragma once
 
+// Modal message boxes, through one service that tests replace with a recorder, and the
+// window system's turn.
+
 #include <QString>
 
 namespace kestrove::desktop {

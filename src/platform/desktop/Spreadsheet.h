@@ -1,5 +1,8 @@
 #pragma once
 
+// The desktop's spreadsheet program: where a finished workbook goes, finding the program
+// and opening the workbook in it.
+
 #include <QString>
 
 #include <functional>

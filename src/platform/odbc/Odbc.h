@@ -58,7 +58,12 @@ int typeCodeFromSqlType(int sqlType) noexcept;
 
 constexpr int StateClosed = 0;
 constexpr int StateOpen = 1;
+// Cursor locations and connection modes, as the handlers set them; the driver needs
+// neither.
+constexpr int CursorLocationServer = 2;
 constexpr int CursorLocationClient = 3;
+constexpr int ModeUnknown = 0;
+constexpr int ModeReadWrite = 3;
 constexpr int LoginTimeoutSeconds = 15;
 
 struct Handles;
@@ -94,8 +99,8 @@ public:
 private:
     std::unique_ptr<Handles> m_handles;
     bool m_open = false;
-    int m_cursorLocation = 2;
-    int m_mode = 0;
+    int m_cursorLocation = CursorLocationServer;
+    int m_mode = ModeUnknown;
 };
 
 struct Field {
@@ -134,7 +139,7 @@ private:
 
     std::unique_ptr<Handles> m_handles;
     bool m_open = false;
-    int m_cursorLocation = 2;
+    int m_cursorLocation = CursorLocationServer;
     std::vector<Field> m_fields;
     // Bound column buffers (UTF-16, BoundUnits per column) and the lengths the driver sets.
     static constexpr std::size_t BoundUnits = 512;
