@@ -1,27 +1,20 @@
 #include "app/WindowFlow.h"
 #include "platform/desktop/Locale.h"
+#include "platform/system/Signals.h"
 #include "platform/workbook/LeftoverFiles.h"
 
 #include <QApplication>
-
-#include <csignal>
-
-#include <unistd.h>
 
 namespace {
 // Ended by a signal (a logout, a kill), the program leaves no half-written workbook.
 void endOnSignal(int signal) {
     kestrove::workbook::removeLeftoverFiles();
-    ::_exit(128 + signal);
+    kestrove::system::exitAtOnce(128 + signal);
 }
 } // namespace
 
 int main(int argc, char* argv[]) {
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        struct sigaction action {};
-        action.sa_handler = endOnSignal;
-        ::sigaction(signal, &action, nullptr);
-    }
+    kestrove::system::onEndingSignals(endOnSignal);
     QApplication application(argc, argv);
     kestrove::desktop::UseCNumberFormat();
     QApplication::setApplicationName(QStringLiteral("Kestrove"));

@@ -1,13 +1,11 @@
 #include "app/Settings.h"
 
+#include "platform/system/Files.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <stdexcept>
 
@@ -31,12 +29,7 @@ void makePrivate(const QString& path) {
         return;
     }
     QDir().mkpath(QFileInfo(path).absolutePath());
-    const QByteArray name = QFile::encodeName(path);
-    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, S_IRUSR | S_IWUSR);
-    if (fd < 0)
-        return; // the write that follows reports the failure
-    ::fchmod(fd, S_IRUSR | S_IWUSR);
-    ::close(fd);
+    system::createPrivateFile(path); // where it cannot, the write that follows reports it
 }
 
 // A file that exists but cannot be read must not be taken for an empty store, and must

@@ -2,12 +2,10 @@
 
 #include "app/Settings.h"
 #include "connection/StoredDetails.h"
+#include "platform/system/Account.h"
+#include "platform/system/Files.h"
 
 #include <QFile>
-
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdlib>
 
@@ -71,11 +69,9 @@ ConnectionSources processSources() {
         return value;
     };
     sources.home = QString::fromLocal8Bit(qgetenv("HOME"));
-    const passwd* account = ::getpwuid(::geteuid());
-    if (sources.home.isEmpty() && account)
-        sources.home = QString::fromLocal8Bit(account->pw_dir);
-    if (account)
-        sources.loginName = QString::fromLocal8Bit(account->pw_name);
+    if (sources.home.isEmpty())
+        sources.home = system::accountHomeFolder();
+    sources.loginName = system::loginName();
     return sources;
 }
 
@@ -154,15 +150,14 @@ ResolvedConnection ResolveConnection(const ConnectionOptions& options, const Con
 
 std::optional<QString> PasswordFromFile(const QString& path, const QString& host, const QString& port,
                                         const QString& database, const QString& user, QStringList& warnings) {
-    const QByteArray encoded = QFile::encodeName(path);
-    struct stat status {};
-    if (::stat(encoded.constData(), &status) != 0)
+    const std::optional<system::FileRights> rights = system::rightsOf(path);
+    if (!rights)
         return std::nullopt;
-    if (!S_ISREG(status.st_mode)) {
+    if (!rights->plainFile) {
         warnings << QStringLiteral("password file \"%1\" is not a plain file").arg(path);
         return std::nullopt;
     }
-    if (status.st_mode & (S_IRWXG | S_IRWXO)) {
+    if (rights->groupOrOthers) {
         warnings << QStringLiteral("password file \"%1\" has group or world access; permissions should be "
                                    "u=rw (0600) or less")
                         .arg(path);

@@ -13,8 +13,4 @@ public:
     std::optional<QString> ask(const QString& question) override;
 };
 
-// Shows typed text again on a terminal left by a prompt that was cut short.
-// Async-signal-safe.
-void RestoreTerminalAfterPrompt() noexcept;
-
 } // namespace kestrove

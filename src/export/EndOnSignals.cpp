@@ -1,14 +1,10 @@
 #include "export/EndOnSignals.h"
 
-#include "connection/TerminalPrompt.h"
+#include "platform/system/Signals.h"
+#include "platform/system/Terminal.h"
 #include "platform/workbook/LeftoverFiles.h"
 
-#include <csignal>
-#include <pthread.h>
-#include <unistd.h>
-
 #include <mutex>
-#include <thread>
 
 namespace kestrove {
 
@@ -18,25 +14,14 @@ bool g_finishing = false;
 } // namespace
 
 EndOnSignals::EndOnSignals() {
-    sigset_t caught;
-    sigemptyset(&caught);
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
-        sigaddset(&caught, signal);
-    // Threads started from here on inherit the mask: only the waiting thread takes them.
-    pthread_sigmask(SIG_BLOCK, &caught, nullptr);
-    std::thread([caught] {
-        while (true) {
-            int signal = 0;
-            if (sigwait(&caught, &signal) != 0)
-                continue;
-            const std::lock_guard lock(g_ending);
-            if (g_finishing)
-                continue;
-            RestoreTerminalAfterPrompt();
-            workbook::removeLeftoverFilesForGood();
-            ::_exit(128 + signal);
-        }
-    }).detach();
+    system::takeEndingSignalsOnThread([](int signal) {
+        const std::lock_guard lock(g_ending);
+        if (g_finishing)
+            return;
+        system::restoreTerminalEcho();
+        workbook::removeLeftoverFilesForGood();
+        system::exitAtOnce(128 + signal);
+    });
 }
 
 void EndOnSignals::finishing() {

@@ -6,10 +6,9 @@
 #include "export/ReportPrinter.h"
 #include "export/OutputFile.h"
 #include "platform/desktop/Spreadsheet.h"
+#include "platform/system/Terminal.h"
 
 #include <QCommandLineParser>
-
-#include <unistd.h>
 
 #include <iostream>
 
@@ -140,7 +139,7 @@ int RunExport(const ExportOptions& options, EndOnSignals& ending) {
     bool saved = false;
     command.onSaved([&](const QString&) { saved = true; });
     TableImport import;
-    if (isatty(STDERR_FILENO))
+    if (system::standardErrorIsTerminal())
         command.showProgress(import);
     import.PushButton5_Click(command);
     if (!saved)
