@@ -3,7 +3,7 @@
 // How often the import gives the window its turn: at most every ~30 ms, rather than for
 // every cell.
 
-#include "export/Import.h"
+#include "export/ImportHost.h"
 
 #include <chrono>
 

@@ -6,7 +6,8 @@
 // handler's location and the steps' own numbers.
 
 #include "export/CellFailures.h"
-#include "export/Import.h"
+#include "export/ImportHost.h"
+#include "export/ImportProgress.h"
 #include "export/Pacer.h"
 #include "export/ReadAhead.h"
 #include "export/ReadingTransaction.h"
