@@ -14,14 +14,13 @@
 
 #include "connection/ConnectionString.h"
 #include "export/CommandHost.h"
-#include "export/ReportPrinter.h"
 #include "export/ReadingTransaction.h"
+#include "export/ReportPrinter.h"
 #include "export/TableReader.h"
 #include "platform/desktop/Locale.h"
+#include "platform/system/Memory.h"
 
 #include <QCoreApplication>
-
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
@@ -105,10 +104,8 @@ int readOnly(CommandHost& host) {
     }
     reading.end();
     const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
     std::printf("rows=%ld cells=%ld seconds=%.2f peak_rss_mb=%.1f bytes=%zu\n", rows, cells, seconds,
-                static_cast<double>(usage.ru_maxrss) / 1024.0, bytes);
+                system::peakResidentMegabytes(), bytes);
     return 0;
 }
 
@@ -160,9 +157,7 @@ int main(int argc, char* argv[]) {
     host.yield();
     import.PushButton5_Click(host);
     const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
     std::printf("rows=%ld cells=%ld seconds=%.2f peak_rss_mb=%.1f max_stall_ms=%.0f\n", import.rowsWritten(),
-                import.cellsWritten(), seconds, static_cast<double>(usage.ru_maxrss) / 1024.0, host.longestStallMs());
+                import.cellsWritten(), seconds, system::peakResidentMegabytes(), host.longestStallMs());
     return printer.reports() == 0 ? 0 : 1;
 }
