@@ -3,8 +3,8 @@
 #include "connection/TerminalPrompt.h"
 #include "export/CommandHost.h"
 #include "export/EndOnSignals.h"
-#include "export/ReportPrinter.h"
 #include "export/OutputFile.h"
+#include "export/ReportPrinter.h"
 #include "platform/desktop/Spreadsheet.h"
 #include "platform/system/Terminal.h"
 
