@@ -74,7 +74,8 @@ int main(int argc, char* argv[]) {
                                           QStringLiteral("Read the password from the first line of a file."),
                                           QStringLiteral("file"));
     const QCommandLineOption all(QStringLiteral("all"),
-                                 QStringLiteral("Export every table but those of the system catalogues."));
+                                 QStringLiteral("Export every table but the system catalogues and other "
+                                                "sessions' temporary tables."));
     const QCommandLineOption out({QStringLiteral("f"), QStringLiteral("file"), QStringLiteral("out")},
                                  QStringLiteral("Workbook to write (default: Documents/Kestrove/<database> <time>.xlsx)."),
                                  QStringLiteral("file"));
@@ -83,7 +84,7 @@ int main(int argc, char* argv[]) {
     parser.addOptions({help, version, host, port, user, database, noPassword, askPassword, passwordFile, all, out,
                        force});
     parser.addPositionalArgument(QStringLiteral("tables"),
-                                 QStringLiteral("Tables, views or materialized views, named as in psql."),
+                                 QStringLiteral("Tables, views, materialized views or foreign tables, named as in psql."),
                                  QStringLiteral("[TABLE...]"));
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser.errorText());
