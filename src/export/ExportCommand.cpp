@@ -58,7 +58,7 @@ struct Options {
     QCommandLineOption passwordFile =
         option({"password-file"}, "Read the password from the first line of a file.", "file");
     QCommandLineOption all =
-        option({"all"}, "Export every table but those of the system catalogues.");
+        option({"all"}, "Export every table but the system catalogues and other sessions' temporary tables.");
     QCommandLineOption out =
         option({"f", "file", "out"},
                "Workbook to write (default: Documents/Kestrove/<database> <time>.xlsx).", "file");
@@ -263,7 +263,7 @@ std::variant<ExportOptions, int> ReadExportOptions(const QStringList& arguments)
                        known.all, known.out, known.force, known.command, known.queryFile});
     parser.addPositionalArgument(
         QStringLiteral("tables"),
-        QStringLiteral("Tables, views or materialized views, named as in psql."),
+        QStringLiteral("Tables, views, materialized views or foreign tables, named as in psql."),
         QStringLiteral("[TABLE...]"));
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
