@@ -11,6 +11,7 @@
 #include <QCommandLineParser>
 #include <QFile>
 #include <QFileInfo>
+#include <QStringDecoder>
 
 #include <iostream>
 
@@ -65,9 +66,9 @@ struct Options {
     QCommandLineOption force =
         option({"force"}, "Replace the --file workbook, once the export succeeds.");
     QCommandLineOption command =
-        option({"c", "command"}, "A query whose result becomes a sheet (one statement).", "sql");
+        option({"c", "command"}, "A query whose result becomes a sheet (one statement); may be repeated.", "sql");
     QCommandLineOption queryFile =
-        option({"query-file"}, "A file holding one query, whose result becomes a sheet.", "file");
+        option({"query-file"}, "A file of one query, whose result becomes a sheet named after the file less .sql; may be repeated.", "file");
 
     // The options that take a value, for reading the arguments' order.
     std::vector<const QCommandLineOption*> valued() const {
@@ -145,7 +146,10 @@ std::variant<std::vector<QuerySheet>, int> readQueries(const QCommandLineParser&
             QFile source(path);
             if (!source.open(QIODevice::ReadOnly))
                 return reported(QStringLiteral("could not read %1: %2").arg(path, source.errorString()));
-            text = QString::fromUtf8(source.readAll());
+            QStringDecoder utf8(QStringDecoder::Utf8);
+            text = utf8(source.readAll());
+            if (utf8.hasError())
+                return usageError(QStringLiteral("%1 is not UTF-8 text").arg(path));
             query.name = QFileInfo(path).fileName();
             if (query.name.endsWith(QLatin1String(".sql"), Qt::CaseInsensitive))
                 query.name.chop(4);

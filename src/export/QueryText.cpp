@@ -11,16 +11,21 @@ bool isIdentifierCharacter(char c) {
            static_cast<unsigned char>(c) >= 0x80;
 }
 
+// A name may hold '$' after its first character, so that none starts a dollar quote.
+bool continuesName(char c) {
+    return isIdentifierCharacter(c) || c == '$';
+}
+
 // Where the quoted or commented part that starts at `at` ends (one past its last
 // character), or `at` when none starts there. An unended one runs to the end.
-std::size_t skipQuoted(std::string_view text, std::size_t at) {
+std::size_t skipQuoted(std::string_view text, std::size_t at, bool plainEscapes) {
     const char c = text[at];
     const auto rest = [&](std::size_t from, std::string_view end) {
         const std::size_t found = text.find(end, from);
         return found == std::string_view::npos ? text.size() : found + end.size();
     };
     if (c == '-' && text.substr(at, 2) == "--") {
-        const std::size_t line = text.find('\n', at);
+        const std::size_t line = text.find_first_of("\r\n", at);
         return line == std::string_view::npos ? text.size() : line + 1;
     }
     if (c == '/' && text.substr(at, 2) == "/*") {
@@ -40,8 +45,8 @@ std::size_t skipQuoted(std::string_view text, std::size_t at) {
     }
     if (c == '\'' || c == '"') {
         // E'...' reads backslash escapes; a doubled quote is one quote character.
-        const bool escapes = c == '\'' && at > 0 && (text[at - 1] == 'E' || text[at - 1] == 'e') &&
-                             (at < 2 || !isIdentifierCharacter(text[at - 2]));
+        const bool escapes = c == '\'' && (plainEscapes || (at > 0 && (text[at - 1] == 'E' || text[at - 1] == 'e') &&
+                                                            (at < 2 || !continuesName(text[at - 2]))));
         for (std::size_t i = at + 1; i < text.size(); ++i) {
             if (escapes && text[i] == '\\') {
                 ++i;
@@ -54,7 +59,7 @@ std::size_t skipQuoted(std::string_view text, std::size_t at) {
         }
         return text.size();
     }
-    if (c == '$' && (at == 0 || !isIdentifierCharacter(text[at - 1]))) {
+    if (c == '$' && (at == 0 || !continuesName(text[at - 1]))) {
         // $tag$ ... $tag$, the tag empty or a name that does not start with a digit.
         std::size_t end = at + 1;
         while (end < text.size() && isIdentifierCharacter(text[end]) && text[end] != '$')
@@ -71,11 +76,14 @@ bool isBlank(char c) {
 
 } // namespace
 
-std::string singleStatement(std::string_view text) {
+namespace {
+// The end of the text's one statement (at its first ';', or its end), read with or
+// without backslash escapes in plain strings.
+std::size_t statementEndOf(std::string_view text, bool plainEscapes) {
     std::size_t statementEnd = std::string_view::npos; // at the first ';' outside quotes
     bool statement = false;                             // a word of the statement seen
     for (std::size_t i = 0; i < text.size();) {
-        const std::size_t skipped = skipQuoted(text, i);
+        const std::size_t skipped = skipQuoted(text, i, plainEscapes);
         const bool comment = skipped > i && (text[i] == '-' || text[i] == '/');
         if (skipped > i) {
             if (!comment && statementEnd != std::string_view::npos)
@@ -96,13 +104,21 @@ std::string singleStatement(std::string_view text) {
     }
     if (!statement)
         throw QueryTextError("the query holds no statement");
-    return std::string(text.substr(0, statementEnd));
+    return statementEnd == std::string_view::npos ? text.size() : statementEnd;
+}
+} // namespace
+
+std::string singleStatement(std::string_view text) {
+    const std::size_t end = statementEndOf(text, false);
+    if (statementEndOf(text, true) != end)
+        throw QueryTextError("a backslash in a quoted string leaves the query's end unclear (write such strings as E'...')");
+    return std::string(text.substr(0, end));
 }
 
 bool changesRows(std::string_view statement) {
     std::size_t i = 0;
     while (i < statement.size()) {
-        const std::size_t skipped = skipQuoted(statement, i);
+        const std::size_t skipped = skipQuoted(statement, i, false);
         if (skipped > i && (statement[i] == '-' || statement[i] == '/'))
             i = skipped;
         else if (isBlank(statement[i]) || statement[i] == '(')
@@ -116,11 +132,11 @@ bool changesRows(std::string_view statement) {
     return word == "insert" || word == "update" || word == "delete" || word == "merge";
 }
 
-std::string asSubquery(const std::string& statement, int columns) {
-    std::string subquery = "(\n" + statement + "\n) AS q";
+std::string withQuery(const std::string& statement, int columns) {
+    std::string with = "WITH q";
     for (int c = 1; c <= columns; ++c)
-        subquery += (c == 1 ? "(c" : ", c") + std::to_string(c) + (c == columns ? ")" : "");
-    return subquery;
+        with += (c == 1 ? "(c" : ", c") + std::to_string(c) + (c == columns ? ")" : "");
+    return with + " AS (\n" + statement + "\n) ";
 }
 
 } // namespace kestrove

@@ -27,8 +27,10 @@ public:
 
 // The one statement of a query text, less a trailing ';' (and the blanks and comments
 // around it). Quotes, quoted names, dollar quoting and comments are read as the server
-// reads them, so that a ';' inside them counts for nothing. Throws QueryTextError when
-// the text holds no statement or more than one.
+// reads them, so that a ';' inside them counts for nothing; a backslash in a plain
+// string is read both ways (as the server does with standard_conforming_strings on and
+// off), and the text must be one statement in both. Throws QueryTextError when the text
+// holds no statement or more than one.
 std::string singleStatement(std::string_view text);
 
 // Whether the statement is one that changes rows (INSERT, UPDATE, DELETE, MERGE), which
@@ -36,9 +38,11 @@ std::string singleStatement(std::string_view text);
 // refuse it as it refuses any write in a read-only transaction.
 bool changesRows(std::string_view statement);
 
-// The query as a subquery of another statement, its result columns named c1 to
-// `columns` (all of them unnamed when 0): "(\n<query>\n) AS q(c1, c2)". The text goes
-// in as written, on lines of its own, so that a comment at its end ends there.
-std::string asSubquery(const std::string& statement, int columns);
+// The start of a statement that reads the query's result as "q", its result columns named
+// c1 to `columns` (under their own names when 0): "WITH q(c1, c2) AS (\n<query>\n) ".
+// The text goes in as written, on lines of its own, so that a comment at its end ends
+// there; a ';' the server would read in it leaves the parenthesis open, so that the
+// server refuses the whole text before it runs any of it.
+std::string withQuery(const std::string& statement, int columns);
 
 } // namespace kestrove

@@ -80,18 +80,15 @@ std::vector<Column> columnsOf(odbc::Connection& connection, const TableName& tab
 // may come twice), each by its base type. The result is described with no row: its names
 // by the driver, its types by the server, for a row of Nulls of each column's type.
 std::vector<Column> columnsOfQuery(odbc::Connection& connection, const std::string& query) {
-    // The server reads the statement on its own first, so that a fault in it is told of
-    // the text as written; one that changes rows runs alone, for the read-only
-    // transaction to refuse it.
-    connection.execute("PREPARE kestrove_query AS\n" + query);
-    connection.execute("DEALLOCATE kestrove_query");
+    // One that changes rows runs as a part of a statement that reads nothing, for the
+    // read-only transaction to refuse it.
     if (changesRows(query)) {
-        connection.execute(query);
+        connection.execute(withQuery(query, 0) + "SELECT 1");
         throw odbc::OdbcError("The query changes rows; only queries that read them are exported.", "25006");
     }
     std::vector<Column> columns;
     {
-        const odbc::RecordSet none = connection.execute("SELECT * FROM " + asSubquery(query, 0) + " LIMIT 0");
+        const odbc::RecordSet none = connection.execute(withQuery(query, 0) + "SELECT * FROM q LIMIT 0");
         for (int j = 0; j < none.fieldCount(); ++j) {
             Column column;
             column.name = none.field(j).name;
@@ -103,11 +100,11 @@ std::vector<Column> columnsOfQuery(odbc::Connection& connection, const std::stri
         return columns;
     std::string types;
     for (std::size_t j = 1; j <= columns.size(); ++j)
-        types += (j == 1 ? "pg_catalog.pg_typeof(q.c" : " || ',' || pg_catalog.pg_typeof(q.c") + std::to_string(j) +
+        types += (j == 1 ? "pg_catalog.pg_typeof(l.c" : " || ',' || pg_catalog.pg_typeof(l.c") + std::to_string(j) +
                  ")::pg_catalog.oid::pg_catalog.text";
-    const odbc::RecordSet typed = connection.execute("SELECT '{' || " + types + " || '}' FROM (SELECT) AS one LEFT JOIN (SELECT * FROM " +
-                                                     asSubquery(query, static_cast<int>(columns.size())) +
-                                                     " LIMIT 0) AS q ON true");
+    const odbc::RecordSet typed =
+        connection.execute(withQuery(query, static_cast<int>(columns.size())) + "SELECT '{' || " + types +
+                           " || '}' FROM (SELECT) AS one LEFT JOIN (SELECT * FROM q LIMIT 0) AS l ON true");
     // Domains followed to their base type; the type numbers go as a bound parameter.
     odbc::RecordSet base = connection.execute(
         "WITH RECURSIVE c(n, typid) AS ("
@@ -149,9 +146,11 @@ std::string selectFor(const std::vector<Column>& columns, const std::string& fro
         } else if (asBytes) {
             // As bytes, escaped into ASCII: the server then checks nothing on the way.
             // A char(n) keeps its trailing blanks, which its text form drops.
-            const std::string text = column.length > 0
-                                         ? "pg_catalog.rpad(" + name + "::pg_catalog.text, " + std::to_string(column.length) + ")"
-                                         : name + "::pg_catalog.text";
+            // (Of a query, its length is not known: its own output keeps them.)
+            const std::string text =
+                column.length > 0   ? "pg_catalog.rpad(" + name + "::pg_catalog.text, " + std::to_string(column.length) + ")"
+                : column.type == Bpchar ? "pg_catalog.textin(pg_catalog.bpcharout(" + name + "))"
+                                        : name + "::pg_catalog.text";
             expression = "pg_catalog.encode(pg_catalog.convert_to(" + text + ", 'SQL_ASCII'), 'escape')";
         }
         const std::string label = QuotedIdentifier(column.name);
@@ -261,10 +260,12 @@ void TableReader::read(ReadingTransaction* reading, ReadSource source) {
         // A table is locked before it is read; a query's result is described first, so
         // that it is read under its columns' own names (a name may come twice).
         std::vector<Column> columns;
+        std::string with; // a query's result is read as "q"
         std::string from;
         if (source.isQuery()) {
             columns = columnsOfQuery(connection, source.query);
-            from = asSubquery(source.query, static_cast<int>(columns.size()));
+            with = withQuery(source.query, static_cast<int>(columns.size()));
+            from = "q";
         } else {
             try {
                 reading->lockBefore(m_reader, source.table);
@@ -274,13 +275,13 @@ void TableReader::read(ReadingTransaction* reading, ReadSource source) {
             }
             from = source.table.quoted();
         }
-        odbc::RecordSet counted = connection.execute("SELECT pg_catalog.count(*) FROM " + from);
+        odbc::RecordSet counted = connection.execute(with + "SELECT pg_catalog.count(*) FROM " + from);
         const long count = std::stol(counted.value(0).value_or("0"));
         counted.close();
         if (!source.isQuery())
             columns = columnsOf(connection, source.table);
         std::vector<bool> dateOrTime;
-        const std::string select = selectFor(columns, from, reading->uncheckedBytes(), dateOrTime, escaped);
+        const std::string select = with + selectFor(columns, from, reading->uncheckedBytes(), dateOrTime, escaped);
         // A table without columns has no rows to fetch (the driver refuses to try); its
         // count says how many there are.
         if (!columns.empty()) {
@@ -289,6 +290,7 @@ void TableReader::read(ReadingTransaction* reading, ReadSource source) {
         }
         std::lock_guard lock(m_mutex);
         m_count = count;
+        m_query = source.isQuery();
         m_dateOrTime = std::move(dateOrTime);
         m_fields = columns.empty() ? std::vector<odbc::Field>{} : arrays.fields();
         m_started = true;
@@ -351,8 +353,10 @@ bool TableReader::fetchRows(odbc::Connection& connection, const std::string& cur
             rowWidth += width;
         const std::size_t got = arrays.fetch(std::clamp<std::size_t>(ArrayBytes / rowWidth, 1, MaxArrayRows), widths);
         if (got == 0) {
-            // A short batch is the last; so is the one that brings the counted rows.
-            if (batchRows < asked || delivered >= m_count)
+            // A short batch is the last; so is the one that brings a table's counted rows.
+            // A query is read to its end: run again, it may give other rows than it
+            // counted (volatile functions, the server's own views), which is reported.
+            if (batchRows < asked || (delivered >= m_count && !m_query))
                 break;
             // Rows wait for a full block only while earlier ones are still to be
             // taken: the first rows of a table go out with its first batches.
@@ -371,6 +375,10 @@ bool TableReader::fetchRows(odbc::Connection& connection, const std::string& cur
             continue;
         }
         for (std::size_t i = 0; i < got; ++i) {
+            if (delivered >= m_count)
+                throw odbc::OdbcError("The query gave more rows than the " + std::to_string(m_count) +
+                                          " it counted; those past them are not on its sheet.",
+                                      "21000");
             widestRow = std::max(widestRow, appendRow(arrays, i, escaped, block, longest, scratch));
             ++delivered;
             ++batchRows;
@@ -384,6 +392,10 @@ bool TableReader::fetchRows(odbc::Connection& connection, const std::string& cur
     }
     arrays.close();
     connection.execute("CLOSE " + cursor);
+    if (delivered < m_count)
+        throw odbc::OdbcError("The query gave " + std::to_string(delivered) + " rows where it counted " +
+                                  std::to_string(m_count) + ".",
+                              "21000");
     return true;
 }
 

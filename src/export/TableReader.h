@@ -136,6 +136,7 @@ private:
     bool m_open = false;
     int m_cursorLocation = odbc::CursorLocationServer;
     long m_count = 0;
+    bool m_query = false; // read to the cursor's end, whatever it counted
     std::vector<odbc::Field> m_fields;
     std::vector<bool> m_dateOrTime;
     Block m_current;

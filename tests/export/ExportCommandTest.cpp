@@ -162,7 +162,7 @@ TEST_F(ExportCommand, QueriesAreSheetsInTheGivenOrder) {
                                    QStringLiteral("t_first"), QStringLiteral("--query-file"), file("monthly_orders.sql"),
                                    QStringLiteral("--command=select 1 as a, 2 as a, 'infinity'::date as d, "
                                                   "'\\x01'::bytea as b, null::text as n"),
-                                   QStringLiteral("-c"), QStringLiteral("select 1 as nothing where false")});
+                                   QStringLiteral("-cselect 1 as nothing where false")});
     ASSERT_EQ(result.status, 0) << result.err.toStdString();
     const QJsonArray sheets = readWorkbook(file("queries.xlsx"));
     EXPECT_EQ(tabNames(sheets), QStringList({"query3", "query2", "monthly_orders", "t_first", "query"}));
