@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Installs every Debian package that building, testing, benchmarking and running need, and
-# the npm package the tests read workbooks with.
+# the npm package the tests read workbooks with; with package names as arguments, only
+# those (what packaging needs).
 # Idempotent; run as root (or through sudo).
 set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
-packages=(
+packages=("$@")
+[ "$#" -gt 0 ] || packages=(
     cmake ninja-build g++ pkg-config git
     qt6-base-dev qt6-base-dev-tools libgl-dev
     unixodbc unixodbc-dev odbc-postgresql
@@ -26,6 +28,7 @@ if [ "${#missing[@]}" -gt 0 ]; then
     "${sudo[@]}" apt-get update
     "${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
 fi
+[ "$#" -eq 0 ] || exit 0
 # The tests compare every value under a decimal-comma locale as well.
 if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
     "${sudo[@]}" localedef -i de_DE -f UTF-8 de_DE.UTF-8

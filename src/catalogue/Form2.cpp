@@ -48,7 +48,7 @@ QListWidgetItem& ListWidgetTableList::itemAt(int position) const {
 TableEntry ListWidgetTableList::entry(int position) const {
     const QListWidgetItem& item = itemAt(position);
     return TableEntry{item.text(), item.data(SchemaRole).toString(),
-                      item.checkState() == Qt::Checked};
+                      item.checkState() == Qt::Checked, QString()};
 }
 
 void ListWidgetTableList::setChecked(int position, bool checked) {

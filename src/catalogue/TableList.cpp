@@ -12,7 +12,11 @@ void requirePosition(int position, int count) {
 } // namespace
 
 void MemoryTableList::add(const QString& text, const QString& schema) {
-    m_entries.push_back(TableEntry{text, schema, false});
+    m_entries.push_back(TableEntry{text, schema, false, QString()});
+}
+
+void MemoryTableList::addQuery(const QString& text, const QString& query) {
+    m_entries.push_back(TableEntry{text, QString(), false, query});
 }
 
 TableEntry MemoryTableList::entry(int position) const {

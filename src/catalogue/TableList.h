@@ -9,11 +9,14 @@
 
 namespace kestrove {
 
-// One table of the list: its name as shown, its schema (not shown) and its tick.
+// One table of the list: its name as shown, its schema (not shown) and its tick. An
+// entry of a command's list may stand for a query's result instead: its text is then the
+// sheet's name and `query` the query's one statement.
 struct TableEntry {
     QString text;
     QString schema;
     bool checked = false;
+    QString query;
 };
 
 // A list of tables with a tick box per entry. Positions count from 1.
@@ -34,6 +37,8 @@ class MemoryTableList final : public TableList {
 public:
     void clear() override { m_entries.clear(); }
     void add(const QString& text, const QString& schema) override;
+    // Adds an unticked entry for a query's result, whose sheet is named after `text`.
+    void addQuery(const QString& text, const QString& query);
     int count() const override { return static_cast<int>(m_entries.size()); }
     TableEntry entry(int position) const override;
     void setChecked(int position, bool checked) override;

@@ -74,32 +74,47 @@ void CommandHost::tickAsGiven(const QStringList& names) {
     }
 }
 
-std::optional<QString> CommandHost::tickTables(const QStringList& names, bool all) {
+std::optional<QString> CommandHost::tickTables(const QStringList& names, bool all,
+                                               const std::vector<QuerySheet>& queries) {
+    const auto tickQueries = [&](int afterTables) {
+        for (const QuerySheet& query : queries)
+            if (all || query.afterTables == afterTables) {
+                m_list.addQuery(query.name, query.statement);
+                m_list.setChecked(m_list.count(), true);
+            }
+    };
     if (all) {
         AddTablesToPostgreSQLListbox(m_list, m_settings);
         for (int i = 1; i <= m_list.count(); ++i)
             m_list.setChecked(i, !isSystemSchema(m_list.entry(i).schema));
+        tickQueries(0);
         return std::nullopt;
     }
-    odbc::Connection connection;
-    connection.open(DriverConnectionString(m_settings));
-    std::vector<Relation> chosen;
-    for (const QString& name : names) {
-        const RelationLookup lookup = LookUpRelation(connection, name, m_settings.database);
-        if (!lookup.relation)
-            return lookup.reason;
-        const Relation& relation = *lookup.relation;
-        if (std::none_of(chosen.begin(), chosen.end(), [&](const Relation& other) {
-                return other.name == relation.name && other.schema == relation.schema;
-            }))
-            chosen.push_back(relation);
+    std::vector<std::optional<Relation>> chosen; // per name; nothing for a repeat
+    if (!names.isEmpty()) {
+        odbc::Connection connection;
+        connection.open(DriverConnectionString(m_settings));
+        for (const QString& name : names) {
+            const RelationLookup lookup = LookUpRelation(connection, name, m_settings.database);
+            if (!lookup.relation)
+                return lookup.reason;
+            const Relation& relation = *lookup.relation;
+            const bool repeat = std::any_of(chosen.begin(), chosen.end(), [&](const std::optional<Relation>& other) {
+                return other && other->name == relation.name && other->schema == relation.schema;
+            });
+            chosen.push_back(repeat ? std::nullopt : std::optional(relation));
+        }
     }
-    // The relations in the order given.
+    // The relations and queries in the order given.
     m_list.clear();
-    for (const Relation& relation : chosen) {
-        m_list.add(relation.name, relation.schema);
-        m_list.setChecked(m_list.count(), true);
+    for (std::size_t i = 0; i < chosen.size(); ++i) {
+        tickQueries(static_cast<int>(i));
+        if (chosen[i]) {
+            m_list.add(chosen[i]->name, chosen[i]->schema);
+            m_list.setChecked(m_list.count(), true);
+        }
     }
+    tickQueries(static_cast<int>(chosen.size()));
     return std::nullopt;
 }
 

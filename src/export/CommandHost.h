@@ -4,6 +4,7 @@
 // the benchmark's kestrove-bench): fixed settings and workbook path, the list in memory.
 
 #include "export/Import.h"
+#include "export/QueryText.h"
 
 #include <QString>
 #include <QStringList>
@@ -43,9 +44,12 @@ public:
     // Fills the list with the tables to export. Names find any relation a SELECT reads,
     // as psql reads them (see RelationNames.h), exported in the order given; `all` ticks
     // every table of the window's catalogue query outside the system catalogues and other
-    // sessions' temporary schemas, in the list's order. Returns a one-line reason when a
-    // name does not find exactly one relation; throws when the database cannot be reached.
-    std::optional<QString> tickTables(const QStringList& names, bool all);
+    // sessions' temporary schemas, in the list's order. Each query's entry goes after the
+    // tables named before it, or after all of them with `all`. Returns a one-line reason
+    // when a name does not find exactly one relation; throws when the database cannot be
+    // reached.
+    std::optional<QString> tickTables(const QStringList& names, bool all,
+                                      const std::vector<QuerySheet>& queries = {});
 
     // The longest time between two yields so far, in milliseconds.
     double longestStallMs() const;

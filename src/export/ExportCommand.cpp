@@ -9,6 +9,9 @@
 #include "platform/system/Terminal.h"
 
 #include <QCommandLineParser>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringDecoder>
 
 #include <iostream>
 
@@ -18,13 +21,19 @@ namespace {
 
 const char* const Description =
     "Copies tables of a PostgreSQL database into a new workbook, one worksheet per table,\n"
-    "as the Kestrove wizard does. Each connection detail comes from its option, else\n"
+    "as the Kestrove wizard does, and the results of queries (-c, --query-file), each a\n"
+    "sheet named query, query2, ... or after its file, in the one read-only snapshot of\n"
+    "the tables. Sheets come in the order given (tables first with --all), each new one\n"
+    "before the one before. Each connection detail comes from its option, else\n"
     "PGHOST, PGPORT, PGUSER or PGDATABASE, else the wizard's store. The password comes\n"
     "from --password-file, else PGPASSWORD, else PGPASSFILE or ~/.pgpass, else a prompt\n"
     "when the server asks for one, else the wizard's store when every detail came from\n"
     "it; never from the command line.\n"
     "Exit status: 0 all tables exported whole and the workbook saved; 1 something was\n"
     "reported (on standard error); 2 bad usage; 128 + the signal when ended by one.";
+
+int usageError(const QString& reason);
+int reported(const QString& reason);
 
 QCommandLineOption option(std::initializer_list<const char*> names, const char* description,
                           const char* valueName = nullptr) {
@@ -50,13 +59,112 @@ struct Options {
     QCommandLineOption passwordFile =
         option({"password-file"}, "Read the password from the first line of a file.", "file");
     QCommandLineOption all =
-        option({"all"}, "Export every table but those of the system catalogues.");
+        option({"all"}, "Export every table but the system catalogues and other sessions' temporary tables.");
     QCommandLineOption out =
         option({"f", "file", "out"},
                "Workbook to write (default: Documents/Kestrove/<database> <time>.xlsx).", "file");
     QCommandLineOption force =
         option({"force"}, "Replace the --file workbook, once the export succeeds.");
+    QCommandLineOption command =
+        option({"c", "command"}, "A query whose result becomes a sheet (one statement); may be repeated.", "sql");
+    QCommandLineOption queryFile =
+        option({"query-file"}, "A file of one query, whose result becomes a sheet named after the file less .sql; may be repeated.", "file");
+
+    // The options that take a value, for reading the arguments' order.
+    std::vector<const QCommandLineOption*> valued() const {
+        return {&host, &port, &user, &database, &passwordFile, &out, &command, &queryFile};
+    }
 };
+
+// The kinds of sheets in the order the arguments name them: 't' a table, 'c' a -c query,
+// 'f' a --query-file, read as the parser reads them (a value follows its option, or is
+// joined to it by '=' or, for a short one, to its letter).
+QString sheetKinds(const QStringList& arguments, const Options& known) {
+    const auto takesValue = [&](const QString& name) {
+        for (const QCommandLineOption* option : known.valued())
+            if (option->names().contains(name))
+                return true;
+        return false;
+    };
+    const auto kind = [&](const QString& name) {
+        return known.command.names().contains(name) ? QChar('c') : known.queryFile.names().contains(name) ? QChar('f') : QChar();
+    };
+    QString kinds;
+    bool positionalOnly = false;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString& argument = arguments[i];
+        if (positionalOnly || argument == QLatin1String("-") || !argument.startsWith(QLatin1Char('-'))) {
+            kinds += QLatin1Char('t');
+        } else if (argument == QLatin1String("--")) {
+            positionalOnly = true;
+        } else if (argument.startsWith(QLatin1String("--"))) {
+            const QString name = argument.mid(2).section(QLatin1Char('='), 0, 0);
+            if (!kind(name).isNull())
+                kinds += kind(name);
+            if (takesValue(name) && !argument.contains(QLatin1Char('=')))
+                ++i;
+        } else {
+            // Short options may be joined: the first that takes a value takes the rest.
+            for (qsizetype k = 1; k < argument.size(); ++k) {
+                const QString name(argument[k]);
+                if (!kind(name).isNull())
+                    kinds += kind(name);
+                if (takesValue(name)) {
+                    if (k + 1 == argument.size())
+                        ++i;
+                    break;
+                }
+            }
+        }
+    }
+    return kinds;
+}
+
+// The queries of -c and --query-file with their sheets' names and places among the
+// tables; a usage error's or a file's reason when one is not one statement or cannot be
+// read.
+std::variant<std::vector<QuerySheet>, int> readQueries(const QCommandLineParser& parser, const QStringList& arguments,
+                                                       const Options& known) {
+    const QStringList commands = parser.values(known.command);
+    const QStringList files = parser.values(known.queryFile);
+    std::vector<QuerySheet> queries;
+    int tables = 0;
+    qsizetype command = 0, file = 0;
+    for (const QChar kind : sheetKinds(arguments, known)) {
+        if (kind == QLatin1Char('t')) {
+            ++tables;
+            continue;
+        }
+        QuerySheet query;
+        query.afterTables = tables;
+        QString text;
+        if (kind == QLatin1Char('c') && command < commands.size()) {
+            text = commands[command++];
+            query.name = command == 1 ? QStringLiteral("query") : QStringLiteral("query%1").arg(command);
+        } else if (kind == QLatin1Char('f') && file < files.size()) {
+            const QString path = files[file++];
+            QFile source(path);
+            if (!source.open(QIODevice::ReadOnly))
+                return reported(QStringLiteral("could not read %1: %2").arg(path, source.errorString()));
+            QStringDecoder utf8(QStringDecoder::Utf8);
+            text = utf8(source.readAll());
+            if (utf8.hasError())
+                return usageError(QStringLiteral("%1 is not UTF-8 text").arg(path));
+            query.name = QFileInfo(path).fileName();
+            if (query.name.endsWith(QLatin1String(".sql"), Qt::CaseInsensitive))
+                query.name.chop(4);
+        } else {
+            continue;
+        }
+        try {
+            query.statement = QString::fromStdString(singleStatement(text.toStdString()));
+        } catch (const QueryTextError& error) {
+            return usageError(QStringLiteral("%1: %2").arg(query.name, QString::fromLatin1(error.what())));
+        }
+        queries.push_back(std::move(query));
+    }
+    return queries;
+}
 
 int usageError(const QString& reason) {
     std::cerr << "kestrove-export: " << reason.toStdString() << "\n"
@@ -71,9 +179,10 @@ int reported(const QString& reason) {
 
 // Why the options do not go together; absent when they do. `neverAndFirst`: both -w and -W.
 std::optional<QString> conflict(const ExportOptions& options, bool neverAndFirst) {
-    if (options.tables.isEmpty() == !options.all)
-        return options.all ? QStringLiteral("name tables or --all, not both")
-                           : QStringLiteral("name the tables to export, or --all");
+    if (!options.tables.isEmpty() && options.all)
+        return QStringLiteral("name tables or --all, not both");
+    if (options.tables.isEmpty() && options.queries.empty() && !options.all)
+        return QStringLiteral("name the tables to export, or --all, or give a query");
     if (options.force && !options.out)
         return QStringLiteral("--force replaces only a --file workbook");
     if (neverAndFirst)
@@ -129,7 +238,7 @@ int RunExport(const ExportOptions& options, EndOnSignals& ending) {
     ReportPrinter printer;
     CommandHost command(settings, output.writtenPath());
     try {
-        if (const auto reason = command.tickTables(options.tables, options.all))
+        if (const auto reason = command.tickTables(options.tables, options.all, options.queries))
             return printer.reports() > 0 ? ExitReported : usageError(*reason);
     } catch (const std::exception& failure) {
         return reported(QString::fromStdString(failure.what()));
@@ -155,10 +264,10 @@ std::variant<ExportOptions, int> ReadExportOptions(const QStringList& arguments)
     parser.setApplicationDescription(QString::fromLatin1(Description));
     parser.addOptions({known.help, known.version, known.host, known.port, known.user,
                        known.database, known.noPassword, known.askPassword, known.passwordFile,
-                       known.all, known.out, known.force});
+                       known.all, known.out, known.force, known.command, known.queryFile});
     parser.addPositionalArgument(
         QStringLiteral("tables"),
-        QStringLiteral("Tables, views or materialized views, named as in psql."),
+        QStringLiteral("Tables, views, materialized views or foreign tables, named as in psql."),
         QStringLiteral("[TABLE...]"));
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
@@ -179,6 +288,10 @@ std::variant<ExportOptions, int> ReadExportOptions(const QStringList& arguments)
     options.all = parser.isSet(known.all);
     options.out = given(known.out);
     options.force = parser.isSet(known.force);
+    auto queries = readQueries(parser, arguments, known);
+    if (const int* status = std::get_if<int>(&queries))
+        return *status;
+    options.queries = std::move(std::get<std::vector<QuerySheet>>(queries));
     const bool neverAndFirst = parser.isSet(known.noPassword) && parser.isSet(known.askPassword);
     if (const auto reason = conflict(options, neverAndFirst))
         return usageError(*reason);

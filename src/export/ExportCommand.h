@@ -6,12 +6,14 @@
 // reported, 2 for bad usage, 128 + the signal when ended by SIGINT, SIGTERM or SIGHUP.
 
 #include "connection/ConnectionSources.h"
+#include "export/QueryText.h"
 
 #include <QString>
 #include <QStringList>
 
 #include <optional>
 #include <variant>
+#include <vector>
 
 namespace kestrove {
 
@@ -26,6 +28,7 @@ struct ExportOptions {
     Prompting prompting = Prompting::WhenAsked;
     QStringList tables; // as psql names them
     bool all = false;   // every table but the system catalogues'
+    std::vector<QuerySheet> queries; // -c and --query-file, in the order given
     std::optional<QString> out;
     bool force = false; // replace the --file workbook, once the export succeeds
 };

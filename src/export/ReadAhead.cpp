@@ -38,7 +38,7 @@ void ReadAhead::start(const TableList& list, int position, const TableReader* in
         const TableName table{entry.schema.toStdString(), entry.text.toStdString()};
         const auto idle = std::find(busy.begin(), busy.end(), false);
         // Only a table locked at the start can be read on any connection.
-        if (idle == busy.end() || !m_reading.holdsLock(table))
+        if (idle == busy.end() || !entry.query.isEmpty() || !m_reading.holdsLock(table))
             return;
         *idle = true;
         auto reader = std::make_unique<TableReader>();
@@ -48,12 +48,13 @@ void ReadAhead::start(const TableList& list, int position, const TableReader* in
     }
 }
 
-void ReadAhead::openInTurn(const TableName& table, std::unique_ptr<TableReader>& records) {
-    if (m_ahead.empty() || !sameTable(m_ahead.front().first, table)) {
+void ReadAhead::openInTurn(const ReadSource& source, std::unique_ptr<TableReader>& records) {
+    if (source.isQuery() || m_ahead.empty() || !sameTable(m_ahead.front().first, source.table)) {
         drop();
-        Required(records.get()).open(m_reading, table, m_whileWaiting);
+        Required(records.get()).open(m_reading, source, m_whileWaiting);
         return;
     }
+    const TableName& table = source.table;
     records = std::move(m_ahead.front().second);
     m_ahead.pop_front();
     if (readAgain(table, records))

@@ -29,12 +29,13 @@ public:
     // Starts reading the ticked tables of the list after `position` on the connections no
     // table is being fetched on (`inTurn`, the table in turn, may still be), while the
     // tables read ahead are fewer than the further connections. Only a table locked at the
-    // reading's start is read ahead; the first that is not stops it.
+    // reading's start is read ahead; the first that is not, or a query, stops it.
     void start(const TableList& list, int position, const TableReader* inTurn);
-    // Makes `records` the reader of `table`, the table in turn: the one read ahead for it,
-    // else `records` itself, opened now. Tables read ahead in another order (the list
-    // changed meanwhile) are dropped and read again in their turn. Throws as an open does.
-    void openInTurn(const TableName& table, std::unique_ptr<TableReader>& records);
+    // Makes `records` the reader of `source`, the table in turn: the one read ahead for
+    // it, else `records` itself, opened now. Tables read ahead in another order (the list
+    // changed meanwhile) are dropped and read again in their turn. A query is never read
+    // ahead. Throws as an open does.
+    void openInTurn(const ReadSource& source, std::unique_ptr<TableReader>& records);
     // Ends the reading of every table read ahead, while the window keeps answering.
     void drop();
     // The tables being read ahead, in list order.

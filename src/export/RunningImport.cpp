@@ -16,12 +16,12 @@ namespace {
 
 const char* const BinaryData = "{BINARY DATA}";
 
-// The ticked entries, as they stand now.
+// The ticked tables, as they stand now (a query's entry reads no table of its own).
 std::vector<TableName> tickedTables(const TableList& list) {
     std::vector<TableName> tables;
     for (int i = 1; i <= list.count(); ++i) {
         const TableEntry entry = list.entry(i);
-        if (entry.checked)
+        if (entry.checked && entry.query.isEmpty())
             tables.push_back(TableName{entry.schema.toStdString(), entry.text.toStdString()});
     }
     return tables;
@@ -103,13 +103,17 @@ bool RunningImport::unwritable() const {
 
 void RunningImport::takeEntry(int position) {
     m_schema.clear();
+    m_query.clear();
     const TableEntry entry = m_host.tableList().entry(position);
     m_progress.currentTableName = entry.text;
     m_schema = entry.schema;
+    m_query = entry.query;
 }
 
 void RunningImport::openTable() {
-    m_ahead.openInTurn(TableName{m_schema.toStdString(), m_progress.currentTableName.toStdString()},
+    m_ahead.openInTurn(m_query.isEmpty()
+                           ? ReadSource(TableName{m_schema.toStdString(), m_progress.currentTableName.toStdString()})
+                           : ReadSource::ofQuery(m_query.toStdString()),
                        m_records);
 }
 

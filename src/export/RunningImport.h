@@ -102,6 +102,7 @@ private:
     // The table in turn as the list names it, before the naming rule: its further sheets
     // are named after it.
     QString m_schema;
+    QString m_query; // the entry's query, for a query's sheet
     QString m_tableName;
 };
 

@@ -1,5 +1,6 @@
 #include "export/TableReader.h"
 
+#include "export/QueryText.h"
 #include "platform/system/Waiting.h"
 #include "platform/text/Utf8.h"
 
@@ -40,9 +41,10 @@ constexpr unsigned long Bytea = 17;
 constexpr unsigned long Bpchar = 1042;
 constexpr unsigned long Uuid = 2950;
 
-// A column by its base type.
+// A column by its base type, and how the select list refers to it.
 struct Column {
     std::string name;
+    std::string reference;
     unsigned long type = 0;
     char category = 'X';
     long length = -1; // of a char(n), else -1
@@ -64,6 +66,7 @@ std::vector<Column> columnsOf(odbc::Connection& connection, const TableName& tab
     for (; !rows.eof(); rows.moveNext()) {
         Column column;
         column.name = rows.value(0).value_or("");
+        column.reference = QuotedIdentifier(column.name);
         column.type = std::stoul(rows.value(1).value_or("0"));
         column.category = rows.value(2).value_or("X").c_str()[0];
         if (column.type == Bpchar && std::stol(rows.value(3).value_or("-1")) > 4)
@@ -73,15 +76,62 @@ std::vector<Column> columnsOf(odbc::Connection& connection, const TableName& tab
     return columns;
 }
 
-// The query for the whole table: SELECT * unless a column needs to be asked for
-// otherwise, then every column by name in the table's order. Marks the date and time
+// The columns of a query's result in its order, under their own names (the same name
+// may come twice), each by its base type. The result is described with no row: its names
+// by the driver, its types by the server, for a row of Nulls of each column's type.
+std::vector<Column> columnsOfQuery(odbc::Connection& connection, const std::string& query) {
+    // One that changes rows runs as a part of a statement that reads nothing, for the
+    // read-only transaction to refuse it.
+    if (changesRows(query)) {
+        connection.execute(withQuery(query, 0) + "SELECT 1");
+        throw odbc::OdbcError("The query changes rows; only queries that read them are exported.", "25006");
+    }
+    std::vector<Column> columns;
+    {
+        const odbc::RecordSet none = connection.execute(withQuery(query, 0) + "SELECT * FROM q LIMIT 0");
+        for (int j = 0; j < none.fieldCount(); ++j) {
+            Column column;
+            column.name = none.field(j).name;
+            column.reference = "q.c" + std::to_string(j + 1);
+            columns.push_back(std::move(column));
+        }
+    }
+    if (columns.empty())
+        return columns;
+    std::string types;
+    for (std::size_t j = 1; j <= columns.size(); ++j)
+        types += (j == 1 ? "pg_catalog.pg_typeof(l.c" : " || ',' || pg_catalog.pg_typeof(l.c") + std::to_string(j) +
+                 ")::pg_catalog.oid::pg_catalog.text";
+    const odbc::RecordSet typed =
+        connection.execute(withQuery(query, static_cast<int>(columns.size())) + "SELECT '{' || " + types +
+                           " || '}' FROM (SELECT) AS one LEFT JOIN (SELECT * FROM q LIMIT 0) AS l ON true");
+    // Domains followed to their base type; the type numbers go as a bound parameter.
+    odbc::RecordSet base = connection.execute(
+        "WITH RECURSIVE c(n, typid) AS ("
+        " SELECT n, typid FROM pg_catalog.unnest(?::pg_catalog.oid[]) WITH ORDINALITY AS u(typid, n)"
+        " UNION ALL SELECT c.n, t.typbasetype FROM c JOIN pg_catalog.pg_type t ON t.oid = c.typid WHERE t.typtype = 'd')"
+        " SELECT c.typid::pg_catalog.int8, t.typcategory FROM c JOIN pg_catalog.pg_type t ON t.oid = c.typid"
+        " WHERE t.typtype <> 'd' ORDER BY c.n",
+        {typed.value(0).value_or("{}")});
+    for (Column& column : columns) {
+        if (base.eof())
+            break;
+        column.type = std::stoul(base.value(0).value_or("0"));
+        column.category = base.value(1).value_or("X").c_str()[0];
+        base.moveNext();
+    }
+    return columns;
+}
+
+// The statement that reads every row: SELECT * unless a column needs to be asked for
+// otherwise, then every column in its order under its own name. Marks the date and time
 // columns in `dateOrTime` and those sent as escaped bytes in `escaped`.
-std::string selectFor(const std::vector<Column>& columns, const TableName& table, bool uncheckedBytes,
+std::string selectFor(const std::vector<Column>& columns, const std::string& from, bool uncheckedBytes,
                       std::vector<bool>& dateOrTime, std::vector<bool>& escaped) {
     std::string list;
     bool plain = true;
     for (const Column& column : columns) {
-        const std::string name = QuotedIdentifier(column.name);
+        const std::string name = column.reference;
         // The driver writes numbers, booleans and uuids its own way; every other text may
         // hold bytes that are not UTF-8 where the server does not check them.
         const bool asBytes = uncheckedBytes && column.category != 'N' && column.category != 'B' &&
@@ -96,17 +146,20 @@ std::string selectFor(const std::vector<Column>& columns, const TableName& table
         } else if (asBytes) {
             // As bytes, escaped into ASCII: the server then checks nothing on the way.
             // A char(n) keeps its trailing blanks, which its text form drops.
-            const std::string text = column.length > 0
-                                         ? "pg_catalog.rpad(" + name + "::pg_catalog.text, " + std::to_string(column.length) + ")"
-                                         : name + "::pg_catalog.text";
+            // (Of a query, its length is not known: its own output keeps them.)
+            const std::string text =
+                column.length > 0   ? "pg_catalog.rpad(" + name + "::pg_catalog.text, " + std::to_string(column.length) + ")"
+                : column.type == Bpchar ? "pg_catalog.textin(pg_catalog.bpcharout(" + name + "))"
+                                        : name + "::pg_catalog.text";
             expression = "pg_catalog.encode(pg_catalog.convert_to(" + text + ", 'SQL_ASCII'), 'escape')";
         }
+        const std::string label = QuotedIdentifier(column.name);
         if (!list.empty())
             list += ", ";
-        list += expression == name ? name : expression + " AS " + name;
-        plain = plain && expression == name;
+        list += expression == label ? label : expression + " AS " + label;
+        plain = plain && expression == label;
     }
-    return "SELECT " + (plain ? std::string("*") : list) + " FROM " + table.quoted();
+    return "SELECT " + (plain ? std::string("*") : list) + " FROM " + from;
 }
 
 // Undoes encode(..., 'escape'): "\\" is a backslash, "\ooo" a byte in octal.
@@ -147,12 +200,12 @@ TableReader::~TableReader() {
     stopWorker();
 }
 
-void TableReader::open(ReadingTransaction& reading, const TableName& table, const Waiter& whileWaiting) {
-    begin(reading, 0, table, 0);
+void TableReader::open(ReadingTransaction& reading, const ReadSource& source, const Waiter& whileWaiting) {
+    begin(reading, 0, source, 0);
     claim(whileWaiting);
 }
 
-void TableReader::begin(ReadingTransaction& reading, std::size_t reader, const TableName& table,
+void TableReader::begin(ReadingTransaction& reading, std::size_t reader, const ReadSource& source,
                         std::size_t aheadBytes) {
     if (m_open)
         throw odbc::OdbcError("The operation is not allowed when the object is open.", "HY010");
@@ -170,7 +223,7 @@ void TableReader::begin(ReadingTransaction& reading, std::size_t reader, const T
     m_fetching = true;
     m_lost = false;
     m_lockRefused = false;
-    m_worker = std::thread(&TableReader::read, this, &reading, table);
+    m_worker = std::thread(&TableReader::read, this, &reading, source);
 }
 
 void TableReader::claim(const Waiter& whileWaiting) {
@@ -197,25 +250,38 @@ void TableReader::claim(const Waiter& whileWaiting) {
     }
 }
 
-void TableReader::read(ReadingTransaction* reading, TableName table) {
+void TableReader::read(ReadingTransaction* reading, ReadSource source) {
     static std::atomic<unsigned long> cursors{0};
     const std::string cursor = "kestrove_rows_" + std::to_string(++cursors);
     odbc::RowArrays arrays;
     std::vector<bool> escaped;
     try {
         odbc::Connection& connection = reading->connection(m_reader);
-        try {
-            reading->lockBefore(m_reader, table);
-        } catch (...) {
-            m_lockRefused = m_reader != 0;
-            throw;
+        // A table is locked before it is read; a query's result is described first, so
+        // that it is read under its columns' own names (a name may come twice).
+        std::vector<Column> columns;
+        std::string with; // a query's result is read as "q"
+        std::string from;
+        if (source.isQuery()) {
+            columns = columnsOfQuery(connection, source.query);
+            with = withQuery(source.query, static_cast<int>(columns.size()));
+            from = "q";
+        } else {
+            try {
+                reading->lockBefore(m_reader, source.table);
+            } catch (...) {
+                m_lockRefused = m_reader != 0;
+                throw;
+            }
+            from = source.table.quoted();
         }
-        odbc::RecordSet counted = connection.execute("SELECT pg_catalog.count(*) FROM " + table.quoted());
+        odbc::RecordSet counted = connection.execute(with + "SELECT pg_catalog.count(*) FROM " + from);
         const long count = std::stol(counted.value(0).value_or("0"));
         counted.close();
-        const std::vector<Column> columns = columnsOf(connection, table);
+        if (!source.isQuery())
+            columns = columnsOf(connection, source.table);
         std::vector<bool> dateOrTime;
-        const std::string select = selectFor(columns, table, reading->uncheckedBytes(), dateOrTime, escaped);
+        const std::string select = with + selectFor(columns, from, reading->uncheckedBytes(), dateOrTime, escaped);
         // A table without columns has no rows to fetch (the driver refuses to try); its
         // count says how many there are.
         if (!columns.empty()) {
@@ -224,6 +290,7 @@ void TableReader::read(ReadingTransaction* reading, TableName table) {
         }
         std::lock_guard lock(m_mutex);
         m_count = count;
+        m_query = source.isQuery();
         m_dateOrTime = std::move(dateOrTime);
         m_fields = columns.empty() ? std::vector<odbc::Field>{} : arrays.fields();
         m_started = true;
@@ -286,8 +353,10 @@ bool TableReader::fetchRows(odbc::Connection& connection, const std::string& cur
             rowWidth += width;
         const std::size_t got = arrays.fetch(std::clamp<std::size_t>(ArrayBytes / rowWidth, 1, MaxArrayRows), widths);
         if (got == 0) {
-            // A short batch is the last; so is the one that brings the counted rows.
-            if (batchRows < asked || delivered >= m_count)
+            // A short batch is the last; so is the one that brings a table's counted rows.
+            // A query is read to its end: run again, it may give other rows than it
+            // counted (volatile functions, the server's own views), which is reported.
+            if (batchRows < asked || (delivered >= m_count && !m_query))
                 break;
             // Rows wait for a full block only while earlier ones are still to be
             // taken: the first rows of a table go out with its first batches.
@@ -306,6 +375,10 @@ bool TableReader::fetchRows(odbc::Connection& connection, const std::string& cur
             continue;
         }
         for (std::size_t i = 0; i < got; ++i) {
+            if (delivered >= m_count)
+                throw odbc::OdbcError("The query gave more rows than the " + std::to_string(m_count) +
+                                          " it counted; those past them are not on its sheet.",
+                                      "21000");
             widestRow = std::max(widestRow, appendRow(arrays, i, escaped, block, longest, scratch));
             ++delivered;
             ++batchRows;
@@ -319,6 +392,10 @@ bool TableReader::fetchRows(odbc::Connection& connection, const std::string& cur
     }
     arrays.close();
     connection.execute("CLOSE " + cursor);
+    if (delivered < m_count)
+        throw odbc::OdbcError("The query gave " + std::to_string(delivered) + " rows where it counted " +
+                                  std::to_string(m_count) + ".",
+                              "21000");
     return true;
 }
 

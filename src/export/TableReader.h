@@ -15,9 +15,25 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace kestrove {
+
+// What a sheet reads: a table, or the result of a query (its one statement, as
+// singleStatement() gives it), read the same way in the same snapshot.
+struct ReadSource {
+    ReadSource(TableName table) : table(std::move(table)) {}
+    static ReadSource ofQuery(std::string statement) {
+        ReadSource source(TableName{});
+        source.query = std::move(statement);
+        return source;
+    }
+    bool isQuery() const { return !query.empty(); }
+
+    TableName table;
+    std::string query;
+};
 
 // The import's record set: one table read on a worker thread through a cursor of the
 // reading transaction, in batches bounded by bytes, while the caller writes the rows
@@ -46,11 +62,11 @@ public:
     void setCursorLocation(int location) { m_cursorLocation = location; }
     // Starts reading the table on the transaction's first connection and waits for its
     // first row: begin() and claim() in one.
-    void open(ReadingTransaction& reading, const TableName& table, const Waiter& whileWaiting);
+    void open(ReadingTransaction& reading, const ReadSource& source, const Waiter& whileWaiting);
     // Starts reading the table on one of the transaction's connections and returns at
     // once. Read ahead of its turn, it keeps rows up to `aheadBytes` (0: a few blocks);
     // claim() makes it the table whose rows are given out, and waits for its first row.
-    void begin(ReadingTransaction& reading, std::size_t reader, const TableName& table, std::size_t aheadBytes);
+    void begin(ReadingTransaction& reading, std::size_t reader, const ReadSource& source, std::size_t aheadBytes);
     void claim(const Waiter& whileWaiting);
     // The connection it reads on, and whether it still does: once every row is fetched,
     // the connection is free for another table.
@@ -91,7 +107,7 @@ private:
     };
 
     void requireOpen() const;
-    void read(ReadingTransaction* reading, TableName table);
+    void read(ReadingTransaction* reading, ReadSource source);
     // The worker's reading of the rows, handed over in blocks. Each part returns false once
     // the reading is to stop.
     void readRows(odbc::Connection& connection, const std::string& cursor, odbc::RowArrays& arrays,
@@ -120,6 +136,7 @@ private:
     bool m_open = false;
     int m_cursorLocation = odbc::CursorLocationServer;
     long m_count = 0;
+    bool m_query = false; // read to the cursor's end, whatever it counted
     std::vector<odbc::Field> m_fields;
     std::vector<bool> m_dateOrTime;
     Block m_current;

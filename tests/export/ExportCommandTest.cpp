@@ -120,6 +120,9 @@ TEST_F(ExportCommand, BadUsageGivesStatusTwoAndOneReason) {
         {{QStringLiteral("export.")}, "is not a name"},
         {{}, "name the tables"},
         {{QStringLiteral("--all"), QStringLiteral("t_first")}, "not both"},
+        // Nothing runs of a query that holds more than one statement, or none.
+        {{QStringLiteral("-c"), QStringLiteral("select 1; delete from export.t_first")}, "more than one statement"},
+        {{QStringLiteral("--command=-- a comment;")}, "no statement"},
         {{QStringLiteral("no_such_table")}, "no table named no_such_table"},
         {{QStringLiteral("--out"), file("exists.xlsx"), QStringLiteral("t_first")}, "exists already"},
     };
@@ -141,6 +144,71 @@ TEST_F(ExportCommand, BadUsageGivesStatusTwoAndOneReason) {
                                        QStringLiteral("t_first")});
     EXPECT_EQ(forced.status, 0) << forced.err.toStdString();
     EXPECT_EQ(tabNames(readWorkbook(file("exists.xlsx"))), QStringList({"t_first"}));
+}
+
+// Queries beside a table, each a sheet in the order given (each before the one before),
+// named query, query2, ... or after its file, with the result's header and rows in order:
+// numbers as numbers, dates as the server's text, binary columns unread, Nulls empty.
+TEST_F(ExportCommand, QueriesAreSheetsInTheGivenOrder) {
+    QFile sql(file("monthly_orders.sql"));
+    ASSERT_TRUE(sql.open(QIODevice::WriteOnly));
+    sql.write("-- the largest amounts; a ';' in a comment counts for nothing\n"
+              "WITH big AS (SELECT id, amount FROM export.ledger WHERE amount > 9000)\n"
+              "SELECT id, amount AS \"the amount\" FROM big ORDER BY amount DESC, id;\n");
+    sql.close();
+    const QString top50 = QStringLiteral("select id, amount, rate from export.ledger order by amount, id limit 50");
+    const Result result = run(
+        connection() + QStringList{QStringLiteral("--out"), file("queries.xlsx"), QStringLiteral("-c"), top50,
+                                   QStringLiteral("t_first"), QStringLiteral("--query-file"), file("monthly_orders.sql"),
+                                   QStringLiteral("--command=select 1 as a, 2 as a, 'infinity'::date as d, "
+                                                  "'\\x01'::bytea as b, null::text as n"),
+                                   QStringLiteral("-cselect 1 as nothing where false")});
+    ASSERT_EQ(result.status, 0) << result.err.toStdString();
+    const QJsonArray sheets = readWorkbook(file("queries.xlsx"));
+    EXPECT_EQ(tabNames(sheets), QStringList({"query3", "query2", "monthly_orders", "t_first", "query"}));
+    // Every value as Excel shows it, row by row, against the server's own result.
+    const QJsonArray shown = shownByExcel(file("queries.xlsx"));
+    const auto lines = [&](const char* sheet) {
+        std::vector<std::string> texts;
+        for (const auto& row : rowsOf(sheetNamed(shown, QLatin1String(sheet)))) {
+            QStringList cells;
+            for (const auto& value : row.toArray())
+                cells << (value.isObject() ? QStringLiteral("n:") + value[QStringLiteral("number")].toString()
+                                           : value.toString());
+            texts.push_back(cells.join(QLatin1Char('|')).toStdString());
+        }
+        return texts;
+    };
+    std::vector<std::string> expected{"id|amount|rate"};
+    for (const std::string& row : queryColumn("SELECT concat_ws('|', 'n:' || id, 'n:' || amount, 'n:' || rate) FROM (" +
+                                              top50.toStdString() + ") AS q"))
+        expected.push_back(row);
+    EXPECT_EQ(lines("query"), expected);
+    expected = {"id|the amount"};
+    for (const std::string& row : queryColumn("SELECT concat_ws('|', 'n:' || id, 'n:' || amount) FROM export.ledger "
+                                              "WHERE amount > 9000 ORDER BY amount DESC, id"))
+        expected.push_back(row);
+    EXPECT_GT(expected.size(), 2u);
+    EXPECT_EQ(lines("monthly_orders"), expected);
+    EXPECT_EQ(rowsOf(sheetNamed(sheets, QStringLiteral("query2"))),
+              QJsonArray({QJsonArray({"a", "a", "d", "b", "n"}), QJsonArray({1.0, 2.0, "infinity", "{BINARY DATA}", QJsonValue()})}));
+    EXPECT_EQ(rowsOf(sheetNamed(sheets, QStringLiteral("query3"))), QJsonArray({QJsonArray({"nothing"})}));
+}
+
+// A query the server refuses is reported with its reason, and the other sheets are
+// written: writing is refused in the export's read-only transaction.
+TEST_F(ExportCommand, RefusedQueriesAreReportedAndTheOthersExported) {
+    for (const auto& [query, reason] : {std::pair{"delete from export.t_first", "read-only transaction"},
+                                        std::pair{"selec oops", "syntax error"}}) {
+        const QString workbook = file(reason) + QStringLiteral(".xlsx");
+        const Result result = run(connection() + QStringList{QStringLiteral("--out"), workbook, QStringLiteral("-c"),
+                                                             QLatin1String(query), QStringLiteral("t_first")});
+        EXPECT_EQ(result.status, 1) << query;
+        EXPECT_TRUE(result.err.contains(QLatin1String(reason))) << result.err.toStdString();
+        const QJsonArray sheets = readWorkbook(workbook);
+        EXPECT_EQ(rowsOf(sheetNamed(sheets, QStringLiteral("t_first"))).size(), 2) << query;
+    }
+    EXPECT_EQ(queryColumn("SELECT count(*) FROM export.t_first"), std::vector<std::string>{"1"});
 }
 
 TEST_F(ExportCommand, AFailedTableIsReportedAndTheOthersExported) {

@@ -260,10 +260,15 @@ TEST(Import, CraftedTableNamesAreReadSafely) {
 TEST(Import, DomainsAreReadByTheirBaseType) {
     ImportRun run;
     run.host.tick(QStringLiteral("domains"));
-    EXPECT_EQ(rowsOf(sheetAt(run.finish(), 0)),
-              QJsonArray({QJsonArray{"d", "ts", "bin", "note"},
-                          QJsonArray{"infinity", "-infinity", "{BINARY DATA}", "eight megabytes"},
-                          QJsonArray{"0044-03-15 BC", "0044-03-15 12:00:00+00 BC", "{BINARY DATA}", "before Christ"}}));
+    // A query's result columns too.
+    run.host.tickQuery(QStringLiteral("query"), QStringLiteral("select * from export.domains"));
+    const QJsonArray sheets = run.finish();
+    for (const char* sheet : {"domains", "query"})
+        EXPECT_EQ(rowsOf(sheetNamed(sheets, QLatin1String(sheet))),
+                  QJsonArray({QJsonArray{"d", "ts", "bin", "note"},
+                              QJsonArray{"infinity", "-infinity", "{BINARY DATA}", "eight megabytes"},
+                              QJsonArray{"0044-03-15 BC", "0044-03-15 12:00:00+00 BC", "{BINARY DATA}", "before Christ"}}))
+            << sheet;
     EXPECT_TRUE(run.boxes.reportedSteps().empty());
     const std::vector<std::string> asked =
         queryColumn("SELECT query FROM pg_stat_statements WHERE query LIKE '%FROM \"export\".\"domains\"%' "
@@ -286,10 +291,15 @@ TEST(Import, BytesThatAreNotUtf8InALegacyDatabase) {
     ImportRun run;
     run.host.settings = legacy;
     run.host.tick(QString::fromStdString(table), QStringLiteral("public"));
-    EXPECT_EQ(rowsOf(sheetAt(run.finish(), 0)),
-              QJsonArray({QJsonArray{"n", "t", "c"}, QJsonArray{1.0, "caf\uFFFD au lait", "ab    "},
-                          QJsonArray{2.0, "Grüße 😀", QJsonValue::Null}, QJsonArray{3.0, "back\\slash", "\uFFFD     "}}));
-    ASSERT_EQ(run.boxes.reportedSteps(), (std::vector<int>{198}));
+    // A query's result too: its char(n) keeps its blanks without its length.
+    run.host.tickQuery(QStringLiteral("query"), QString::fromStdString("select * from public." + table));
+    const QJsonArray sheets = run.finish();
+    for (const QString& sheet : {QString::fromStdString(table), QStringLiteral("query")})
+        EXPECT_EQ(rowsOf(sheetNamed(sheets, sheet)),
+                  QJsonArray({QJsonArray{"n", "t", "c"}, QJsonArray{1.0, "caf\uFFFD au lait", "ab    "},
+                              QJsonArray{2.0, "Grüße 😀", QJsonValue::Null}, QJsonArray{3.0, "back\\slash", "\uFFFD     "}}))
+            << sheet.toStdString();
+    ASSERT_EQ(run.boxes.reportedSteps(), (std::vector<int>{198, 198}));
     EXPECT_TRUE(run.boxes.boxes[0].text.startsWith(
         "A text held bytes that are not UTF-8; each shows as U+FFFD. (2 cells)\r\n"));
 }

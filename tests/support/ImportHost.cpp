@@ -40,6 +40,11 @@ void RecordingImportHost::tick(const QString& table, const QString& schema) {
     list.setChecked(list.count(), true);
 }
 
+void RecordingImportHost::tickQuery(const QString& name, const QString& query) {
+    list.addQuery(name, query);
+    list.setChecked(list.count(), true);
+}
+
 QJsonArray ImportRun::finish() {
     import.PushButton5_Click(host);
     EXPECT_FALSE(import.importRunning());

@@ -44,6 +44,8 @@ public:
 
     // Adds a ticked entry; "schema.table" or a bare name of schema export.
     void tick(const QString& table, const QString& schema = QStringLiteral("export"));
+    // Adds a ticked entry for a query's result, as the command does for -c.
+    void tickQuery(const QString& name, const QString& query);
 
     MemoryTableList list;
     std::vector<double> progress;
