@@ -63,11 +63,16 @@ ConnectionSettings parseConnectionString(const QString& text) {
         }
         if (i < text.size() && text[i] == QLatin1Char(';'))
             ++i;
-        if (key == QLatin1String("server")) settings.server = value;
-        else if (key == QLatin1String("port")) settings.port = value;
-        else if (key == QLatin1String("uid")) settings.user = value;
-        else if (key == QLatin1String("pwd")) settings.password = value;
-        else if (key == QLatin1String("database")) settings.database = value;
+        if (key == QLatin1String("server"))
+            settings.server = value;
+        else if (key == QLatin1String("port"))
+            settings.port = value;
+        else if (key == QLatin1String("uid"))
+            settings.user = value;
+        else if (key == QLatin1String("pwd"))
+            settings.password = value;
+        else if (key == QLatin1String("database"))
+            settings.database = value;
     }
     return settings;
 }
@@ -81,7 +86,8 @@ int readOnly(CommandHost& host) {
     std::vector<TableName> tables;
     const TableList& list = host.tableList();
     for (int i = 1; i <= list.count(); ++i)
-        tables.push_back(TableName{list.entry(i).schema.toStdString(), list.entry(i).text.toStdString()});
+        tables.push_back(
+            TableName{list.entry(i).schema.toStdString(), list.entry(i).text.toStdString()});
     odbc::Connection session;
     ReadingTransaction reading;
     reading.open(session, host.connectionSettings());
@@ -104,8 +110,8 @@ int readOnly(CommandHost& host) {
     }
     reading.end();
     const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
-    std::printf("rows=%ld cells=%ld seconds=%.2f peak_rss_mb=%.1f bytes=%zu\n", rows, cells, seconds,
-                system::peakResidentMegabytes(), bytes);
+    std::printf("rows=%ld cells=%ld seconds=%.2f peak_rss_mb=%.1f bytes=%zu\n", rows, cells,
+                seconds, system::peakResidentMegabytes(), bytes);
     return 0;
 }
 
@@ -131,13 +137,14 @@ int main(int argc, char* argv[]) {
             bool number = false;
             jobs = args[++i].toInt(&number);
             badJobs = !number || jobs < 1;
-        }
-        else
+        } else
             tables << args[i];
     }
     if (connection.isEmpty() || (out.isEmpty() && !readingOnly) || tables.isEmpty() || badJobs) {
-        std::cerr << "usage: kestrove-bench [--jobs N] --connection \"<ODBC connection string>\" --out FILE.xlsx TABLE...\n"
-                     "       kestrove-bench --read-only --connection \"<ODBC connection string>\" TABLE...\n";
+        std::cerr << "usage: kestrove-bench [--jobs N] --connection \"<ODBC connection string>\" "
+                     "--out FILE.xlsx TABLE...\n"
+                     "       kestrove-bench --read-only --connection \"<ODBC connection string>\" "
+                     "TABLE...\n";
         return 2;
     }
     ReportPrinter printer;
@@ -157,7 +164,8 @@ int main(int argc, char* argv[]) {
     host.yield();
     import.PushButton5_Click(host);
     const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
-    std::printf("rows=%ld cells=%ld seconds=%.2f peak_rss_mb=%.1f max_stall_ms=%.0f\n", import.rowsWritten(),
-                import.cellsWritten(), seconds, system::peakResidentMegabytes(), host.longestStallMs());
+    std::printf("rows=%ld cells=%ld seconds=%.2f peak_rss_mb=%.1f max_stall_ms=%.0f\n",
+                import.rowsWritten(), import.cellsWritten(), seconds,
+                system::peakResidentMegabytes(), host.longestStallMs());
     return printer.reports() == 0 ? 0 : 1;
 }

@@ -17,7 +17,8 @@ QString LocationText(const QString& module, const QString& handler) {
 
 QString ApplicationErrorText(const QString& description, const QString& location, int step) {
     return description + QStringLiteral("\r\n") + location + QStringLiteral("at line ") +
-           QString::number(step) + QStringLiteral("\r\rPlease email screenshot of this message to ") +
+           QString::number(step) +
+           QStringLiteral("\r\rPlease email screenshot of this message to ") +
            QStringLiteral(KESTROVE_SUPPORT_ADDRESS);
 }
 

@@ -40,8 +40,9 @@ void requireReadable(const QString& path) {
         return;
     if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly))
         throw std::runtime_error("The settings file " + path.toStdString() + " cannot be read" +
-                                 (file.error() != QFileDevice::NoError ? ": " + file.errorString().toStdString()
-                                                                       : std::string(": it is a folder")) +
+                                 (file.error() != QFileDevice::NoError
+                                      ? ": " + file.errorString().toStdString()
+                                      : std::string(": it is a folder")) +
                                  ".");
 }
 

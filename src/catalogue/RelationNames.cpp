@@ -28,8 +28,9 @@ RelationLookup chooseOne(const std::vector<Relation>& found, const QString& text
     QStringList schemas;
     for (const Relation& relation : found)
         schemas << relation.schema;
-    return {std::nullopt, QStringLiteral("%1 is a table in several schemas (%2): name one as schema.table")
-                              .arg(text, schemas.join(QStringLiteral(", ")))};
+    return {std::nullopt,
+            QStringLiteral("%1 is a table in several schemas (%2): name one as schema.table")
+                .arg(text, schemas.join(QStringLiteral(", ")))};
 }
 
 } // namespace
@@ -73,7 +74,8 @@ std::optional<QualifiedName> ParseQualifiedName(const QString& text) {
 std::vector<Relation> FindRelations(odbc::Connection& connection, const QualifiedName& name) {
     const std::string schema = name.schema.toStdString();
     std::vector<Relation> found;
-    for (odbc::RecordSet rows = connection.execute(RelationsNamed, {name.name.toStdString(), schema, schema});
+    for (odbc::RecordSet rows =
+             connection.execute(RelationsNamed, {name.name.toStdString(), schema, schema});
          !rows.eof(); rows.moveNext())
         found.push_back(Relation{QString::fromStdString(rows.value(0).value_or("")),
                                  QString::fromStdString(rows.value(1).value_or("")),
@@ -81,7 +83,8 @@ std::vector<Relation> FindRelations(odbc::Connection& connection, const Qualifie
     return found;
 }
 
-RelationLookup LookUpRelation(odbc::Connection& connection, const QString& text, const QString& database) {
+RelationLookup LookUpRelation(odbc::Connection& connection, const QString& text,
+                              const QString& database) {
     // The whole text as a relation's name, then split at its first '.' as it stands.
     std::vector<Relation> found = FindRelations(connection, QualifiedName{QString(), text});
     const qsizetype dot = text.indexOf(QLatin1Char('.'));
@@ -94,7 +97,8 @@ RelationLookup LookUpRelation(odbc::Connection& connection, const QString& text,
         found = FindRelations(connection, *parsed);
     }
     if (found.empty())
-        return {std::nullopt, QStringLiteral("no table named %1 in database %2").arg(text, database)};
+        return {std::nullopt,
+                QStringLiteral("no table named %1 in database %2").arg(text, database)};
     return chooseOne(found, text);
 }
 

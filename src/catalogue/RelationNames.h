@@ -40,6 +40,7 @@ struct RelationLookup {
     std::optional<Relation> relation;
     QString reason;
 };
-RelationLookup LookUpRelation(odbc::Connection& connection, const QString& text, const QString& database);
+RelationLookup LookUpRelation(odbc::Connection& connection, const QString& text,
+                              const QString& database);
 
 } // namespace kestrove

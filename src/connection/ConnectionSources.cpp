@@ -41,7 +41,8 @@ qsizetype matchField(const QString& line, qsizetype at, const QString& value) {
 }
 
 // Connects and lets go again; the driver's message when it fails.
-std::optional<QString> failureToConnect(const ConnectionSettings& settings, DriverMessages messages) {
+std::optional<QString> failureToConnect(const ConnectionSettings& settings,
+                                        DriverMessages messages) {
     try {
         return ConnectionAttempt().failureToOpen(settings, messages);
     } catch (const std::exception& error) {
@@ -83,7 +84,8 @@ QString ResolvedConnection::effectiveDatabase(const ConnectionSources& sources) 
     return settings.database.isEmpty() ? effectiveUser(sources) : settings.database;
 }
 
-ResolvedConnection ResolveConnection(const ConnectionOptions& options, const ConnectionSources& sources) {
+ResolvedConnection ResolveConnection(const ConnectionOptions& options,
+                                     const ConnectionSources& sources) {
     ResolvedConnection resolved;
     const auto environment = [&](const char* name) -> std::optional<QString> {
         // An empty variable counts as unset, as it does for libpq.
@@ -99,8 +101,9 @@ ResolvedConnection ResolveConnection(const ConnectionOptions& options, const Con
             throw ConnectionFailure(failure.what());
         }
     };
-    const auto detail = [&](const std::optional<QString>& option, const char* variable, const QString& key,
-                            const QString& fallback, QString& value, Origin& origin) {
+    const auto detail = [&](const std::optional<QString>& option, const char* variable,
+                            const QString& key, const QString& fallback, QString& value,
+                            Origin& origin) {
         if (option) {
             value = *option;
             origin = Origin::Option;
@@ -119,7 +122,8 @@ ResolvedConnection ResolveConnection(const ConnectionOptions& options, const Con
     detail(options.host, "PGHOST", ServerKey, DefaultServer, settings.server, resolved.host);
     detail(options.port, "PGPORT", PortKey, DefaultPort, settings.port, resolved.port);
     detail(options.user, "PGUSER", UserKey, QString(), settings.user, resolved.user);
-    detail(options.database, "PGDATABASE", DatabaseKey, QString(), settings.database, resolved.database);
+    detail(options.database, "PGDATABASE", DatabaseKey, QString(), settings.database,
+           resolved.database);
 
     if (options.passwordFile) {
         QFile file(*options.passwordFile);
@@ -132,24 +136,29 @@ ResolvedConnection ResolveConnection(const ConnectionOptions& options, const Con
     } else if (const auto fromEnvironment = environment("PGPASSWORD")) {
         resolved.password = *fromEnvironment;
     } else {
-        const QString path = environment("PGPASSFILE").value_or(sources.home + QStringLiteral("/.pgpass"));
+        const QString path =
+            environment("PGPASSFILE").value_or(sources.home + QStringLiteral("/.pgpass"));
         QString host = settings.server;
         if (host.isEmpty() || host == DefaultSocketFolder)
             host = DefaultServer;
-        resolved.password = PasswordFromFile(path, host, settings.port.isEmpty() ? DefaultPort : settings.port,
-                                             resolved.effectiveDatabase(sources), resolved.effectiveUser(sources),
-                                             resolved.warnings);
+        resolved.password =
+            PasswordFromFile(path, host, settings.port.isEmpty() ? DefaultPort : settings.port,
+                             resolved.effectiveDatabase(sources), resolved.effectiveUser(sources),
+                             resolved.warnings);
     }
 
-    const auto fromTheWizard = [](Origin origin) { return origin == Origin::Store || origin == Origin::Default; };
-    if (fromTheWizard(resolved.host) && fromTheWizard(resolved.port) && fromTheWizard(resolved.user) &&
-        fromTheWizard(resolved.database))
+    const auto fromTheWizard = [](Origin origin) {
+        return origin == Origin::Store || origin == Origin::Default;
+    };
+    if (fromTheWizard(resolved.host) && fromTheWizard(resolved.port) &&
+        fromTheWizard(resolved.user) && fromTheWizard(resolved.database))
         resolved.storedPassword = stored(PasswordKey);
     return resolved;
 }
 
-std::optional<QString> PasswordFromFile(const QString& path, const QString& host, const QString& port,
-                                        const QString& database, const QString& user, QStringList& warnings) {
+std::optional<QString> PasswordFromFile(const QString& path, const QString& host,
+                                        const QString& port, const QString& database,
+                                        const QString& user, QStringList& warnings) {
     const std::optional<system::FileRights> rights = system::rightsOf(path);
     if (!rights)
         return std::nullopt;
@@ -158,8 +167,9 @@ std::optional<QString> PasswordFromFile(const QString& path, const QString& host
         return std::nullopt;
     }
     if (rights->groupOrOthers) {
-        warnings << QStringLiteral("password file \"%1\" has group or world access; permissions should be "
-                                   "u=rw (0600) or less")
+        warnings << QStringLiteral(
+                        "password file \"%1\" has group or world access; permissions should be "
+                        "u=rw (0600) or less")
                         .arg(path);
         return std::nullopt;
     }
@@ -198,8 +208,9 @@ QString PasswordQuestion(const ResolvedConnection& resolved, const ConnectionSou
         .arg(resolved.effectiveUser(sources), resolved.settings.server, resolved.settings.port);
 }
 
-ConnectionSettings SettlePassword(const ResolvedConnection& resolved, const ConnectionSources& sources,
-                                  Prompting prompting, PasswordPrompt& prompt) {
+ConnectionSettings SettlePassword(const ResolvedConnection& resolved,
+                                  const ConnectionSources& sources, Prompting prompting,
+                                  PasswordPrompt& prompt) {
     ConnectionSettings settings = resolved.settings;
     const auto connectWith = [&](const QString& password) {
         settings.password = password;

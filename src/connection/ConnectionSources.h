@@ -71,14 +71,16 @@ struct ResolvedConnection {
 // Takes each detail from its option, else PGHOST, PGPORT, PGUSER, PGDATABASE, else the
 // wizard's store (read only for what is still missing), else the wizard's default. Throws
 // ConnectionFailure when the store or the --password-file is needed but unreadable.
-ResolvedConnection ResolveConnection(const ConnectionOptions& options, const ConnectionSources& sources);
+ResolvedConnection ResolveConnection(const ConnectionOptions& options,
+                                     const ConnectionSources& sources);
 
 // The password of the first line of a libpq password file (host:port:database:user:password,
 // '*' matching anything, '\' taking the next character as it is) that matches the
 // details. A file that is not a plain file, or that its group or others may read, is
 // refused with a warning, as libpq does.
-std::optional<QString> PasswordFromFile(const QString& path, const QString& host, const QString& port,
-                                        const QString& database, const QString& user, QStringList& warnings);
+std::optional<QString> PasswordFromFile(const QString& path, const QString& host,
+                                        const QString& port, const QString& database,
+                                        const QString& user, QStringList& warnings);
 
 // Someone asked for the password.
 class PasswordPrompt {
@@ -98,8 +100,9 @@ enum class Prompting {
 // the server asks for one, with the prompt's answer, else the wizard's stored password.
 // Returns the settings that connected. Throws ConnectionFailure with the driver's
 // message when none connects.
-ConnectionSettings SettlePassword(const ResolvedConnection& resolved, const ConnectionSources& sources,
-                                  Prompting prompting, PasswordPrompt& prompt);
+ConnectionSettings SettlePassword(const ResolvedConnection& resolved,
+                                  const ConnectionSources& sources, Prompting prompting,
+                                  PasswordPrompt& prompt);
 
 // "Password for user U on H:P:", as the prompt asks.
 QString PasswordQuestion(const ResolvedConnection& resolved, const ConnectionSources& sources);

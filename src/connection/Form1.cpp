@@ -84,9 +84,8 @@ void Form1::Form_Load() {
     if (steps.test(122, [&] { return FileExists(pointerFile); }))
         steps(124, [&] { m_pointer->setImage(LoadCursorFile(pointerFile)); });
     for (const StoredBox& stored : storedBoxes())
-        steps(stored.step, [&] {
-            stored.box->setText(ReadSetting(stored.key, stored.defaultText));
-        });
+        steps(stored.step,
+              [&] { stored.box->setText(ReadSetting(stored.key, stored.defaultText)); });
     if (steps.test(136, [&] { return CanConnect(connectionSettings()); }))
         steps(138, [&] { PushButton2_Click(); });
     steps(140, [&] { setWindowTitle(ProductTitle); });

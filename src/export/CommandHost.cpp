@@ -99,9 +99,11 @@ std::optional<QString> CommandHost::tickTables(const QStringList& names, bool al
             if (!lookup.relation)
                 return lookup.reason;
             const Relation& relation = *lookup.relation;
-            const bool repeat = std::any_of(chosen.begin(), chosen.end(), [&](const std::optional<Relation>& other) {
-                return other && other->name == relation.name && other->schema == relation.schema;
-            });
+            const bool repeat = std::any_of(chosen.begin(), chosen.end(),
+                                            [&](const std::optional<Relation>& other) {
+                                                return other && other->name == relation.name &&
+                                                       other->schema == relation.schema;
+                                            });
             chosen.push_back(repeat ? std::nullopt : std::optional(relation));
         }
     }

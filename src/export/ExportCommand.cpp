@@ -58,17 +58,21 @@ struct Options {
         option({"W", "password"}, "Ask for the password before connecting.");
     QCommandLineOption passwordFile =
         option({"password-file"}, "Read the password from the first line of a file.", "file");
-    QCommandLineOption all =
-        option({"all"}, "Export every table but the system catalogues and other sessions' temporary tables.");
+    QCommandLineOption all = option(
+        {"all"},
+        "Export every table but the system catalogues and other sessions' temporary tables.");
     QCommandLineOption out =
         option({"f", "file", "out"},
                "Workbook to write (default: Documents/Kestrove/<database> <time>.xlsx).", "file");
     QCommandLineOption force =
         option({"force"}, "Replace the --file workbook, once the export succeeds.");
     QCommandLineOption command =
-        option({"c", "command"}, "A query whose result becomes a sheet (one statement); may be repeated.", "sql");
-    QCommandLineOption queryFile =
-        option({"query-file"}, "A file of one query, whose result becomes a sheet named after the file less .sql; may be repeated.", "file");
+        option({"c", "command"},
+               "A query whose result becomes a sheet (one statement); may be repeated.", "sql");
+    QCommandLineOption queryFile = option({"query-file"},
+                                          "A file of one query, whose result becomes a sheet named "
+                                          "after the file less .sql; may be repeated.",
+                                          "file");
 
     // The options that take a value, for reading the arguments' order.
     std::vector<const QCommandLineOption*> valued() const {
@@ -87,13 +91,16 @@ QString sheetKinds(const QStringList& arguments, const Options& known) {
         return false;
     };
     const auto kind = [&](const QString& name) {
-        return known.command.names().contains(name) ? QChar('c') : known.queryFile.names().contains(name) ? QChar('f') : QChar();
+        return known.command.names().contains(name)     ? QChar('c')
+               : known.queryFile.names().contains(name) ? QChar('f')
+                                                        : QChar();
     };
     QString kinds;
     bool positionalOnly = false;
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         const QString& argument = arguments[i];
-        if (positionalOnly || argument == QLatin1String("-") || !argument.startsWith(QLatin1Char('-'))) {
+        if (positionalOnly || argument == QLatin1String("-") ||
+            !argument.startsWith(QLatin1Char('-'))) {
             kinds += QLatin1Char('t');
         } else if (argument == QLatin1String("--")) {
             positionalOnly = true;
@@ -123,8 +130,8 @@ QString sheetKinds(const QStringList& arguments, const Options& known) {
 // The queries of -c and --query-file with their sheets' names and places among the
 // tables; a usage error's or a file's reason when one is not one statement or cannot be
 // read.
-std::variant<std::vector<QuerySheet>, int> readQueries(const QCommandLineParser& parser, const QStringList& arguments,
-                                                       const Options& known) {
+std::variant<std::vector<QuerySheet>, int>
+readQueries(const QCommandLineParser& parser, const QStringList& arguments, const Options& known) {
     const QStringList commands = parser.values(known.command);
     const QStringList files = parser.values(known.queryFile);
     std::vector<QuerySheet> queries;
@@ -140,12 +147,14 @@ std::variant<std::vector<QuerySheet>, int> readQueries(const QCommandLineParser&
         QString text;
         if (kind == QLatin1Char('c') && command < commands.size()) {
             text = commands[command++];
-            query.name = command == 1 ? QStringLiteral("query") : QStringLiteral("query%1").arg(command);
+            query.name =
+                command == 1 ? QStringLiteral("query") : QStringLiteral("query%1").arg(command);
         } else if (kind == QLatin1Char('f') && file < files.size()) {
             const QString path = files[file++];
             QFile source(path);
             if (!source.open(QIODevice::ReadOnly))
-                return reported(QStringLiteral("could not read %1: %2").arg(path, source.errorString()));
+                return reported(
+                    QStringLiteral("could not read %1: %2").arg(path, source.errorString()));
             QStringDecoder utf8(QStringDecoder::Utf8);
             text = utf8(source.readAll());
             if (utf8.hasError())
@@ -159,7 +168,8 @@ std::variant<std::vector<QuerySheet>, int> readQueries(const QCommandLineParser&
         try {
             query.statement = QString::fromStdString(singleStatement(text.toStdString()));
         } catch (const QueryTextError& error) {
-            return usageError(QStringLiteral("%1: %2").arg(query.name, QString::fromLatin1(error.what())));
+            return usageError(
+                QStringLiteral("%1: %2").arg(query.name, QString::fromLatin1(error.what())));
         }
         queries.push_back(std::move(query));
     }

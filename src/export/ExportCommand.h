@@ -26,8 +26,8 @@ constexpr int ExitUsage = 2;
 struct ExportOptions {
     ConnectionOptions connection;
     Prompting prompting = Prompting::WhenAsked;
-    QStringList tables; // as psql names them
-    bool all = false;   // every table but the system catalogues'
+    QStringList tables;              // as psql names them
+    bool all = false;                // every table but the system catalogues'
     std::vector<QuerySheet> queries; // -c and --query-file, in the order given
     std::optional<QString> out;
     bool force = false; // replace the --file workbook, once the export succeeds

@@ -38,8 +38,8 @@ OutputFile::OutputFile(const QString& target, bool replace) : m_target(target), 
     const QFileInfo file(target);
     do {
         m_written = file.absolutePath() + QStringLiteral("/.") + file.fileName() +
-                    QStringLiteral(".kestrove-%1.xlsx").arg(QRandomGenerator::global()->generate64(), 16, 16,
-                                                            QLatin1Char('0'));
+                    QStringLiteral(".kestrove-%1.xlsx")
+                        .arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0'));
     } while (QFileInfo::exists(m_written));
     workbook::registerLeftover(QFile::encodeName(m_written).toStdString());
 }
@@ -68,8 +68,9 @@ QString OutputFile::place(bool succeeded) {
     if (stem.endsWith(QLatin1String(".xlsx"), Qt::CaseInsensitive))
         stem.chop(5);
     for (int n = 1; n < 1000; ++n) {
-        const QString beside = file.absolutePath() + QLatin1Char('/') + stem + QStringLiteral(".incomplete") +
-                               (n > 1 ? QStringLiteral("-%1").arg(n) : QString()) + QStringLiteral(".xlsx");
+        const QString beside =
+            file.absolutePath() + QLatin1Char('/') + stem + QStringLiteral(".incomplete") +
+            (n > 1 ? QStringLiteral("-%1").arg(n) : QString()) + QStringLiteral(".xlsx");
         if (system::renameWithoutReplacing(m_written, beside))
             return beside;
     }

@@ -45,8 +45,9 @@ std::size_t skipQuoted(std::string_view text, std::size_t at, bool plainEscapes)
     }
     if (c == '\'' || c == '"') {
         // E'...' reads backslash escapes; a doubled quote is one quote character.
-        const bool escapes = c == '\'' && (plainEscapes || (at > 0 && (text[at - 1] == 'E' || text[at - 1] == 'e') &&
-                                                            (at < 2 || !continuesName(text[at - 2]))));
+        const bool escapes =
+            c == '\'' && (plainEscapes || (at > 0 && (text[at - 1] == 'E' || text[at - 1] == 'e') &&
+                                           (at < 2 || !continuesName(text[at - 2]))));
         for (std::size_t i = at + 1; i < text.size(); ++i) {
             if (escapes && text[i] == '\\') {
                 ++i;
@@ -64,7 +65,8 @@ std::size_t skipQuoted(std::string_view text, std::size_t at, bool plainEscapes)
         std::size_t end = at + 1;
         while (end < text.size() && isIdentifierCharacter(text[end]) && text[end] != '$')
             ++end;
-        if (end < text.size() && text[end] == '$' && (end == at + 1 || !(text[at + 1] >= '0' && text[at + 1] <= '9')))
+        if (end < text.size() && text[end] == '$' &&
+            (end == at + 1 || !(text[at + 1] >= '0' && text[at + 1] <= '9')))
             return rest(end + 1, text.substr(at, end + 1 - at));
     }
     return at;
@@ -81,7 +83,7 @@ namespace {
 // without backslash escapes in plain strings.
 std::size_t statementEndOf(std::string_view text, bool plainEscapes) {
     std::size_t statementEnd = std::string_view::npos; // at the first ';' outside quotes
-    bool statement = false;                             // a word of the statement seen
+    bool statement = false;                            // a word of the statement seen
     for (std::size_t i = 0; i < text.size();) {
         const std::size_t skipped = skipQuoted(text, i, plainEscapes);
         const bool comment = skipped > i && (text[i] == '-' || text[i] == '/');
@@ -111,7 +113,8 @@ std::size_t statementEndOf(std::string_view text, bool plainEscapes) {
 std::string singleStatement(std::string_view text) {
     const std::size_t end = statementEndOf(text, false);
     if (statementEndOf(text, true) != end)
-        throw QueryTextError("a backslash in a quoted string leaves the query's end unclear (write such strings as E'...')");
+        throw QueryTextError("a backslash in a quoted string leaves the query's end unclear (write "
+                             "such strings as E'...')");
     return std::string(text.substr(0, end));
 }
 

@@ -29,7 +29,8 @@ std::string lockStatement(const std::vector<TableName>& tables, const char* wait
 }
 
 std::string TableName::quoted() const {
-    return schema.empty() ? QuotedIdentifier(name) : QuotedIdentifier(schema) + '.' + QuotedIdentifier(name);
+    return schema.empty() ? QuotedIdentifier(name)
+                          : QuotedIdentifier(schema) + '.' + QuotedIdentifier(name);
 }
 
 ReadingLimits& readingLimits() {
@@ -47,8 +48,8 @@ void ReadingTransaction::open(odbc::Connection& connection, const ConnectionSett
     m_snapshot.clear();
     m_readers.clear();
     m_uncheckedBytes =
-        connection.execute("SELECT pg_catalog.current_setting('server_encoding') = 'SQL_ASCII'").value(0) ==
-        std::optional<std::string>("1");
+        connection.execute("SELECT pg_catalog.current_setting('server_encoding') = 'SQL_ASCII'")
+            .value(0) == std::optional<std::string>("1");
     connection.setAutocommit(false);
 }
 
@@ -56,10 +57,11 @@ void ReadingTransaction::open(odbc::Connection& connection, const ConnectionSett
 void ReadingTransaction::prepare(odbc::Connection& connection, const ConnectionSettings& settings) {
     const ReadingLimits& limits = readingLimits();
     connection.open(DriverConnectionString(
-        settings, Keepalives{limits.keepaliveIdleSeconds, limits.keepaliveIntervalSeconds, limits.keepaliveCount,
-                             limits.unacknowledgedTimeout}));
+        settings, Keepalives{limits.keepaliveIdleSeconds, limits.keepaliveIntervalSeconds,
+                             limits.keepaliveCount, limits.unacknowledgedTimeout}));
     // Set by SQL for the session: the driver accepts the read-only attribute and ignores it.
-    connection.execute("SET SESSION CHARACTERISTICS AS TRANSACTION ISOLATION LEVEL REPEATABLE READ, READ ONLY");
+    connection.execute(
+        "SET SESSION CHARACTERISTICS AS TRANSACTION ISOLATION LEVEL REPEATABLE READ, READ ONLY");
     connection.execute("SET lock_timeout = " + std::to_string(limits.lockTimeout.count()));
 }
 
@@ -72,7 +74,8 @@ void ReadingTransaction::lock(const std::vector<TableName>& tables) {
         std::lock_guard guard(m_locksMutex);
         for (const TableName& table : some)
             m_locks[table] = nullptr;
-        return result.fieldCount() > 0 && !result.eof() ? result.value(0).value_or("") : std::string();
+        return result.fieldCount() > 0 && !result.eof() ? result.value(0).value_or("")
+                                                        : std::string();
     };
     std::string refusal;
     try {
@@ -99,7 +102,8 @@ void ReadingTransaction::lock(const std::vector<TableName>& tables) {
     std::vector<TableName> held;
     for (const TableName& table : lockable) {
         lockOne(table, " NOWAIT");
-        if (refusal != LockNotAvailable && m_locks[table] && odbc::sqlStateOf(m_locks[table]) == LockNotAvailable)
+        if (refusal != LockNotAvailable && m_locks[table] &&
+            odbc::sqlStateOf(m_locks[table]) == LockNotAvailable)
             held.push_back(table);
     }
     if (!held.empty()) {
@@ -136,9 +140,10 @@ void ReadingTransaction::lockOne(const TableName& table, const char* wait) {
 bool ReadingTransaction::takesLock(const TableName& table) {
     // A name that finds nothing is left to LOCK, which reports it.
     try {
-        const odbc::RecordSet kind = connection().execute(
-            "SELECT c.relkind::text FROM pg_catalog.pg_class c WHERE c.oid = pg_catalog.to_regclass(?)",
-            {table.quoted()});
+        const odbc::RecordSet kind =
+            connection().execute("SELECT c.relkind::text FROM pg_catalog.pg_class c WHERE c.oid = "
+                                 "pg_catalog.to_regclass(?)",
+                                 {table.quoted()});
         if (kind.eof() || !kind.value(0))
             return true;
         return *kind.value(0) == "r" || *kind.value(0) == "p" || *kind.value(0) == "v";

@@ -112,7 +112,8 @@ void RunningImport::takeEntry(int position) {
 
 void RunningImport::openTable() {
     m_ahead.openInTurn(m_query.isEmpty()
-                           ? ReadSource(TableName{m_schema.toStdString(), m_progress.currentTableName.toStdString()})
+                           ? ReadSource(TableName{m_schema.toStdString(),
+                                                  m_progress.currentTableName.toStdString()})
                            : ReadSource::ofQuery(m_query.toStdString()),
                        m_records);
 }

@@ -48,8 +48,7 @@ void NameSheetAfterTable(Steps& steps, QString& currentTableName, workbook::Work
         steps(154, [&] { base = leftWhole(currentTableName, NameLength); });
         steps(156, [&] { number = 1; });
         steps.whileLoop(
-            158,
-            [&] { return SheetNameExists(CleanSheetName(currentTableName), Required(book)); },
+            158, [&] { return SheetNameExists(CleanSheetName(currentTableName), Required(book)); },
             [&] {
                 steps(160, [&] { currentTableName = NumberedSheetName(base, number); });
                 steps(162, [&] { ++number; });

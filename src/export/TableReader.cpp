@@ -60,7 +60,8 @@ std::vector<Column> columnsOf(odbc::Connection& connection, const TableName& tab
         " UNION ALL SELECT c.attnum, c.attname, t.typbasetype, t.typtypmod"
         " FROM c JOIN pg_catalog.pg_type t ON t.oid = c.typid WHERE t.typtype = 'd')"
         " SELECT c.attname, c.typid::pg_catalog.int8, t.typcategory, c.typmod"
-        " FROM c JOIN pg_catalog.pg_type t ON t.oid = c.typid WHERE t.typtype <> 'd' ORDER BY c.attnum",
+        " FROM c JOIN pg_catalog.pg_type t ON t.oid = c.typid WHERE t.typtype <> 'd' ORDER BY "
+        "c.attnum",
         {table.quoted()});
     std::vector<Column> columns;
     for (; !rows.eof(); rows.moveNext()) {
@@ -84,11 +85,13 @@ std::vector<Column> columnsOfQuery(odbc::Connection& connection, const std::stri
     // read-only transaction to refuse it.
     if (changesRows(query)) {
         connection.execute(withQuery(query, 0) + "SELECT 1");
-        throw odbc::OdbcError("The query changes rows; only queries that read them are exported.", "25006");
+        throw odbc::OdbcError("The query changes rows; only queries that read them are exported.",
+                              "25006");
     }
     std::vector<Column> columns;
     {
-        const odbc::RecordSet none = connection.execute(withQuery(query, 0) + "SELECT * FROM q LIMIT 0");
+        const odbc::RecordSet none =
+            connection.execute(withQuery(query, 0) + "SELECT * FROM q LIMIT 0");
         for (int j = 0; j < none.fieldCount(); ++j) {
             Column column;
             column.name = none.field(j).name;
@@ -100,19 +103,22 @@ std::vector<Column> columnsOfQuery(odbc::Connection& connection, const std::stri
         return columns;
     std::string types;
     for (std::size_t j = 1; j <= columns.size(); ++j)
-        types += (j == 1 ? "pg_catalog.pg_typeof(l.c" : " || ',' || pg_catalog.pg_typeof(l.c") + std::to_string(j) +
-                 ")::pg_catalog.oid::pg_catalog.text";
-    const odbc::RecordSet typed =
-        connection.execute(withQuery(query, static_cast<int>(columns.size())) + "SELECT '{' || " + types +
-                           " || '}' FROM (SELECT) AS one LEFT JOIN (SELECT * FROM q LIMIT 0) AS l ON true");
+        types += (j == 1 ? "pg_catalog.pg_typeof(l.c" : " || ',' || pg_catalog.pg_typeof(l.c") +
+                 std::to_string(j) + ")::pg_catalog.oid::pg_catalog.text";
+    const odbc::RecordSet typed = connection.execute(
+        withQuery(query, static_cast<int>(columns.size())) + "SELECT '{' || " + types +
+        " || '}' FROM (SELECT) AS one LEFT JOIN (SELECT * FROM q LIMIT 0) AS l ON true");
     // Domains followed to their base type; the type numbers go as a bound parameter.
-    odbc::RecordSet base = connection.execute(
-        "WITH RECURSIVE c(n, typid) AS ("
-        " SELECT n, typid FROM pg_catalog.unnest(?::pg_catalog.oid[]) WITH ORDINALITY AS u(typid, n)"
-        " UNION ALL SELECT c.n, t.typbasetype FROM c JOIN pg_catalog.pg_type t ON t.oid = c.typid WHERE t.typtype = 'd')"
-        " SELECT c.typid::pg_catalog.int8, t.typcategory FROM c JOIN pg_catalog.pg_type t ON t.oid = c.typid"
-        " WHERE t.typtype <> 'd' ORDER BY c.n",
-        {typed.value(0).value_or("{}")});
+    odbc::RecordSet base =
+        connection.execute("WITH RECURSIVE c(n, typid) AS ("
+                           " SELECT n, typid FROM pg_catalog.unnest(?::pg_catalog.oid[]) WITH "
+                           "ORDINALITY AS u(typid, n)"
+                           " UNION ALL SELECT c.n, t.typbasetype FROM c JOIN pg_catalog.pg_type t "
+                           "ON t.oid = c.typid WHERE t.typtype = 'd')"
+                           " SELECT c.typid::pg_catalog.int8, t.typcategory FROM c JOIN "
+                           "pg_catalog.pg_type t ON t.oid = c.typid"
+                           " WHERE t.typtype <> 'd' ORDER BY c.n",
+                           {typed.value(0).value_or("{}")});
     for (Column& column : columns) {
         if (base.eof())
             break;
@@ -126,8 +132,9 @@ std::vector<Column> columnsOfQuery(odbc::Connection& connection, const std::stri
 // The statement that reads every row: SELECT * unless a column needs to be asked for
 // otherwise, then every column in its order under its own name. Marks the date and time
 // columns in `dateOrTime` and those sent as escaped bytes in `escaped`.
-std::string selectFor(const std::vector<Column>& columns, const std::string& from, bool uncheckedBytes,
-                      std::vector<bool>& dateOrTime, std::vector<bool>& escaped) {
+std::string selectFor(const std::vector<Column>& columns, const std::string& from,
+                      bool uncheckedBytes, std::vector<bool>& dateOrTime,
+                      std::vector<bool>& escaped) {
     std::string list;
     bool plain = true;
     for (const Column& column : columns) {
@@ -135,7 +142,8 @@ std::string selectFor(const std::vector<Column>& columns, const std::string& fro
         // The driver writes numbers, booleans and uuids its own way; every other text may
         // hold bytes that are not UTF-8 where the server does not check them.
         const bool asBytes = uncheckedBytes && column.category != 'N' && column.category != 'B' &&
-                             column.type != Uuid && column.type != Bytea && !isDateOrTime(column.type);
+                             column.type != Uuid && column.type != Bytea &&
+                             !isDateOrTime(column.type);
         dateOrTime.push_back(isDateOrTime(column.type));
         escaped.push_back(asBytes);
         std::string expression = name;
@@ -148,10 +156,12 @@ std::string selectFor(const std::vector<Column>& columns, const std::string& fro
             // A char(n) keeps its trailing blanks, which its text form drops.
             // (Of a query, its length is not known: its own output keeps them.)
             const std::string text =
-                column.length > 0   ? "pg_catalog.rpad(" + name + "::pg_catalog.text, " + std::to_string(column.length) + ")"
+                column.length > 0 ? "pg_catalog.rpad(" + name + "::pg_catalog.text, " +
+                                        std::to_string(column.length) + ")"
                 : column.type == Bpchar ? "pg_catalog.textin(pg_catalog.bpcharout(" + name + "))"
                                         : name + "::pg_catalog.text";
-            expression = "pg_catalog.encode(pg_catalog.convert_to(" + text + ", 'SQL_ASCII'), 'escape')";
+            expression =
+                "pg_catalog.encode(pg_catalog.convert_to(" + text + ", 'SQL_ASCII'), 'escape')";
         }
         const std::string label = QuotedIdentifier(column.name);
         if (!list.empty())
@@ -172,7 +182,8 @@ void unescapeBytes(std::string& text) {
             text[out++] = '\\';
             ++i;
         } else if (i + 3 < text.size()) {
-            text[out++] = static_cast<char>(((text[i + 1] - '0') << 6) | ((text[i + 2] - '0') << 3) | (text[i + 3] - '0'));
+            text[out++] = static_cast<char>(((text[i + 1] - '0') << 6) |
+                                            ((text[i + 2] - '0') << 3) | (text[i + 3] - '0'));
             i += 3;
         }
     }
@@ -200,7 +211,8 @@ TableReader::~TableReader() {
     stopWorker();
 }
 
-void TableReader::open(ReadingTransaction& reading, const ReadSource& source, const Waiter& whileWaiting) {
+void TableReader::open(ReadingTransaction& reading, const ReadSource& source,
+                       const Waiter& whileWaiting) {
     begin(reading, 0, source, 0);
     claim(whileWaiting);
 }
@@ -230,7 +242,8 @@ void TableReader::claim(const Waiter& whileWaiting) {
     std::unique_lock lock(m_mutex);
     // Now read in turn: from here the reader waits for each block to be taken.
     m_aheadBytes = 0;
-    system::waitYielding(m_changed, lock, [&] { return m_started; }, whileWaiting);
+    system::waitYielding(
+        m_changed, lock, [&] { return m_started; }, whileWaiting);
     if (m_openFailure) {
         lock.unlock();
         stopWorker();
@@ -275,13 +288,15 @@ void TableReader::read(ReadingTransaction* reading, ReadSource source) {
             }
             from = source.table.quoted();
         }
-        odbc::RecordSet counted = connection.execute(with + "SELECT pg_catalog.count(*) FROM " + from);
+        odbc::RecordSet counted =
+            connection.execute(with + "SELECT pg_catalog.count(*) FROM " + from);
         const long count = std::stol(counted.value(0).value_or("0"));
         counted.close();
         if (!source.isQuery())
             columns = columnsOf(connection, source.table);
         std::vector<bool> dateOrTime;
-        const std::string select = with + selectFor(columns, from, reading->uncheckedBytes(), dateOrTime, escaped);
+        const std::string select =
+            with + selectFor(columns, from, reading->uncheckedBytes(), dateOrTime, escaped);
         // A table without columns has no rows to fetch (the driver refuses to try); its
         // count says how many there are.
         if (!columns.empty()) {
@@ -311,8 +326,8 @@ void TableReader::read(ReadingTransaction* reading, ReadSource source) {
     m_fetching = false;
 }
 
-void TableReader::readRows(odbc::Connection& connection, const std::string& cursor, odbc::RowArrays& arrays,
-                           const std::vector<bool>& escaped) {
+void TableReader::readRows(odbc::Connection& connection, const std::string& cursor,
+                           odbc::RowArrays& arrays, const std::vector<bool>& escaped) {
     Block block = spareBlock();
     try {
         // Once the reading is to stop, nothing more is handed over.
@@ -336,8 +351,9 @@ bool TableReader::passRowsWithoutColumns(Block& block) {
     return true;
 }
 
-bool TableReader::fetchRows(odbc::Connection& connection, const std::string& cursor, odbc::RowArrays& arrays,
-                            const std::vector<bool>& escaped, Block& block) {
+bool TableReader::fetchRows(odbc::Connection& connection, const std::string& cursor,
+                            odbc::RowArrays& arrays, const std::vector<bool>& escaped,
+                            Block& block) {
     long asked = FirstFetchRows;
     long delivered = 0;
     long batchRows = 0;
@@ -351,7 +367,8 @@ bool TableReader::fetchRows(odbc::Connection& connection, const std::string& cur
         std::size_t rowWidth = 0;
         for (std::size_t width : widths)
             rowWidth += width;
-        const std::size_t got = arrays.fetch(std::clamp<std::size_t>(ArrayBytes / rowWidth, 1, MaxArrayRows), widths);
+        const std::size_t got =
+            arrays.fetch(std::clamp<std::size_t>(ArrayBytes / rowWidth, 1, MaxArrayRows), widths);
         if (got == 0) {
             // A short batch is the last; so is the one that brings a table's counted rows.
             // A query is read to its end: run again, it may give other rows than it
@@ -366,7 +383,8 @@ bool TableReader::fetchRows(odbc::Connection& connection, const std::string& cur
                 if (stopping())
                     return false;
             }
-            const long byBytes = static_cast<long>(FetchBytes / std::max<std::size_t>(widestRow, 1));
+            const long byBytes =
+                static_cast<long>(FetchBytes / std::max<std::size_t>(widestRow, 1));
             const long next = std::clamp(byBytes, 1L, std::min(MaxFetchRows, asked * 8));
             arrays.open(fetchStatement(next, cursor), connection);
             asked = next;
@@ -376,7 +394,8 @@ bool TableReader::fetchRows(odbc::Connection& connection, const std::string& cur
         }
         for (std::size_t i = 0; i < got; ++i) {
             if (delivered >= m_count)
-                throw odbc::OdbcError("The query gave more rows than the " + std::to_string(m_count) +
+                throw odbc::OdbcError("The query gave more rows than the " +
+                                          std::to_string(m_count) +
                                           " it counted; those past them are not on its sheet.",
                                       "21000");
             widestRow = std::max(widestRow, appendRow(arrays, i, escaped, block, longest, scratch));
@@ -393,14 +412,15 @@ bool TableReader::fetchRows(odbc::Connection& connection, const std::string& cur
     arrays.close();
     connection.execute("CLOSE " + cursor);
     if (delivered < m_count)
-        throw odbc::OdbcError("The query gave " + std::to_string(delivered) + " rows where it counted " +
-                                  std::to_string(m_count) + ".",
+        throw odbc::OdbcError("The query gave " + std::to_string(delivered) +
+                                  " rows where it counted " + std::to_string(m_count) + ".",
                               "21000");
     return true;
 }
 
-std::size_t TableReader::appendRow(odbc::RowArrays& arrays, std::size_t row, const std::vector<bool>& escaped,
-                                   Block& block, std::vector<std::size_t>& longest, std::string& scratch) {
+std::size_t TableReader::appendRow(odbc::RowArrays& arrays, std::size_t row,
+                                   const std::vector<bool>& escaped, Block& block,
+                                   std::vector<std::size_t>& longest, std::string& scratch) {
     const std::size_t columns = m_fields.size();
     std::size_t rowBytes = 16 * columns;
     for (std::size_t j = 0; j < columns; ++j) {
@@ -520,7 +540,8 @@ const odbc::Field& TableReader::field(int ordinal) const {
 
 bool TableReader::isDateOrTime(int ordinal) const {
     field(ordinal);
-    return static_cast<std::size_t>(ordinal) < m_dateOrTime.size() && m_dateOrTime[static_cast<std::size_t>(ordinal)];
+    return static_cast<std::size_t>(ordinal) < m_dateOrTime.size() &&
+           m_dateOrTime[static_cast<std::size_t>(ordinal)];
 }
 
 std::optional<std::string_view> TableReader::value(int ordinal) const {
@@ -542,7 +563,8 @@ void TableReader::moveNext(const Waiter& whileWaiting) {
         throwEof();
     while (m_position >= m_current.used && !m_exhausted) {
         std::unique_lock lock(m_mutex);
-        system::waitYielding(m_changed, lock, [&] { return !m_queue.empty(); }, whileWaiting);
+        system::waitYielding(
+            m_changed, lock, [&] { return !m_queue.empty(); }, whileWaiting);
         if (m_spare.size() < SpareBlocks)
             m_spare.push_back(std::move(m_current));
         m_current = std::move(m_queue.front());

@@ -66,7 +66,8 @@ public:
     // Starts reading the table on one of the transaction's connections and returns at
     // once. Read ahead of its turn, it keeps rows up to `aheadBytes` (0: a few blocks);
     // claim() makes it the table whose rows are given out, and waits for its first row.
-    void begin(ReadingTransaction& reading, std::size_t reader, const ReadSource& source, std::size_t aheadBytes);
+    void begin(ReadingTransaction& reading, std::size_t reader, const ReadSource& source,
+               std::size_t aheadBytes);
     void claim(const Waiter& whileWaiting);
     // The connection it reads on, and whether it still does: once every row is fetched,
     // the connection is free for another table.
@@ -119,13 +120,15 @@ private:
                    const std::vector<bool>& escaped, Block& block);
     // Appends a fetched row to the block; its bytes, as the batch sizes count them. Each
     // column's longest value so far goes into `longest`.
-    std::size_t appendRow(odbc::RowArrays& arrays, std::size_t row, const std::vector<bool>& escaped, Block& block,
+    std::size_t appendRow(odbc::RowArrays& arrays, std::size_t row,
+                          const std::vector<bool>& escaped, Block& block,
                           std::vector<std::size_t>& longest, std::string& scratch);
     // Hands a full block over and starts the next.
     bool handOverIfFull(Block& block);
     // What a block takes in memory, a block of no columns included.
     static std::size_t bytesOf(const Block& block) {
-        return 256 + block.text.capacity() + block.ends.capacity() * sizeof(std::size_t) + block.nulls.capacity();
+        return 256 + block.text.capacity() + block.ends.capacity() * sizeof(std::size_t) +
+               block.nulls.capacity();
     }
     void publish(Block& block);
     Block spareBlock();

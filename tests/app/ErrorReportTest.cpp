@@ -13,7 +13,9 @@ namespace {
 
 const QString Location = QStringLiteral("in Pellarine2021/08/31.Form1.PushButton3_Click ");
 
-void failWith(const char* description) { throw std::runtime_error(description); }
+void failWith(const char* description) {
+    throw std::runtime_error(description);
+}
 
 } // namespace
 
@@ -26,8 +28,9 @@ TEST(ErrorReport, TextIsExactToTheByte) {
     const QString empty = ApplicationErrorText(QString(), Location, 100);
     EXPECT_TRUE(empty.startsWith(QStringLiteral("\r\nin Pellarine")));
     EXPECT_TRUE(empty.contains(QStringLiteral("_Click at line 100\r\r")));
-    EXPECT_EQ(LocationText(QStringLiteral("PostgreSQL"), QStringLiteral("AddTablesToPostgreSQLListbox")),
-              QStringLiteral("in Pellarine2021/08/31.PostgreSQL.AddTablesToPostgreSQLListbox "));
+    EXPECT_EQ(
+        LocationText(QStringLiteral("PostgreSQL"), QStringLiteral("AddTablesToPostgreSQLListbox")),
+        QStringLiteral("in Pellarine2021/08/31.PostgreSQL.AddTablesToPostgreSQLListbox "));
 }
 
 TEST(ErrorReport, ShownAsExclamationBoxTitledApplicationError) {
@@ -45,7 +48,10 @@ TEST(NumberedSteps, FailingStepIsReportedAndLaterStepsRun) {
     std::vector<int> ran;
     steps(100, [&] { ran.push_back(100); });
     steps(102, [&] { ran.push_back(102); });
-    steps(104, [&] { failWith("Step 104 broke"); ran.push_back(104); });
+    steps(104, [&] {
+        failWith("Step 104 broke");
+        ran.push_back(104);
+    });
     steps(106, [&] { ran.push_back(106); });
     steps(108, [&] { failWith("Step 108 broke"); });
     EXPECT_EQ(ran, (std::vector<int>{100, 102, 106}));
@@ -99,7 +105,8 @@ TEST(NumberedSteps, LoopsWithUnreadableBoundsOrFailingTestsEnd) {
     EXPECT_EQ(passes, 1);
     // An ordinary while loop runs until its test is false.
     int remaining = 3;
-    steps.whileLoop(120, [&] { return remaining > 0; }, [&] { --remaining; });
+    steps.whileLoop(
+        120, [&] { return remaining > 0; }, [&] { --remaining; });
     EXPECT_EQ(remaining, 0);
     EXPECT_EQ(boxes.reportedSteps(), (std::vector<int>{112, 158}));
 }

@@ -62,8 +62,10 @@ TEST_F(SettingsStore, TheFileIsPrivateToItsUser) {
 // of every read, and nothing is written over it.
 TEST_F(SettingsStore, AStoreThatCannotBeReadIsAFailureAndStaysAsItWas) {
     ASSERT_TRUE(QDir().mkpath(SettingsFilePath()));
-    EXPECT_THROW(ReadSetting(QStringLiteral("PostgreSQLServer"), QStringLiteral("localhost")), std::exception);
-    EXPECT_THROW(WriteSetting(QStringLiteral("PostgreSQLServer"), QStringLiteral("x")), std::exception);
+    EXPECT_THROW(ReadSetting(QStringLiteral("PostgreSQLServer"), QStringLiteral("localhost")),
+                 std::exception);
+    EXPECT_THROW(WriteSetting(QStringLiteral("PostgreSQLServer"), QStringLiteral("x")),
+                 std::exception);
     EXPECT_TRUE(QFileInfo(SettingsFilePath()).isDir());
 }
 

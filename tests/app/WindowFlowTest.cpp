@@ -49,7 +49,6 @@ public:
     }
 };
 
-
 } // namespace
 
 TEST_F(WindowFlow, FirstStartWithAnEmptyStoreShowsTheSetupWindowWithItsDefaults) {
@@ -194,9 +193,12 @@ TEST_F(WindowFlowDeathTest, ClosingDuringTheSaveLeavesNoFile) {
             StartProgram();
             Form2& form2 = TheForm2();
             form2.tableList().setChecked(
-                positionOf(form2.tableList(), QStringLiteral("numbers"), QStringLiteral("export")), true);
+                positionOf(form2.tableList(), QStringLiteral("numbers"), QStringLiteral("export")),
+                true);
             finishAndCloseWhen(form2, [&] {
-                return !QDir(workbookFolder()).entryList({QStringLiteral(".*.xlsx.*")}, QDir::Files | QDir::Hidden).isEmpty();
+                return !QDir(workbookFolder())
+                            .entryList({QStringLiteral(".*.xlsx.*")}, QDir::Files | QDir::Hidden)
+                            .isEmpty();
             });
         },
         ::testing::ExitedWithCode(0), "");

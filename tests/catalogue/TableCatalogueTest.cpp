@@ -1,5 +1,5 @@
-#include "catalogue/RelationNames.h"
 #include "catalogue/TableCatalogue.h"
+#include "catalogue/RelationNames.h"
 #include "support/TestBed.h"
 
 #include <gtest/gtest.h>

@@ -16,7 +16,8 @@ namespace {
 
 using Values = std::map<QString, QString>;
 
-ConnectionSources sourcesOf(const Values& environment, const Values& store, const QString& home = QString()) {
+ConnectionSources sourcesOf(const Values& environment, const Values& store,
+                            const QString& home = QString()) {
     ConnectionSources sources;
     sources.environment = [environment](const char* name) -> std::optional<QString> {
         const auto found = environment.find(QString::fromLatin1(name));
@@ -72,28 +73,60 @@ TEST(ResolveConnection, EachDetailFromTheFirstSourceThatHasIt) {
         ConnectionSettings expected;
         bool storedPassword;
     };
-    const Values variables{{"PGHOST", "env.example"}, {"PGPORT", "7000"}, {"PGUSER", "env_user"}, {"PGDATABASE", "env_db"}};
+    const Values variables{{"PGHOST", "env.example"},
+                           {"PGPORT", "7000"},
+                           {"PGUSER", "env_user"},
+                           {"PGDATABASE", "env_db"}};
     const std::vector<Case> cases{
         {"nothing anywhere", {}, {}, {}, {"localhost", "5432", "", "", ""}, true},
-        {"the store", {}, {}, WizardsStore, {"stored.example", "6000", "stored_user", "", "stored_db"}, true},
-        {"the environment over the store", {}, variables, WizardsStore, {"env.example", "7000", "env_user", "", "env_db"}, false},
-        {"options over both", {"opt.example", "8000", "opt_user", "opt_db", {}}, variables, WizardsStore,
-         {"opt.example", "8000", "opt_user", "", "opt_db"}, false},
-        {"one option, the rest stored", {{}, {}, "opt_user", {}, {}}, {}, WizardsStore,
-         {"stored.example", "6000", "opt_user", "", "stored_db"}, false},
-        {"one variable, the rest stored", {}, {{"PGHOST", "env.example"}}, WizardsStore,
-         {"env.example", "6000", "stored_user", "", "stored_db"}, false},
+        {"the store",
+         {},
+         {},
+         WizardsStore,
+         {"stored.example", "6000", "stored_user", "", "stored_db"},
+         true},
+        {"the environment over the store",
+         {},
+         variables,
+         WizardsStore,
+         {"env.example", "7000", "env_user", "", "env_db"},
+         false},
+        {"options over both",
+         {"opt.example", "8000", "opt_user", "opt_db", {}},
+         variables,
+         WizardsStore,
+         {"opt.example", "8000", "opt_user", "", "opt_db"},
+         false},
+        {"one option, the rest stored",
+         {{}, {}, "opt_user", {}, {}},
+         {},
+         WizardsStore,
+         {"stored.example", "6000", "opt_user", "", "stored_db"},
+         false},
+        {"one variable, the rest stored",
+         {},
+         {{"PGHOST", "env.example"}},
+         WizardsStore,
+         {"env.example", "6000", "stored_user", "", "stored_db"},
+         false},
         // An empty variable is no variable, as for libpq.
-        {"an empty variable", {}, {{"PGPORT", ""}}, WizardsStore, {"stored.example", "6000", "stored_user", "", "stored_db"}, true},
+        {"an empty variable",
+         {},
+         {{"PGPORT", ""}},
+         WizardsStore,
+         {"stored.example", "6000", "stored_user", "", "stored_db"},
+         true},
     };
     for (const Case& c : cases) {
-        const ResolvedConnection resolved = ResolveConnection(c.options, sourcesOf(c.environment, c.store));
+        const ResolvedConnection resolved =
+            ResolveConnection(c.options, sourcesOf(c.environment, c.store));
         EXPECT_EQ(resolved.settings.server, c.expected.server) << c.label;
         EXPECT_EQ(resolved.settings.port, c.expected.port) << c.label;
         EXPECT_EQ(resolved.settings.user, c.expected.user) << c.label;
         EXPECT_EQ(resolved.settings.database, c.expected.database) << c.label;
         EXPECT_TRUE(resolved.settings.password.isEmpty()) << c.label;
-        EXPECT_EQ(resolved.storedPassword.has_value(), c.storedPassword && c.store.count("PostgreSQLPassword"))
+        EXPECT_EQ(resolved.storedPassword.has_value(),
+                  c.storedPassword && c.store.count("PostgreSQLPassword"))
             << c.label;
     }
 }
@@ -102,22 +135,31 @@ TEST(ResolveConnection, EachDetailFromTheFirstSourceThatHasIt) {
 // what is given otherwise, so an unreadable store matters only when needed.
 TEST(ResolveConnection, ThePasswordsOrderAndTheStoreReadOnlyWhenNeeded) {
     QTemporaryDir home;
-    writeFile(home.filePath(QStringLiteral("given")), "from-option\nsecond line\n", QFile::ReadOwner | QFile::WriteOwner);
-    writeFile(home.filePath(QStringLiteral(".pgpass")), "*:*:*:*:from-pgpass\n", QFile::ReadOwner | QFile::WriteOwner);
+    writeFile(home.filePath(QStringLiteral("given")), "from-option\nsecond line\n",
+              QFile::ReadOwner | QFile::WriteOwner);
+    writeFile(home.filePath(QStringLiteral(".pgpass")), "*:*:*:*:from-pgpass\n",
+              QFile::ReadOwner | QFile::WriteOwner);
     const ConnectionOptions withFile{{}, {}, {}, {}, home.filePath(QStringLiteral("given"))};
     const Values password{{"PGPASSWORD", "from-environment"}};
-    EXPECT_EQ(ResolveConnection(withFile, sourcesOf(password, {}, home.path())).password, QStringLiteral("from-option"));
-    EXPECT_EQ(ResolveConnection({}, sourcesOf(password, {}, home.path())).password, QStringLiteral("from-environment"));
-    EXPECT_EQ(ResolveConnection({}, sourcesOf({}, {}, home.path())).password, QStringLiteral("from-pgpass"));
+    EXPECT_EQ(ResolveConnection(withFile, sourcesOf(password, {}, home.path())).password,
+              QStringLiteral("from-option"));
+    EXPECT_EQ(ResolveConnection({}, sourcesOf(password, {}, home.path())).password,
+              QStringLiteral("from-environment"));
+    EXPECT_EQ(ResolveConnection({}, sourcesOf({}, {}, home.path())).password,
+              QStringLiteral("from-pgpass"));
     EXPECT_FALSE(ResolveConnection({}, sourcesOf({}, {})).password);
 
     ConnectionSources broken = sourcesOf({}, {});
-    broken.store = [](const QString&) -> std::optional<QString> { throw std::runtime_error("cannot be read"); };
+    broken.store = [](const QString&) -> std::optional<QString> {
+        throw std::runtime_error("cannot be read");
+    };
     const ConnectionOptions everything{"h", "1", "u", "d", {}};
     EXPECT_NO_THROW(ResolveConnection(everything, broken));
     EXPECT_THROW(ResolveConnection({}, broken), ConnectionFailure);
-    EXPECT_THROW(ResolveConnection(ConnectionOptions{{}, {}, {}, {}, QStringLiteral("/no/such/file")}, sourcesOf({}, {})),
-                 ConnectionFailure);
+    EXPECT_THROW(
+        ResolveConnection(ConnectionOptions{{}, {}, {}, {}, QStringLiteral("/no/such/file")},
+                          sourcesOf({}, {})),
+        ConnectionFailure);
 }
 
 // libpq's format: the first matching line wins, '*' matches anything, '\' escapes.
@@ -151,7 +193,8 @@ TEST(PasswordFromFile, MatchesAsLibpqDoes) {
     for (const Case& c : cases) {
         QStringList warnings;
         EXPECT_EQ(PasswordFromFile(path, QString::fromUtf8(c.host), QString::fromUtf8(c.port),
-                                   QString::fromUtf8(c.database), QString::fromUtf8(c.user), warnings),
+                                   QString::fromUtf8(c.database), QString::fromUtf8(c.user),
+                                   warnings),
                   QString::fromUtf8(c.expected))
             << c.host << ":" << c.port;
         EXPECT_TRUE(warnings.isEmpty());
@@ -166,12 +209,14 @@ TEST(PasswordFromFile, RefusesAFileOthersMayRead) {
     QStringList warnings;
     EXPECT_FALSE(PasswordFromFile(path, "h", "1", "d", "u", warnings));
     ASSERT_EQ(warnings.size(), 1);
-    EXPECT_TRUE(warnings.front().contains(QStringLiteral("has group or world access"))) << warnings.front().toStdString();
+    EXPECT_TRUE(warnings.front().contains(QStringLiteral("has group or world access")))
+        << warnings.front().toStdString();
     warnings.clear();
     EXPECT_FALSE(PasswordFromFile(folder.path(), "h", "1", "d", "u", warnings));
     EXPECT_EQ(warnings.size(), 1);
     warnings.clear();
-    EXPECT_FALSE(PasswordFromFile(folder.filePath(QStringLiteral("absent")), "h", "1", "d", "u", warnings));
+    EXPECT_FALSE(
+        PasswordFromFile(folder.filePath(QStringLiteral("absent")), "h", "1", "d", "u", warnings));
     EXPECT_TRUE(warnings.isEmpty());
 }
 
@@ -191,7 +236,8 @@ TEST(SettlePassword, AsksOnlyWhenTheServerWantsAPasswordAndNoneWasFound) {
     const ConnectionSettings bed = testBedSettings();
     const ConnectionSources sources = sourcesOf({}, {});
     ResolvedConnection overTcp;
-    overTcp.settings = {bed.server, bed.port, QStringLiteral("pgpass_user"), QString(), bed.database};
+    overTcp.settings = {bed.server, bed.port, QStringLiteral("pgpass_user"), QString(),
+                        bed.database};
     ResolvedConnection overSocket = overTcp;
     overSocket.settings.server = testBedSocketFolder();
 
@@ -200,17 +246,20 @@ TEST(SettlePassword, AsksOnlyWhenTheServerWantsAPasswordAndNoneWasFound) {
         EXPECT_EQ(SettlePassword(overTcp, sources, Prompting::WhenAsked, prompt).password,
                   QStringLiteral("Pgpass-Secret:1"));
         EXPECT_EQ(prompt.questions,
-                  QStringList{QStringLiteral("Password for user pgpass_user on %1:%2: ").arg(bed.server, bed.port)});
+                  QStringList{QStringLiteral("Password for user pgpass_user on %1:%2: ")
+                                  .arg(bed.server, bed.port)});
     }
     {
         RecordingPrompt prompt(QStringLiteral("unused"));
-        EXPECT_EQ(SettlePassword(overSocket, sources, Prompting::WhenAsked, prompt).password, QString());
+        EXPECT_EQ(SettlePassword(overSocket, sources, Prompting::WhenAsked, prompt).password,
+                  QString());
         EXPECT_TRUE(prompt.questions.isEmpty());
     }
     {
         // -W asks before connecting, even where no password is needed.
         RecordingPrompt prompt(QStringLiteral("typed"));
-        EXPECT_EQ(SettlePassword(overSocket, sources, Prompting::First, prompt).password, QStringLiteral("typed"));
+        EXPECT_EQ(SettlePassword(overSocket, sources, Prompting::First, prompt).password,
+                  QStringLiteral("typed"));
         EXPECT_EQ(prompt.questions.size(), 1);
     }
     {
@@ -220,7 +269,9 @@ TEST(SettlePassword, AsksOnlyWhenTheServerWantsAPasswordAndNoneWasFound) {
             SettlePassword(overTcp, sources, Prompting::Never, prompt);
             ADD_FAILURE() << "connected without a password";
         } catch (const ConnectionFailure& failure) {
-            EXPECT_TRUE(QString::fromUtf8(failure.what()).contains(QStringLiteral("no password supplied"))) << failure.what();
+            EXPECT_TRUE(
+                QString::fromUtf8(failure.what()).contains(QStringLiteral("no password supplied")))
+                << failure.what();
         }
         EXPECT_TRUE(prompt.questions.isEmpty());
     }
@@ -229,7 +280,8 @@ TEST(SettlePassword, AsksOnlyWhenTheServerWantsAPasswordAndNoneWasFound) {
         ResolvedConnection wrong = overTcp;
         wrong.password = QStringLiteral("wrong");
         RecordingPrompt prompt(QStringLiteral("Pgpass-Secret:1"));
-        EXPECT_THROW(SettlePassword(wrong, sources, Prompting::WhenAsked, prompt), ConnectionFailure);
+        EXPECT_THROW(SettlePassword(wrong, sources, Prompting::WhenAsked, prompt),
+                     ConnectionFailure);
         EXPECT_TRUE(prompt.questions.isEmpty());
     }
 }
@@ -240,14 +292,16 @@ TEST(SettlePassword, TheStoredPasswordLast) {
     const ConnectionSettings bed = testBedSettings();
     const ConnectionSources sources = sourcesOf({}, {});
     ResolvedConnection stored;
-    stored.settings = {bed.server, bed.port, QStringLiteral("pgpass_user"), QString(), bed.database};
+    stored.settings = {bed.server, bed.port, QStringLiteral("pgpass_user"), QString(),
+                       bed.database};
     stored.storedPassword = QStringLiteral("Pgpass-Secret:1");
     RecordingPrompt noTerminal(std::nullopt);
     EXPECT_EQ(SettlePassword(stored, sources, Prompting::WhenAsked, noTerminal).password,
               QStringLiteral("Pgpass-Secret:1"));
     EXPECT_EQ(noTerminal.questions.size(), 1);
     RecordingPrompt wrongAnswer(QStringLiteral("wrong"));
-    EXPECT_THROW(SettlePassword(stored, sources, Prompting::WhenAsked, wrongAnswer), ConnectionFailure);
+    EXPECT_THROW(SettlePassword(stored, sources, Prompting::WhenAsked, wrongAnswer),
+                 ConnectionFailure);
 
     // The same store with one detail given another way keeps no password to send.
     const Values store{{"PostgreSQLServer", bed.server},
@@ -256,6 +310,8 @@ TEST(SettlePassword, TheStoredPasswordLast) {
                        {"PostgreSQLDatabase", bed.database},
                        {"PostgreSQLPassword", "Pgpass-Secret:1"}};
     EXPECT_TRUE(ResolveConnection({}, sourcesOf({}, store)).storedPassword);
-    EXPECT_FALSE(ResolveConnection({bed.server, {}, {}, {}, {}}, sourcesOf({}, store)).storedPassword);
-    EXPECT_FALSE(ResolveConnection({}, sourcesOf({{"PGDATABASE", bed.database}}, store)).storedPassword);
+    EXPECT_FALSE(
+        ResolveConnection({bed.server, {}, {}, {}, {}}, sourcesOf({}, store)).storedPassword);
+    EXPECT_FALSE(
+        ResolveConnection({}, sourcesOf({{"PGDATABASE", bed.database}}, store)).storedPassword);
 }

@@ -10,10 +10,11 @@ using kestrove::test::testBedSettings;
 TEST(BuildConnectionString, OrdinaryValuesGoInExactlyAsTyped) {
     EXPECT_EQ(BuildConnectionString({}),
               QStringLiteral("Driver={PostgreSQL Unicode};Server=;Port=;Uid=;Pwd=;Database="));
-    EXPECT_EQ(BuildConnectionString({QStringLiteral("localhost"), QStringLiteral("5432"),
-                                     QStringLiteral("postgres"), QString(), QStringLiteral("sales")}),
-              QStringLiteral("Driver={PostgreSQL Unicode};Server=localhost;Port=5432;Uid=postgres;"
-                             "Pwd=;Database=sales"));
+    EXPECT_EQ(
+        BuildConnectionString({QStringLiteral("localhost"), QStringLiteral("5432"),
+                               QStringLiteral("postgres"), QString(), QStringLiteral("sales")}),
+        QStringLiteral("Driver={PostgreSQL Unicode};Server=localhost;Port=5432;Uid=postgres;"
+                       "Pwd=;Database=sales"));
     // Blanks, '=', letters in the port and non-Latin text stay as typed.
     EXPECT_EQ(BuildConnectionString({QStringLiteral(" db.local "), QStringLiteral("54x"),
                                      QStringLiteral("a=b"), QStringLiteral(" pass word "),
@@ -24,15 +25,17 @@ TEST(BuildConnectionString, OrdinaryValuesGoInExactlyAsTyped) {
 
 TEST(BuildConnectionString, BracesOnlyWhereTheDriverWouldMisreadTheValue) {
     const auto with = [](QString server, QString password) {
-        return BuildConnectionString({server, QStringLiteral("1"), QStringLiteral("u"), password,
-                                      QStringLiteral("d")});
+        return BuildConnectionString(
+            {server, QStringLiteral("1"), QStringLiteral("u"), password, QStringLiteral("d")});
     };
-    EXPECT_EQ(with(QStringLiteral("a;b"), QStringLiteral("p")),
-              QStringLiteral("Driver={PostgreSQL Unicode};Server={a;b};Port=1;Uid=u;Pwd=p;Database=d"));
+    EXPECT_EQ(
+        with(QStringLiteral("a;b"), QStringLiteral("p")),
+        QStringLiteral("Driver={PostgreSQL Unicode};Server={a;b};Port=1;Uid=u;Pwd=p;Database=d"));
     // Only the password loses its braces in the driver: other values keep them as typed.
     EXPECT_TRUE(with(QStringLiteral("x{y}"), QStringLiteral("{p}"))
                     .contains(QStringLiteral("Server=x{y};Port=1;Uid=u;Pwd={{p}}};")));
-    EXPECT_TRUE(with(QStringLiteral("h;Uid=x"), QString()).contains(QStringLiteral("Server={h;Uid=x};Port=1;")));
+    EXPECT_TRUE(with(QStringLiteral("h;Uid=x"), QString())
+                    .contains(QStringLiteral("Server={h;Uid=x};Port=1;")));
     // A password with '+' or '%' would be URL-decoded unbraced; a server would not.
     EXPECT_TRUE(with(QStringLiteral("a+b"), QStringLiteral("a+b%41"))
                     .contains(QStringLiteral("Server=a+b;Port=1;Uid=u;Pwd={a+b%41};")));
@@ -98,8 +101,9 @@ TEST(DriverConnectionString, TheBuiltStringThenTheDriversOptions) {
     const std::string built = BuildConnectionString(settings).toStdString();
     const std::string encoding = ";ConnSettings={SET client_encoding TO 'UTF8'}";
     EXPECT_EQ(DriverConnectionString(settings), built + encoding);
-    EXPECT_EQ(DriverConnectionString(settings, Keepalives{3, 2, 1, std::chrono::milliseconds(4000)}),
-              built + encoding +
-                  ";pqopt={fallback_application_name=kestrove keepalives=1 keepalives_idle=3 "
-                  "keepalives_interval=2 keepalives_count=1 tcp_user_timeout=4000}");
+    EXPECT_EQ(
+        DriverConnectionString(settings, Keepalives{3, 2, 1, std::chrono::milliseconds(4000)}),
+        built + encoding +
+            ";pqopt={fallback_application_name=kestrove keepalives=1 keepalives_idle=3 "
+            "keepalives_interval=2 keepalives_count=1 tcp_user_timeout=4000}");
 }

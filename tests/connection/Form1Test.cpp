@@ -83,8 +83,9 @@ TEST_F(SetupWindow, UnreadableSettingsAreReportedAndNotOverwritten) {
     ASSERT_TRUE(QDir().mkpath(SettingsFilePath()));
     StartProgram();
     const std::vector<int> steps = boxes->reportedSteps();
-    EXPECT_EQ(std::vector<int>(steps.begin(), steps.begin() + std::min<std::size_t>(5, steps.size())),
-              (std::vector<int>{126, 128, 130, 132, 134}));
+    EXPECT_EQ(
+        std::vector<int>(steps.begin(), steps.begin() + std::min<std::size_t>(5, steps.size())),
+        (std::vector<int>{126, 128, 130, 132, 134}));
     EXPECT_TRUE(QFileInfo(SettingsFilePath()).isDir());
 }
 

@@ -11,14 +11,16 @@ using kestrove::test::MessageBoxRecorder;
 TEST(AvailabilityCheck, SilentWhenASpreadsheetProgramIsFound) {
     MessageBoxRecorder boxes;
     bool ended = false;
-    IsExcelInstalled([] { return QStringLiteral("libreoffice-calc.desktop"); }, [&] { ended = true; });
+    IsExcelInstalled([] { return QStringLiteral("libreoffice-calc.desktop"); },
+                     [&] { ended = true; });
     EXPECT_FALSE(ended);
     EXPECT_TRUE(boxes.boxes.empty());
 }
 
 TEST(AvailabilityCheck, NoneFoundShowsTheFixedMessageThenEnds) {
     for (const auto& search : std::vector<std::function<QString()>>{
-             [] { return QString(); }, []() -> QString { throw std::runtime_error("no xdg-mime"); }}) {
+             [] { return QString(); },
+             []() -> QString { throw std::runtime_error("no xdg-mime"); }}) {
         MessageBoxRecorder boxes;
         int ended = 0;
         IsExcelInstalled(search, [&] { ++ended; });

@@ -37,14 +37,19 @@ protected:
     QStringList environment(bool withPassword = true) const {
         return {QStringLiteral("HOME=") + home.path(),
                 QStringLiteral("XDG_CONFIG_HOME=") + home.filePath(QStringLiteral(".config")),
-                QStringLiteral("-PGHOST"), QStringLiteral("-PGPORT"), QStringLiteral("-PGUSER"),
-                QStringLiteral("-PGDATABASE"), QStringLiteral("-PGPASSFILE"),
-                withPassword ? QStringLiteral("PGPASSWORD=") + testBedSettings().password : QStringLiteral("-PGPASSWORD")};
+                QStringLiteral("-PGHOST"),
+                QStringLiteral("-PGPORT"),
+                QStringLiteral("-PGUSER"),
+                QStringLiteral("-PGDATABASE"),
+                QStringLiteral("-PGPASSFILE"),
+                withPassword ? QStringLiteral("PGPASSWORD=") + testBedSettings().password
+                             : QStringLiteral("-PGPASSWORD")};
     }
 
-    Result run(const QStringList& arguments, bool withPassword = true, const QStringList& variables = {}) {
-        const ProcessResult result =
-            runProcess(QStringLiteral(KESTROVE_EXPORT_PROGRAM), arguments, environment(withPassword) + variables);
+    Result run(const QStringList& arguments, bool withPassword = true,
+               const QStringList& variables = {}) {
+        const ProcessResult result = runProcess(QStringLiteral(KESTROVE_EXPORT_PROGRAM), arguments,
+                                                environment(withPassword) + variables);
         return {result.status, QString::fromUtf8(result.out), QString::fromUtf8(result.err)};
     }
 
@@ -61,8 +66,10 @@ protected:
 
     static QStringList connection() {
         const ConnectionSettings settings = testBedSettings();
-        return {QStringLiteral("--server"), settings.server, QStringLiteral("--port"), settings.port,
-                QStringLiteral("--user"), settings.user, QStringLiteral("--database"), settings.database};
+        return {QStringLiteral("--server"),   settings.server,
+                QStringLiteral("--port"),     settings.port,
+                QStringLiteral("--user"),     settings.user,
+                QStringLiteral("--database"), settings.database};
     }
 
     QString file(const char* name) const { return home.filePath(QLatin1String(name)); }
@@ -73,9 +80,9 @@ protected:
 } // namespace
 
 TEST_F(ExportCommand, ExportsTheNamedTablesAndPrintsTheWorkbook) {
-    const Result result =
-        run(connection() + QStringList{QStringLiteral("--out"), file("out.xlsx"), QStringLiteral("export.numbers"),
-                                       QStringLiteral("t_first")});
+    const Result result = run(connection() + QStringList{QStringLiteral("--out"), file("out.xlsx"),
+                                                         QStringLiteral("export.numbers"),
+                                                         QStringLiteral("t_first")});
     ASSERT_EQ(result.status, 0) << result.err.toStdString();
     EXPECT_EQ(result.out, file("out.xlsx") + QLatin1Char('\n'));
     const QJsonArray sheets = readWorkbook(file("out.xlsx"));
@@ -86,7 +93,8 @@ TEST_F(ExportCommand, ExportsTheNamedTablesAndPrintsTheWorkbook) {
 
 TEST_F(ExportCommand, UsesTheWizardsStoredDetailsWithoutOptions) {
     writeStore(testBedSettings());
-    const Result result = run({QStringLiteral("--out"), file("stored.xlsx"), QStringLiteral("t_first")}, false);
+    const Result result =
+        run({QStringLiteral("--out"), file("stored.xlsx"), QStringLiteral("t_first")}, false);
     ASSERT_EQ(result.status, 0) << result.err.toStdString();
     EXPECT_EQ(tabNames(readWorkbook(file("stored.xlsx"))), QStringList({"t_first"}));
 }
@@ -95,9 +103,11 @@ TEST_F(ExportCommand, UsesTheWizardsStoredDetailsWithoutOptions) {
 // come from it.
 TEST_F(ExportCommand, AnUnreadableStoreIsReportedOnlyWhenNeeded) {
     ASSERT_TRUE(QDir().mkpath(file(".config/Drumlane.ini")));
-    const Result given = run(connection() + QStringList{QStringLiteral("--out"), file("given.xlsx"), QStringLiteral("t_first")});
+    const Result given = run(connection() + QStringList{QStringLiteral("--out"), file("given.xlsx"),
+                                                        QStringLiteral("t_first")});
     EXPECT_EQ(given.status, 0) << given.err.toStdString();
-    const Result needed = run({QStringLiteral("--out"), file("needed.xlsx"), QStringLiteral("t_first")}, false);
+    const Result needed =
+        run({QStringLiteral("--out"), file("needed.xlsx"), QStringLiteral("t_first")}, false);
     EXPECT_EQ(needed.status, 1);
     EXPECT_TRUE(needed.err.contains(QStringLiteral("cannot be read"))) << needed.err.toStdString();
     EXPECT_FALSE(QFile::exists(file("needed.xlsx")));
@@ -115,23 +125,26 @@ TEST_F(ExportCommand, BadUsageGivesStatusTwoAndOneReason) {
         {{QStringLiteral("--password=secret"), QStringLiteral("t_first")}, "password"},
         // -h is the host, as in every PostgreSQL client: without one it is no help.
         {{QStringLiteral("t_first"), QStringLiteral("-h")}, "Missing value after '-h'"},
-        {{QStringLiteral("-w"), QStringLiteral("-W"), QStringLiteral("t_first")}, "give one of them"},
+        {{QStringLiteral("-w"), QStringLiteral("-W"), QStringLiteral("t_first")},
+         "give one of them"},
         {{QStringLiteral("\"open")}, "is not a name"},
         {{QStringLiteral("export.")}, "is not a name"},
         {{}, "name the tables"},
         {{QStringLiteral("--all"), QStringLiteral("t_first")}, "not both"},
         // Nothing runs of a query that holds more than one statement, or none.
-        {{QStringLiteral("-c"), QStringLiteral("select 1; delete from export.t_first")}, "more than one statement"},
+        {{QStringLiteral("-c"), QStringLiteral("select 1; delete from export.t_first")},
+         "more than one statement"},
         {{QStringLiteral("--command=-- a comment;")}, "no statement"},
         {{QStringLiteral("no_such_table")}, "no table named no_such_table"},
-        {{QStringLiteral("--out"), file("exists.xlsx"), QStringLiteral("t_first")}, "exists already"},
+        {{QStringLiteral("--out"), file("exists.xlsx"), QStringLiteral("t_first")},
+         "exists already"},
     };
     for (const auto& [arguments, reason] : cases) {
         const Result result = run(connection() + arguments);
         EXPECT_EQ(result.status, 2) << arguments.join(' ').toStdString();
         const QStringList lines = result.err.trimmed().split(QLatin1Char('\n'));
-        EXPECT_TRUE(lines.first().startsWith(QStringLiteral("kestrove-export: ")) && lines.first().contains(reason) &&
-                    lines.size() <= 2)
+        EXPECT_TRUE(lines.first().startsWith(QStringLiteral("kestrove-export: ")) &&
+                    lines.first().contains(reason) && lines.size() <= 2)
             << result.err.toStdString();
     }
     QFile kept(file("exists.xlsx"));
@@ -140,8 +153,8 @@ TEST_F(ExportCommand, BadUsageGivesStatusTwoAndOneReason) {
 
     // --force replaces it with the workbook.
     const Result forced =
-        run(connection() + QStringList{QStringLiteral("--force"), QStringLiteral("--out"), file("exists.xlsx"),
-                                       QStringLiteral("t_first")});
+        run(connection() + QStringList{QStringLiteral("--force"), QStringLiteral("--out"),
+                                       file("exists.xlsx"), QStringLiteral("t_first")});
     EXPECT_EQ(forced.status, 0) << forced.err.toStdString();
     EXPECT_EQ(tabNames(readWorkbook(file("exists.xlsx"))), QStringList({"t_first"}));
 }
@@ -156,16 +169,20 @@ TEST_F(ExportCommand, QueriesAreSheetsInTheGivenOrder) {
               "WITH big AS (SELECT id, amount FROM export.ledger WHERE amount > 9000)\n"
               "SELECT id, amount AS \"the amount\" FROM big ORDER BY amount DESC, id;\n");
     sql.close();
-    const QString top50 = QStringLiteral("select id, amount, rate from export.ledger order by amount, id limit 50");
-    const Result result = run(
-        connection() + QStringList{QStringLiteral("--out"), file("queries.xlsx"), QStringLiteral("-c"), top50,
-                                   QStringLiteral("t_first"), QStringLiteral("--query-file"), file("monthly_orders.sql"),
-                                   QStringLiteral("--command=select 1 as a, 2 as a, 'infinity'::date as d, "
-                                                  "'\\x01'::bytea as b, null::text as n"),
-                                   QStringLiteral("-cselect 1 as nothing where false")});
+    const QString top50 =
+        QStringLiteral("select id, amount, rate from export.ledger order by amount, id limit 50");
+    const Result result =
+        run(connection() +
+            QStringList{QStringLiteral("--out"), file("queries.xlsx"), QStringLiteral("-c"), top50,
+                        QStringLiteral("t_first"), QStringLiteral("--query-file"),
+                        file("monthly_orders.sql"),
+                        QStringLiteral("--command=select 1 as a, 2 as a, 'infinity'::date as d, "
+                                       "'\\x01'::bytea as b, null::text as n"),
+                        QStringLiteral("-cselect 1 as nothing where false")});
     ASSERT_EQ(result.status, 0) << result.err.toStdString();
     const QJsonArray sheets = readWorkbook(file("queries.xlsx"));
-    EXPECT_EQ(tabNames(sheets), QStringList({"query3", "query2", "monthly_orders", "t_first", "query"}));
+    EXPECT_EQ(tabNames(sheets),
+              QStringList({"query3", "query2", "monthly_orders", "t_first", "query"}));
     // Every value as Excel shows it, row by row, against the server's own result.
     const QJsonArray shown = shownByExcel(file("queries.xlsx"));
     const auto lines = [&](const char* sheet) {
@@ -173,36 +190,43 @@ TEST_F(ExportCommand, QueriesAreSheetsInTheGivenOrder) {
         for (const auto& row : rowsOf(sheetNamed(shown, QLatin1String(sheet)))) {
             QStringList cells;
             for (const auto& value : row.toArray())
-                cells << (value.isObject() ? QStringLiteral("n:") + value[QStringLiteral("number")].toString()
-                                           : value.toString());
+                cells << (value.isObject()
+                              ? QStringLiteral("n:") + value[QStringLiteral("number")].toString()
+                              : value.toString());
             texts.push_back(cells.join(QLatin1Char('|')).toStdString());
         }
         return texts;
     };
     std::vector<std::string> expected{"id|amount|rate"};
-    for (const std::string& row : queryColumn("SELECT concat_ws('|', 'n:' || id, 'n:' || amount, 'n:' || rate) FROM (" +
-                                              top50.toStdString() + ") AS q"))
+    for (const std::string& row :
+         queryColumn("SELECT concat_ws('|', 'n:' || id, 'n:' || amount, 'n:' || rate) FROM (" +
+                     top50.toStdString() + ") AS q"))
         expected.push_back(row);
     EXPECT_EQ(lines("query"), expected);
     expected = {"id|the amount"};
-    for (const std::string& row : queryColumn("SELECT concat_ws('|', 'n:' || id, 'n:' || amount) FROM export.ledger "
-                                              "WHERE amount > 9000 ORDER BY amount DESC, id"))
+    for (const std::string& row :
+         queryColumn("SELECT concat_ws('|', 'n:' || id, 'n:' || amount) FROM export.ledger "
+                     "WHERE amount > 9000 ORDER BY amount DESC, id"))
         expected.push_back(row);
     EXPECT_GT(expected.size(), 2u);
     EXPECT_EQ(lines("monthly_orders"), expected);
     EXPECT_EQ(rowsOf(sheetNamed(sheets, QStringLiteral("query2"))),
-              QJsonArray({QJsonArray({"a", "a", "d", "b", "n"}), QJsonArray({1.0, 2.0, "infinity", "{BINARY DATA}", QJsonValue()})}));
-    EXPECT_EQ(rowsOf(sheetNamed(sheets, QStringLiteral("query3"))), QJsonArray({QJsonArray({"nothing"})}));
+              QJsonArray({QJsonArray({"a", "a", "d", "b", "n"}),
+                          QJsonArray({1.0, 2.0, "infinity", "{BINARY DATA}", QJsonValue()})}));
+    EXPECT_EQ(rowsOf(sheetNamed(sheets, QStringLiteral("query3"))),
+              QJsonArray({QJsonArray({"nothing"})}));
 }
 
 // A query the server refuses is reported with its reason, and the other sheets are
 // written: writing is refused in the export's read-only transaction.
 TEST_F(ExportCommand, RefusedQueriesAreReportedAndTheOthersExported) {
-    for (const auto& [query, reason] : {std::pair{"delete from export.t_first", "read-only transaction"},
-                                        std::pair{"selec oops", "syntax error"}}) {
+    for (const auto& [query, reason] :
+         {std::pair{"delete from export.t_first", "read-only transaction"},
+          std::pair{"selec oops", "syntax error"}}) {
         const QString workbook = file(reason) + QStringLiteral(".xlsx");
-        const Result result = run(connection() + QStringList{QStringLiteral("--out"), workbook, QStringLiteral("-c"),
-                                                             QLatin1String(query), QStringLiteral("t_first")});
+        const Result result =
+            run(connection() + QStringList{QStringLiteral("--out"), workbook, QStringLiteral("-c"),
+                                           QLatin1String(query), QStringLiteral("t_first")});
         EXPECT_EQ(result.status, 1) << query;
         EXPECT_TRUE(result.err.contains(QLatin1String(reason))) << result.err.toStdString();
         const QJsonArray sheets = readWorkbook(workbook);
@@ -212,10 +236,12 @@ TEST_F(ExportCommand, RefusedQueriesAreReportedAndTheOthersExported) {
 }
 
 TEST_F(ExportCommand, AFailedTableIsReportedAndTheOthersExported) {
-    const Result result = run(connection() + QStringList{QStringLiteral("--out"), file("partly.xlsx"),
-                                                         QStringLiteral("secret"), QStringLiteral("t_first")});
+    const Result result =
+        run(connection() + QStringList{QStringLiteral("--out"), file("partly.xlsx"),
+                                       QStringLiteral("secret"), QStringLiteral("t_first")});
     EXPECT_EQ(result.status, 1);
-    EXPECT_TRUE(result.err.contains(QStringLiteral("[Application Error] ERROR: permission denied for table secret")))
+    EXPECT_TRUE(result.err.contains(
+        QStringLiteral("[Application Error] ERROR: permission denied for table secret")))
         << result.err.toStdString();
     const QJsonArray sheets = readWorkbook(file("partly.xlsx"));
     EXPECT_EQ(sheetNamed(sheets, QStringLiteral("t_first"))["rows"].toArray().size(), 2);
@@ -225,19 +251,22 @@ TEST_F(ExportCommand, AFailedTableIsReportedAndTheOthersExported) {
 // there, so a reason about the place shows that nothing was tried first.
 TEST_F(ExportCommand, TheWorkbooksPlaceIsCheckedBeforeConnecting) {
     ASSERT_TRUE(QDir().mkpath(file("folder")));
-    const QStringList nowhere{QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
-                              QStringLiteral("1"), QStringLiteral("-d"), QStringLiteral("none")};
+    const QStringList nowhere{QStringLiteral("-h"), QStringLiteral("127.0.0.1"),
+                              QStringLiteral("-p"), QStringLiteral("1"),
+                              QStringLiteral("-d"), QStringLiteral("none")};
     const std::vector<std::pair<QStringList, const char*>> cases{
         {{QStringLiteral("-f"), file("folder")}, "is a folder"},
         {{QStringLiteral("--force"), QStringLiteral("--out"), file("folder")}, "is a folder"},
         {{QStringLiteral("--file"), file("missing/out.xlsx")}, "does not exist"},
         // A device is never replaced by a workbook.
-        {{QStringLiteral("--force"), QStringLiteral("-f"), QStringLiteral("/dev/null")}, "not a plain file"},
+        {{QStringLiteral("--force"), QStringLiteral("-f"), QStringLiteral("/dev/null")},
+         "not a plain file"},
     };
     for (const auto& [arguments, reason] : cases) {
         const Result result = run(nowhere + arguments + QStringList{QStringLiteral("t_first")});
         EXPECT_EQ(result.status, 2) << arguments.join(' ').toStdString();
-        EXPECT_TRUE(result.err.startsWith(QStringLiteral("kestrove-export: ")) && result.err.contains(reason))
+        EXPECT_TRUE(result.err.startsWith(QStringLiteral("kestrove-export: ")) &&
+                    result.err.contains(reason))
             << result.err.toStdString();
     }
     EXPECT_FALSE(QFile::exists(file("missing")));
@@ -248,9 +277,10 @@ TEST_F(ExportCommand, TheWorkbooksPlaceIsCheckedBeforeConnecting) {
 TEST_F(ExportCommand, DetailsFromShortOptionsAndLibpqsVariables) {
     const ConnectionSettings bed = testBedSettings();
     const QStringList options{QStringLiteral("-h"), bed.server, QStringLiteral("-p"), bed.port,
-                              QStringLiteral("-U"), bed.user, QStringLiteral("-d"), bed.database};
-    const QStringList variables{QStringLiteral("PGHOST=") + bed.server, QStringLiteral("PGPORT=") + bed.port,
-                                QStringLiteral("PGUSER=") + bed.user, QStringLiteral("PGDATABASE=") + bed.database};
+                              QStringLiteral("-U"), bed.user,   QStringLiteral("-d"), bed.database};
+    const QStringList variables{
+        QStringLiteral("PGHOST=") + bed.server, QStringLiteral("PGPORT=") + bed.port,
+        QStringLiteral("PGUSER=") + bed.user, QStringLiteral("PGDATABASE=") + bed.database};
     struct Case {
         QString label;
         QStringList arguments;
@@ -259,9 +289,10 @@ TEST_F(ExportCommand, DetailsFromShortOptionsAndLibpqsVariables) {
     std::vector<Case> cases{
         {QStringLiteral("short options"), options, {}},
         {QStringLiteral("variables"), {}, variables},
-        {QStringLiteral("options over other variables"), options,
-         {QStringLiteral("PGHOST=127.0.0.2"), QStringLiteral("PGPORT=1"), QStringLiteral("PGUSER=nobody_here"),
-          QStringLiteral("PGDATABASE=no_db")}},
+        {QStringLiteral("options over other variables"),
+         options,
+         {QStringLiteral("PGHOST=127.0.0.2"), QStringLiteral("PGPORT=1"),
+          QStringLiteral("PGUSER=nobody_here"), QStringLiteral("PGDATABASE=no_db")}},
     };
     for (int i = 0; i < 4; ++i) {
         QStringList others = options;
@@ -271,14 +302,17 @@ TEST_F(ExportCommand, DetailsFromShortOptionsAndLibpqsVariables) {
     int runs = 0;
     for (const bool beside : {false, true}) {
         if (beside)
-            writeStore({QStringLiteral("127.0.0.2"), QStringLiteral("1"), QStringLiteral("nobody_here"),
-                        QStringLiteral("wrong"), QStringLiteral("no_db")});
+            writeStore({QStringLiteral("127.0.0.2"), QStringLiteral("1"),
+                        QStringLiteral("nobody_here"), QStringLiteral("wrong"),
+                        QStringLiteral("no_db")});
         for (const Case& c : cases) {
             const QString out = home.filePath(QStringLiteral("details%1.xlsx").arg(++runs));
-            const Result result = run(c.arguments + QStringList{QStringLiteral("-f"), out, QStringLiteral("t_first")},
-                                      true, c.variables);
-            EXPECT_EQ(result.status, 0) << c.label.toStdString() << (beside ? " beside a store: " : ": ")
-                                        << result.err.toStdString();
+            const Result result =
+                run(c.arguments + QStringList{QStringLiteral("-f"), out, QStringLiteral("t_first")},
+                    true, c.variables);
+            EXPECT_EQ(result.status, 0)
+                << c.label.toStdString() << (beside ? " beside a store: " : ": ")
+                << result.err.toStdString();
             EXPECT_EQ(result.out, out + QLatin1Char('\n'));
         }
     }
@@ -288,11 +322,16 @@ TEST_F(ExportCommand, DetailsFromShortOptionsAndLibpqsVariables) {
 // (':' escaped as libpq's format wants); a file its group may read is refused.
 TEST_F(ExportCommand, ThePasswordFileGivesAPasswordRolesPassword) {
     const ConnectionSettings bed = testBedSettings();
-    const QStringList role{QStringLiteral("-h"), bed.server, QStringLiteral("-p"), bed.port,
-                           QStringLiteral("-U"), QStringLiteral("pgpass_user"), QStringLiteral("-d"), bed.database,
+    const QStringList role{QStringLiteral("-h"),      bed.server,
+                           QStringLiteral("-p"),      bed.port,
+                           QStringLiteral("-U"),      QStringLiteral("pgpass_user"),
+                           QStringLiteral("-d"),      bed.database,
                            QStringLiteral("t_first"), QStringLiteral("-f")};
-    const QByteArray entry = (bed.server + QLatin1Char(':') + bed.port + QStringLiteral(":*:pgpass_user:Pgpass-Secret\\:1\n")).toUtf8();
-    const auto writePrivate = [](const QString& path, const QByteArray& text, QFile::Permissions permissions) {
+    const QByteArray entry = (bed.server + QLatin1Char(':') + bed.port +
+                              QStringLiteral(":*:pgpass_user:Pgpass-Secret\\:1\n"))
+                                 .toUtf8();
+    const auto writePrivate = [](const QString& path, const QByteArray& text,
+                                 QFile::Permissions permissions) {
         QFile pgpass(path);
         ASSERT_TRUE(pgpass.open(QIODevice::WriteOnly));
         pgpass.write(text);
@@ -305,7 +344,8 @@ TEST_F(ExportCommand, ThePasswordFileGivesAPasswordRolesPassword) {
                                 {QStringLiteral("PGPASSFILE=") + file("elsewhere")});
     EXPECT_EQ(variable.status, 0) << variable.err.toStdString();
 
-    writePrivate(file(".pgpass"), "# other servers first\n127.0.0.2:*:*:*:wrong\n" + entry, ownerOnly);
+    writePrivate(file(".pgpass"), "# other servers first\n127.0.0.2:*:*:*:wrong\n" + entry,
+                 ownerOnly);
     const Result inHome = run(role + QStringList{file("home.xlsx")}, false);
     EXPECT_EQ(inHome.status, 0) << inHome.err.toStdString();
     EXPECT_EQ(tabNames(readWorkbook(file("home.xlsx"))), QStringList({"t_first"}));
@@ -324,17 +364,21 @@ TEST_F(ExportCommand, ThePasswordFileGivesAPasswordRolesPassword) {
 // command line never gets it, the store's own server does.
 TEST_F(ExportCommand, TheStoredPasswordGoesOnlyToTheStoredServer) {
     const ConnectionSettings bed = testBedSettings();
-    writeStore({QStringLiteral("127.0.0.2"), bed.port, QStringLiteral("pgpass_user"), QStringLiteral("Pgpass-Secret:1"),
-                bed.database});
-    const Result elsewhere = run({QStringLiteral("-h"), bed.server, QStringLiteral("-U"), QStringLiteral("pgpass_user"),
-                                  QStringLiteral("-f"), file("elsewhere.xlsx"), QStringLiteral("t_first")},
-                                 false);
+    writeStore({QStringLiteral("127.0.0.2"), bed.port, QStringLiteral("pgpass_user"),
+                QStringLiteral("Pgpass-Secret:1"), bed.database});
+    const Result elsewhere =
+        run({QStringLiteral("-h"), bed.server, QStringLiteral("-U"), QStringLiteral("pgpass_user"),
+             QStringLiteral("-f"), file("elsewhere.xlsx"), QStringLiteral("t_first")},
+            false);
     EXPECT_EQ(elsewhere.status, 1);
-    EXPECT_TRUE(elsewhere.err.contains(QStringLiteral("no password supplied"))) << elsewhere.err.toStdString();
+    EXPECT_TRUE(elsewhere.err.contains(QStringLiteral("no password supplied")))
+        << elsewhere.err.toStdString();
     EXPECT_FALSE(QFile::exists(file("elsewhere.xlsx")));
 
-    writeStore({bed.server, bed.port, QStringLiteral("pgpass_user"), QStringLiteral("Pgpass-Secret:1"), bed.database});
-    const Result own = run({QStringLiteral("-f"), file("own.xlsx"), QStringLiteral("t_first")}, false);
+    writeStore({bed.server, bed.port, QStringLiteral("pgpass_user"),
+                QStringLiteral("Pgpass-Secret:1"), bed.database});
+    const Result own =
+        run({QStringLiteral("-f"), file("own.xlsx"), QStringLiteral("t_first")}, false);
     EXPECT_EQ(own.status, 0) << own.err.toStdString();
 }
 
@@ -359,12 +403,15 @@ TEST_F(ExportCommand, PromptsOnTheTerminalOnlyWhenTheServerAsks) {
     int runs = 0;
     for (const Case& c : cases) {
         const QString out = home.filePath(QStringLiteral("prompted%1.xlsx").arg(++runs));
-        const QByteArray question = QStringLiteral("Password for user pgpass_user on %1:%2: ").arg(c.host, bed.port).toUtf8();
+        const QByteArray question = QStringLiteral("Password for user pgpass_user on %1:%2: ")
+                                        .arg(c.host, bed.port)
+                                        .toUtf8();
         const TerminalResult result = runInTerminal(
             QStringLiteral(KESTROVE_EXPORT_PROGRAM),
-            c.extra + QStringList{QStringLiteral("-h"), c.host, QStringLiteral("-p"), bed.port, QStringLiteral("-U"),
-                                  QStringLiteral("pgpass_user"), QStringLiteral("-d"), bed.database,
-                                  QStringLiteral("-f"), out, QStringLiteral("t_first")},
+            c.extra + QStringList{QStringLiteral("-h"), c.host, QStringLiteral("-p"), bed.port,
+                                  QStringLiteral("-U"), QStringLiteral("pgpass_user"),
+                                  QStringLiteral("-d"), bed.database, QStringLiteral("-f"), out,
+                                  QStringLiteral("t_first")},
             environment(false), question, QByteArrayLiteral("Pgpass-Secret:1"));
         EXPECT_EQ(result.asked, c.asked) << c.label << ": " << result.out.toStdString();
         EXPECT_EQ(result.status, c.status) << c.label << ": " << result.out.toStdString();
@@ -384,7 +431,8 @@ mode_t modeOf(const QString& path) {
     return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_mode & 07777 : 0;
 }
 QStringList entriesOf(const QString& folder) {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                  QDir::NoDotAndDotDot);
 }
 } // namespace
 
@@ -394,9 +442,12 @@ TEST_F(ExportCommand, ASignalAtThePromptPutsTheTerminalBack) {
     const TerminalResult result = runInTerminal(
         QStringLiteral(KESTROVE_EXPORT_PROGRAM),
         {QStringLiteral("-h"), bed.server, QStringLiteral("-p"), bed.port, QStringLiteral("-U"),
-         QStringLiteral("pgpass_user"), QStringLiteral("-d"), bed.database, QStringLiteral("-f"), file("never.xlsx"),
-         QStringLiteral("t_first")},
-        environment(false), QStringLiteral("Password for user pgpass_user on %1:%2: ").arg(bed.server, bed.port).toUtf8(),
+         QStringLiteral("pgpass_user"), QStringLiteral("-d"), bed.database, QStringLiteral("-f"),
+         file("never.xlsx"), QStringLiteral("t_first")},
+        environment(false),
+        QStringLiteral("Password for user pgpass_user on %1:%2: ")
+            .arg(bed.server, bed.port)
+            .toUtf8(),
         {}, SIGINT);
     EXPECT_EQ(result.asked, 1) << result.out.toStdString();
     EXPECT_EQ(result.status, 130) << result.out.toStdString();
@@ -408,29 +459,39 @@ TEST_F(ExportCommand, ASignalAtThePromptPutsTheTerminalBack) {
 // quoted ones stay exact; views, materialized views, partitioned and foreign tables.
 TEST_F(ExportCommand, NamesAsPsqlReadsThem) {
     const Result result =
-        run(connection() + QStringList{QStringLiteral("-f"), file("names.xlsx"), QStringLiteral("Customers"),
-                                       QStringLiteral("\"Order Details\""), QStringLiteral("sales.orders"),
-                                       QStringLiteral("SALES.Big_Orders"), QStringLiteral("sales.order_totals"),
-                                       QStringLiteral("sales.events"), QStringLiteral("\"sales\".rates"),
-                                       QStringLiteral("MIXED"), QStringLiteral("twin")});
+        run(connection() +
+            QStringList{QStringLiteral("-f"), file("names.xlsx"), QStringLiteral("Customers"),
+                        QStringLiteral("\"Order Details\""), QStringLiteral("sales.orders"),
+                        QStringLiteral("SALES.Big_Orders"), QStringLiteral("sales.order_totals"),
+                        QStringLiteral("sales.events"), QStringLiteral("\"sales\".rates"),
+                        QStringLiteral("MIXED"), QStringLiteral("twin")});
     ASSERT_EQ(result.status, 0) << result.err.toStdString();
     const QJsonArray sheets = readWorkbook(file("names.xlsx"));
-    EXPECT_EQ(tabNames(sheets), QStringList({"twin", "mixed", "rates", "events", "order_totals", "big_orders", "orders",
-                                             "Order Details", "customers"}));
-    EXPECT_EQ(sheetNamed(sheets, QStringLiteral("mixed"))["rows"].toArray()[1].toArray()[0].toString(), QStringLiteral("lower"));
+    EXPECT_EQ(tabNames(sheets),
+              QStringList({"twin", "mixed", "rates", "events", "order_totals", "big_orders",
+                           "orders", "Order Details", "customers"}));
+    EXPECT_EQ(
+        sheetNamed(sheets, QStringLiteral("mixed"))["rows"].toArray()[1].toArray()[0].toString(),
+        QStringLiteral("lower"));
     // Of two tables called twin, the one on the search path.
-    EXPECT_EQ(sheetNamed(sheets, QStringLiteral("twin"))["rows"].toArray()[1].toArray()[0].toString(), QStringLiteral("public"));
+    EXPECT_EQ(
+        sheetNamed(sheets, QStringLiteral("twin"))["rows"].toArray()[1].toArray()[0].toString(),
+        QStringLiteral("public"));
     EXPECT_EQ(sheetNamed(sheets, QStringLiteral("big_orders"))["rows"].toArray().size(), 3);
     EXPECT_EQ(sheetNamed(sheets, QStringLiteral("order_totals"))["rows"].toArray().size(), 2);
     EXPECT_EQ(sheetNamed(sheets, QStringLiteral("rates"))["rows"].toArray().size(), 3);
     EXPECT_EQ(sheetNamed(sheets, QStringLiteral("customers"))["rows"].toArray().size(), 3);
     // Alone, since their sheets' names would clash with those above: an exact name wins
     // over the folded one, and a schema picks its own twin.
-    for (const auto& [name, sheet, first] : {std::tuple{"Mixed", "Mixed", "upper"}, std::tuple{"other.twin", "twin", "other"}}) {
+    for (const auto& [name, sheet, first] :
+         {std::tuple{"Mixed", "Mixed", "upper"}, std::tuple{"other.twin", "twin", "other"}}) {
         const QString out = file((std::string(name) + ".xlsx").c_str());
-        const Result alone = run(connection() + QStringList{QStringLiteral("-f"), out, QString::fromLatin1(name)});
+        const Result alone =
+            run(connection() + QStringList{QStringLiteral("-f"), out, QString::fromLatin1(name)});
         ASSERT_EQ(alone.status, 0) << name << ": " << alone.err.toStdString();
-        EXPECT_EQ(rowsOf(sheetNamed(readWorkbook(out), QString::fromLatin1(sheet)))[1].toArray()[0].toString(),
+        EXPECT_EQ(rowsOf(sheetNamed(readWorkbook(out), QString::fromLatin1(sheet)))[1]
+                      .toArray()[0]
+                      .toString(),
                   QString::fromLatin1(first))
             << name;
     }
@@ -444,36 +505,43 @@ TEST_F(ExportCommand, AllLeavesOutOtherSessionsTemporaryTables) {
     odbc::Connection holder;
     holder.open(BuildConnectionString(other).toStdString());
     holder.execute("CREATE TEMPORARY TABLE held_temporarily (v integer)");
-    const Result result = run({QStringLiteral("-h"), other.server, QStringLiteral("-p"), other.port, QStringLiteral("-U"),
-                               other.user, QStringLiteral("-d"), other.database, QStringLiteral("--all"),
-                               QStringLiteral("-f"), file("all.xlsx")});
+    const Result result =
+        run({QStringLiteral("-h"), other.server, QStringLiteral("-p"), other.port,
+             QStringLiteral("-U"), other.user, QStringLiteral("-d"), other.database,
+             QStringLiteral("--all"), QStringLiteral("-f"), file("all.xlsx")});
     EXPECT_EQ(result.status, 0) << result.err.toStdString();
     EXPECT_EQ(tabNames(readWorkbook(file("all.xlsx"))), QStringList({"only_in_other"}));
 }
-
 
 // --force replaces yesterday's workbook only with a whole one, keeping its permission
 // bits; a run that reports anything leaves it as it was and saves beside it.
 TEST_F(ExportCommand, ForceReplacesOnlyAfterAWholeRun) {
     QTemporaryDir folder;
     const QString target = folder.filePath(QStringLiteral("daily.xlsx"));
-    ASSERT_EQ(run(connection() + QStringList{QStringLiteral("-f"), target, QStringLiteral("t_first")}).status, 0);
-    ASSERT_TRUE(QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+    ASSERT_EQ(
+        run(connection() + QStringList{QStringLiteral("-f"), target, QStringLiteral("t_first")})
+            .status,
+        0);
+    ASSERT_TRUE(
+        QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
     const QByteArray before = contentsOf(target);
 
-    const Result failed = run(connection() + QStringList{QStringLiteral("--force"), QStringLiteral("-f"), target,
-                                                         QStringLiteral("secret"), QStringLiteral("t_second")});
+    const Result failed =
+        run(connection() + QStringList{QStringLiteral("--force"), QStringLiteral("-f"), target,
+                                       QStringLiteral("secret"), QStringLiteral("t_second")});
     EXPECT_EQ(failed.status, 1);
     EXPECT_EQ(contentsOf(target), before);
     EXPECT_EQ(modeOf(target), 0640u);
     const QString beside = folder.filePath(QStringLiteral("daily.incomplete.xlsx"));
     EXPECT_EQ(failed.out, beside + QLatin1Char('\n'));
-    EXPECT_TRUE(failed.err.contains(QStringLiteral("is left as it was"))) << failed.err.toStdString();
+    EXPECT_TRUE(failed.err.contains(QStringLiteral("is left as it was")))
+        << failed.err.toStdString();
     EXPECT_EQ(tabNames(readWorkbook(beside)), QStringList({"t_second", "secret"}));
     EXPECT_EQ(entriesOf(folder.path()), QStringList({"daily.incomplete.xlsx", "daily.xlsx"}));
 
-    const Result whole = run(connection() + QStringList{QStringLiteral("--force"), QStringLiteral("-f"), target,
-                                                        QStringLiteral("t_second")});
+    const Result whole =
+        run(connection() + QStringList{QStringLiteral("--force"), QStringLiteral("-f"), target,
+                                       QStringLiteral("t_second")});
     EXPECT_EQ(whole.status, 0) << whole.err.toStdString();
     EXPECT_EQ(modeOf(target), 0640u);
     EXPECT_EQ(tabNames(readWorkbook(target)), QStringList({"t_second"}));
@@ -497,27 +565,36 @@ bool waitFor(const std::function<bool()>& condition,
 // SIGINT, SIGTERM or SIGHUP while the rows are read: nothing left in the workbook's
 // folder or the temporary one, and status 128 + the signal.
 TEST_F(ExportCommand, ASignalWhileReadingLeavesNoFile) {
-    for (const auto& [number, status] : {std::pair{SIGTERM, 143}, std::pair{SIGINT, 130}, std::pair{SIGHUP, 129}}) {
+    for (const auto& [number, status] :
+         {std::pair{SIGTERM, 143}, std::pair{SIGINT, 130}, std::pair{SIGHUP, 129}}) {
         QTemporaryDir out, temporary;
         // The child's session, told apart from any other test's by its name.
-        const std::string name = "kestrove-signal-test-" + std::to_string(::getpid()) + "-" + std::to_string(number);
-        StartedProcess child(QStringLiteral(KESTROVE_EXPORT_PROGRAM),
-                             connection() + QStringList{QStringLiteral("-f"), out.filePath(QStringLiteral("x.xlsx")),
-                                                        QStringLiteral("t_first"), QStringLiteral("sales.slow_rows")},
-                             environment() + QStringList{QStringLiteral("TMPDIR=") + temporary.path(),
-                                                         QStringLiteral("PGAPPNAME=") + QString::fromStdString(name)});
+        const std::string name =
+            "kestrove-signal-test-" + std::to_string(::getpid()) + "-" + std::to_string(number);
+        StartedProcess child(
+            QStringLiteral(KESTROVE_EXPORT_PROGRAM),
+            connection() + QStringList{QStringLiteral("-f"), out.filePath(QStringLiteral("x.xlsx")),
+                                       QStringLiteral("t_first"),
+                                       QStringLiteral("sales.slow_rows")},
+            environment() +
+                QStringList{QStringLiteral("TMPDIR=") + temporary.path(),
+                            QStringLiteral("PGAPPNAME=") + QString::fromStdString(name)});
         // Reading has begun once the program's session sleeps in the slow view.
         const bool reading = waitFor([&] {
-            return queryColumn("SELECT count(*) FROM pg_stat_activity WHERE wait_event = 'PgSleep' AND "
-                               "application_name = '" + name + "'")
+            return queryColumn(
+                       "SELECT count(*) FROM pg_stat_activity WHERE wait_event = 'PgSleep' AND "
+                       "application_name = '" +
+                       name + "'")
                        .front() != "0";
         });
         ASSERT_TRUE(reading);
         child.signal(number);
         const ProcessResult result = child.finish();
         EXPECT_EQ(result.status, status) << result.err.toStdString();
-        EXPECT_TRUE(entriesOf(out.path()).isEmpty()) << entriesOf(out.path()).join(' ').toStdString();
-        EXPECT_TRUE(entriesOf(temporary.path()).isEmpty()) << entriesOf(temporary.path()).join(' ').toStdString();
+        EXPECT_TRUE(entriesOf(out.path()).isEmpty())
+            << entriesOf(out.path()).join(' ').toStdString();
+        EXPECT_TRUE(entriesOf(temporary.path()).isEmpty())
+            << entriesOf(temporary.path()).join(' ').toStdString();
     }
 }
 
@@ -532,15 +609,16 @@ TEST_F(ExportCommand, ASignalWhileSavingLeavesNoFile) {
         old.write("yesterday");
     }
     StartedProcess child(QStringLiteral(KESTROVE_EXPORT_PROGRAM),
-                         connection() + QStringList{QStringLiteral("--force"), QStringLiteral("-f"), target,
-                                                    QStringLiteral("bulky")},
+                         connection() + QStringList{QStringLiteral("--force"), QStringLiteral("-f"),
+                                                    target, QStringLiteral("bulky")},
                          environment());
     // The workbook is being written once the program holds a file open in its folder.
     const bool saving = waitFor(
         [&] {
             const QStringList open = child.openFiles();
-            return std::any_of(open.begin(), open.end(),
-                               [&](const QString& path) { return path.startsWith(out.path() + QLatin1Char('/')); });
+            return std::any_of(open.begin(), open.end(), [&](const QString& path) {
+                return path.startsWith(out.path() + QLatin1Char('/'));
+            });
         },
         std::chrono::microseconds(200));
     ASSERT_TRUE(saving);
@@ -558,15 +636,18 @@ TEST_F(ExportCommand, ASignalWhileSavingLeavesNoFile) {
 // into the locale's codeset: the cells are the same whatever the locale and whatever
 // PGCLIENTENCODING names.
 TEST_F(ExportCommand, EveryTextRouteGivesTheServersText) {
-    const QStringList tables{QStringLiteral("alltypes"), QStringLiteral("emoji_edges"), QStringLiteral("long_text"),
-                             QStringLiteral("lookalikes")};
+    const QStringList tables{QStringLiteral("alltypes"), QStringLiteral("emoji_edges"),
+                             QStringLiteral("long_text"), QStringLiteral("lookalikes")};
     const auto exported = [&](const QString& name, const QStringList& variables) {
-        const Result result =
-            run(connection() + QStringList{QStringLiteral("--out"), file(qPrintable(name))} + tables, true, variables);
-        EXPECT_EQ(result.status, 1) << name.toStdString() << result.err.toStdString(); // the cut long texts
+        const Result result = run(
+            connection() + QStringList{QStringLiteral("--out"), file(qPrintable(name))} + tables,
+            true, variables);
+        EXPECT_EQ(result.status, 1)
+            << name.toStdString() << result.err.toStdString(); // the cut long texts
         return readWorkbook(file(qPrintable(name)));
     };
-    const QJsonArray narrow = exported(QStringLiteral("narrow.xlsx"), {QStringLiteral("LC_ALL=de_DE.UTF-8")});
+    const QJsonArray narrow =
+        exported(QStringLiteral("narrow.xlsx"), {QStringLiteral("LC_ALL=de_DE.UTF-8")});
     ASSERT_EQ(narrow.size(), 4);
     // Names the first row that differs from the narrow route's.
     const auto firstDifference = [&](const QJsonArray& sheets) -> std::string {
@@ -574,14 +655,17 @@ TEST_F(ExportCommand, EveryTextRouteGivesTheServersText) {
             for (int r = 0; r < rowsOf(narrow[s].toObject()).size(); ++r)
                 if (s >= sheets.size() || rowsOf(sheets[s].toObject()).size() <= r ||
                     rowsOf(sheets[s].toObject())[r] != rowsOf(narrow[s].toObject())[r])
-                    return narrow[s].toObject()["name"].toString().toStdString() + ", row " + std::to_string(r + 1);
+                    return narrow[s].toObject()["name"].toString().toStdString() + ", row " +
+                           std::to_string(r + 1);
         return sheets == narrow ? "" : "the sheets' other parts";
     };
     const QString latin1 = QStringLiteral("LC_ALL=de_DE.ISO-8859-1");
     int route = 0;
-    for (const QStringList& variables : {QStringList{latin1, QStringLiteral("PGCLIENTENCODING=LATIN1")},
-                                         QStringList{latin1, QStringLiteral("-PGCLIENTENCODING")},
-                                         QStringList{QStringLiteral("LC_ALL=C"), QStringLiteral("-PGCLIENTENCODING")}})
-        EXPECT_EQ(firstDifference(exported(QStringLiteral("route%1.xlsx").arg(++route), variables)), "")
+    for (const QStringList& variables :
+         {QStringList{latin1, QStringLiteral("PGCLIENTENCODING=LATIN1")},
+          QStringList{latin1, QStringLiteral("-PGCLIENTENCODING")},
+          QStringList{QStringLiteral("LC_ALL=C"), QStringLiteral("-PGCLIENTENCODING")}})
+        EXPECT_EQ(firstDifference(exported(QStringLiteral("route%1.xlsx").arg(++route), variables)),
+                  "")
             << variables.join(QLatin1Char(' ')).toStdString();
 }

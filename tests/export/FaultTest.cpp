@@ -22,9 +22,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
-#include <algorithm>
 #include <future>
 
 using namespace kestrove;
@@ -64,7 +64,8 @@ QString tablesFile(int rows) {
     QFile file(path);
     if (file.open(QIODevice::WriteOnly))
         file.write(QStringLiteral("SET ROLE kestrove_test;\n"
-                                  "CREATE TABLE big AS SELECT g AS id, repeat('y', 100) AS filler FROM generate_series(1, %1) AS g;\n"
+                                  "CREATE TABLE big AS SELECT g AS id, repeat('y', 100) AS filler "
+                                  "FROM generate_series(1, %1) AS g;\n"
                                   "CREATE TABLE small (v text);\n")
                        .arg(rows)
                        .toUtf8());
@@ -74,8 +75,9 @@ QString tablesFile(int rows) {
 // The import's server processes, all in its transaction (the asking one left out, and
 // those of earlier questions still on their way out: they have the same name).
 std::vector<std::string> victimBackends() {
-    return queryColumn("SELECT pid FROM pg_stat_activity WHERE application_name = '" + applicationName() +
-                       "' AND pid <> pg_backend_pid() AND state IN ('active', 'idle in transaction')");
+    return queryColumn(
+        "SELECT pid FROM pg_stat_activity WHERE application_name = '" + applicationName() +
+        "' AND pid <> pg_backend_pid() AND state IN ('active', 'idle in transaction')");
 }
 
 // Waits (a minute at most) until one of the import's server processes counts the rows of
@@ -84,9 +86,10 @@ std::vector<std::string> victimBackends() {
 // when the minute passed first.
 bool waitUntilTheImportCounts(const std::string& table) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (queryColumn("SELECT pid FROM pg_stat_activity WHERE application_name = '" + applicationName() +
-                       "' AND pid <> pg_backend_pid() AND query LIKE '%count(*) FROM \"export\".\"" + table +
-                       "\"%' AND state = 'active'")
+    while (queryColumn(
+               "SELECT pid FROM pg_stat_activity WHERE application_name = '" + applicationName() +
+               "' AND pid <> pg_backend_pid() AND query LIKE '%count(*) FROM \"export\".\"" +
+               table + "\"%' AND state = 'active'")
                .empty()) {
         if (std::chrono::steady_clock::now() >= until)
             return false;
@@ -117,18 +120,21 @@ TEST(Faults, ServerProcessEndedMidTable) {
     FaultRun run;
     run.host.tick(QStringLiteral("stream_rows"));
     run.host.tick(QStringLiteral("t_first"));
-    run.onceRowsAreWritten([] { executeSql("SELECT pg_terminate_backend(" + victimBackend() + ")"); });
+    run.onceRowsAreWritten(
+        [] { executeSql("SELECT pg_terminate_backend(" + victimBackend() + ")"); });
     const QJsonArray sheets = run.finish();
     const std::vector<int> steps = run.boxes.reportedSteps();
     EXPECT_EQ(std::count(steps.begin(), steps.end(), 202), 1);
     EXPECT_EQ(std::count(steps.begin(), steps.end(), 140), 1);
     const QString broken = run.reportAt(202);
-    EXPECT_TRUE(broken.contains(QStringLiteral(" of 100000 rows of stream_rows were read: its sheet is short.")))
+    EXPECT_TRUE(broken.contains(
+        QStringLiteral(" of 100000 rows of stream_rows were read: its sheet is short.")))
         << broken.toStdString();
     const qsizetype rows = rowsOf(sheets, "stream_rows");
     EXPECT_GT(rows, 1);
     EXPECT_LT(rows, 100001);
-    EXPECT_TRUE(broken.contains(QStringLiteral("Only %1 of").arg(rows - 1))) << broken.toStdString();
+    EXPECT_TRUE(broken.contains(QStringLiteral("Only %1 of").arg(rows - 1)))
+        << broken.toStdString();
     // Every row the driver delivered is in the sheet: whole batches of the reader's
     // cursor (16 rows, then eight times more each time up to 8,192).
     qsizetype batches = 0;
@@ -144,12 +150,15 @@ TEST(Faults, ServerProcessEndedMidTable) {
 TEST(Faults, ServerProcessesEndedWhileTablesAreReadAtOnce) {
     FaultRun run(2);
     const std::vector<std::pair<QString, qsizetype>> tables{
-        {QStringLiteral("stream_rows"), 100001}, {QStringLiteral("changing_rows"), 100001}, {QStringLiteral("t_first"), 2}};
+        {QStringLiteral("stream_rows"), 100001},
+        {QStringLiteral("changing_rows"), 100001},
+        {QStringLiteral("t_first"), 2}};
     for (const auto& table : tables)
         run.host.tick(table.first);
     run.onceRowsAreWritten([] {
-        executeSql("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = '" +
-                   applicationName() + "' AND pid <> pg_backend_pid()");
+        executeSql(
+            "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = '" +
+            applicationName() + "' AND pid <> pg_backend_pid()");
     });
     const QJsonArray sheets = run.finish();
     const std::vector<int> steps = run.boxes.reportedSteps();
@@ -157,14 +166,18 @@ TEST(Faults, ServerProcessesEndedWhileTablesAreReadAtOnce) {
     for (const auto& [table, rows] : tables) {
         const qsizetype written = kestrove::test::rowsOf(sheetNamed(sheets, table)).size();
         whole += written == rows;
-        const QString said = QStringLiteral("Only %1 of %2 rows of %3 were read").arg(written - 1).arg(rows - 1).arg(table);
+        const QString said = QStringLiteral("Only %1 of %2 rows of %3 were read")
+                                 .arg(written - 1)
+                                 .arg(rows - 1)
+                                 .arg(table);
         EXPECT_TRUE(written == rows || written == 0 ||
                     std::any_of(run.boxes.boxes.begin(), run.boxes.boxes.end(),
                                 [&](const auto& box) { return box.text.contains(said); }))
             << table.toStdString() << ": " << written << " rows";
     }
     // What is not whole is reported: short at 202, or not read at all at 140.
-    EXPECT_EQ(whole + std::count(steps.begin(), steps.end(), 202) + std::count(steps.begin(), steps.end(), 140),
+    EXPECT_EQ(whole + std::count(steps.begin(), steps.end(), 202) +
+                  std::count(steps.begin(), steps.end(), 140),
               static_cast<qsizetype>(tables.size()));
     EXPECT_LT(whole, static_cast<qsizetype>(tables.size()));
     EXPECT_TRUE(run.done());
@@ -258,12 +271,12 @@ TEST(FaultsDeathTest, AFolderThatRefusesIsReportedWithItsPath) {
     const passwd* nobody = ::getpwnam("nobody");
     ASSERT_NE(nobody, nullptr);
     if (::geteuid() == 0) {
-        QFile::setPermissions(base.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
-                                               QFileDevice::ExeOther);
+        QFile::setPermissions(base.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                               QFileDevice::ExeOwner | QFileDevice::ExeOther);
         ASSERT_EQ(::chown(readOnly.toLocal8Bit().constData(), nobody->pw_uid, nobody->pw_gid), 0);
     }
-    for (const QString& folder : {base.filePath(QStringLiteral("missing/Kestrove")), base.filePath(QStringLiteral("a file")),
-                                  readOnly}) {
+    for (const QString& folder : {base.filePath(QStringLiteral("missing/Kestrove")),
+                                  base.filePath(QStringLiteral("a file")), readOnly}) {
         FaultRun run;
         run.host.workbookFolder = folder;
         run.host.tick(QStringLiteral("t_first"));
@@ -275,8 +288,9 @@ TEST(FaultsDeathTest, AFolderThatRefusesIsReportedWithItsPath) {
                         std::_Exit(2);
                     run.finish();
                     const bool reported = run.boxes.reportedSteps() == std::vector<int>{210} &&
-                                          run.reportAt(210).contains(folder) && run.host.opened.empty() &&
-                                          run.done() && QDir(folder).isEmpty();
+                                          run.reportAt(210).contains(folder) &&
+                                          run.host.opened.empty() && run.done() &&
+                                          QDir(folder).isEmpty();
                     std::_Exit(reported ? 0 : 1);
                 },
                 ::testing::ExitedWithCode(0), "");
@@ -288,7 +302,9 @@ TEST(FaultsDeathTest, AFolderThatRefusesIsReportedWithItsPath) {
         EXPECT_TRUE(run.host.opened.empty());
         EXPECT_TRUE(run.done());
     }
-    EXPECT_EQ(QDir(base.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).size(), 2);
+    EXPECT_EQ(
+        QDir(base.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).size(),
+        2);
     EXPECT_TRUE(QDir(readOnly).isEmpty());
 }
 
@@ -348,34 +364,43 @@ TEST(Faults, TablesChangedDuringTheExportShowTheirRowsOfItsStart) {
         std::future<void> truncated;
         run.onceRowsAreWritten([&] {
             executeSql("DELETE FROM export.changing_rows WHERE id % 2 = 0");
-            executeSql("INSERT INTO export.changing_rows SELECT g, 'new' FROM generate_series(1, 50000) AS g");
+            executeSql("INSERT INTO export.changing_rows SELECT g, 'new' FROM generate_series(1, "
+                       "50000) AS g");
             executeSql("INSERT INTO export.later_t VALUES (99, 'inserted')");
             truncated = std::async(std::launch::async, [] {
-                executeSql("TRUNCATE export.later_t; INSERT INTO export.later_t VALUES (100, 'new'); DROP TABLE export.doomed");
+                executeSql("TRUNCATE export.later_t; INSERT INTO export.later_t VALUES (100, "
+                           "'new'); DROP TABLE export.doomed");
             });
         });
         bool truncatedBeforeDone = false;
         run.boxes.onShow = [&](const MessageBoxRecorder::Box& box) {
             if (box.text == QStringLiteral("Done.") && truncated.valid())
-                truncatedBeforeDone = truncated.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+                truncatedBeforeDone =
+                    truncated.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
         };
         const QJsonArray sheets = run.finish();
-        const QJsonArray rows = kestrove::test::rowsOf(sheetNamed(sheets, QStringLiteral("changing_rows")));
+        const QJsonArray rows =
+            kestrove::test::rowsOf(sheetNamed(sheets, QStringLiteral("changing_rows")));
         ASSERT_EQ(rows.size(), 100001);
         for (qsizetype r = 1; r < rows.size(); ++r)
             ASSERT_EQ(rows[r].toArray()[1].toString(), QStringLiteral("old")) << "row " << r;
         EXPECT_EQ(rowsOf(sheets, "stream_rows"), 100001);
         EXPECT_EQ(rowsOf(sheets, "later_t"), 11);
-        EXPECT_EQ(kestrove::test::rowsOf(sheetNamed(sheets, QStringLiteral("later_t")))[10].toArray()[1], QStringLiteral("old"));
+        EXPECT_EQ(
+            kestrove::test::rowsOf(sheetNamed(sheets, QStringLiteral("later_t")))[10].toArray()[1],
+            QStringLiteral("old"));
         EXPECT_EQ(rowsOf(sheets, "doomed"), 2);
         EXPECT_TRUE(run.boxes.reportedSteps().empty());
         EXPECT_TRUE(truncatedBeforeDone);
         truncated.get();
         EXPECT_EQ(queryColumn("SELECT v FROM export.later_t"), std::vector<std::string>{"new"});
-        executeSql("TRUNCATE export.later_t; INSERT INTO export.later_t SELECT g, 'old' FROM generate_series(1, 10) AS g; "
-                   "CREATE TABLE export.doomed (v text); INSERT INTO export.doomed VALUES ('before the drop'); "
+        executeSql("TRUNCATE export.later_t; INSERT INTO export.later_t SELECT g, 'old' FROM "
+                   "generate_series(1, 10) AS g; "
+                   "CREATE TABLE export.doomed (v text); INSERT INTO export.doomed VALUES ('before "
+                   "the drop'); "
                    "GRANT SELECT ON export.doomed TO fault_victim; TRUNCATE export.changing_rows; "
-                   "INSERT INTO export.changing_rows SELECT g, 'old' FROM generate_series(1, 100000) AS g");
+                   "INSERT INTO export.changing_rows SELECT g, 'old' FROM generate_series(1, "
+                   "100000) AS g");
     }
 }
 
@@ -398,8 +423,10 @@ TEST(Faults, TablesReadAtOnceShareOneSnapshot) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         const std::vector<std::string> sessions =
-            queryColumn("SELECT pid || ' ' || coalesce(state, '') || ' ' || left(query, 80) FROM pg_stat_activity "
-                        "WHERE application_name = '" + applicationName() + "' AND pid <> pg_backend_pid()");
+            queryColumn("SELECT pid || ' ' || coalesce(state, '') || ' ' || left(query, 80) FROM "
+                        "pg_stat_activity "
+                        "WHERE application_name = '" +
+                        applicationName() + "' AND pid <> pg_backend_pid()");
         executeSql("INSERT INTO export.snapshot_later VALUES (2)");
         std::string seen;
         for (const std::string& session : sessions)
@@ -460,7 +487,8 @@ TEST(Faults, ATableHeldByAnotherSessionIsReportedAfterABoundedWait) {
     limits = previous;
     other.close();
     EXPECT_EQ(run.boxes.reportedSteps(), (std::vector<int>{140, 172, 174}));
-    EXPECT_TRUE(run.reportAt(140).contains(QStringLiteral("could not obtain lock"))) << run.reportAt(140).toStdString();
+    EXPECT_TRUE(run.reportAt(140).contains(QStringLiteral("could not obtain lock")))
+        << run.reportAt(140).toStdString();
     EXPECT_LT(waited, 30.0);
     EXPECT_EQ(rowsOf(sheets, "t_first"), 2);
     EXPECT_EQ(rowsOf(sheets, "t_second"), 2);
@@ -470,15 +498,17 @@ TEST(Faults, ATableHeldByAnotherSessionIsReportedAfterABoundedWait) {
 // A server that stops answering at the network level (its packets dropped) ends the table
 // in a report once the keepalives go unanswered, here shortened to a few seconds.
 TEST(Faults, AServerThatStopsAnsweringEndsInAReport) {
-    if (runProcess(QStringLiteral("iptables"), {QStringLiteral("-L"), QStringLiteral("-n")}).status != 0)
+    if (runProcess(QStringLiteral("iptables"), {QStringLiteral("-L"), QStringLiteral("-n")})
+            .status != 0)
         KESTROVE_SKIP("packets cannot be dropped here (no iptables, or not root)");
     OwnServer server({tablesFile(200000)});
     const QString port = server.settings().port;
     const auto rules = [&](const char* action) {
         for (const char* side : {"--dport", "--sport"})
-            runProcess(QStringLiteral("iptables"), {QString::fromLatin1(action), QStringLiteral("INPUT"), QStringLiteral("-p"),
-                                                    QStringLiteral("tcp"), QString::fromLatin1(side), port,
-                                                    QStringLiteral("-j"), QStringLiteral("DROP")});
+            runProcess(QStringLiteral("iptables"),
+                       {QString::fromLatin1(action), QStringLiteral("INPUT"), QStringLiteral("-p"),
+                        QStringLiteral("tcp"), QString::fromLatin1(side), port,
+                        QStringLiteral("-j"), QStringLiteral("DROP")});
     };
     ReadingLimits& limits = readingLimits();
     const ReadingLimits previous = limits;
@@ -498,7 +528,8 @@ TEST(Faults, AServerThatStopsAnsweringEndsInAReport) {
     rules("-D");
     limits = previous;
     EXPECT_LT(waited, 60.0);
-    EXPECT_TRUE(run.reportAt(202).contains(QStringLiteral("its sheet is short"))) << run.reportAt(202).toStdString();
+    EXPECT_TRUE(run.reportAt(202).contains(QStringLiteral("its sheet is short")))
+        << run.reportAt(202).toStdString();
     EXPECT_GT(rowsOf(sheets, "big"), 1);
     EXPECT_TRUE(run.done());
 }

@@ -3,8 +3,8 @@
 #include "support/Process.h"
 #include "support/TestBed.h"
 
-#include <QJsonArray>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonObject>
 
 #include <gtest/gtest.h>
@@ -44,7 +44,9 @@ QString convertedToCsv(const QString& workbook) {
                 QStringLiteral("format=preserve separator=,"), workbook, csv},
                {QStringLiteral("LC_ALL=C.UTF-8")});
     QFile file(csv);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).remove(QLatin1Char('"')) : QString();
+    return file.open(QIODevice::ReadOnly)
+               ? QString::fromUtf8(file.readAll()).remove(QLatin1Char('"'))
+               : QString();
 }
 
 } // namespace
@@ -64,7 +66,8 @@ TEST(Import, CommonColumnTypesAsTextNumbersAndEmptyCells) {
     EXPECT_EQ(rows[1].toArray()[2], QJsonValue(1234.5)); // shown as 1234.500 by its format
     EXPECT_EQ(rows[1].toArray()[3], QJsonValue(0.25));
     EXPECT_EQ(first[4], QVariant("Grüße, 東京 and ﬁ"));
-    EXPECT_EQ(rows[1].toArray()[5].toObject(), QJsonObject({{"shown", "2024-02-29"}, {"format", "yyyy-mm-dd"}}));
+    EXPECT_EQ(rows[1].toArray()[5].toObject(),
+              QJsonObject({{"shown", "2024-02-29"}, {"format", "yyyy-mm-dd"}}));
     EXPECT_TRUE(first[6].toString().startsWith("2024-02-29 13:45:00"));
     EXPECT_EQ(rows[1].toArray()[7], QJsonValue(1.0));
     EXPECT_EQ(first[8], QVariant("A0EEBC99-9C0B-4EF8-BB6D-6BB9BD380A11")); // the driver's form
@@ -96,25 +99,31 @@ TEST(Import, PlainNumbersShowTheServersDigitsAndLookAlikesStayText) {
     for (int r = 1; r < rows.size(); ++r)
         if (!cell(rows, r, 1).isDouble())
             texts << cell(rows, r, 1).toString();
-    EXPECT_EQ(texts, QStringList({"007", "1e5", "+1", "1,000", "12345678901234567890", "-0", " 5", ".5", "5.",
-                                  "1234567890123456", "-0.0", "1e-07", "NaN", "Infinity", "1,5", " 42", "0012",
-                                  "0.000000000000000000001"}));
+    EXPECT_EQ(texts, QStringList({"007", "1e5", "+1", "1,000", "12345678901234567890", "-0", " 5",
+                                  ".5", "5.", "1234567890123456", "-0.0", "1e-07", "NaN",
+                                  "Infinity", "1,5", " 42", "0012", "0.000000000000000000001"}));
     // SheetJS, Gnumeric and LibreOffice each show every cell as the server's text.
     const QString book = run.host.opened.back();
     const QJsonArray shown = rowsOf(sheetAt(shownByExcel(book), 0));
     const QString printed = shownByLibreOffice(book);
     const std::vector<std::string> t = queryColumn("SELECT t FROM export.lookalikes ORDER BY n");
-    const std::vector<std::string> num = queryColumn("SELECT coalesce(num::text, '') FROM export.lookalikes ORDER BY n");
+    const std::vector<std::string> num =
+        queryColumn("SELECT coalesce(num::text, '') FROM export.lookalikes ORDER BY n");
     ASSERT_EQ(shown.size(), static_cast<qsizetype>(t.size() + 1));
     QStringList csv{QStringLiteral("n,t,num")};
     for (std::size_t r = 0; r < t.size(); ++r) {
         const int row = static_cast<int>(r + 1);
         const QJsonValue text = QString::fromStdString(t[r]);
-        const auto asNumber = [](const QJsonValue& shownText) { return QJsonValue(QJsonObject{{"number", shownText}}); };
-        EXPECT_EQ(cell(shown, row, 1), cell(rows, row, 1).isDouble() ? asNumber(text) : text) << t[r];
-        EXPECT_EQ(cell(shown, row, 2), num[r].empty() ? QJsonValue() : asNumber(num[r].c_str())) << t[r];
+        const auto asNumber = [](const QJsonValue& shownText) {
+            return QJsonValue(QJsonObject{{"number", shownText}});
+        };
+        EXPECT_EQ(cell(shown, row, 1), cell(rows, row, 1).isDouble() ? asNumber(text) : text)
+            << t[r];
+        EXPECT_EQ(cell(shown, row, 2), num[r].empty() ? QJsonValue() : asNumber(num[r].c_str()))
+            << t[r];
         EXPECT_TRUE(num[r].empty() || printed.contains(QString::fromStdString(num[r]))) << num[r];
-        csv << QString::number(row) + QLatin1Char(',') + text.toString() + QLatin1Char(',') + QString::fromStdString(num[r]);
+        csv << QString::number(row) + QLatin1Char(',') + text.toString() + QLatin1Char(',') +
+                   QString::fromStdString(num[r]);
     }
     // Gnumeric writes the minus of a formatted number as U+2212.
     EXPECT_EQ(convertedToCsv(book).replace(QChar(0x2212), QLatin1Char('-')).toStdString(),
@@ -141,24 +150,32 @@ TEST(Import, LedgerSumsAreTheServersAndEveryNumberShowsItsText) {
             // The spreadsheet adds in double precision, as the server does for float8 (its
             // own sum of a real column adds in single precision); a real's text is its value
             // to a real's precision.
-            const double server = std::stod(queryColumn("SELECT sum(" + column + "::float8) FROM export.ledger").front());
-            EXPECT_NEAR(computed, server, std::abs(server) * (column == "weight" ? 1e-7 : 1e-12)) << column;
+            const double server = std::stod(
+                queryColumn("SELECT sum(" + column + "::float8) FROM export.ledger").front());
+            EXPECT_NEAR(computed, server, std::abs(server) * (column == "weight" ? 1e-7 : 1e-12))
+                << column;
         } else {
-            const QString server = QString::fromStdString(queryColumn("SELECT sum(" + column + ") FROM export.ledger").front());
+            const QString server = QString::fromStdString(
+                queryColumn("SELECT sum(" + column + ") FROM export.ledger").front());
             const qsizetype point = server.indexOf(QLatin1Char('.'));
             const int scale = point < 0 ? 0 : static_cast<int>(server.size() - point - 1);
-            EXPECT_EQ(QString::number(computed, 'f', scale).toStdString(), server.toStdString()) << column;
+            EXPECT_EQ(QString::number(computed, 'f', scale).toStdString(), server.toStdString())
+                << column;
         }
     }
     const QJsonArray shown = rowsOf(sheetNamed(shownByExcel(book), QStringLiteral("ledger")));
     const std::vector<std::string> server =
-        queryColumn("SELECT concat_ws('|', amount, rate, ref, qty, weight, price) FROM export.ledger ORDER BY id");
+        queryColumn("SELECT concat_ws('|', amount, rate, ref, qty, weight, price) FROM "
+                    "export.ledger ORDER BY id");
     ASSERT_EQ(shown.size(), static_cast<qsizetype>(server.size() + 1));
     int trailingZeros = 0;
     for (std::size_t r = 0; r < server.size(); ++r) {
         QStringList line;
         for (int c = 1; c <= columns.size(); ++c)
-            line << cell(shown, static_cast<int>(r + 1), c).toObject().value(QStringLiteral("number")).toString();
+            line << cell(shown, static_cast<int>(r + 1), c)
+                        .toObject()
+                        .value(QStringLiteral("number"))
+                        .toString();
         EXPECT_EQ(line.join(QLatin1Char('|')).toStdString(), server[r]) << "row " << r + 2;
         trailingZeros += line[0].endsWith(QLatin1Char('0'));
     }
@@ -196,9 +213,9 @@ TEST(Import, TabsInReverseOrderOnlyTheLastAutofittedWithProgressAndDone) {
 
 TEST(Import, SheetNamesFromAwkwardTableNames) {
     ImportRun run;
-    for (const char* table :
-         {"a_very_long_table_name_for_sheets_number_one", "a_very_long_table_name_for_sheets_number_two",
-          "[archive] 2020", "Mixed", "mixed", "[[]]"})
+    for (const char* table : {"a_very_long_table_name_for_sheets_number_one",
+                              "a_very_long_table_name_for_sheets_number_two", "[archive] 2020",
+                              "Mixed", "mixed", "[[]]"})
         run.host.tick(QString::fromUtf8(table));
     const QJsonArray sheets = run.finish();
     const QStringList names = tabNames(sheets);
@@ -230,8 +247,11 @@ TEST(Import, SameNameTablesInTwoSchemasExportTheirOwnData) {
 // nothing else runs.
 TEST(Import, CraftedTableNamesAreReadSafely) {
     const std::vector<std::pair<QString, QString>> tables{
-        {"x\";DROP TABLE canary;--", "crafted"}, {"x\\", "backslash"}, {"x\\'", "backslash quote"},
-        {"q\\'; DROP TABLE canary;--", "crafted literal"}, {"q'; DROP TABLE canary;--", "crafted quote"},
+        {"x\";DROP TABLE canary;--", "crafted"},
+        {"x\\", "backslash"},
+        {"x\\'", "backslash quote"},
+        {"q\\'; DROP TABLE canary;--", "crafted literal"},
+        {"q'; DROP TABLE canary;--", "crafted quote"},
         {"canary", "alive"}};
     for (const char* role : {"kestrove_test", "legacy_strings"}) {
         ImportRun run;
@@ -246,7 +266,8 @@ TEST(Import, CraftedTableNamesAreReadSafely) {
         ASSERT_EQ(sheets.size(), static_cast<qsizetype>(tables.size())) << role;
         // Tabs run in the reverse of the list's order.
         for (std::size_t k = 0; k < tables.size(); ++k)
-            EXPECT_EQ(cell(rowsOf(sheetAt(sheets, static_cast<int>(tables.size() - 1 - k))), 1, 0), tables[k].second)
+            EXPECT_EQ(cell(rowsOf(sheetAt(sheets, static_cast<int>(tables.size() - 1 - k))), 1, 0),
+                      tables[k].second)
                 << role << " " << tables[k].first.toStdString();
         EXPECT_EQ(rowsOf(sheetAt(sheets, 1))[0], QJsonArray({"Mixed \"Case\"", "d", "b"})) << role;
         EXPECT_EQ(rowsOf(sheetAt(sheets, 1))[1].toArray()[2], "{BINARY DATA}") << role;
@@ -264,17 +285,20 @@ TEST(Import, DomainsAreReadByTheirBaseType) {
     run.host.tickQuery(QStringLiteral("query"), QStringLiteral("select * from export.domains"));
     const QJsonArray sheets = run.finish();
     for (const char* sheet : {"domains", "query"})
-        EXPECT_EQ(rowsOf(sheetNamed(sheets, QLatin1String(sheet))),
-                  QJsonArray({QJsonArray{"d", "ts", "bin", "note"},
-                              QJsonArray{"infinity", "-infinity", "{BINARY DATA}", "eight megabytes"},
-                              QJsonArray{"0044-03-15 BC", "0044-03-15 12:00:00+00 BC", "{BINARY DATA}", "before Christ"}}))
+        EXPECT_EQ(
+            rowsOf(sheetNamed(sheets, QLatin1String(sheet))),
+            QJsonArray({QJsonArray{"d", "ts", "bin", "note"},
+                        QJsonArray{"infinity", "-infinity", "{BINARY DATA}", "eight megabytes"},
+                        QJsonArray{"0044-03-15 BC", "0044-03-15 12:00:00+00 BC", "{BINARY DATA}",
+                                   "before Christ"}}))
             << sheet;
     EXPECT_TRUE(run.boxes.reportedSteps().empty());
-    const std::vector<std::string> asked =
-        queryColumn("SELECT query FROM pg_stat_statements WHERE query LIKE '%FROM \"export\".\"domains\"%' "
-                    "AND query LIKE 'DECLARE%'");
+    const std::vector<std::string> asked = queryColumn(
+        "SELECT query FROM pg_stat_statements WHERE query LIKE '%FROM \"export\".\"domains\"%' "
+        "AND query LIKE 'DECLARE%'");
     ASSERT_FALSE(asked.empty());
-    EXPECT_NE(asked.front().find("NULL::pg_catalog.bytea AS \"bin\""), std::string::npos) << asked.front();
+    EXPECT_NE(asked.front().find("NULL::pg_catalog.bytea AS \"bin\""), std::string::npos)
+        << asked.front();
 }
 
 // A database that stores bytes unchecked: bytes that are not UTF-8 become U+FFFD, with
@@ -286,18 +310,22 @@ TEST(Import, BytesThatAreNotUtf8InALegacyDatabase) {
     executeSql("DROP TABLE IF EXISTS " + table, legacy);
     executeSql("CREATE TABLE " + table + " (n integer, t text, c char(6))", legacy);
     executeSql("INSERT INTO " + table +
-                   " VALUES (1, E'caf\\xe9 au lait', 'ab'), (2, 'Grüße 😀', NULL), (3, E'back\\\\slash', E'\\xff')",
+                   " VALUES (1, E'caf\\xe9 au lait', 'ab'), (2, 'Grüße 😀', NULL), (3, "
+                   "E'back\\\\slash', E'\\xff')",
                legacy);
     ImportRun run;
     run.host.settings = legacy;
     run.host.tick(QString::fromStdString(table), QStringLiteral("public"));
     // A query's result too: its char(n) keeps its blanks without its length.
-    run.host.tickQuery(QStringLiteral("query"), QString::fromStdString("select * from public." + table));
+    run.host.tickQuery(QStringLiteral("query"),
+                       QString::fromStdString("select * from public." + table));
     const QJsonArray sheets = run.finish();
     for (const QString& sheet : {QString::fromStdString(table), QStringLiteral("query")})
-        EXPECT_EQ(rowsOf(sheetNamed(sheets, sheet)),
-                  QJsonArray({QJsonArray{"n", "t", "c"}, QJsonArray{1.0, "caf\uFFFD au lait", "ab    "},
-                              QJsonArray{2.0, "Grüße 😀", QJsonValue::Null}, QJsonArray{3.0, "back\\slash", "\uFFFD     "}}))
+        EXPECT_EQ(
+            rowsOf(sheetNamed(sheets, sheet)),
+            QJsonArray({QJsonArray{"n", "t", "c"}, QJsonArray{1.0, "caf\uFFFD au lait", "ab    "},
+                        QJsonArray{2.0, "Grüße 😀", QJsonValue::Null},
+                        QJsonArray{3.0, "back\\slash", "\uFFFD     "}}))
             << sheet.toStdString();
     ASSERT_EQ(run.boxes.reportedSteps(), (std::vector<int>{198, 198}));
     EXPECT_TRUE(run.boxes.boxes[0].text.startsWith(
@@ -318,7 +346,8 @@ TEST(Import, FailingQueryLeavesAnEmptyNamedSheet) {
         EXPECT_TRUE(rowsOf(sheetNamed(sheets, table)).isEmpty());
         EXPECT_EQ(rowsOf(sheetNamed(sheets, "t_first")).size(), 2);
         EXPECT_EQ(run.boxes.reportedSteps(), (std::vector<int>{140, 172, 174}));
-        EXPECT_TRUE(run.boxes.boxes[0].text.contains(cause)) << run.boxes.boxes[0].text.toStdString();
+        EXPECT_TRUE(run.boxes.boxes[0].text.contains(cause))
+            << run.boxes.boxes[0].text.toStdString();
         EXPECT_EQ(run.doneBoxes(), 1);
     }
 }
@@ -378,7 +407,8 @@ TEST(Import, DatesAsTheServerWritesThemAndBinaryColumnsUnread) {
     };
     EXPECT_EQ(dates, expected);
     EXPECT_EQ(rowsOf(sheetNamed(sheets, QStringLiteral("big_binary"))),
-              QJsonArray({QJsonArray({"id", "bin", "note"}), QJsonArray({1.0, "{BINARY DATA}", "after the binary"})}));
+              QJsonArray({QJsonArray({"id", "bin", "note"}),
+                          QJsonArray({1.0, "{BINARY DATA}", "after the binary"})}));
     EXPECT_TRUE(run.boxes.reportedSteps().empty());
 }
 
@@ -402,7 +432,8 @@ TEST(Import, DatesAndNumbersAreReadableOnEverySheet) {
         EXPECT_EQ(sheet["bold"].toArray(), QJsonArray({true, true, true, true}));
     }
     const QString shown = shownByLibreOffice(run.host.opened.back());
-    EXPECT_FALSE(shown.contains(QLatin1Char('#')) || shown.contains(QStringLiteral("E+"))) << shown.toStdString();
+    EXPECT_FALSE(shown.contains(QLatin1Char('#')) || shown.contains(QStringLiteral("E+")))
+        << shown.toStdString();
     EXPECT_EQ(shown.count(QStringLiteral("2024-02-29 13:45:59.123")), 10) << shown.toStdString();
     EXPECT_EQ(shown.count(QStringLiteral("123456789012345")), 10);
     EXPECT_EQ(shown.count(QStringLiteral("-98765432101234")), 10);
@@ -422,11 +453,12 @@ TEST(Import, TwoThousandTablesUnderALimitOf256OpenFiles) {
     ::setrlimit(RLIMIT_NOFILE, &previous);
     EXPECT_TRUE(run.boxes.reportedSteps().empty());
     ASSERT_EQ(run.host.opened.size(), 1u);
-    const ProcessResult sheets = runProcess(
-        QStringLiteral("/usr/bin/python3"),
-        {QStringLiteral("-c"),
-         QStringLiteral("import sys, zipfile; print(sum(n.startswith('xl/worksheets/') for n in zipfile.ZipFile(sys.argv[1]).namelist()))"),
-         run.host.opened.back()});
+    const ProcessResult sheets =
+        runProcess(QStringLiteral("/usr/bin/python3"),
+                   {QStringLiteral("-c"),
+                    QStringLiteral("import sys, zipfile; print(sum(n.startswith('xl/worksheets/') "
+                                   "for n in zipfile.ZipFile(sys.argv[1]).namelist()))"),
+                    run.host.opened.back()});
     EXPECT_EQ(sheets.out.trimmed(), QByteArray("2000"));
 }
 
@@ -456,18 +488,32 @@ TEST(Import, DateCellsShowTheServersTextAndTheHeaderIsFrozenAndFiltered) {
     };
     const char* const Date = "yyyy-mm-dd";
     const std::vector<std::vector<Expected>> expected{
-        {{"2024-02-29", Date}, {"00:00:00", "hh:mm:ss"}, {"2024-02-29 00:00:00", "yyyy-mm-dd hh:mm:ss"},
+        {{"2024-02-29", Date},
+         {"00:00:00", "hh:mm:ss"},
+         {"2024-02-29 00:00:00", "yyyy-mm-dd hh:mm:ss"},
          {"2024-02-29 00:00:00+00", nullptr}},
-        {{"1999-12-31", Date}, {"23:59:59.999", "hh:mm:ss.000"}, {"1999-12-31 23:59:59.999", "yyyy-mm-dd hh:mm:ss.000"},
+        {{"1999-12-31", Date},
+         {"23:59:59.999", "hh:mm:ss.000"},
+         {"1999-12-31 23:59:59.999", "yyyy-mm-dd hh:mm:ss.000"},
          {"1999-12-31 23:59:59.999+00", nullptr}},
-        {{"1900-03-01", Date}, {"12:00:00.5", "hh:mm:ss.0"}, {"1900-03-01 06:30:00.25", "yyyy-mm-dd hh:mm:ss.00"},
+        {{"1900-03-01", Date},
+         {"12:00:00.5", "hh:mm:ss.0"},
+         {"1900-03-01 06:30:00.25", "yyyy-mm-dd hh:mm:ss.00"},
          {nullptr, nullptr}},
         // Before 1900-03-01 the spreadsheet's calendar is a day off; four digits are more
         // than a format shows.
-        {{"1900-02-28", nullptr}, {"01:02:03.1234", nullptr}, {"1900-02-28 12:00:00", nullptr}, {nullptr, nullptr}},
+        {{"1900-02-28", nullptr},
+         {"01:02:03.1234", nullptr},
+         {"1900-02-28 12:00:00", nullptr},
+         {nullptr, nullptr}},
         {{"infinity", nullptr}, {nullptr, nullptr}, {"infinity", nullptr}, {"infinity", nullptr}},
-        {{"0001-01-01 BC", nullptr}, {nullptr, nullptr}, {"0001-01-01 00:00:00 BC", nullptr}, {nullptr, nullptr}},
-        {{"9999-12-31", Date}, {"23:59:59", "hh:mm:ss"}, {"9999-12-31 23:59:59", "yyyy-mm-dd hh:mm:ss"},
+        {{"0001-01-01 BC", nullptr},
+         {nullptr, nullptr},
+         {"0001-01-01 00:00:00 BC", nullptr},
+         {nullptr, nullptr}},
+        {{"9999-12-31", Date},
+         {"23:59:59", "hh:mm:ss"},
+         {"9999-12-31 23:59:59", "yyyy-mm-dd hh:mm:ss"},
          {nullptr, nullptr}},
     };
     const QJsonArray rows = rowsOf(calendar);
@@ -478,13 +524,16 @@ TEST(Import, DateCellsShowTheServersTextAndTheHeaderIsFrozenAndFiltered) {
         for (std::size_t c = 0; c < expected[r].size(); ++c) {
             const Expected& want = expected[r][c];
             const QJsonValue got = cell(rows, static_cast<int>(r + 1), static_cast<int>(c + 1));
-            const std::string where = "row " + std::to_string(r + 2) + ", column " + std::to_string(c + 2);
+            const std::string where =
+                "row " + std::to_string(r + 2) + ", column " + std::to_string(c + 2);
             if (!want.text)
                 EXPECT_TRUE(got.isNull()) << where;
             else if (!want.format)
                 EXPECT_EQ(got.toString(), QString::fromUtf8(want.text)) << where;
             else
-                EXPECT_EQ(got.toObject(), QJsonObject({{"shown", want.text}, {"format", want.format}})) << where;
+                EXPECT_EQ(got.toObject(),
+                          QJsonObject({{"shown", want.text}, {"format", want.format}}))
+                    << where;
             line << QString::fromUtf8(want.text ? want.text : "");
         }
         csv << line.join(QLatin1Char(','));
@@ -503,7 +552,8 @@ TEST(Import, DateCellsShowTheServersTextAndTheHeaderIsFrozenAndFiltered) {
     ImportRun alone;
     alone.host.tick(QStringLiteral("calendar"));
     alone.finish();
-    EXPECT_EQ(convertedToCsv(alone.host.opened.back()), csv.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+    EXPECT_EQ(convertedToCsv(alone.host.opened.back()),
+              csv.join(QLatin1Char('\n')) + QLatin1Char('\n'));
 }
 
 TEST(Import, EmptyListDoesNothingAndNothingTickedGivesAnEmptyWorkbook) {
@@ -582,7 +632,8 @@ TEST(Import, TablesReadAtOnceGiveTheSameWorkbookAsOneAfterAnother) {
     const auto exported = [](int atOnce) {
         ImportRun run;
         run.import.setTablesAtOnce(atOnce);
-        for (const char* table : {"alltypes", "numbers", "emoji_edges", "counting", "long_text", "t_first", "domains"})
+        for (const char* table :
+             {"alltypes", "numbers", "emoji_edges", "counting", "long_text", "t_first", "domains"})
             run.host.tick(QLatin1String(table));
         const QJsonArray sheets = run.finish();
         QStringList turns;
@@ -598,7 +649,8 @@ TEST(Import, TablesReadAtOnceGiveTheSameWorkbookAsOneAfterAnother) {
         const auto [sheetsAtOnce, stepsAtOnce, turnsAtOnce, doneAtOnce] = exported(atOnce);
         EXPECT_EQ(tabNames(sheetsAtOnce), tabNames(sheets)) << atOnce;
         for (int s = 0; s < sheets.size(); ++s)
-            EXPECT_EQ(rowsOf(sheetAt(sheetsAtOnce, s)), rowsOf(sheetAt(sheets, s))) << atOnce << " sheet " << s;
+            EXPECT_EQ(rowsOf(sheetAt(sheetsAtOnce, s)), rowsOf(sheetAt(sheets, s)))
+                << atOnce << " sheet " << s;
         EXPECT_EQ(stepsAtOnce, steps) << atOnce;
         EXPECT_EQ(turnsAtOnce, turns) << atOnce;
         EXPECT_EQ(doneAtOnce, 1);

@@ -14,8 +14,10 @@ TEST(QueryText, OneStatementLessItsTrailingSemicolon) {
         {"select 1", "select 1"},
         {"select 1;", "select 1"},
         {"select 1 ; -- done\n\n;", "select 1 "},
-        {"-- the orders\nwith o as (select 1) select * from o;\n", "-- the orders\nwith o as (select 1) select * from o"},
-        {"select ';', \"a;b\", $$;$$, $x$ $$; $x$ /* ; /* ; */ ; */", "select ';', \"a;b\", $$;$$, $x$ $$; $x$ /* ; /* ; */ ; */"},
+        {"-- the orders\nwith o as (select 1) select * from o;\n",
+         "-- the orders\nwith o as (select 1) select * from o"},
+        {"select ';', \"a;b\", $$;$$, $x$ $$; $x$ /* ; /* ; */ ; */",
+         "select ';', \"a;b\", $$;$$, $x$ $$; $x$ /* ; /* ; */ ; */"},
         {"select 'it''s;', E'\\';', $1", "select 'it''s;', E'\\';', $1"},
         {"select a$b$c from t;", "select a$b$c from t"},
     };
@@ -23,19 +25,20 @@ TEST(QueryText, OneStatementLessItsTrailingSemicolon) {
         EXPECT_EQ(singleStatement(text), statement) << text;
     // Read as the server reads them: '$' inside a name starts no dollar quote, a CR ends a
     // comment, and a backslash may escape a quote in a plain string.
-    for (const char* text : {"", " ;", "-- nothing", "/* nothing */;", "select 1; select 2", "select 1;;delete from t",
-                             "select 'a'; 'b'", "select 1; -- fine\nselect 2",
-                             "select 1 as x$$a$; commit; select 2 as y$a$", "select 1 --\r; commit",
-                             "select 'O\\'Brien'; commit; select '\\'"})
+    for (const char* text :
+         {"", " ;", "-- nothing", "/* nothing */;", "select 1; select 2", "select 1;;delete from t",
+          "select 'a'; 'b'", "select 1; -- fine\nselect 2",
+          "select 1 as x$$a$; commit; select 2 as y$a$", "select 1 --\r; commit",
+          "select 'O\\'Brien'; commit; select '\\'"})
         EXPECT_THROW(singleStatement(text), QueryTextError) << text;
 }
 
 // What changes rows runs on its own, to be refused by the read-only transaction.
 TEST(QueryText, StatementsThatChangeRows) {
-    for (const char* text : {"delete from t", "  -- why\nUPDATE t SET a = 1", "Insert into t values (1)", "merge into t"})
+    for (const char* text : {"delete from t", "  -- why\nUPDATE t SET a = 1",
+                             "Insert into t values (1)", "merge into t"})
         EXPECT_TRUE(changesRows(text)) << text;
-    for (const char* text : {"select 1", "with d as (delete from t returning *) select * from d", "values (1)",
-                             "/* delete */ table t", "deleted"})
+    for (const char* text : {"select 1", "with d as (delete from t returning *) select * from d",
+                             "values (1)", "/* delete */ table t", "deleted"})
         EXPECT_FALSE(changesRows(text)) << text;
 }
-

@@ -1,5 +1,5 @@
-#include "app/ErrorReport.h"
 #include "export/SheetNaming.h"
+#include "app/ErrorReport.h"
 #include "platform/workbook/Workbook.h"
 #include "support/TestBed.h"
 
@@ -38,7 +38,8 @@ TEST(SheetNaming, LongNamesAreCutAndNumberedKeepingTheirDigits) {
     // The same first 30 characters: numbered, the digits surviving the cleaning.
     EXPECT_EQ(nameFor(QStringLiteral("a_very_long_table_name_for_sheets_number_two"), book),
               Long40.left(29) + QStringLiteral("1"));
-    EXPECT_EQ(nameFor(Long40 + QStringLiteral("_again"), book), Long40.left(29) + QStringLiteral("2"));
+    EXPECT_EQ(nameFor(Long40 + QStringLiteral("_again"), book),
+              Long40.left(29) + QStringLiteral("2"));
     // A name of at most 31 characters is not tested against the other sheets.
     EXPECT_EQ(nameFor(QString(31, QLatin1Char('y')), book), QString(30, QLatin1Char('y')));
     // Emoji in a long name: cut and numbered in whole characters.

@@ -19,7 +19,8 @@ namespace {
 // Sets an environment variable for as long as it lives.
 class ScopedVariable {
 public:
-    ScopedVariable(const char* name, const QByteArray& value) : m_name(name), m_previous(qgetenv(name)) {
+    ScopedVariable(const char* name, const QByteArray& value)
+        : m_name(name), m_previous(qgetenv(name)) {
         qputenv(name, value);
     }
     ~ScopedVariable() { qputenv(m_name, m_previous); }
@@ -42,7 +43,8 @@ TEST(MessageBoxes, TextIsShownPlain) {
         shown = box->text();
         box->accept();
     });
-    messageBoxes().show(QStringLiteral("<b>bold</b>\r\nnext line"), StyleExclamation, QStringLiteral("Title"));
+    messageBoxes().show(QStringLiteral("<b>bold</b>\r\nnext line"), StyleExclamation,
+                        QStringLiteral("Title"));
     EXPECT_EQ(format, Qt::PlainText);
     EXPECT_EQ(shown, QStringLiteral("<b>bold</b>\nnext line"));
 }
@@ -69,7 +71,8 @@ TEST(SpreadsheetProgram, DesktopEntriesCountOnlyWhenTheirProgramIsThere) {
 TEST(SpreadsheetProgram, OpeningWithoutXdgOpenFails) {
     QTemporaryDir empty;
     ScopedVariable path("PATH", empty.path().toUtf8());
-    EXPECT_THROW(openInSpreadsheetProgram(empty.filePath(QStringLiteral("book.xlsx"))), std::runtime_error);
+    EXPECT_THROW(openInSpreadsheetProgram(empty.filePath(QStringLiteral("book.xlsx"))),
+                 std::runtime_error);
 }
 
 // Workbooks of one database made in the same second get names of their own: the second
@@ -77,7 +80,8 @@ TEST(SpreadsheetProgram, OpeningWithoutXdgOpenFails) {
 TEST(SpreadsheetProgram, TwoWorkbooksInOneSecondGetNamesOfTheirOwn) {
     QTemporaryDir home;
     const ScopedVariable homeVariable("HOME", home.path().toUtf8());
-    const ScopedVariable documents("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
+    const ScopedVariable documents("XDG_CONFIG_HOME",
+                                   home.filePath(QStringLiteral("config")).toUtf8());
     QString first, second;
     // Made again should the clock pass to the next second in between.
     for (int attempt = 0; attempt < 5; ++attempt) {
@@ -89,7 +93,8 @@ TEST(SpreadsheetProgram, TwoWorkbooksInOneSecondGetNamesOfTheirOwn) {
         if (second.left(second.size() - 9) == first.left(first.size() - 5))
             break;
     }
-    EXPECT_TRUE(first.startsWith(home.filePath(QStringLiteral("Documents/Kestrove/sales_2024 ")))) << first.toStdString();
+    EXPECT_TRUE(first.startsWith(home.filePath(QStringLiteral("Documents/Kestrove/sales_2024 "))))
+        << first.toStdString();
     EXPECT_TRUE(first.endsWith(QStringLiteral(".xlsx")));
     EXPECT_EQ(second, first.left(first.size() - 5) + QStringLiteral(" (2).xlsx"));
 }

@@ -1,8 +1,8 @@
-#include "platform/workbook/SheetXml.h"
 #include "platform/workbook/Workbook.h"
+#include "platform/workbook/SheetXml.h"
 #include "support/ImportHost.h"
-#include "support/Skip.h"
 #include "support/Process.h"
+#include "support/Skip.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -29,7 +29,8 @@ QString scriptPath(const char* name) {
 // Runs a program; its exit code, with standard output and error in `output`.
 int run(const QString& program, const QStringList& arguments, QString* output = nullptr) {
     // The reader's own locale must not change what it prints: the file is under test.
-    const kestrove::test::ProcessResult result = kestrove::test::runProcess(program, arguments, {QStringLiteral("LC_ALL=C.UTF-8")});
+    const kestrove::test::ProcessResult result =
+        kestrove::test::runProcess(program, arguments, {QStringLiteral("LC_ALL=C.UTF-8")});
     if (output)
         *output = QString::fromUtf8(result.out + result.err);
     return result.status;
@@ -67,10 +68,34 @@ TEST(DecimalFormat, PlainNumbersWithTheirFractionDigitsAndEverythingElseAsText) 
         EXPECT_EQ(xml::decimalFormatCode(*format), code) << text;
         EXPECT_EQ(xml::builtinFormatId(*format), builtin) << text;
     }
-    for (const char* text :
-         {"", "-", "007", "00", "1e5", "1e-07", "+1", "1,000", "1,5", " 5", "5 ", ".5", "5.", "-0", "-0.0",
-          "-0.000", "12345678901234567890", "1234567890123456", "1234567890.123456", "1000000000000000000000",
-          "0.1000000000000000000000000000000", "0.000000000000000000001", "-0.000000457624315557049", "0x10", "NaN", "Infinity", "-Infinity", "١٢"})
+    for (const char* text : {"",
+                             "-",
+                             "007",
+                             "00",
+                             "1e5",
+                             "1e-07",
+                             "+1",
+                             "1,000",
+                             "1,5",
+                             " 5",
+                             "5 ",
+                             ".5",
+                             "5.",
+                             "-0",
+                             "-0.0",
+                             "-0.000",
+                             "12345678901234567890",
+                             "1234567890123456",
+                             "1234567890.123456",
+                             "1000000000000000000000",
+                             "0.1000000000000000000000000000000",
+                             "0.000000000000000000001",
+                             "-0.000000457624315557049",
+                             "0x10",
+                             "NaN",
+                             "Infinity",
+                             "-Infinity",
+                             "١٢"})
         EXPECT_FALSE(xml::decimalFormat(text).has_value()) << text;
 }
 
@@ -93,10 +118,10 @@ TEST(DateTimeCell, OnlyTextsItsFormatShowsUnchanged) {
         EXPECT_DOUBLE_EQ(cell->serial, serial) << text;
         EXPECT_EQ(cell->style, style) << text;
     }
-    for (const char* text :
-         {"1900-02-28", "1899-12-31", "2023-02-29", "2024-13-01", "2024-04-31", "0044-03-15 BC", "infinity",
-          "10000-01-01", "24:00:00", "12:60:00", "12:00:00.1234", "12:00:00.", "12:00:00+02",
-          "2024-02-29 12:00:00+00", "2024-02-29T12:00:00", "2024-2-29", " 2024-02-29", "1 day"})
+    for (const char* text : {"1900-02-28", "1899-12-31", "2023-02-29", "2024-13-01", "2024-04-31",
+                             "0044-03-15 BC", "infinity", "10000-01-01", "24:00:00", "12:60:00",
+                             "12:00:00.1234", "12:00:00.", "12:00:00+02", "2024-02-29 12:00:00+00",
+                             "2024-02-29T12:00:00", "2024-2-29", " 2024-02-29", "1 day"})
         EXPECT_FALSE(xml::dateTimeCell(text).has_value()) << text;
 }
 
@@ -109,9 +134,9 @@ TEST(SheetNames, RefusedWhereASpreadsheetRefusesThem) {
     EXPECT_NO_THROW(validateSheetName("😀" + std::string(29, 'x'), others));
     for (const std::string& bad :
          {std::string(), std::string(32, 'x'), "😀" + std::string(30, 'x'), std::string("a\x01b"),
-          std::string("tab\there"), std::string("a\xEF\xBF\xBF"), std::string("a[b"), std::string("a]"),
-          std::string("a:b"), std::string("a*b"), std::string("a?b"), std::string("a/b"),
-          std::string("a\\b"), std::string("'quoted"), std::string("quoted'"),
+          std::string("tab\there"), std::string("a\xEF\xBF\xBF"), std::string("a[b"),
+          std::string("a]"), std::string("a:b"), std::string("a*b"), std::string("a?b"),
+          std::string("a/b"), std::string("a\\b"), std::string("'quoted"), std::string("quoted'"),
           std::string("history"), std::string("ORDERS")})
         EXPECT_THROW(validateSheetName(bad, others), WorkbookError) << bad;
 }
@@ -213,7 +238,9 @@ TEST(WorkbookFileDeathTest, EndingDuringTheWriteLeavesNoFile) {
                     sheet.setCell(row, column, "text of some length " + std::to_string(row));
             excel.setVisible(true, [&] {
                 // Ended once the file is being written under its hidden name.
-                if (QDir(folder).entryList({QStringLiteral(".out.xlsx.*")}, QDir::Files | QDir::Hidden).size() == 1)
+                if (QDir(folder)
+                        .entryList({QStringLiteral(".out.xlsx.*")}, QDir::Files | QDir::Hidden)
+                        .size() == 1)
                     std::raise(SIGTERM);
             });
             std::exit(3);
@@ -233,7 +260,8 @@ TEST(WorkbookFile, TextsAndNumbersReadBackAsWrittenWhateverTheLocale) {
         {"_x0041_", "_x0041_"},
         {"a_x005F_b _X00e9_ __x0041__ _x", "a_x005F_b _X00e9_ __x0041__ _x"},
         {"\x01\x02\x1F\x7F", "\x01\x02\x1F\x7F"},
-        {"U+FFFF \xEF\xBF\xBF and U+FFFE \xEF\xBF\xBE", "U+FFFF \xEF\xBF\xBF and U+FFFE \xEF\xBF\xBE"},
+        {"U+FFFF \xEF\xBF\xBF and U+FFFE \xEF\xBF\xBE",
+         "U+FFFF \xEF\xBF\xBF and U+FFFE \xEF\xBF\xBE"},
         {"cr\rlf\nboth\r\nend", "cr\rlf\nboth\r\nend"},
         {"& < > \" ' &amp;", "& < > \" ' &amp;"},
         {"  leading", "  leading"},
@@ -258,10 +286,12 @@ TEST(WorkbookFile, TextsAndNumbersReadBackAsWrittenWhateverTheLocale) {
     excel.setVisible(true);
     std::setlocale(LC_ALL, restore.c_str());
 
-    const QJsonArray rows = readWorkbook(QString::fromStdString(path))[0].toObject()["rows"].toArray();
+    const QJsonArray rows =
+        readWorkbook(QString::fromStdString(path))[0].toObject()["rows"].toArray();
     ASSERT_EQ(rows.size(), static_cast<qsizetype>(texts.size() + 1));
     for (std::size_t i = 0; i < texts.size(); ++i)
-        EXPECT_EQ(rows[static_cast<qsizetype>(i)].toArray()[0].toString().toStdString(), texts[i].second)
+        EXPECT_EQ(rows[static_cast<qsizetype>(i)].toArray()[0].toString().toStdString(),
+                  texts[i].second)
             << "row " << i + 1;
     EXPECT_EQ(rows.last().toArray()[0].toDouble(), 0.25);
     EXPECT_EQ(rows.last().toArray()[1].toDouble(), -1234.5);
@@ -282,7 +312,8 @@ TEST(WorkbookFile, SheetPartsMatchLibxlsxwriter) {
         {"1", "Grüße & <tags>", "123456789012345", "2024-02-29 13:45:59.123", "1.000"},
         {"2", " padded ", "-3.50", "1999-12-31", "0.0000001"},
         {"3", "", "007", "23:59:59", "590.370000000000000000"}};
-    const std::vector<std::vector<std::string>> second{{"code"}, {"abc"}, {"a longer text"}, {"ctrl \x01 char"}};
+    const std::vector<std::vector<std::string>> second{
+        {"code"}, {"abc"}, {"a longer text"}, {"ctrl \x01 char"}};
 
     Application excel(ours, {});
     Workbook& book = excel.addWorkbook();
@@ -334,10 +365,10 @@ TEST(WorkbookFile, SheetPartsMatchLibxlsxwriter) {
     // Widths by the rule, for a font whose digits are one character wide: the widest
     // value and one character more, where that passes the default of 8.43; on the
     // autofitted sheet the widest text, a header with two more for the filter button.
-    worksheet_set_column(referenceA, 2, 2, 16, nullptr);  // "123456789012345"
-    worksheet_set_column(referenceA, 3, 3, 24, nullptr);  // "2024-02-29 13:45:59.123"
-    worksheet_set_column(referenceA, 4, 4, 23, nullptr);  // "590.370000000000000000"
-    worksheet_set_column(referenceB, 0, 0, 14, nullptr);  // "a longer text"
+    worksheet_set_column(referenceA, 2, 2, 16, nullptr); // "123456789012345"
+    worksheet_set_column(referenceA, 3, 3, 24, nullptr); // "2024-02-29 13:45:59.123"
+    worksheet_set_column(referenceA, 4, 4, 23, nullptr); // "590.370000000000000000"
+    worksheet_set_column(referenceB, 0, 0, 14, nullptr); // "a longer text"
     fill(a, referenceA, first);
     fill(b, referenceB, second);
     b.autofitColumns();
@@ -347,7 +378,8 @@ TEST(WorkbookFile, SheetPartsMatchLibxlsxwriter) {
 
     QString differences;
     EXPECT_EQ(run(QStringLiteral("/usr/bin/python3"),
-                  {scriptPath("compare_sheets.py"), QString::fromStdString(ours), QString::fromStdString(theirs)},
+                  {scriptPath("compare_sheets.py"), QString::fromStdString(ours),
+                   QString::fromStdString(theirs)},
                   &differences),
               0)
         << differences.toStdString();
@@ -374,7 +406,8 @@ TEST(WorkbookFile, LibreOfficeReadsTheSameNamesAndTexts) {
     ASSERT_EQ(sheets.size(), 2u);
     EXPECT_EQ(sheets[0], std::pair(QStringLiteral("a"), QStringLiteral("\"Grüße, 東京 & <b>\"\n")));
     EXPECT_EQ(sheets[1],
-              std::pair(QStringLiteral("_x0041_"), QStringLiteral("\"name\"\n\"_x0041_ and _x005F_\"\n\"  padded  \"\n")));
+              std::pair(QStringLiteral("_x0041_"),
+                        QStringLiteral("\"name\"\n\"_x0041_ and _x005F_\"\n\"  padded  \"\n")));
 }
 
 // A second, independent reader: Gnumeric's converter shows the same texts.
@@ -417,7 +450,8 @@ TEST(WorkbookFile, AFailingTemporaryFolderIsReportedAndLeavesNoFile) {
             Worksheet& sheet = excel.addWorkbook().activeSheet();
             try {
                 for (long row = 1; row <= 200000; ++row)
-                    sheet.setCell(row, 1, "row " + std::to_string(row) + " of some text that takes room");
+                    sheet.setCell(row, 1,
+                                  "row " + std::to_string(row) + " of some text that takes room");
             } catch (const WorkbookError& error) {
                 failure = error.what();
             }
@@ -428,7 +462,8 @@ TEST(WorkbookFile, AFailingTemporaryFolderIsReportedAndLeavesNoFile) {
     }
     qputenv("TMPDIR", previous);
     if (!tiny.mounted())
-        KESTROVE_SKIP("no tmpfs could be mounted here (not root?): only the missing folder was tried");
+        KESTROVE_SKIP(
+            "no tmpfs could be mounted here (not root?): only the missing folder was tried");
 }
 
 // Slow (a sheet part of more than 4 GiB): set KESTROVE_SKIP_SLOW_TESTS=1 to skip it

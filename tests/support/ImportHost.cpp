@@ -32,7 +32,8 @@ void RecordingImportHost::yield() {
 
 QString RecordingImportHost::workbookPath(const ConnectionSettings&) {
     const QString name = QStringLiteral("workbook-%1.xlsx").arg(opened.size() + 1);
-    return workbookFolder.isEmpty() ? m_folder.filePath(name) : workbookFolder + QLatin1Char('/') + name;
+    return workbookFolder.isEmpty() ? m_folder.filePath(name)
+                                    : workbookFolder + QLatin1Char('/') + name;
 }
 
 void RecordingImportHost::tick(const QString& table, const QString& schema) {
@@ -69,7 +70,8 @@ QString ImportRun::reportAt(int step) const {
 
 long ImportRun::doneBoxes() const {
     return std::count_if(boxes.boxes.begin(), boxes.boxes.end(), [](const auto& box) {
-        return box.text == QStringLiteral("Done.") && box.style == 0 && box.title == QStringLiteral("Kestrove");
+        return box.text == QStringLiteral("Done.") && box.style == 0 &&
+               box.title == QStringLiteral("Kestrove");
     });
 }
 
@@ -102,12 +104,13 @@ QJsonArray rowsOf(const QJsonObject& sheet) {
 
 namespace {
 // The JSON a reader script of tests/support prints for a workbook.
-QJsonArray printedBy(const QString& program, const char* script, const char* reader, const QString& path) {
-    const ProcessResult printed =
-        runProcess(program, {QStringLiteral(KESTROVE_TEST_SUPPORT_DIR "/") + QLatin1String(script), path});
+QJsonArray printedBy(const QString& program, const char* script, const char* reader,
+                     const QString& path) {
+    const ProcessResult printed = runProcess(
+        program, {QStringLiteral(KESTROVE_TEST_SUPPORT_DIR "/") + QLatin1String(script), path});
     if (printed.status != 0)
-        throw std::runtime_error(std::string(reader) + " could not read " + path.toStdString() + ": " +
-                                 printed.err.toStdString());
+        throw std::runtime_error(std::string(reader) + " could not read " + path.toStdString() +
+                                 ": " + printed.err.toStdString());
     return QJsonDocument::fromJson(printed.out).array();
 }
 } // namespace
@@ -120,18 +123,21 @@ QString shownByLibreOffice(const QString& path) {
     QTemporaryDir folder;
     // Printed, the way a user sees the sheets: a value too wide for its column shows as
     // "###" or in scientific notation. A profile of its own, on a desktop in the C locale.
-    const ProcessResult printed = runProcess(
-        QStringLiteral("soffice"),
-        {QStringLiteral("-env:UserInstallation=file://") + folder.filePath(QStringLiteral("profile")),
-         QStringLiteral("--headless"), QStringLiteral("--convert-to"), QStringLiteral("pdf"), QStringLiteral("--outdir"),
-         folder.path(), path},
-        // The spreadsheet shows a fraction's point as its desktop's locale writes it.
-        {QStringLiteral("LC_ALL=C.UTF-8"), QStringLiteral("LANG=C.UTF-8")});
-    const QString pdf = folder.filePath(QFileInfo(path).completeBaseName() + QStringLiteral(".pdf"));
-    const ProcessResult text = runProcess(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
+    const ProcessResult printed =
+        runProcess(QStringLiteral("soffice"),
+                   {QStringLiteral("-env:UserInstallation=file://") +
+                        folder.filePath(QStringLiteral("profile")),
+                    QStringLiteral("--headless"), QStringLiteral("--convert-to"),
+                    QStringLiteral("pdf"), QStringLiteral("--outdir"), folder.path(), path},
+                   // The spreadsheet shows a fraction's point as its desktop's locale writes it.
+                   {QStringLiteral("LC_ALL=C.UTF-8"), QStringLiteral("LANG=C.UTF-8")});
+    const QString pdf =
+        folder.filePath(QFileInfo(path).completeBaseName() + QStringLiteral(".pdf"));
+    const ProcessResult text = runProcess(QStringLiteral("pdftotext"),
+                                          {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
     if (printed.status != 0 || text.status != 0)
-        throw std::runtime_error("LibreOffice could not print " + path.toStdString() + ": " + printed.err.toStdString() +
-                                 text.err.toStdString());
+        throw std::runtime_error("LibreOffice could not print " + path.toStdString() + ": " +
+                                 printed.err.toStdString() + text.err.toStdString());
     return QString::fromUtf8(text.out);
 }
 
@@ -140,20 +146,26 @@ std::vector<std::pair<QString, QString>> sheetsByLibreOffice(const QString& path
     // Each sheet (-1) to <name>-<sheet name>.csv, UTF-8 (76), every text quoted.
     const ProcessResult converted = runProcess(
         QStringLiteral("soffice"),
-        {QStringLiteral("-env:UserInstallation=file://") + folder.filePath(QStringLiteral("profile")),
+        {QStringLiteral("-env:UserInstallation=file://") +
+             folder.filePath(QStringLiteral("profile")),
          QStringLiteral("--headless"), QStringLiteral("--convert-to"),
-         QStringLiteral("csv:Text - txt - csv (StarCalc):44,34,76,1,,0,true,false,false,false,false,-1"),
+         QStringLiteral(
+             "csv:Text - txt - csv (StarCalc):44,34,76,1,,0,true,false,false,false,false,-1"),
          QStringLiteral("--outdir"), folder.path(), path},
         {QStringLiteral("LC_ALL=C.UTF-8"), QStringLiteral("LANG=C.UTF-8")});
     const QString prefix = QFileInfo(path).completeBaseName() + QLatin1Char('-');
     std::vector<std::pair<QString, QString>> sheets;
-    for (const QFileInfo& file : QDir(folder.path()).entryInfoList({prefix + QStringLiteral("*.csv")}, QDir::Files, QDir::Time | QDir::Reversed)) {
+    for (const QFileInfo& file : QDir(folder.path())
+                                     .entryInfoList({prefix + QStringLiteral("*.csv")}, QDir::Files,
+                                                    QDir::Time | QDir::Reversed)) {
         QFile csv(file.filePath());
         if (csv.open(QIODevice::ReadOnly))
-            sheets.emplace_back(file.completeBaseName().mid(prefix.size()), QString::fromUtf8(csv.readAll()));
+            sheets.emplace_back(file.completeBaseName().mid(prefix.size()),
+                                QString::fromUtf8(csv.readAll()));
     }
     if (converted.status != 0 || sheets.empty())
-        throw std::runtime_error("LibreOffice could not convert " + path.toStdString() + ": " + converted.err.toStdString());
+        throw std::runtime_error("LibreOffice could not convert " + path.toStdString() + ": " +
+                                 converted.err.toStdString());
     return sheets;
 }
 
@@ -168,14 +180,17 @@ QStringList sumsByLibreOffice(const QString& path, const QString& sheet, int las
     const qsizetype tab = tabNames(readWorkbook(path)).indexOf(sheet);
     const ProcessResult appended =
         runProcess(QStringLiteral("/usr/bin/python3"),
-                   {QStringLiteral(KESTROVE_TEST_SUPPORT_DIR "/append_sums.py"), path, copy, QString::number(tab + 1),
-                    QString::number(lastRow), QString::number(columns)});
+                   {QStringLiteral(KESTROVE_TEST_SUPPORT_DIR "/append_sums.py"), path, copy,
+                    QString::number(tab + 1), QString::number(lastRow), QString::number(columns)});
     if (tab < 0 || appended.status != 0)
-        throw std::runtime_error("no sums could be added to " + path.toStdString() + ": " + appended.err.toStdString());
+        throw std::runtime_error("no sums could be added to " + path.toStdString() + ": " +
+                                 appended.err.toStdString());
     for (const auto& [name, csv] : sheetsByLibreOffice(copy))
         if (name == sheet) {
             const QStringList lines = csv.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-            return lines.isEmpty() ? QStringList() : lines.back().trimmed().remove(QLatin1Char('"')).split(QLatin1Char(','));
+            return lines.isEmpty()
+                       ? QStringList()
+                       : lines.back().trimmed().remove(QLatin1Char('"')).split(QLatin1Char(','));
         }
     throw std::runtime_error("LibreOffice gave no sheet " + sheet.toStdString());
 }

@@ -39,7 +39,8 @@ struct Exec {
         for (char** entry = environ; *entry; ++entry) {
             const std::string text = *entry;
             const std::size_t equals = text.find('=');
-            variables[text.substr(0, equals)] = equals == std::string::npos ? "" : text.substr(equals + 1);
+            variables[text.substr(0, equals)] =
+                equals == std::string::npos ? "" : text.substr(equals + 1);
         }
         for (const QString& change : environment) {
             const std::string text = change.toStdString();
@@ -123,7 +124,8 @@ QStringList StartedProcess::openFiles() const {
         return targets;
     while (const dirent* entry = ::readdir(descriptors)) {
         char target[4096];
-        const ssize_t length = ::readlink((folder + "/" + entry->d_name).c_str(), target, sizeof target);
+        const ssize_t length =
+            ::readlink((folder + "/" + entry->d_name).c_str(), target, sizeof target);
         if (length > 0)
             targets << QString::fromLocal8Bit(target, length);
     }
@@ -138,17 +140,20 @@ ProcessResult StartedProcess::finish(std::chrono::seconds limit) {
     int open = (m_out >= 0) + (m_err >= 0);
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (open > 0 && m_pid > 0) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0 && !result.killed) {
             // Its session holds it and whatever it started.
             ::kill(-m_pid, SIGKILL);
             ::kill(m_pid, SIGKILL);
             result.killed = true;
-            result.err += "\n[killed after " + QByteArray::number(static_cast<qlonglong>(limit.count())) + " s]\n";
+            result.err += "\n[killed after " +
+                          QByteArray::number(static_cast<qlonglong>(limit.count())) + " s]\n";
         }
         if (result.killed && left < -std::chrono::seconds(10))
             break; // something outside its session still holds its output
-        const int wait = result.killed ? 1000 : static_cast<int>(std::min<long long>(left.count(), 1000));
+        const int wait =
+            result.killed ? 1000 : static_cast<int>(std::min<long long>(left.count(), 1000));
         if (::poll(streams, 2, std::max(wait, 0)) < 0 && errno != EINTR)
             break;
         for (int i = 0; i < 2; ++i) {
@@ -175,13 +180,14 @@ ProcessResult StartedProcess::finish(std::chrono::seconds limit) {
     return result;
 }
 
-ProcessResult runProcess(const QString& program, const QStringList& arguments, const QStringList& environment,
-                         std::chrono::seconds limit) {
+ProcessResult runProcess(const QString& program, const QStringList& arguments,
+                         const QStringList& environment, std::chrono::seconds limit) {
     return StartedProcess(program, arguments, environment).finish(limit);
 }
 
-TerminalResult runInTerminal(const QString& program, const QStringList& arguments, const QStringList& environment,
-                             const QByteArray& question, const QByteArray& answer, int signalInstead) {
+TerminalResult runInTerminal(const QString& program, const QStringList& arguments,
+                             const QStringList& environment, const QByteArray& question,
+                             const QByteArray& answer, int signalInstead) {
     Exec exec(program, arguments, environment);
     TerminalResult result;
     int terminal = -1;
@@ -217,7 +223,8 @@ TerminalResult runInTerminal(const QString& program, const QStringList& argument
                 continue;
             }
             const QByteArray typed = answer + '\n';
-            [[maybe_unused]] const ssize_t wrote = ::write(terminal, typed.constData(), typed.size());
+            [[maybe_unused]] const ssize_t wrote =
+                ::write(terminal, typed.constData(), typed.size());
         }
     }
     if (!ended)
@@ -231,8 +238,9 @@ TerminalResult runInTerminal(const QString& program, const QStringList& argument
 }
 
 TinyFileSystem::TinyFileSystem(const QString& size) {
-    m_mounted = runProcess(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
-                                                     QStringLiteral("size=") + size, QStringLiteral("tmpfs"), path()})
+    m_mounted = runProcess(QStringLiteral("mount"),
+                           {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                            QStringLiteral("size=") + size, QStringLiteral("tmpfs"), path()})
                     .status == 0;
 }
 
@@ -242,7 +250,8 @@ TinyFileSystem::~TinyFileSystem() {
 }
 
 QStringList TinyFileSystem::entries() const {
-    return QDir(path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    return QDir(path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                  QDir::NoDotAndDotDot);
 }
 
 } // namespace kestrove::test

@@ -25,12 +25,14 @@ constexpr std::chrono::seconds ProcessTimeLimit{300};
 // than QProcess's vfork-like start, which ThreadSanitizer cannot follow. The program runs
 // in a session of its own, without a controlling terminal, as from cron.
 ProcessResult runProcess(const QString& program, const QStringList& arguments,
-                         const QStringList& environment = {}, std::chrono::seconds limit = ProcessTimeLimit);
+                         const QStringList& environment = {},
+                         std::chrono::seconds limit = ProcessTimeLimit);
 
 // A program started as runProcess starts it, for a test that acts while it runs.
 class StartedProcess {
 public:
-    StartedProcess(const QString& program, const QStringList& arguments, const QStringList& environment = {});
+    StartedProcess(const QString& program, const QStringList& arguments,
+                   const QStringList& environment = {});
     ~StartedProcess(); // ends it if it still runs
     StartedProcess(const StartedProcess&) = delete;
     StartedProcess& operator=(const StartedProcess&) = delete;
@@ -60,8 +62,9 @@ struct TerminalResult {
     int asked = 0;
     bool echoing = false;
 };
-TerminalResult runInTerminal(const QString& program, const QStringList& arguments, const QStringList& environment,
-                             const QByteArray& question, const QByteArray& answer, int signalInstead = 0);
+TerminalResult runInTerminal(const QString& program, const QStringList& arguments,
+                             const QStringList& environment, const QByteArray& question,
+                             const QByteArray& answer, int signalInstead = 0);
 
 // A small tmpfs mounted in a temporary folder for its owner's life, to fill a disk for
 // real; mounted() is false where that is not allowed (not root).

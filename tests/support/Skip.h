@@ -16,10 +16,10 @@ inline bool everyCaseMustRun() {
 
 } // namespace kestrove::test
 
-#define KESTROVE_SKIP(reason)                                                                                        \
-    do {                                                                                                             \
-        if (::kestrove::test::everyCaseMustRun())                                                                    \
-            FAIL() << "this case must run here, but cannot: " << reason;                                             \
-        else                                                                                                         \
-            GTEST_SKIP() << reason;                                                                                  \
+#define KESTROVE_SKIP(reason)                                                                      \
+    do {                                                                                           \
+        if (::kestrove::test::everyCaseMustRun())                                                  \
+            FAIL() << "this case must run here, but cannot: " << reason;                           \
+        else                                                                                       \
+            GTEST_SKIP() << reason;                                                                \
     } while (0)

@@ -5,8 +5,8 @@
 
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 
 #include <map>
 #include <stdexcept>
@@ -14,7 +14,8 @@
 namespace kestrove::test {
 
 namespace {
-std::map<QString, QString> readEnvFile(const QString& stateDir = QStringLiteral(KESTROVE_TESTBED_DIR)) {
+std::map<QString, QString>
+readEnvFile(const QString& stateDir = QStringLiteral(KESTROVE_TESTBED_DIR)) {
     QFile file(stateDir + QStringLiteral("/connection.env"));
     if (!file.open(QIODevice::ReadOnly))
         throw std::runtime_error("The test server is not running: run the tests through ctest.");
@@ -36,7 +37,8 @@ ConnectionSettings settingsFrom(const std::map<QString, QString>& values) {
 
 int testBed(const QStringList& arguments) {
     return runProcess(QStringLiteral("bash"),
-                      QStringList{QStringLiteral(KESTROVE_TEST_SUPPORT_DIR "/pg-testbed.sh")} + arguments)
+                      QStringList{QStringLiteral(KESTROVE_TEST_SUPPORT_DIR "/pg-testbed.sh")} +
+                          arguments)
         .status;
 }
 } // namespace

@@ -18,7 +18,9 @@ int main(int argc, char* argv[]) {
     for (int i = 1; i < argc; ++i)
         if (std::strncmp(argv[i], "--locale=", 9) == 0) {
             if (!std::setlocale(LC_ALL, argv[i] + 9)) {
-                std::fprintf(stderr, "There is no locale %s here: the tests would run in another one.\n", argv[i] + 9);
+                std::fprintf(stderr,
+                             "There is no locale %s here: the tests would run in another one.\n",
+                             argv[i] + 9);
                 if (kestrove::test::everyCaseMustRun())
                     return 1;
             }

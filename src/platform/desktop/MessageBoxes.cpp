@@ -32,17 +32,25 @@ QString g_applicationTitle = QStringLiteral("Kestrove");
 
 } // namespace
 
-MessageBoxService& messageBoxes() { return g_installed ? *g_installed : widgetMessageBoxes(); }
+MessageBoxService& messageBoxes() {
+    return g_installed ? *g_installed : widgetMessageBoxes();
+}
 
-void setMessageBoxes(MessageBoxService* service) { g_installed = service; }
+void setMessageBoxes(MessageBoxService* service) {
+    g_installed = service;
+}
 
 void showMessage(const QString& text) {
     messageBoxes().show(text, StyleOkOnly, g_applicationTitle);
 }
 
-QString applicationTitle() { return g_applicationTitle; }
+QString applicationTitle() {
+    return g_applicationTitle;
+}
 
-void setApplicationTitle(const QString& title) { g_applicationTitle = title; }
+void setApplicationTitle(const QString& title) {
+    g_applicationTitle = title;
+}
 
 void yieldToWindowSystem() {
     if (QCoreApplication::instance())

@@ -53,7 +53,8 @@ void openInSpreadsheetProgram(const QString& path) {
     }
     const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
     if (opener.isEmpty())
-        throw std::runtime_error("xdg-open, which opens files in the desktop's programs, was not found.");
+        throw std::runtime_error(
+            "xdg-open, which opens files in the desktop's programs, was not found.");
     if (!QProcess::startDetached(opener, {path}))
         throw std::runtime_error("xdg-open could not be started.");
 }

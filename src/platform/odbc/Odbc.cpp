@@ -73,7 +73,8 @@ bool appendWholeValue(SQLHSTMT stmt, SQLUSMALLINT column, bool narrow, std::stri
         const SQLRETURN got =
             narrow ? SQLGetData(stmt, column, SQL_C_CHAR, buffer, sizeof buffer, &indicator)
                    : SQLGetData(stmt, column, SQL_C_WCHAR, buffer + held,
-                                static_cast<SQLLEN>(sizeof buffer - held * sizeof(char16_t)), &indicator);
+                                static_cast<SQLLEN>(sizeof buffer - held * sizeof(char16_t)),
+                                &indicator);
         if (got == SQL_NO_DATA)
             break;
         check(got, SQL_HANDLE_STMT, stmt, "A value could not be read.");
@@ -83,16 +84,17 @@ bool appendWholeValue(SQLHSTMT stmt, SQLUSMALLINT column, bool narrow, std::stri
         if (narrow) {
             // A piece that did not fit ends in the terminating zero.
             const std::size_t room = sizeof buffer - 1;
-            const std::size_t bytes = indicator == SQL_NO_TOTAL || static_cast<std::size_t>(indicator) > room
-                                          ? room
-                                          : static_cast<std::size_t>(indicator);
+            const std::size_t bytes =
+                indicator == SQL_NO_TOTAL || static_cast<std::size_t>(indicator) > room
+                    ? room
+                    : static_cast<std::size_t>(indicator);
             out.append(reinterpret_cast<const char*>(buffer), bytes);
         } else {
             const std::size_t capacity = sizeof buffer / sizeof(char16_t) - held - 1;
-            std::size_t chars =
-                held + ((indicator == SQL_NO_TOTAL || static_cast<std::size_t>(indicator) / 2 > capacity)
-                            ? capacity
-                            : static_cast<std::size_t>(indicator) / 2);
+            std::size_t chars = held + ((indicator == SQL_NO_TOTAL ||
+                                         static_cast<std::size_t>(indicator) / 2 > capacity)
+                                            ? capacity
+                                            : static_cast<std::size_t>(indicator) / 2);
             held = !whole && chars > 0 && buffer[chars - 1] >= 0xD800 && buffer[chars - 1] < 0xDC00;
             chars -= held;
             utf8::appendFromUtf16(out, buffer, chars);
@@ -229,8 +231,9 @@ RecordSet Connection::execute(const std::string& sql, const std::vector<std::str
 void Connection::setAutocommit(bool on) {
     if (!m_open)
         throw OdbcError("The operation is not allowed when the object is closed.", "08003");
-    check(SQLSetConnectAttrW(m_handles->dbc, SQL_ATTR_AUTOCOMMIT,
-                             reinterpret_cast<SQLPOINTER>(on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF), 0),
+    check(SQLSetConnectAttrW(
+              m_handles->dbc, SQL_ATTR_AUTOCOMMIT,
+              reinterpret_cast<SQLPOINTER>(on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF), 0),
           SQL_HANDLE_DBC, m_handles->dbc, "Autocommit could not be switched.");
 }
 
@@ -254,7 +257,8 @@ namespace {
 
 // Runs one statement on a statement handle of its own and describes its columns.
 std::unique_ptr<Handles> runStatement(const std::string& sql, Connection& connection,
-                                      const std::vector<std::string>& parameters, std::vector<Field>& fields) {
+                                      const std::vector<std::string>& parameters,
+                                      std::vector<Field>& fields) {
     if (connection.state() != StateOpen)
         throw OdbcError("The operation is not allowed when the object is closed.", "08003");
     auto handles = std::make_unique<Handles>();
@@ -268,9 +272,9 @@ std::unique_ptr<Handles> runStatement(const std::string& sql, Connection& connec
     for (std::size_t p = 0; p < parameters.size(); ++p) {
         values.push_back(utf8::toUtf16(parameters[p]));
         lengths[p] = static_cast<SQLLEN>(values[p].size() * sizeof(char16_t));
-        check(SQLBindParameter(handles->stmt, static_cast<SQLUSMALLINT>(p + 1), SQL_PARAM_INPUT, SQL_C_WCHAR,
-                               SQL_WVARCHAR, std::max<SQLULEN>(values[p].size(), 1), 0, wide(values[p]),
-                               lengths[p], &lengths[p]),
+        check(SQLBindParameter(handles->stmt, static_cast<SQLUSMALLINT>(p + 1), SQL_PARAM_INPUT,
+                               SQL_C_WCHAR, SQL_WVARCHAR, std::max<SQLULEN>(values[p].size(), 1), 0,
+                               wide(values[p]), lengths[p], &lengths[p]),
               SQL_HANDLE_STMT, handles->stmt, "A parameter could not be bound.");
     }
     std::u16string text = utf8::toUtf16(sql);
@@ -299,7 +303,7 @@ std::unique_ptr<Handles> runStatement(const std::string& sql, Connection& connec
               SQL_HANDLE_STMT, handles->stmt, "A column could not be described.");
         Field field;
         utf8::appendFromUtf16(field.name, reinterpret_cast<const char16_t*>(name),
-                   std::min<std::size_t>(static_cast<std::size_t>(nameLength), 511));
+                              std::min<std::size_t>(static_cast<std::size_t>(nameLength), 511));
         field.type = typeCodeFromSqlType(sqlType);
         fields.push_back(std::move(field));
     }
@@ -308,7 +312,8 @@ std::unique_ptr<Handles> runStatement(const std::string& sql, Connection& connec
 
 } // namespace
 
-void RecordSet::open(const std::string& sql, Connection& connection, const std::vector<std::string>& parameters) {
+void RecordSet::open(const std::string& sql, Connection& connection,
+                     const std::vector<std::string>& parameters) {
     if (m_open)
         throw OdbcError("The operation is not allowed when the object is open.", "HY010");
     std::vector<Field> fields;
@@ -318,8 +323,9 @@ void RecordSet::open(const std::string& sql, Connection& connection, const std::
     std::vector<char16_t> bound(fields.size() * BoundUnits);
     std::vector<SQLLEN> boundLengths(fields.size());
     for (std::size_t j = 0; j < fields.size(); ++j)
-        check(SQLBindCol(handles->stmt, static_cast<SQLUSMALLINT>(j + 1), SQL_C_WCHAR, &bound[j * BoundUnits],
-                         static_cast<SQLLEN>(BoundUnits * sizeof(char16_t)), &boundLengths[j]),
+        check(SQLBindCol(handles->stmt, static_cast<SQLUSMALLINT>(j + 1), SQL_C_WCHAR,
+                         &bound[j * BoundUnits], static_cast<SQLLEN>(BoundUnits * sizeof(char16_t)),
+                         &boundLengths[j]),
               SQL_HANDLE_STMT, handles->stmt, "A column could not be bound.");
     m_handles = std::move(handles);
     m_fields = std::move(fields);
@@ -355,7 +361,8 @@ bool RecordSet::fetchRow(std::vector<std::optional<std::string>>& row) {
             continue;
         }
         if (length >= 0 && static_cast<std::size_t>(length) / sizeof(char16_t) < BoundUnits) {
-            utf8::appendFromUtf16(value, &m_bound[j * BoundUnits], static_cast<std::size_t>(length) / sizeof(char16_t));
+            utf8::appendFromUtf16(value, &m_bound[j * BoundUnits],
+                                  static_cast<std::size_t>(length) / sizeof(char16_t));
             continue;
         }
         if (!appendWholeValue(m_handles->stmt, static_cast<SQLUSMALLINT>(j + 1), false, value))
@@ -430,8 +437,8 @@ void RowArrays::open(const std::string& sql, Connection& connection) {
     m_widths.assign(m_fields.size(), 0);
     m_buffers.resize(m_fields.size());
     m_lengths.resize(m_fields.size());
-    check(SQLSetStmtAttr(m_handles->stmt, SQL_ATTR_ROWS_FETCHED_PTR, &m_fetched, 0), SQL_HANDLE_STMT,
-          m_handles->stmt, "Rows could not be counted.");
+    check(SQLSetStmtAttr(m_handles->stmt, SQL_ATTR_ROWS_FETCHED_PTR, &m_fetched, 0),
+          SQL_HANDLE_STMT, m_handles->stmt, "Rows could not be counted.");
 }
 
 void RowArrays::close() noexcept {
@@ -485,8 +492,9 @@ bool RowArrays::appendValue(std::size_t row, std::size_t column, std::string& ou
     // Cut by its buffer: the whole value is read again from the driver's copy of the row.
     const SQLHSTMT stmt = m_handles->stmt;
     if (m_positioned != row + 1) {
-        check(SQLSetPos(stmt, static_cast<SQLSETPOSIROW>(row + 1), SQL_POSITION, SQL_LOCK_NO_CHANGE),
-              SQL_HANDLE_STMT, stmt, "A row could not be reached.");
+        check(
+            SQLSetPos(stmt, static_cast<SQLSETPOSIROW>(row + 1), SQL_POSITION, SQL_LOCK_NO_CHANGE),
+            SQL_HANDLE_STMT, stmt, "A row could not be reached.");
         m_positioned = row + 1;
     }
     return appendWholeValue(stmt, static_cast<SQLUSMALLINT>(column + 1), true, out);

@@ -87,7 +87,8 @@ public:
     // Runs one statement and returns its whole result as a buffered record set (of
     // several statements, the first that returns rows). Each '?' of the statement takes
     // the next of `parameters`, bound as text: values never become part of the SQL text.
-    class RecordSet execute(const std::string& sql, const std::vector<std::string>& parameters = {});
+    class RecordSet execute(const std::string& sql,
+                            const std::vector<std::string>& parameters = {});
 
     // With autocommit off, statements run in one transaction until endTransaction().
     void setAutocommit(bool on);
@@ -119,7 +120,8 @@ public:
     RecordSet& operator=(RecordSet&&) noexcept;
 
     void setCursorLocation(int location) { m_cursorLocation = location; }
-    void open(const std::string& sql, Connection& connection, const std::vector<std::string>& parameters = {});
+    void open(const std::string& sql, Connection& connection,
+              const std::vector<std::string>& parameters = {});
     int state() const noexcept;
     void close();
 

@@ -45,7 +45,8 @@ void RawDeflater::compress(std::string_view in, std::string& out, Ending ending)
         out.resize(used + room - stream.avail_out);
         if (stream.avail_in != 0 || stream.avail_out == 0)
             continue;
-        if (ending == Ending::None || (ending == Ending::Segment && stream.internal_state.state == ZSTATE_NEW_HDR) ||
+        if (ending == Ending::None ||
+            (ending == Ending::Segment && stream.internal_state.state == ZSTATE_NEW_HDR) ||
             stream.internal_state.state == ZSTATE_END)
             break;
     }

@@ -35,7 +35,8 @@ bool registerLeftover(const std::string& path) {
 void unregisterLeftover(const std::string& path) {
     for (Place& place : places) {
         int expected = 2;
-        if (place.state.load() == 2 && path == place.path && place.state.compare_exchange_strong(expected, 1))
+        if (place.state.load() == 2 && path == place.path &&
+            place.state.compare_exchange_strong(expected, 1))
             place.state.store(0);
     }
 }

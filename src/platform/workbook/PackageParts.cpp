@@ -6,9 +6,11 @@ namespace kestrove::workbook::parts {
 
 namespace {
 
-const char* const XmlDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n";
+const char* const XmlDeclaration =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n";
 const char* const MainNamespace = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
-const char* const RelationshipTypes = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+const char* const RelationshipTypes =
+    "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
 
 std::string relationship(std::size_t id, const std::string& type, const std::string& target) {
     return "<Relationship Id=\"rId" + std::to_string(id) + "\" Type=\"" + type + "\" Target=\"" +
@@ -23,40 +25,51 @@ std::string worksheetPath(std::size_t number) {
 
 std::string contentTypes(std::size_t sheets) {
     std::string xml = XmlDeclaration;
-    xml += "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
-           "<Default Extension=\"rels\" "
-           "ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
-           "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
-           "<Override PartName=\"/docProps/app.xml\" "
-           "ContentType=\"application/vnd.openxmlformats-officedocument.extended-properties+xml\"/>"
-           "<Override PartName=\"/docProps/core.xml\" "
-           "ContentType=\"application/vnd.openxmlformats-package.core-properties+xml\"/>"
-           "<Override PartName=\"/xl/styles.xml\" "
-           "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml\"/>"
-           "<Override PartName=\"/xl/workbook.xml\" "
-           "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/>";
+    xml +=
+        "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+        "<Default Extension=\"rels\" "
+        "ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
+        "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
+        "<Override PartName=\"/docProps/app.xml\" "
+        "ContentType=\"application/vnd.openxmlformats-officedocument.extended-properties+xml\"/>"
+        "<Override PartName=\"/docProps/core.xml\" "
+        "ContentType=\"application/vnd.openxmlformats-package.core-properties+xml\"/>"
+        "<Override PartName=\"/xl/styles.xml\" "
+        "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml\"/>"
+        "<Override PartName=\"/xl/workbook.xml\" "
+        "ContentType=\"application/"
+        "vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/>";
     for (std::size_t n = 1; n <= sheets; ++n)
         xml += "<Override PartName=\"/" + worksheetPath(n) +
-               "\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml\"/>";
+               "\" "
+               "ContentType=\"application/"
+               "vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml\"/>";
     xml += "</Types>";
     return xml;
 }
 
 std::string rootRelationships() {
     return XmlDeclaration +
-           ("<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">" +
+           ("<Relationships "
+            "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">" +
             relationship(1, std::string(RelationshipTypes) + "/officeDocument", "xl/workbook.xml") +
-            relationship(2, "http://schemas.openxmlformats.org/package/2006/relationships/metadata/core-properties",
+            relationship(2,
+                         "http://schemas.openxmlformats.org/package/2006/relationships/metadata/"
+                         "core-properties",
                          "docProps/core.xml") +
-            relationship(3, std::string(RelationshipTypes) + "/extended-properties", "docProps/app.xml") +
+            relationship(3, std::string(RelationshipTypes) + "/extended-properties",
+                         "docProps/app.xml") +
             "</Relationships>");
 }
 
 std::string appProperties() {
     return XmlDeclaration +
-           std::string("<Properties xmlns=\"http://schemas.openxmlformats.org/officeDocument/2006/extended-properties\" "
-                       "xmlns:vt=\"http://schemas.openxmlformats.org/officeDocument/2006/docPropsVTypes\">"
-                       "<Application>Kestrove</Application></Properties>");
+           std::string(
+               "<Properties "
+               "xmlns=\"http://schemas.openxmlformats.org/officeDocument/2006/"
+               "extended-properties\" "
+               "xmlns:vt=\"http://schemas.openxmlformats.org/officeDocument/2006/docPropsVTypes\">"
+               "<Application>Kestrove</Application></Properties>");
 }
 
 std::string coreProperties(std::time_t created) {
@@ -67,12 +80,18 @@ std::string coreProperties(std::time_t created) {
     std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", &utc);
     const std::string when = stamp;
     return XmlDeclaration +
-           ("<cp:coreProperties xmlns:cp=\"http://schemas.openxmlformats.org/package/2006/metadata/core-properties\" "
-            "xmlns:dc=\"http://purl.org/dc/elements/1.1/\" xmlns:dcterms=\"http://purl.org/dc/terms/\" "
+           ("<cp:coreProperties "
+            "xmlns:cp=\"http://schemas.openxmlformats.org/package/2006/metadata/core-properties\" "
+            "xmlns:dc=\"http://purl.org/dc/elements/1.1/\" "
+            "xmlns:dcterms=\"http://purl.org/dc/terms/\" "
             "xmlns:dcmitype=\"http://purl.org/dc/dcmitype/\" "
             "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">"
-            "<dcterms:created xsi:type=\"dcterms:W3CDTF\">" + when + "</dcterms:created>"
-            "<dcterms:modified xsi:type=\"dcterms:W3CDTF\">" + when + "</dcterms:modified>"
+            "<dcterms:created xsi:type=\"dcterms:W3CDTF\">" +
+            when +
+            "</dcterms:created>"
+            "<dcterms:modified xsi:type=\"dcterms:W3CDTF\">" +
+            when +
+            "</dcterms:modified>"
             "</cp:coreProperties>");
 }
 
@@ -87,7 +106,8 @@ std::string workbook(const std::vector<std::string>& sheetNames, std::size_t act
     for (std::size_t i = 0; i < sheetNames.size(); ++i) {
         xml += "<sheet name=\"";
         xml::appendSheetName(xml, sheetNames[i]);
-        xml += "\" sheetId=\"" + std::to_string(i + 1) + "\" r:id=\"rId" + std::to_string(i + 1) + "\"/>";
+        xml += "\" sheetId=\"" + std::to_string(i + 1) + "\" r:id=\"rId" + std::to_string(i + 1) +
+               "\"/>";
     }
     xml += "</sheets>";
     // A filter's range, named as spreadsheets expect it.
@@ -105,7 +125,8 @@ std::string workbook(const std::vector<std::string>& sheetNames, std::size_t act
                 quoted += '\'';
         }
         quoted += "'!" + filterRanges[i];
-        xml += "<definedName name=\"_xlnm._FilterDatabase\" localSheetId=\"" + std::to_string(i) + "\" hidden=\"1\">";
+        xml += "<definedName name=\"_xlnm._FilterDatabase\" localSheetId=\"" + std::to_string(i) +
+               "\" hidden=\"1\">";
         xml::appendSheetName(xml, quoted);
         xml += "</definedName>";
     }
@@ -142,31 +163,35 @@ std::string styles(const std::vector<xml::DecimalFormat>& decimalFormats) {
             xml::appendAttribute(formats, code);
             formats += "\"/>";
         }
-        return "<xf numFmtId=\"" + id + "\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" "
+        return "<xf numFmtId=\"" + id +
+               "\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" "
                "applyNumberFormat=\"1\"/>";
     };
-    std::string cellStyles = "<xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\"/>";
+    std::string cellStyles =
+        "<xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\"/>";
     for (int fixed = 1; fixed < header; ++fixed)
         cellStyles += style(xml::numberFormatCode(static_cast<xml::CellStyle>(fixed)), -1);
-    cellStyles += "<xf numFmtId=\"0\" fontId=\"1\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyFont=\"1\"/>";
+    cellStyles +=
+        "<xf numFmtId=\"0\" fontId=\"1\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyFont=\"1\"/>";
     for (const xml::DecimalFormat format : decimalFormats)
         cellStyles += style(xml::decimalFormatCode(format), xml::builtinFormatId(format));
     formats = "<numFmts count=\"" + std::to_string(customFormats) + "\">" + formats + "</numFmts>";
-    cellStyles = "<cellXfs count=\"" + std::to_string(xml::CellStyleCount + decimalFormats.size()) + "\">" +
-                 cellStyles + "</cellXfs>";
-    return XmlDeclaration + ("<styleSheet xmlns=\"" + std::string(MainNamespace) + "\">" + formats +
-                             "<fonts count=\"2\"><font><sz val=\"11\"/><name val=\"Calibri\"/>"
-                             "<family val=\"2\"/></font><font><b/><sz val=\"11\"/><name val=\"Calibri\"/>"
-                             "<family val=\"2\"/></font></fonts>"
-                             "<fills count=\"2\"><fill><patternFill patternType=\"none\"/></fill>"
-                             "<fill><patternFill patternType=\"gray125\"/></fill></fills>"
-                             "<borders count=\"1\"><border><left/><right/><top/><bottom/><diagonal/>"
-                             "</border></borders>"
-                             "<cellStyleXfs count=\"1\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" "
-                             "borderId=\"0\"/></cellStyleXfs>" +
-                             cellStyles +
-                             "<cellStyles count=\"1\"><cellStyle name=\"Normal\" xfId=\"0\" builtinId=\"0\"/>"
-                             "</cellStyles></styleSheet>");
+    cellStyles = "<cellXfs count=\"" + std::to_string(xml::CellStyleCount + decimalFormats.size()) +
+                 "\">" + cellStyles + "</cellXfs>";
+    return XmlDeclaration +
+           ("<styleSheet xmlns=\"" + std::string(MainNamespace) + "\">" + formats +
+            "<fonts count=\"2\"><font><sz val=\"11\"/><name val=\"Calibri\"/>"
+            "<family val=\"2\"/></font><font><b/><sz val=\"11\"/><name val=\"Calibri\"/>"
+            "<family val=\"2\"/></font></fonts>"
+            "<fills count=\"2\"><fill><patternFill patternType=\"none\"/></fill>"
+            "<fill><patternFill patternType=\"gray125\"/></fill></fills>"
+            "<borders count=\"1\"><border><left/><right/><top/><bottom/><diagonal/>"
+            "</border></borders>"
+            "<cellStyleXfs count=\"1\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" "
+            "borderId=\"0\"/></cellStyleXfs>" +
+            cellStyles +
+            "<cellStyles count=\"1\"><cellStyle name=\"Normal\" xfId=\"0\" builtinId=\"0\"/>"
+            "</cellStyles></styleSheet>");
 }
 
 } // namespace kestrove::workbook::parts

@@ -55,7 +55,8 @@ int openUnnamedFile(const std::string& folder) {
 
 } // namespace
 
-SheetStreams::SheetStreams() : m_deflater(std::make_unique<RawDeflater>()), m_temporaryFolder(temporaryFolder()) {
+SheetStreams::SheetStreams()
+    : m_deflater(std::make_unique<RawDeflater>()), m_temporaryFolder(temporaryFolder()) {
     m_worker = std::thread(&SheetStreams::run, this);
 }
 
@@ -86,13 +87,14 @@ std::size_t SheetStreams::addSheet() {
     return m_sheetCount++;
 }
 
-void SheetStreams::add(std::size_t sheet, long row, int column, std::string_view text, CellKind kind) {
+void SheetStreams::add(std::size_t sheet, long row, int column, std::string_view text,
+                       CellKind kind) {
     if (m_failed.load(std::memory_order_relaxed))
         throwIfFailed();
     if (m_sealed)
         throw WorkbookError("The workbook has been saved already.");
-    m_batch.cells.push_back(
-        {static_cast<std::uint32_t>(sheet), static_cast<std::uint32_t>(column), row, text.size(), kind});
+    m_batch.cells.push_back({static_cast<std::uint32_t>(sheet), static_cast<std::uint32_t>(column),
+                             row, text.size(), kind});
     m_batch.text.append(text);
     if (m_batch.cells.size() >= BatchCells || m_batch.text.size() >= BatchBytes)
         post(m_waiter);
@@ -100,7 +102,8 @@ void SheetStreams::add(std::size_t sheet, long row, int column, std::string_view
 
 void SheetStreams::post(const Waiter& whileWaiting) {
     std::unique_lock lock(m_mutex);
-    system::waitYielding(m_changed, lock, [&] { return m_queue.size() < QueuedBatches; }, whileWaiting);
+    system::waitYielding(
+        m_changed, lock, [&] { return m_queue.size() < QueuedBatches; }, whileWaiting);
     m_queue.push_back(std::move(m_batch));
     ++m_posted;
     if (m_spare.empty()) {
@@ -116,11 +119,12 @@ void SheetStreams::post(const Waiter& whileWaiting) {
 void SheetStreams::waitUntilIdle(const Waiter& whileWaiting) {
     post(whileWaiting);
     std::unique_lock lock(m_mutex);
-    system::waitYielding(m_changed, lock, [&] { return m_done == m_posted; }, whileWaiting);
+    system::waitYielding(
+        m_changed, lock, [&] { return m_done == m_posted; }, whileWaiting);
 }
 
-std::pair<std::vector<std::size_t>, std::vector<std::size_t>> SheetStreams::widths(std::size_t sheet,
-                                                                                   const Waiter& whileWaiting) {
+std::pair<std::vector<std::size_t>, std::vector<std::size_t>>
+SheetStreams::widths(std::size_t sheet, const Waiter& whileWaiting) {
     // After a failed write the widths are still those of the cells that arrived; the
     // failure is for the cells and the save to report.
     waitUntilIdle(whileWaiting);
@@ -133,8 +137,8 @@ std::pair<std::vector<std::size_t>, std::vector<std::size_t>> SheetStreams::widt
     std::string scratch;
     for (const PendingCell& cell : state.pending) {
         scratch.clear();
-        const std::size_t width =
-            xml::appendText(scratch, std::string_view(state.pendingText).substr(cell.offset, cell.length));
+        const std::size_t width = xml::appendText(
+            scratch, std::string_view(state.pendingText).substr(cell.offset, cell.length));
         widen(widths, cell.column, width);
         if (state.pendingRow == 1)
             widen(firstRow, cell.column, width);
@@ -214,25 +218,30 @@ void SheetStreams::receive(const Cell& cell, std::string_view text) {
         }
         sheet.pendingRow = cell.row;
     }
-    sheet.pending.push_back({static_cast<int>(cell.column), sheet.pendingText.size(), text.size(), cell.kind});
+    sheet.pending.push_back(
+        {static_cast<int>(cell.column), sheet.pendingText.size(), text.size(), cell.kind});
     sheet.pendingText.append(text);
 }
 
 void SheetStreams::writeRow(Sheet& sheet) {
     auto& cells = sheet.pending;
-    const auto byColumn = [](const PendingCell& a, const PendingCell& b) { return a.column < b.column; };
+    const auto byColumn = [](const PendingCell& a, const PendingCell& b) {
+        return a.column < b.column;
+    };
     if (!std::is_sorted(cells.begin(), cells.end(), byColumn))
         std::stable_sort(cells.begin(), cells.end(), byColumn);
     SheetBody& body = sheet.body;
     const long row = sheet.pendingRow;
     bool opened = false;
     char digits[24];
-    static_assert(static_cast<int>(xml::CellStyle::Header) == 10, "the header's style is written as 10");
+    static_assert(static_cast<int>(xml::CellStyle::Header) == 10,
+                  "the header's style is written as 10");
     for (std::size_t i = 0; i < cells.size(); ++i) {
         // The last text given for a cell counts.
         if (i + 1 < cells.size() && cells[i + 1].column == cells[i].column)
             continue;
-        const std::string_view text = std::string_view(sheet.pendingText).substr(cells[i].offset, cells[i].length);
+        const std::string_view text =
+            std::string_view(sheet.pendingText).substr(cells[i].offset, cells[i].length);
         if (text.empty())
             continue;
         const int column = cells[i].column;
@@ -246,17 +255,21 @@ void SheetStreams::writeRow(Sheet& sheet) {
         m_xml += "<c r=\"";
         xml::appendCellReference(m_xml, row, column);
         std::size_t width;
-        const auto dateTime = cells[i].kind == CellKind::DateTime ? xml::dateTimeCell(text) : std::nullopt;
+        const auto dateTime =
+            cells[i].kind == CellKind::DateTime ? xml::dateTimeCell(text) : std::nullopt;
         if (dateTime) {
             // Shown in its format as the very text given, so that is its width too.
             m_xml += "\" s=\"";
-            m_xml.append(digits, std::to_chars(digits, digits + sizeof digits, static_cast<int>(dateTime->style)).ptr);
+            m_xml.append(digits, std::to_chars(digits, digits + sizeof digits,
+                                               static_cast<int>(dateTime->style))
+                                     .ptr);
             m_xml += "\"><v>";
             xml::appendNumber(m_xml, dateTime->serial);
             m_xml += "</v></c>";
             width = text.size();
             widen(body.valueWidths, column, width);
-        } else if (const int style = cells[i].kind == CellKind::General ? numberStyle(text) : -1; style >= 0) {
+        } else if (const int style = cells[i].kind == CellKind::General ? numberStyle(text) : -1;
+                   style >= 0) {
             // Its format shows the very text given, the server's digits.
             if (style == 0) {
                 m_xml += "\"><v>";
@@ -302,7 +315,8 @@ int SheetStreams::numberStyle(std::string_view text) {
         return -1;
     if (format->general)
         return 0;
-    unsigned char& style = m_decimalStyles[format->small][format->shownDigits][format->fractionDigits - format->shownDigits];
+    unsigned char& style = m_decimalStyles[format->small][format->shownDigits]
+                                          [format->fractionDigits - format->shownDigits];
     if (style == 0) {
         // Well under the spreadsheet's limit on formats of a workbook; past it, text.
         if (m_decimalFormats.size() >= MaxDecimalFormats)
@@ -325,8 +339,8 @@ void SheetStreams::flushXml(bool endSegment) {
         return;
     SheetBody& body = m_sheets[m_current]->body;
     // The zip's CRC-32 (gzip's, reflected), by ISA-L: several times zlib's speed.
-    body.crc = crc32_gzip_refl(static_cast<std::uint32_t>(body.crc), reinterpret_cast<const unsigned char*>(m_xml.data()),
-                               m_xml.size());
+    body.crc = crc32_gzip_refl(static_cast<std::uint32_t>(body.crc),
+                               reinterpret_cast<const unsigned char*>(m_xml.data()), m_xml.size());
     body.plainSize += m_xml.size();
     m_deflater->compress(m_xml, m_compressed,
                          endSegment ? RawDeflater::Ending::Segment : RawDeflater::Ending::None);
@@ -335,10 +349,12 @@ void SheetStreams::flushXml(bool endSegment) {
         if (m_file < 0) {
             m_file = openUnnamedFile(m_temporaryFolder);
             if (m_file < 0)
-                return fail("No temporary file could be made in " + m_temporaryFolder + ": " + std::strerror(errno));
+                return fail("No temporary file could be made in " + m_temporaryFolder + ": " +
+                            std::strerror(errno));
         }
         // The body's extents: a write right after its last extent extends it.
-        if (!body.extents.empty() && body.extents.back().offset + body.extents.back().length == m_fileSize)
+        if (!body.extents.empty() &&
+            body.extents.back().offset + body.extents.back().length == m_fileSize)
             body.extents.back().length += m_compressed.size();
         else
             body.extents.push_back({m_fileSize, m_compressed.size()});
@@ -357,8 +373,8 @@ void SheetStreams::writeFile(const std::string& data) {
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0)
-            return fail("The sheet could not be written to the temporary folder " + m_temporaryFolder + ": " +
-                        std::strerror(written < 0 ? errno : ENOSPC));
+            return fail("The sheet could not be written to the temporary folder " +
+                        m_temporaryFolder + ": " + std::strerror(written < 0 ? errno : ENOSPC));
         p += written;
         left -= static_cast<std::size_t>(written);
     }

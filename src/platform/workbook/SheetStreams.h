@@ -46,9 +46,9 @@ struct SheetBody {
     long lastRow = 0;
     int firstColumn = 0;
     int lastColumn = 0;
-    std::vector<std::size_t> widths; // display width of the widest text, per column from 1
+    std::vector<std::size_t> widths;         // display width of the widest text, per column from 1
     std::vector<std::size_t> firstRowWidths; // the same for row 1 alone
-    std::vector<std::size_t> valueWidths; // the same for numeric and date cells alone
+    std::vector<std::size_t> valueWidths;    // the same for numeric and date cells alone
 };
 
 class SheetStreams {
@@ -69,12 +69,13 @@ public:
     // Hands a cell over. Rows of one sheet arrive from the top down; within a row, any
     // column order, the last text given for a cell counts and an empty text leaves it
     // empty. Throws WorkbookError once an earlier write has failed.
-    void add(std::size_t sheet, long row, int column, std::string_view text, CellKind kind = CellKind::General);
+    void add(std::size_t sheet, long row, int column, std::string_view text,
+             CellKind kind = CellKind::General);
 
     // Widths of the sheet's columns as far as its cells have arrived: of all rows, and of
     // row 1 alone. Never throws for a failed write.
-    std::pair<std::vector<std::size_t>, std::vector<std::size_t>> widths(std::size_t sheet,
-                                                                         const Waiter& whileWaiting);
+    std::pair<std::vector<std::size_t>, std::vector<std::size_t>>
+    widths(std::size_t sheet, const Waiter& whileWaiting);
 
     // Writes every sheet's last row and ends its body; no cell may follow. Throws
     // WorkbookError when a write failed.
@@ -159,9 +160,10 @@ private:
     std::vector<xml::DecimalFormat> m_decimalFormats;
     // Per small flag, digits shown and zeros written: the format's place in
     // m_decimalFormats from 1, or 0 while unused.
-    unsigned char m_decimalStyles[2][xml::MaxShownFractionDigits + 1][xml::MaxFractionDigits + 1] = {};
+    unsigned char m_decimalStyles[2][xml::MaxShownFractionDigits + 1][xml::MaxFractionDigits + 1] =
+        {};
     const std::string m_temporaryFolder; // $TMPDIR when the workbook was made, else /tmp
-    int m_file = -1; // every sheet's compressed rows, made at the first write
+    int m_file = -1;                     // every sheet's compressed rows, made at the first write
     std::uint64_t m_fileSize = 0;
     bool m_sealed = false;
     std::size_t m_sheetCount = 0; // the caller's

@@ -32,8 +32,13 @@ bool startsWithEscape(std::string_view text) {
 }
 
 void appendEscape(std::string& out, char32_t code) {
-    const char escape[] = {'_', 'x', Hex[(code >> 12) & 0xF], Hex[(code >> 8) & 0xF],
-                           Hex[(code >> 4) & 0xF], Hex[code & 0xF], '_'};
+    const char escape[] = {'_',
+                           'x',
+                           Hex[(code >> 12) & 0xF],
+                           Hex[(code >> 8) & 0xF],
+                           Hex[(code >> 4) & 0xF],
+                           Hex[code & 0xF],
+                           '_'};
     out.append(escape, sizeof escape);
 }
 
@@ -73,7 +78,8 @@ bool digitsAt(std::string_view text, std::size_t at, std::size_t count, unsigned
 std::optional<long> serialDay(std::string_view text) {
     unsigned year, month, day;
     if (text.size() < 10 || text[4] != '-' || text[7] != '-' || !digitsAt(text, 0, 4, year) ||
-        !digitsAt(text, 5, 2, month) || !digitsAt(text, 8, 2, day) || month < 1 || month > 12 || day < 1)
+        !digitsAt(text, 5, 2, month) || !digitsAt(text, 8, 2, day) || month < 1 || month > 12 ||
+        day < 1)
         return std::nullopt;
     static constexpr unsigned MonthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
@@ -89,8 +95,8 @@ std::optional<long> serialDay(std::string_view text) {
 std::optional<std::pair<double, int>> dayFraction(std::string_view text) {
     unsigned hours, minutes, seconds;
     if (text.size() < 8 || text[2] != ':' || text[5] != ':' || !digitsAt(text, 0, 2, hours) ||
-        !digitsAt(text, 3, 2, minutes) || !digitsAt(text, 6, 2, seconds) || hours > 23 || minutes > 59 ||
-        seconds > 59)
+        !digitsAt(text, 3, 2, minutes) || !digitsAt(text, 6, 2, seconds) || hours > 23 ||
+        minutes > 59 || seconds > 59)
         return std::nullopt;
     unsigned fraction = 0;
     int digits = 0;
@@ -101,7 +107,8 @@ std::optional<std::pair<double, int>> dayFraction(std::string_view text) {
             return std::nullopt;
     }
     static constexpr double Scale[] = {1, 10, 100, 1000};
-    const double secondsOfDay = hours * 3600.0 + minutes * 60.0 + seconds + fraction / Scale[digits];
+    const double secondsOfDay =
+        hours * 3600.0 + minutes * 60.0 + seconds + fraction / Scale[digits];
     return std::pair{secondsOfDay / 86400.0, digits};
 }
 
@@ -109,17 +116,28 @@ std::optional<std::pair<double, int>> dayFraction(std::string_view text) {
 
 const char* numberFormatCode(CellStyle style) {
     switch (style) {
-    case CellStyle::General: return "General";
-    case CellStyle::Date: return "yyyy-mm-dd";
-    case CellStyle::Time: return "hh:mm:ss";
-    case CellStyle::Time1: return "hh:mm:ss.0";
-    case CellStyle::Time2: return "hh:mm:ss.00";
-    case CellStyle::Time3: return "hh:mm:ss.000";
-    case CellStyle::DateTime: return "yyyy-mm-dd hh:mm:ss";
-    case CellStyle::DateTime1: return "yyyy-mm-dd hh:mm:ss.0";
-    case CellStyle::DateTime2: return "yyyy-mm-dd hh:mm:ss.00";
-    case CellStyle::DateTime3: return "yyyy-mm-dd hh:mm:ss.000";
-    case CellStyle::Header: return "General";
+    case CellStyle::General:
+        return "General";
+    case CellStyle::Date:
+        return "yyyy-mm-dd";
+    case CellStyle::Time:
+        return "hh:mm:ss";
+    case CellStyle::Time1:
+        return "hh:mm:ss.0";
+    case CellStyle::Time2:
+        return "hh:mm:ss.00";
+    case CellStyle::Time3:
+        return "hh:mm:ss.000";
+    case CellStyle::DateTime:
+        return "yyyy-mm-dd hh:mm:ss";
+    case CellStyle::DateTime1:
+        return "yyyy-mm-dd hh:mm:ss.0";
+    case CellStyle::DateTime2:
+        return "yyyy-mm-dd hh:mm:ss.00";
+    case CellStyle::DateTime3:
+        return "yyyy-mm-dd hh:mm:ss.000";
+    case CellStyle::Header:
+        return "General";
     }
     return "General";
 }
@@ -132,15 +150,17 @@ std::optional<DateTimeCell> dateTimeCell(std::string_view text) {
     }
     if (text.size() >= 8 && text.size() <= 12 && text[2] == ':') {
         if (const auto time = dayFraction(text))
-            return DateTimeCell{time->first, static_cast<CellStyle>(static_cast<int>(CellStyle::Time) + time->second)};
+            return DateTimeCell{time->first, static_cast<CellStyle>(
+                                                 static_cast<int>(CellStyle::Time) + time->second)};
         return std::nullopt;
     }
     if (text.size() >= 19 && text.size() <= 23 && text[10] == ' ') {
         const auto day = serialDay(text.substr(0, 10));
         const auto time = dayFraction(text.substr(11));
         if (day && time)
-            return DateTimeCell{static_cast<double>(*day) + time->first,
-                                static_cast<CellStyle>(static_cast<int>(CellStyle::DateTime) + time->second)};
+            return DateTimeCell{
+                static_cast<double>(*day) + time->first,
+                static_cast<CellStyle>(static_cast<int>(CellStyle::DateTime) + time->second)};
     }
     return std::nullopt;
 }
@@ -173,18 +193,21 @@ std::optional<DecimalFormat> decimalFormat(std::string_view text) {
     if (whole)
         integerDigits = digits;
     const int fractionDigits = digits - integerDigits;
-    if (integerDigits == 0 || integerDigits > MaxIntegerDigits || (integerDigits > 1 && text[negative ? 1 : 0] == '0') ||
+    if (integerDigits == 0 || integerDigits > MaxIntegerDigits ||
+        (integerDigits > 1 && text[negative ? 1 : 0] == '0') ||
         (!whole && (fractionDigits == 0 || fractionDigits > MaxFractionDigits)))
         return std::nullopt;
     if (first < 0 && negative)
         return std::nullopt; // "-0", "-0.00"
-    if (first >= 0 && (last - first + 1 > MaxSignificantDigits || last - integerDigits + 1 > MaxShownFractionDigits))
+    if (first >= 0 && (last - first + 1 > MaxSignificantDigits ||
+                       last - integerDigits + 1 > MaxShownFractionDigits))
         return std::nullopt;
     DecimalFormat format;
     format.fractionDigits = static_cast<unsigned char>(fractionDigits);
     // Digits up to the 15th significant one (counted from the first digit for a zero).
     const int shown = std::max(first, 0) + MaxSignificantDigits - integerDigits;
-    format.shownDigits = static_cast<unsigned char>(std::clamp(shown, 0, std::min(fractionDigits, MaxShownFractionDigits)));
+    format.shownDigits = static_cast<unsigned char>(
+        std::clamp(shown, 0, std::min(fractionDigits, MaxShownFractionDigits)));
     // Under 10^-6: the first non-zero digit is the 7th after the point or later.
     format.small = integerDigits == 1 && first >= 7;
     format.general = whole && text.size() <= GeneralCharacters;
@@ -198,7 +221,9 @@ std::string decimalFormatCode(DecimalFormat format) {
     if (format.shownDigits > 0)
         code.append(".").append(format.shownDigits, '0');
     if (format.fractionDigits > format.shownDigits)
-        code.append(format.shownDigits > 0 ? "\"" : "\".").append(format.fractionDigits - format.shownDigits, '0').append("\"");
+        code.append(format.shownDigits > 0 ? "\"" : "\".")
+            .append(format.fractionDigits - format.shownDigits, '0')
+            .append("\"");
     return code;
 }
 
@@ -217,7 +242,9 @@ std::size_t appendText(std::string& out, std::string_view utf8) {
     const auto* run = begin; // start of the bytes not yet copied
     std::size_t longest = 0;
     std::size_t line = 0;
-    const auto copyRun = [&] { out.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(p - run)); };
+    const auto copyRun = [&] {
+        out.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(p - run));
+    };
     while (p < end) {
         const unsigned char c = *p;
         if (c < 0x80) {
@@ -239,7 +266,9 @@ std::size_t appendText(std::string& out, std::string_view utf8) {
             else if (c == '>')
                 out.append("&gt;");
             else if (c == '_')
-                out.append(startsWithEscape(utf8.substr(static_cast<std::size_t>(p - begin))) ? "_x005F_" : "_");
+                out.append(startsWithEscape(utf8.substr(static_cast<std::size_t>(p - begin)))
+                               ? "_x005F_"
+                               : "_");
             else if (c == '\r')
                 out.append("&#13;");
             else
@@ -275,11 +304,20 @@ std::size_t appendText(std::string& out, std::string_view utf8) {
 void appendAttribute(std::string& out, std::string_view utf8) {
     for (const char c : utf8) {
         switch (c) {
-        case '&': out.append("&amp;"); break;
-        case '<': out.append("&lt;"); break;
-        case '>': out.append("&gt;"); break;
-        case '"': out.append("&quot;"); break;
-        default: out.push_back(c);
+        case '&':
+            out.append("&amp;");
+            break;
+        case '<':
+            out.append("&lt;");
+            break;
+        case '>':
+            out.append("&gt;");
+            break;
+        case '"':
+            out.append("&quot;");
+            break;
+        default:
+            out.push_back(c);
         }
     }
 }
@@ -327,9 +365,10 @@ double storedColumnWidth(double characters) {
     constexpr double PaddingPixels = 5.0;
     if (characters <= 0)
         return 0;
-    const double pixels = characters < 1
-                              ? static_cast<std::uint32_t>(characters * (DigitPixels + PaddingPixels) + 0.5)
-                              : static_cast<std::uint32_t>(characters * DigitPixels + 0.5) + PaddingPixels;
+    const double pixels =
+        characters < 1
+            ? static_cast<std::uint32_t>(characters * (DigitPixels + PaddingPixels) + 0.5)
+            : static_cast<std::uint32_t>(characters * DigitPixels + 0.5) + PaddingPixels;
     return static_cast<std::uint32_t>(pixels / DigitPixels * 256.0) / 256.0;
 }
 
@@ -353,8 +392,9 @@ std::string sheetHead(const SheetLayout& layout) {
         head += "tabSelected=\"1\" ";
     head += "workbookViewId=\"0\"";
     if (layout.filtered())
-        head += "><pane ySplit=\"1\" topLeftCell=\"A2\" activePane=\"bottomLeft\" state=\"frozen\"/>"
-                "<selection pane=\"bottomLeft\"/></sheetView>";
+        head +=
+            "><pane ySplit=\"1\" topLeftCell=\"A2\" activePane=\"bottomLeft\" state=\"frozen\"/>"
+            "<selection pane=\"bottomLeft\"/></sheetView>";
     else
         head += "/>";
     head += "</sheetViews><sheetFormatPr defaultRowHeight=\"15\"/>";

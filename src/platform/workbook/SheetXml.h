@@ -113,9 +113,9 @@ struct SheetLayout {
     int firstColumn = 0;
     long lastRow = 0;
     int lastColumn = 0;
-    bool selected = false;             // the workbook's active tab
-    bool headerRow = false;            // row 1 frozen, with a filter over the used range
-    std::vector<double> columnWidths;  // characters, from column 1; 0 leaves a column as is
+    bool selected = false;            // the workbook's active tab
+    bool headerRow = false;           // row 1 frozen, with a filter over the used range
+    std::vector<double> columnWidths; // characters, from column 1; 0 leaves a column as is
 
     // A header row over cells: frozen, with a filter.
     bool filtered() const { return headerRow && firstRow != 0; }

@@ -14,10 +14,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <chrono>
-#include <ctime>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <future>
 #include <random>
 
@@ -33,7 +33,8 @@ bool g_hiddenNamesOnly = false;
 
 void syncFile(int fd, const std::string& path) {
     if (::fsync(fd) != 0)
-        throw WorkbookError("The workbook " + path + " could not be written: " + std::strerror(errno));
+        throw WorkbookError("The workbook " + path +
+                            " could not be written: " + std::strerror(errno));
 }
 
 // The file a workbook is written to. It gets its name only once complete and on disk, so
@@ -45,26 +46,31 @@ class UnfinishedFile {
 public:
     explicit UnfinishedFile(std::string path) : m_path(std::move(path)) {
         const std::size_t slash = m_path.rfind('/');
-        m_folder = slash == std::string::npos ? std::string(".") : m_path.substr(0, std::max<std::size_t>(slash, 1));
+        m_folder = slash == std::string::npos ? std::string(".")
+                                              : m_path.substr(0, std::max<std::size_t>(slash, 1));
         if (!g_hiddenNamesOnly)
             m_fd = ::open(m_folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
         if (m_fd >= 0)
             return;
         const std::string name = slash == std::string::npos ? m_path : m_path.substr(slash + 1);
-        const std::string prefix = (slash == std::string::npos ? std::string() : m_path.substr(0, slash + 1)) + "." + name + ".";
+        const std::string prefix =
+            (slash == std::string::npos ? std::string() : m_path.substr(0, slash + 1)) + "." +
+            name + ".";
         // Made as a workbook is made (0644 less the umask), under a name no one else has.
         const std::lock_guard naming(namingMutex());
         std::random_device random;
         for (int attempt = 0; m_fd < 0 && attempt < 100; ++attempt) {
             m_hidden = prefix;
             for (int i = 0; i < 6; ++i)
-                m_hidden += "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789"[random() % 62];
+                m_hidden +=
+                    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789"[random() % 62];
             m_fd = ::open(m_hidden.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
             if (m_fd < 0 && errno != EEXIST)
                 break;
         }
         if (m_fd < 0 || !registerLeftover(m_hidden)) {
-            const std::string reason = m_fd < 0 ? std::strerror(errno) : "too many workbooks are being written";
+            const std::string reason =
+                m_fd < 0 ? std::strerror(errno) : "too many workbooks are being written";
             if (m_fd >= 0) {
                 ::close(m_fd);
                 ::unlink(m_hidden.c_str());
@@ -92,21 +98,25 @@ public:
     // Gives the flushed file its name; never replaces a file of that name.
     void finish() {
         const std::lock_guard naming(namingMutex());
-        int linked = m_hidden.empty()
-                         ? ::linkat(AT_FDCWD, writePath().c_str(), AT_FDCWD, m_path.c_str(), AT_SYMLINK_FOLLOW)
-                         : ::link(m_hidden.c_str(), m_path.c_str());
+        int linked = m_hidden.empty() ? ::linkat(AT_FDCWD, writePath().c_str(), AT_FDCWD,
+                                                 m_path.c_str(), AT_SYMLINK_FOLLOW)
+                                      : ::link(m_hidden.c_str(), m_path.c_str());
         // File systems without hard links (vfat, exFAT, some network shares) take a
         // rename, which must not replace a file that appeared meanwhile.
-        if (linked != 0 && !m_hidden.empty() && (errno == EPERM || errno == EOPNOTSUPP || errno == ENOSYS)) {
-            linked = ::renameat2(AT_FDCWD, m_hidden.c_str(), AT_FDCWD, m_path.c_str(), RENAME_NOREPLACE);
+        if (linked != 0 && !m_hidden.empty() &&
+            (errno == EPERM || errno == EOPNOTSUPP || errno == ENOSYS)) {
+            linked =
+                ::renameat2(AT_FDCWD, m_hidden.c_str(), AT_FDCWD, m_path.c_str(), RENAME_NOREPLACE);
             if (linked != 0 && errno == EINVAL) {
                 struct stat existing;
-                linked = ::stat(m_path.c_str(), &existing) == 0 ? (errno = EEXIST, -1)
-                                                                : ::rename(m_hidden.c_str(), m_path.c_str());
+                linked = ::stat(m_path.c_str(), &existing) == 0
+                             ? (errno = EEXIST, -1)
+                             : ::rename(m_hidden.c_str(), m_path.c_str());
             }
         }
         if (linked != 0)
-            throw WorkbookError("The workbook " + m_path + " could not be written: " + std::strerror(errno));
+            throw WorkbookError("The workbook " + m_path +
+                                " could not be written: " + std::strerror(errno));
         // The new name itself survives a stop of the machine once its folder is synced.
         const int folder = ::open(m_folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (folder >= 0) {
@@ -138,7 +148,8 @@ bool sameNameIgnoringCase(std::string_view a, std::string_view b) {
 // Characters a spreadsheet refuses in a sheet name besides its punctuation: those XML
 // cannot hold (controls, U+FFFE, U+FFFF).
 bool holdsUnwritableCharacter(std::string_view utf8) {
-    return std::any_of(utf8.begin(), utf8.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; }) ||
+    return std::any_of(utf8.begin(), utf8.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x20; }) ||
            utf8.find("\xEF\xBF\xBE") != std::string_view::npos ||
            utf8.find("\xEF\xBF\xBF") != std::string_view::npos;
 }
@@ -149,8 +160,10 @@ void copyBody(ZipPackage& zip, SheetStreams& streams, const SheetBody& body) {
     std::string buffer(CopyChunk, '\0');
     for (const Extent& extent : body.extents)
         for (std::uint64_t done = 0; done < extent.length;) {
-            const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(CopyChunk, extent.length - done));
-            const ssize_t got = ::pread(streams.file(), buffer.data(), want, static_cast<off_t>(extent.offset + done));
+            const auto want =
+                static_cast<std::size_t>(std::min<std::uint64_t>(CopyChunk, extent.length - done));
+            const ssize_t got = ::pread(streams.file(), buffer.data(), want,
+                                        static_cast<off_t>(extent.offset + done));
             if (got < 0 && errno == EINTR)
                 continue;
             if (got <= 0)
@@ -257,7 +270,8 @@ void Workbook::remove(int index) {
 }
 
 Worksheet& Workbook::add() {
-    auto sheet = std::unique_ptr<Worksheet>(new Worksheet(*this, nextDefaultName(), m_streams.addSheet()));
+    auto sheet =
+        std::unique_ptr<Worksheet>(new Worksheet(*this, nextDefaultName(), m_streams.addSheet()));
     Worksheet& added = *sheet;
     if (m_sheets.empty())
         m_sheets.push_back(std::move(sheet));
@@ -330,7 +344,8 @@ void Workbook::writePackage(const std::string& file, const std::string& shownPat
         layout.lastColumn = body.lastColumn;
         layout.selected = i == m_active;
         layout.headerRow = sheet.headerRow();
-        layout.columnWidths = sheet.columnWidths().empty() ? valueColumnWidths(body) : sheet.columnWidths();
+        layout.columnWidths =
+            sheet.columnWidths().empty() ? valueColumnWidths(body) : sheet.columnWidths();
         names.push_back(sheet.name());
         filterRanges.push_back(layout.filtered() ? xml::absoluteRange(layout) : std::string());
     }
@@ -353,13 +368,15 @@ void Workbook::writePackage(const std::string& file, const std::string& shownPat
         deflater.compress(head, headCompressed, RawDeflater::Ending::Segment);
         deflater.compress(foot, footCompressed, RawDeflater::Ending::Stream);
         const auto crcOf = [](const std::string& text) {
-            return crc32(0, reinterpret_cast<const Bytef*>(text.data()), static_cast<uInt>(text.size()));
+            return crc32(0, reinterpret_cast<const Bytef*>(text.data()),
+                         static_cast<uInt>(text.size()));
         };
         uLong crc = crc32_combine(crcOf(head), body.crc, static_cast<z_off_t>(body.plainSize));
         crc = crc32_combine(crc, crcOf(foot), static_cast<z_off_t>(foot.size()));
         const std::uint64_t plainSize = head.size() + body.plainSize + foot.size();
         zip.beginCompressedPart(parts::worksheetPath(i + 1),
-                                headCompressed.size() + body.compressedSize + footCompressed.size(), plainSize);
+                                headCompressed.size() + body.compressedSize + footCompressed.size(),
+                                plainSize);
         zip.writeCompressed(headCompressed.data(), headCompressed.size());
         copyBody(zip, m_streams, body);
         zip.writeCompressed(footCompressed.data(), footCompressed.size());

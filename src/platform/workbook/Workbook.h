@@ -97,7 +97,9 @@ public:
     bool hasSheetNamed(std::string_view name) const;
     // Called every few milliseconds while a cell waits for the sheets' worker to catch up
     // (a slow disk under its temporary file).
-    void setWhileWaiting(std::function<void()> whileWaiting) { m_streams.setWaiter(std::move(whileWaiting)); }
+    void setWhileWaiting(std::function<void()> whileWaiting) {
+        m_streams.setWaiter(std::move(whileWaiting));
+    }
     // Whether a write of the sheets' temporary file has failed: no later cell is kept.
     bool writeFailed() const { return m_streams.failed(); }
     std::vector<std::string> namesExcept(const Worksheet* sheet) const;

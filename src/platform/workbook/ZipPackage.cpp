@@ -32,7 +32,8 @@ zip_fileinfo partInfo() {
 
 } // namespace
 
-ZipPackage::ZipPackage(const std::string& path, std::string shownPath) : m_shownPath(std::move(shownPath)) {
+ZipPackage::ZipPackage(const std::string& path, std::string shownPath)
+    : m_shownPath(std::move(shownPath)) {
     errno = 0;
     m_zip = zipOpen64(path.c_str(), APPEND_STATUS_CREATE);
     if (!m_zip)
@@ -56,11 +57,12 @@ void ZipPackage::check(int result, const char* what) {
 void ZipPackage::addPart(const std::string& name, std::string_view content) {
     const zip_fileinfo info = partInfo();
     errno = 0;
-    check(zipOpenNewFileInZip4_64(m_zip, name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED,
-                                  Z_DEFAULT_COMPRESSION, 0, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY,
-                                  nullptr, 0, 0, 0, 0),
+    check(zipOpenNewFileInZip4_64(m_zip, name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr,
+                                  Z_DEFLATED, Z_DEFAULT_COMPRESSION, 0, -MAX_WBITS, DEF_MEM_LEVEL,
+                                  Z_DEFAULT_STRATEGY, nullptr, 0, 0, 0, 0),
           name.c_str());
-    check(zipWriteInFileInZip(m_zip, content.data(), static_cast<unsigned>(content.size())), name.c_str());
+    check(zipWriteInFileInZip(m_zip, content.data(), static_cast<unsigned>(content.size())),
+          name.c_str());
     check(zipCloseFileInZip(m_zip), name.c_str());
 }
 
@@ -69,9 +71,9 @@ void ZipPackage::beginCompressedPart(const std::string& name, std::uint64_t comp
     const zip_fileinfo info = partInfo();
     const int zip64 = compressedSize >= Zip32Limit || plainSize >= Zip32Limit ? 1 : 0;
     errno = 0;
-    check(zipOpenNewFileInZip4_64(m_zip, name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED,
-                                  Z_DEFAULT_COMPRESSION, 1, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY,
-                                  nullptr, 0, 0, 0, zip64),
+    check(zipOpenNewFileInZip4_64(m_zip, name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr,
+                                  Z_DEFLATED, Z_DEFAULT_COMPRESSION, 1, -MAX_WBITS, DEF_MEM_LEVEL,
+                                  Z_DEFAULT_STRATEGY, nullptr, 0, 0, 0, zip64),
           name.c_str());
 }
 
