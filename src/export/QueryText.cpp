@@ -97,6 +97,9 @@ std::size_t statementEndOf(std::string_view text, bool plainEscapes) {
         if (text[i] == ';') {
             if (statementEnd == std::string_view::npos)
                 statementEnd = i;
+        } else if (text[i] == '?') {
+            throw QueryTextError("a '?' outside quotes is taken by the ODBC driver for a parameter "
+                                 "(write jsonb's ? as jsonb_exists(...))");
         } else if (!isBlank(text[i])) {
             if (statementEnd != std::string_view::npos)
                 throw QueryTextError("the query holds more than one statement");

@@ -30,7 +30,8 @@ public:
 // reads them, so that a ';' inside them counts for nothing; a backslash in a plain
 // string is read both ways (as the server does with standard_conforming_strings on and
 // off), and the text must be one statement in both. Throws QueryTextError when the text
-// holds no statement or more than one.
+// holds no statement or more than one, or a '?' outside quotes, which the driver would
+// take for a parameter.
 std::string singleStatement(std::string_view text);
 
 // Whether the statement is one that changes rows (INSERT, UPDATE, DELETE, MERGE), which

@@ -18,7 +18,7 @@ TEST(QueryText, OneStatementLessItsTrailingSemicolon) {
          "-- the orders\nwith o as (select 1) select * from o"},
         {"select ';', \"a;b\", $$;$$, $x$ $$; $x$ /* ; /* ; */ ; */",
          "select ';', \"a;b\", $$;$$, $x$ $$; $x$ /* ; /* ; */ ; */"},
-        {"select 'it''s;', E'\\';', $1", "select 'it''s;', E'\\';', $1"},
+        {"select 'it''s;', E'\\';', '?'", "select 'it''s;', E'\\';', '?'"},
         {"select a$b$c from t;", "select a$b$c from t"},
     };
     for (const auto& [text, statement] : statements)
@@ -29,7 +29,7 @@ TEST(QueryText, OneStatementLessItsTrailingSemicolon) {
          {"", " ;", "-- nothing", "/* nothing */;", "select 1; select 2", "select 1;;delete from t",
           "select 'a'; 'b'", "select 1; -- fine\nselect 2",
           "select 1 as x$$a$; commit; select 2 as y$a$", "select 1 --\r; commit",
-          "select 'O\\'Brien'; commit; select '\\'"})
+          "select 'O\\'Brien'; commit; select '\\'", "select '{}'::jsonb ? 'a'"})
         EXPECT_THROW(singleStatement(text), QueryTextError) << text;
 }
 
