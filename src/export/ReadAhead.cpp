@@ -12,6 +12,12 @@ bool sameTable(const TableName& a, const TableName& b) {
 }
 } // namespace
 
+ReadSource sourceOf(const TableEntry& entry) {
+    if (!entry.query.isEmpty())
+        return ReadSource::ofQuery(entry.query.toStdString());
+    return ReadSource(TableName{entry.schema.toStdString(), entry.text.toStdString()});
+}
+
 ReadAhead::ReadAhead(ReadingTransaction& reading, Waiter whileWaiting)
     : m_reading(reading), m_whileWaiting(std::move(whileWaiting)) {}
 
@@ -35,10 +41,11 @@ void ReadAhead::start(const TableList& list, int position, const TableReader* in
         const TableEntry entry = list.entry(k);
         if (!entry.checked || skip-- > 0)
             continue;
-        const TableName table{entry.schema.toStdString(), entry.text.toStdString()};
+        const ReadSource source = sourceOf(entry);
+        const TableName& table = source.table;
         const auto idle = std::find(busy.begin(), busy.end(), false);
-        // Only a table locked at the start can be read on any connection.
-        if (idle == busy.end() || !entry.query.isEmpty() || !m_reading.holdsLock(table))
+        // Only a table locked at the start can be read on any connection; a query never is.
+        if (idle == busy.end() || source.isQuery() || !m_reading.holdsLock(table))
             return;
         *idle = true;
         auto reader = std::make_unique<TableReader>();

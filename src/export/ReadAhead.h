@@ -18,6 +18,9 @@
 
 namespace kestrove {
 
+// What an entry of the list reads: its table, or the query it stands for.
+ReadSource sourceOf(const TableEntry& entry);
+
 class ReadAhead {
 public:
     using Waiter = TableReader::Waiter;

@@ -21,8 +21,8 @@ std::vector<TableName> tickedTables(const TableList& list) {
     std::vector<TableName> tables;
     for (int i = 1; i <= list.count(); ++i) {
         const TableEntry entry = list.entry(i);
-        if (entry.checked && entry.query.isEmpty())
-            tables.push_back(TableName{entry.schema.toStdString(), entry.text.toStdString()});
+        if (const ReadSource source = sourceOf(entry); entry.checked && !source.isQuery())
+            tables.push_back(source.table);
     }
     return tables;
 }
@@ -102,20 +102,14 @@ bool RunningImport::unwritable() const {
 }
 
 void RunningImport::takeEntry(int position) {
-    m_schema.clear();
-    m_query.clear();
+    m_source = ReadSource(TableName{});
     const TableEntry entry = m_host.tableList().entry(position);
     m_progress.currentTableName = entry.text;
-    m_schema = entry.schema;
-    m_query = entry.query;
+    m_source = sourceOf(entry);
 }
 
 void RunningImport::openTable() {
-    m_ahead.openInTurn(m_query.isEmpty()
-                           ? ReadSource(TableName{m_schema.toStdString(),
-                                                  m_progress.currentTableName.toStdString()})
-                           : ReadSource::ofQuery(m_query.toStdString()),
-                       m_records);
+    m_ahead.openInTurn(m_source, m_records);
 }
 
 void RunningImport::readAhead(int position) {

@@ -99,10 +99,9 @@ private:
     workbook::Workbook* m_book = nullptr;
     workbook::Worksheet* m_sheet = nullptr;
     CellFailures m_cellFailures;
+    ReadSource m_source{TableName{}}; // what the entry in turn reads
     // The table in turn as the list names it, before the naming rule: its further sheets
     // are named after it.
-    QString m_schema;
-    QString m_query; // the entry's query, for a query's sheet
     QString m_tableName;
 };
 
