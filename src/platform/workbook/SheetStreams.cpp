@@ -234,8 +234,6 @@ void SheetStreams::writeRow(Sheet& sheet) {
     const long row = sheet.pendingRow;
     bool opened = false;
     char digits[24];
-    static_assert(static_cast<int>(xml::CellStyle::Header) == 10,
-                  "the header's style is written as 10");
     for (std::size_t i = 0; i < cells.size(); ++i) {
         // The last text given for a cell counts.
         if (i + 1 < cells.size() && cells[i + 1].column == cells[i].column)
@@ -245,50 +243,13 @@ void SheetStreams::writeRow(Sheet& sheet) {
         if (text.empty())
             continue;
         const int column = cells[i].column;
-        const bool header = cells[i].kind == CellKind::Header;
         if (!opened) {
             m_xml += "<row r=\"";
             m_xml.append(digits, std::to_chars(digits, digits + sizeof digits, row).ptr);
             m_xml += "\">";
             opened = true;
         }
-        m_xml += "<c r=\"";
-        xml::appendCellReference(m_xml, row, column);
-        std::size_t width;
-        const auto dateTime =
-            cells[i].kind == CellKind::DateTime ? xml::dateTimeCell(text) : std::nullopt;
-        if (dateTime) {
-            // Shown in its format as the very text given, so that is its width too.
-            m_xml += "\" s=\"";
-            m_xml.append(digits, std::to_chars(digits, digits + sizeof digits,
-                                               static_cast<int>(dateTime->style))
-                                     .ptr);
-            m_xml += "\"><v>";
-            xml::appendNumber(m_xml, dateTime->serial);
-            m_xml += "</v></c>";
-            width = text.size();
-            widen(body.valueWidths, column, width);
-        } else if (const int style = cells[i].kind == CellKind::General ? numberStyle(text) : -1;
-                   style >= 0) {
-            // Its format shows the very text given, the server's digits.
-            if (style == 0) {
-                m_xml += "\"><v>";
-            } else {
-                m_xml += "\" s=\"";
-                m_xml.append(digits, std::to_chars(digits, digits + sizeof digits, style).ptr);
-                m_xml += "\"><v>";
-            }
-            m_xml += text;
-            m_xml += "</v></c>";
-            width = text.size();
-            widen(body.valueWidths, column, width);
-        } else {
-            m_xml += header ? "\" s=\"10\"" : "\"";
-            m_xml += xml::needsPreserve(text) ? " t=\"inlineStr\"><is><t xml:space=\"preserve\">"
-                                              : " t=\"inlineStr\"><is><t>";
-            width = xml::appendText(m_xml, text);
-            m_xml += "</t></is></c>";
-        }
+        const std::size_t width = appendCell(row, column, text, cells[i].kind, body);
         widen(body.widths, column, width);
         if (row == 1)
             widen(body.firstRowWidths, column, width);
@@ -307,6 +268,50 @@ void SheetStreams::writeRow(Sheet& sheet) {
     sheet.pendingRow = 0;
     if (m_xml.size() >= XmlChunk)
         flushXml(false);
+}
+
+std::size_t SheetStreams::appendCell(long row, int column, std::string_view text, CellKind kind,
+                                     SheetBody& body) {
+    char digits[24];
+    static_assert(static_cast<int>(xml::CellStyle::Header) == 10,
+                  "the header's style is written as 10");
+    const bool header = kind == CellKind::Header;
+    m_xml += "<c r=\"";
+    xml::appendCellReference(m_xml, row, column);
+    std::size_t width;
+    const auto dateTime = kind == CellKind::DateTime ? xml::dateTimeCell(text) : std::nullopt;
+    if (dateTime) {
+        // Shown in its format as the very text given, so that is its width too.
+        m_xml += "\" s=\"";
+        m_xml.append(
+            digits,
+            std::to_chars(digits, digits + sizeof digits, static_cast<int>(dateTime->style)).ptr);
+        m_xml += "\"><v>";
+        xml::appendNumber(m_xml, dateTime->serial);
+        m_xml += "</v></c>";
+        width = text.size();
+        widen(body.valueWidths, column, width);
+    } else if (const int style = kind == CellKind::General ? numberStyle(text) : -1; style >= 0) {
+        // Its format shows the very text given, the server's digits.
+        if (style == 0) {
+            m_xml += "\"><v>";
+        } else {
+            m_xml += "\" s=\"";
+            m_xml.append(digits, std::to_chars(digits, digits + sizeof digits, style).ptr);
+            m_xml += "\"><v>";
+        }
+        m_xml += text;
+        m_xml += "</v></c>";
+        width = text.size();
+        widen(body.valueWidths, column, width);
+    } else {
+        m_xml += header ? "\" s=\"10\"" : "\"";
+        m_xml += xml::needsPreserve(text) ? " t=\"inlineStr\"><is><t xml:space=\"preserve\">"
+                                          : " t=\"inlineStr\"><is><t>";
+        width = xml::appendText(m_xml, text);
+        m_xml += "</t></is></c>";
+    }
+    return width;
 }
 
 int SheetStreams::numberStyle(std::string_view text) {

@@ -126,6 +126,9 @@ private:
     void take(Batch& batch);
     void receive(const Cell& cell, std::string_view text);
     void writeRow(Sheet& sheet);
+    // Appends one cell that holds text to the sheet XML; the width it shows in.
+    std::size_t appendCell(long row, int column, std::string_view text, CellKind kind,
+                           SheetBody& body);
     // The style index of a plain decimal number's cell (a format's style is made at its
     // first use), 0 for General; -1 for a text.
     int numberStyle(std::string_view text);
