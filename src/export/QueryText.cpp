@@ -76,9 +76,6 @@ bool isBlank(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
 }
 
-} // namespace
-
-namespace {
 // The end of the text's one statement (at its first ';', or its end), read with or
 // without backslash escapes in plain strings.
 std::size_t statementEndOf(std::string_view text, bool plainEscapes) {

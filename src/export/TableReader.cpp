@@ -255,9 +255,8 @@ bool TableReader::fetchRows(odbc::Connection& connection, const std::string& cur
         }
         for (std::size_t i = 0; i < got; ++i) {
             if (delivered >= m_count)
-                throw odbc::OdbcError("The query gave more rows than the " +
-                                          std::to_string(m_count) +
-                                          " it counted; those past them are not on its sheet.",
+                throw odbc::OdbcError("More rows came than the " + std::to_string(m_count) +
+                                          " counted; those past them are not on the sheet.",
                                       "21000");
             widestRow = std::max(widestRow, appendRow(arrays, i, escaped, block, longest, scratch));
             ++delivered;
@@ -273,8 +272,8 @@ bool TableReader::fetchRows(odbc::Connection& connection, const std::string& cur
     arrays.close();
     connection.execute("CLOSE " + cursor);
     if (delivered < m_count)
-        throw odbc::OdbcError("The query gave " + std::to_string(delivered) +
-                                  " rows where it counted " + std::to_string(m_count) + ".",
+        throw odbc::OdbcError(std::to_string(delivered) + " rows came where " +
+                                  std::to_string(m_count) + " were counted.",
                               "21000");
     return true;
 }
