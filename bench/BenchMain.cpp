@@ -26,6 +26,7 @@
 #include <chrono>
 #include <cstdio>
 #include <iostream>
+#include <thread>
 
 using namespace kestrove;
 using Clock = std::chrono::steady_clock;
@@ -92,9 +93,15 @@ int readOnly(CommandHost& host) {
     ReadingTransaction reading;
     reading.open(session, host.connectionSettings());
     reading.lock(tables);
+    // Each table's block ranges on one connection per core, at most four, as the import.
+    reading.addReaders(host.connectionSettings(),
+                       std::clamp(std::thread::hardware_concurrency(), 1u, 4u) - 1);
+    std::vector<std::size_t> helpers;
+    for (std::size_t i = 1; i < reading.readers(); ++i)
+        helpers.push_back(i);
     for (const TableName& table : tables) {
         TableReader reader;
-        reader.open(reading, table, {});
+        reader.open(reading, table, {}, helpers);
         for (long r = 0; r < reader.recordCount(); ++r) {
             for (int j = 0; j < reader.fieldCount(); ++j)
                 bytes += reader.value(j).value_or(std::string_view()).size();

@@ -21,16 +21,18 @@ ReadSource sourceOf(const TableEntry& entry) {
 ReadAhead::ReadAhead(ReadingTransaction& reading, Waiter whileWaiting)
     : m_reading(reading), m_whileWaiting(std::move(whileWaiting)) {}
 
-void ReadAhead::start(const TableList& list, int position, const TableReader* inTurn) {
+void ReadAhead::start(const TableList& list, int position, TableReader* inTurn) {
     const std::size_t readers = m_reading.readers();
     m_lost.resize(readers, false);
     std::vector<bool> busy = m_lost;
-    const auto note = [&](const TableReader& reader) {
+    const auto note = [&](TableReader& reader) {
         if (reader.reader() >= readers)
             return;
         m_lost[reader.reader()] = m_lost[reader.reader()] || reader.lostConnection();
-        busy[reader.reader()] =
-            busy[reader.reader()] || m_lost[reader.reader()] || reader.fetching();
+        busy[reader.reader()] = busy[reader.reader()] || m_lost[reader.reader()];
+        // A table read in ranges may read on several connections.
+        for (std::size_t i = 0; i < readers; ++i)
+            busy[i] = busy[i] || reader.uses(i);
     };
     if (inTurn)
         note(*inTurn);
@@ -58,7 +60,7 @@ void ReadAhead::start(const TableList& list, int position, const TableReader* in
 void ReadAhead::openInTurn(const ReadSource& source, std::unique_ptr<TableReader>& records) {
     if (source.isQuery() || m_ahead.empty() || !sameTable(m_ahead.front().first, source.table)) {
         drop();
-        Required(records.get()).open(m_reading, source, m_whileWaiting);
+        Required(records.get()).open(m_reading, source, m_whileWaiting, idleReaders());
         return;
     }
     const TableName& table = source.table;
@@ -71,7 +73,27 @@ void ReadAhead::openInTurn(const ReadSource& source, std::unique_ptr<TableReader
     } catch (...) {
         if (!readAgain(table, records))
             throw;
+        return;
     }
+    // The further connections no table read ahead is fetched on help read its ranges.
+    std::vector<std::size_t> idle;
+    for (const std::size_t reader : idleReaders())
+        if (!records->uses(reader))
+            idle.push_back(reader);
+    records->enlist(idle);
+}
+
+std::vector<std::size_t> ReadAhead::idleReaders() {
+    std::vector<std::size_t> idle;
+    m_lost.resize(m_reading.readers(), false);
+    for (std::size_t i = 1; i < m_reading.readers(); ++i) {
+        bool busy = m_lost[i];
+        for (const auto& [table, reader] : m_ahead)
+            busy = busy || reader->uses(i);
+        if (!busy)
+            idle.push_back(i);
+    }
+    return idle;
 }
 
 bool ReadAhead::readAgain(const TableName& table, std::unique_ptr<TableReader>& records) {
@@ -81,7 +103,7 @@ bool ReadAhead::readAgain(const TableName& table, std::unique_ptr<TableReader>& 
         m_lost.at(records->reader()) = true;
     drop();
     records = std::make_unique<TableReader>();
-    records->open(m_reading, table, m_whileWaiting);
+    records->open(m_reading, table, m_whileWaiting, idleReaders());
     return true;
 }
 

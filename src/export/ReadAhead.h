@@ -33,7 +33,7 @@ public:
     // table is being fetched on (`inTurn`, the table in turn, may still be), while the
     // tables read ahead are fewer than the further connections. Only a table locked at the
     // reading's start is read ahead; the first that is not, or a query, stops it.
-    void start(const TableList& list, int position, const TableReader* inTurn);
+    void start(const TableList& list, int position, TableReader* inTurn);
     // Makes `records` the reader of `source`, the table in turn: the one read ahead for
     // it, else `records` itself, opened now. Tables read ahead in another order (the list
     // changed meanwhile) are dropped and read again in their turn. A query is never read
@@ -49,6 +49,8 @@ private:
     // lock, before any row was given out is read again on the first connection; whether it
     // was.
     bool readAgain(const TableName& table, std::unique_ptr<TableReader>& records);
+    // The further connections not lost and not fetched on for a table read ahead.
+    std::vector<std::size_t> idleReaders();
 
     ReadingTransaction& m_reading;
     Waiter m_whileWaiting;

@@ -15,6 +15,24 @@ constexpr unsigned long Bpchar = 1042;
 constexpr unsigned long Uuid = 2950;
 } // namespace
 
+// Undoes encode(..., 'escape'): "\\" is a backslash, "\ooo" a byte in octal.
+void unescapeBytes(std::string& text) {
+    std::size_t out = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\' || i + 1 >= text.size()) {
+            text[out++] = text[i];
+        } else if (text[i + 1] == '\\') {
+            text[out++] = '\\';
+            ++i;
+        } else if (i + 3 < text.size()) {
+            text[out++] = static_cast<char>(((text[i + 1] - '0') << 6) |
+                                            ((text[i + 2] - '0') << 3) | (text[i + 3] - '0'));
+            i += 3;
+        }
+    }
+    text.resize(out);
+}
+
 // The columns of a table in its order, domains followed to their base type. The table
 // reaches the server as a bound parameter, never inside the SQL text.
 std::vector<Column> columnsOf(odbc::Connection& connection, const TableName& table) {
@@ -94,40 +112,45 @@ std::vector<Column> columnsOfQuery(odbc::Connection& connection, const std::stri
     return columns;
 }
 
+namespace {
+// How the select list asks for a column: as itself, or as the text the export writes.
+// Marks date and time columns in `dateOrTime` and those sent as escaped bytes in `escaped`.
+std::string expressionFor(const Column& column, bool uncheckedBytes, std::vector<bool>& dateOrTime,
+                          std::vector<bool>& escaped) {
+    const std::string& name = column.reference;
+    // The driver writes numbers, booleans and uuids its own way; every other text may
+    // hold bytes that are not UTF-8 where the server does not check them.
+    const bool asBytes = uncheckedBytes && column.category != 'N' && column.category != 'B' &&
+                         column.type != Uuid && column.type != Bytea && !isDateOrTime(column.type);
+    dateOrTime.push_back(isDateOrTime(column.type));
+    escaped.push_back(asBytes);
+    if (isDateOrTime(column.type))
+        return name + "::pg_catalog.text";
+    if (column.type == Bytea)
+        return "NULL::pg_catalog.bytea";
+    if (!asBytes)
+        return name;
+    // As bytes, escaped into ASCII: the server then checks nothing on the way.
+    // A char(n) keeps its trailing blanks, which its text form drops.
+    // (Of a query, its length is not known: its own output keeps them.)
+    const std::string text = column.length > 0 ? "pg_catalog.rpad(" + name + "::pg_catalog.text, " +
+                                                     std::to_string(column.length) + ")"
+                             : column.type == Bpchar
+                                 ? "pg_catalog.textin(pg_catalog.bpcharout(" + name + "))"
+                                 : name + "::pg_catalog.text";
+    return "pg_catalog.encode(pg_catalog.convert_to(" + text + ", 'SQL_ASCII'), 'escape')";
+}
+} // namespace
+
 // The statement that reads every row: SELECT * unless a column needs to be asked for
-// otherwise, then every column in its order under its own name. Marks the date and time
-// columns in `dateOrTime` and those sent as escaped bytes in `escaped`.
+// otherwise, then every column in its order under its own name.
 std::string selectFor(const std::vector<Column>& columns, const std::string& from,
                       bool uncheckedBytes, std::vector<bool>& dateOrTime,
                       std::vector<bool>& escaped) {
     std::string list;
     bool plain = true;
     for (const Column& column : columns) {
-        const std::string name = column.reference;
-        // The driver writes numbers, booleans and uuids its own way; every other text may
-        // hold bytes that are not UTF-8 where the server does not check them.
-        const bool asBytes = uncheckedBytes && column.category != 'N' && column.category != 'B' &&
-                             column.type != Uuid && column.type != Bytea &&
-                             !isDateOrTime(column.type);
-        dateOrTime.push_back(isDateOrTime(column.type));
-        escaped.push_back(asBytes);
-        std::string expression = name;
-        if (isDateOrTime(column.type)) {
-            expression = name + "::pg_catalog.text";
-        } else if (column.type == Bytea) {
-            expression = "NULL::pg_catalog.bytea";
-        } else if (asBytes) {
-            // As bytes, escaped into ASCII: the server then checks nothing on the way.
-            // A char(n) keeps its trailing blanks, which its text form drops.
-            // (Of a query, its length is not known: its own output keeps them.)
-            const std::string text =
-                column.length > 0 ? "pg_catalog.rpad(" + name + "::pg_catalog.text, " +
-                                        std::to_string(column.length) + ")"
-                : column.type == Bpchar ? "pg_catalog.textin(pg_catalog.bpcharout(" + name + "))"
-                                        : name + "::pg_catalog.text";
-            expression =
-                "pg_catalog.encode(pg_catalog.convert_to(" + text + ", 'SQL_ASCII'), 'escape')";
-        }
+        const std::string expression = expressionFor(column, uncheckedBytes, dateOrTime, escaped);
         const std::string label = QuotedIdentifier(column.name);
         if (!list.empty())
             list += ", ";
@@ -135,6 +158,22 @@ std::string selectFor(const std::vector<Column>& columns, const std::string& fro
         plain = plain && expression == label;
     }
     return "SELECT " + (plain ? std::string("*") : list) + " FROM " + from;
+}
+
+std::string rowFor(const std::vector<Column>& columns, bool uncheckedBytes) {
+    std::vector<bool> dateOrTime, escaped;
+    std::string list;
+    for (const Column& column : columns) {
+        std::string expression = expressionFor(column, uncheckedBytes, dateOrTime, escaped);
+        // As the driver writes them: booleans as 1 and 0, uuids in capitals.
+        if (column.category == 'B')
+            expression =
+                "CASE WHEN " + expression + " THEN '1' WHEN NOT " + expression + " THEN '0' END";
+        else if (column.type == Uuid)
+            expression = "pg_catalog.upper(" + expression + "::pg_catalog.text)";
+        list += (list.empty() ? "" : ", ") + expression;
+    }
+    return "ROW(" + list + ")";
 }
 
 } // namespace kestrove

@@ -38,4 +38,12 @@ std::string selectFor(const std::vector<Column>& columns, const std::string& fro
                       bool uncheckedBytes, std::vector<bool>& dateOrTime,
                       std::vector<bool>& escaped);
 
+// Undoes what the select list asked for as escaped bytes: "\\" is a backslash, "\ooo" a
+// byte in octal.
+void unescapeBytes(std::string& text);
+
+// The row value of the same columns, asked for as selectFor() asks for them:
+// ROW(<expression>, ...), for the server to write as one text.
+std::string rowFor(const std::vector<Column>& columns, bool uncheckedBytes);
+
 } // namespace kestrove

@@ -73,8 +73,9 @@ void RunningImport::openReading() {
         [&] {
             m_reading.open(open, settings);
             m_reading.lock(ticked);
-            // Several tables are read at once, each on a connection of its own.
-            const std::size_t atOnce = std::min(ticked.size(), readersAtOnce(m_tablesAtOnce));
+            // Several tables are read at once, each on a connection of its own, and one
+            // table's block ranges on several.
+            const std::size_t atOnce = ticked.empty() ? 0 : readersAtOnce(m_tablesAtOnce);
             if (atOnce > 1)
                 m_reading.addReaders(settings, atOnce - 1);
         },

@@ -13,13 +13,6 @@
 namespace kestrove {
 
 namespace {
-constexpr std::size_t BlockRows = 2048;
-// A block also ends at this many bytes of text, so that long texts do not make the
-// blocks waiting between the threads large.
-constexpr std::size_t BlockBytes = 4 << 20;
-constexpr std::size_t QueuedBlocks = 4;
-// Blocks kept for reuse once read: enough for the reader never to wait for memory.
-constexpr std::size_t SpareBlocks = 2;
 // The driver holds a whole fetched batch: its rows are chosen so that the batch holds
 // about this many bytes, judged by the widest row of the batch before.
 constexpr std::size_t FetchBytes = 8 << 20;
@@ -32,31 +25,6 @@ constexpr std::size_t ArrayBytes = 1 << 20;
 constexpr std::size_t FirstWidth = 64;
 constexpr std::size_t MinWidth = 16;
 constexpr std::size_t MaxWidth = 4096;
-
-// Undoes encode(..., 'escape'): "\\" is a backslash, "\ooo" a byte in octal.
-void unescapeBytes(std::string& text) {
-    std::size_t out = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\\' || i + 1 >= text.size()) {
-            text[out++] = text[i];
-        } else if (text[i + 1] == '\\') {
-            text[out++] = '\\';
-            ++i;
-        } else if (i + 3 < text.size()) {
-            text[out++] = static_cast<char>(((text[i + 1] - '0') << 6) |
-                                            ((text[i + 2] - '0') << 3) | (text[i + 3] - '0'));
-            i += 3;
-        }
-    }
-    text.resize(out);
-}
-
-// Whether a failure is the connection's own (SQLSTATE class 08, or the server process
-// ended), so that nothing more can be read on it.
-bool endsTheConnection(const std::exception_ptr& failure) {
-    const std::string state = odbc::sqlStateOf(failure);
-    return state.rfind("08", 0) == 0 || state.rfind("57P", 0) == 0;
-}
 
 std::string fetchStatement(long rows, const std::string& cursor) {
     return "FETCH FORWARD " + std::to_string(rows) + " FROM " + cursor;
@@ -73,25 +41,29 @@ TableReader::~TableReader() {
 }
 
 void TableReader::open(ReadingTransaction& reading, const ReadSource& source,
-                       const Waiter& whileWaiting) {
-    begin(reading, 0, source, 0);
+                       const Waiter& whileWaiting, const std::vector<std::size_t>& helpers) {
+    begin(reading, 0, source, 0, helpers);
     claim(whileWaiting);
 }
 
 void TableReader::begin(ReadingTransaction& reading, std::size_t reader, const ReadSource& source,
-                        std::size_t aheadBytes) {
+                        std::size_t aheadBytes, const std::vector<std::size_t>& helpers) {
     if (m_open)
         throw odbc::OdbcError("The operation is not allowed when the object is open.", "HY010");
     stopWorker();
+    m_queue.reset(aheadBytes);
     {
         std::lock_guard lock(m_mutex);
-        m_queue.clear();
-        m_queuedBytes = 0;
-        m_stop = false;
         m_started = false;
-        m_aheadBytes = aheadBytes;
         m_openFailure = nullptr;
+        m_ranges.reset();
+        m_given = helpers;
+        m_helping.clear();
+        m_rangeReaders = 0;
     }
+    m_reading = &reading;
+    m_table = source.table;
+    m_delivered = 0;
     m_reader = reader;
     m_fetching = true;
     m_lost = false;
@@ -100,9 +72,9 @@ void TableReader::begin(ReadingTransaction& reading, std::size_t reader, const R
 }
 
 void TableReader::claim(const Waiter& whileWaiting) {
-    std::unique_lock lock(m_mutex);
     // Now read in turn: from here the reader waits for each block to be taken.
-    m_aheadBytes = 0;
+    m_queue.setAheadBytes(0);
+    std::unique_lock lock(m_mutex);
     system::waitYielding(
         m_changed, lock, [&] { return m_started; }, whileWaiting);
     if (m_openFailure) {
@@ -136,6 +108,7 @@ void TableReader::read(ReadingTransaction* reading, ReadSource source) {
         std::vector<Column> columns;
         std::string with; // a query's result is read as "q"
         std::string from;
+        std::optional<unsigned long> blocks;
         if (source.isQuery()) {
             columns = columnsOfQuery(connection, source.query);
             with = withQuery(source.query, static_cast<int>(columns.size()));
@@ -148,59 +121,83 @@ void TableReader::read(ReadingTransaction* reading, ReadSource source) {
                 throw;
             }
             from = source.table.quoted();
+            columns = columnsOf(connection, source.table);
+            if (!columns.empty())
+                blocks = BlockRanges::blocksOf(connection, source.table);
+        }
+        std::vector<bool> dateOrTime;
+        const std::string select =
+            with + selectFor(columns, from, reading->uncheckedBytes(), dateOrTime, escaped);
+        if (blocks) {
+            // The ranges are read on the connections given while the rows are counted.
+            std::lock_guard lock(m_mutex);
+            m_columns = columns;
+            m_escaped = escaped;
+            m_ranges = std::make_unique<BlockRanges>(
+                source.table, rowFor(columns, reading->uncheckedBytes()), *blocks);
+            m_rangeReaders = 1;
+            startHelpersLocked();
         }
         odbc::RecordSet counted =
             connection.execute(with + "SELECT pg_catalog.count(*) FROM " + from);
         const long count = std::stol(counted.value(0).value_or("0"));
         counted.close();
-        if (!source.isQuery())
-            columns = columnsOf(connection, source.table);
-        std::vector<bool> dateOrTime;
-        const std::string select =
-            with + selectFor(columns, from, reading->uncheckedBytes(), dateOrTime, escaped);
         // A table without columns has no rows to fetch (the driver refuses to try); its
         // count says how many there are.
-        if (!columns.empty()) {
+        std::vector<odbc::Field> fields;
+        if (blocks) {
+            const odbc::RecordSet described = connection.execute(select + " LIMIT 0");
+            for (int j = 0; j < described.fieldCount(); ++j)
+                fields.push_back(described.field(j));
+        } else if (!columns.empty()) {
             connection.execute("DECLARE " + cursor + " NO SCROLL CURSOR FOR " + select);
             arrays.open(fetchStatement(FirstFetchRows, cursor), connection);
+            fields = arrays.fields();
         }
         std::lock_guard lock(m_mutex);
         m_count = count;
         m_query = source.isQuery();
         m_dateOrTime = std::move(dateOrTime);
-        m_fields = columns.empty() ? std::vector<odbc::Field>{} : arrays.fields();
+        m_fields = std::move(fields);
         m_started = true;
     } catch (...) {
         arrays.close();
+        if (m_ranges)
+            m_ranges->fail();
         std::lock_guard lock(m_mutex);
         m_openFailure = std::current_exception();
-        m_lost = endsTheConnection(m_openFailure);
+        m_lost = odbc::endsTheConnection(m_openFailure);
         m_started = true;
         m_fetching = false;
         m_changed.notify_all();
         return;
     }
     m_changed.notify_all();
-    readRows(reading->connection(m_reader), cursor, arrays, escaped);
-    // The connection is free only once nothing of this table is left open on it.
-    arrays.close();
+    if (m_ranges) {
+        readRanges(m_reader);
+    } else {
+        readRows(reading->connection(m_reader), cursor, arrays, escaped);
+        // The connection is free only once nothing of this table is left open on it.
+        arrays.close();
+    }
     m_fetching = false;
 }
 
 void TableReader::readRows(odbc::Connection& connection, const std::string& cursor,
                            odbc::RowArrays& arrays, const std::vector<bool>& escaped) {
-    Block block = spareBlock();
+    Block block = m_queue.spare();
     try {
         // Once the reading is to stop, nothing more is handed over.
         if (!(m_fields.empty() ? passRowsWithoutColumns(block)
-                               : fetchRows(connection, cursor, arrays, escaped, block)))
+                               : fetchRows(connection, cursor, arrays, escaped, block, true)))
             return;
     } catch (...) {
         block.failure = std::current_exception();
-        m_lost = endsTheConnection(block.failure);
+        m_lost = odbc::endsTheConnection(block.failure);
     }
     block.last = true;
     publish(block);
+    m_queue.finishRange(block.range);
 }
 
 bool TableReader::passRowsWithoutColumns(Block& block) {
@@ -213,16 +210,16 @@ bool TableReader::passRowsWithoutColumns(Block& block) {
 }
 
 bool TableReader::fetchRows(odbc::Connection& connection, const std::string& cursor,
-                            odbc::RowArrays& arrays, const std::vector<bool>& escaped,
-                            Block& block) {
+                            odbc::RowArrays& arrays, const std::vector<bool>& escaped, Block& block,
+                            bool wholeTable) {
     long asked = FirstFetchRows;
     long delivered = 0;
     long batchRows = 0;
     std::size_t widestRow = 0;
     // Each column's buffer holds the longest value of the array before, within bounds;
     // a longer value is read whole on its own.
-    std::vector<std::size_t> widths(m_fields.size(), FirstWidth);
-    std::vector<std::size_t> longest(m_fields.size(), 0);
+    std::vector<std::size_t> widths(arrays.fields().size(), FirstWidth);
+    std::vector<std::size_t> longest(arrays.fields().size(), 0);
     std::string scratch;
     for (;;) {
         std::size_t rowWidth = 0;
@@ -234,15 +231,16 @@ bool TableReader::fetchRows(odbc::Connection& connection, const std::string& cur
             // A short batch is the last; so is the one that brings a table's counted rows.
             // A query is read to its end: run again, it may give other rows than it
             // counted (volatile functions, the server's own views), which is reported.
-            if (batchRows < asked || (delivered >= m_count && !m_query))
+            if (batchRows < asked || (wholeTable && delivered >= m_count && !m_query))
                 break;
             // Rows wait for a full block only while earlier ones are still to be
             // taken: the first rows of a table go out with its first batches.
-            if (block.used > 0 && nothingQueued()) {
-                publish(block);
-                block = spareBlock();
-                if (stopping())
+            if (block.used > 0 && m_queue.nothingInTurn()) {
+                const std::size_t range = block.range;
+                if (!publish(block))
                     return false;
+                block = m_queue.spare();
+                block.range = range;
             }
             const long byBytes =
                 static_cast<long>(FetchBytes / std::max<std::size_t>(widestRow, 1));
@@ -254,7 +252,7 @@ bool TableReader::fetchRows(odbc::Connection& connection, const std::string& cur
             continue;
         }
         for (std::size_t i = 0; i < got; ++i) {
-            if (delivered >= m_count)
+            if (wholeTable && delivered >= m_count)
                 throw odbc::OdbcError("More rows came than the " + std::to_string(m_count) +
                                           " counted; those past them are not on the sheet.",
                                       "21000");
@@ -271,7 +269,8 @@ bool TableReader::fetchRows(odbc::Connection& connection, const std::string& cur
     }
     arrays.close();
     connection.execute("CLOSE " + cursor);
-    if (delivered < m_count)
+    m_delivered += delivered;
+    if (wholeTable && delivered < m_count)
         throw odbc::OdbcError(std::to_string(delivered) + " rows came where " +
                                   std::to_string(m_count) + " were counted.",
                               "21000");
@@ -281,7 +280,7 @@ bool TableReader::fetchRows(odbc::Connection& connection, const std::string& cur
 std::size_t TableReader::appendRow(odbc::RowArrays& arrays, std::size_t row,
                                    const std::vector<bool>& escaped, Block& block,
                                    std::vector<std::size_t>& longest, std::string& scratch) {
-    const std::size_t columns = m_fields.size();
+    const std::size_t columns = arrays.fields().size();
     std::size_t rowBytes = 16 * columns;
     for (std::size_t j = 0; j < columns; ++j) {
         const std::size_t start = block.text.size();
@@ -303,67 +302,45 @@ std::size_t TableReader::appendRow(odbc::RowArrays& arrays, std::size_t row,
 }
 
 bool TableReader::handOverIfFull(Block& block) {
-    if (block.used < BlockRows && block.text.size() < BlockBytes)
+    if (block.used < BlockQueue::BlockRows && block.text.size() < BlockQueue::BlockBytes)
         return true;
-    publish(block);
-    block = spareBlock();
-    return !stopping();
-}
-
-void TableReader::publish(Block& block) {
-    const std::size_t bytes = bytesOf(block);
-    std::unique_lock lock(m_mutex);
-    // Read ahead of its turn, a table may hold more, up to a bound in bytes.
-    m_changed.wait(lock, [&] {
-        return m_stop || m_queue.size() < QueuedBlocks || m_queuedBytes + bytes <= m_aheadBytes;
-    });
-    if (m_stop)
-        return;
-    m_queuedBytes += bytes;
-    m_queue.push_back(std::move(block));
-    m_changed.notify_all();
-}
-
-bool TableReader::nothingQueued() {
-    std::lock_guard lock(m_mutex);
-    return m_queue.empty();
-}
-
-bool TableReader::stopping() {
-    std::lock_guard lock(m_mutex);
-    return m_stop;
-}
-
-TableReader::Block TableReader::spareBlock() {
-    std::lock_guard lock(m_mutex);
-    if (m_spare.empty())
-        return Block{};
-    Block block = std::move(m_spare.back());
-    m_spare.pop_back();
-    block.text.clear();
-    block.ends.clear();
-    block.nulls.clear();
-    block.used = 0;
-    block.repaired = 0;
-    block.failure = nullptr;
-    block.last = false;
-    return block;
+    const std::size_t range = block.range;
+    if (!publish(block))
+        return false;
+    block = m_queue.spare();
+    block.range = range;
+    return true;
 }
 
 void TableReader::stopWorker(const Waiter& whileWaiting) {
     if (!m_worker.joinable())
         return;
-    {
-        std::lock_guard lock(m_mutex);
-        m_stop = true;
-    }
-    m_changed.notify_all();
+    m_queue.stop();
+    if (m_ranges)
+        m_ranges->fail();
     // A fetch under way ends first.
     while (whileWaiting && m_fetching) {
         whileWaiting();
         std::this_thread::sleep_for(system::WaitStep);
     }
     m_worker.join();
+    std::vector<std::thread> helpers;
+    {
+        std::lock_guard lock(m_mutex);
+        helpers.swap(m_helpers);
+    }
+    // So does every helper's.
+    for (;;) {
+        {
+            std::lock_guard lock(m_mutex);
+            if (!whileWaiting || m_helping.empty())
+                break;
+        }
+        whileWaiting();
+        std::this_thread::sleep_for(system::WaitStep);
+    }
+    for (std::thread& helper : helpers)
+        helper.join();
 }
 
 void TableReader::close() {
@@ -372,8 +349,7 @@ void TableReader::close() {
     m_open = false;
     m_fields.clear();
     m_current = Block{};
-    m_queue.clear();
-    m_spare.clear();
+    m_queue.reset(0);
 }
 
 void TableReader::requireOpen() const {
@@ -422,17 +398,8 @@ void TableReader::moveNext(const Waiter& whileWaiting) {
     else if (m_exhausted && !m_current.failure)
         throwEof();
     while (m_position >= m_current.used && !m_exhausted) {
-        std::unique_lock lock(m_mutex);
-        system::waitYielding(
-            m_changed, lock, [&] { return !m_queue.empty(); }, whileWaiting);
-        if (m_spare.size() < SpareBlocks)
-            m_spare.push_back(std::move(m_current));
-        m_current = std::move(m_queue.front());
-        m_queue.pop_front();
-        m_queuedBytes -= bytesOf(m_current);
+        m_current = m_queue.take(std::move(m_current), whileWaiting);
         m_position = 0;
-        lock.unlock();
-        m_changed.notify_all();
         m_exhausted = m_current.last;
         m_repaired += m_current.repaired;
     }

@@ -2,6 +2,9 @@
 
 // The import's reading of one table, on a worker thread, ahead of the rows being written.
 
+#include "export/BlockQueue.h"
+#include "export/BlockRanges.h"
+#include "export/ReadColumns.h"
 #include "export/ReadingTransaction.h"
 #include "platform/odbc/Odbc.h"
 
@@ -10,6 +13,7 @@
 #include <deque>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -35,11 +39,15 @@ struct ReadSource {
     std::string query;
 };
 
-// The import's record set: one table read on a worker thread through a cursor of the
-// reading transaction, in batches bounded by bytes, while the caller writes the rows
-// before. The row count comes from a count(*) in the same snapshot, so it is exact before
-// the first row is read. Waiting calls `whileWaiting` every few milliseconds so that the
-// window keeps answering.
+// The import's record set: one table read on worker threads, in batches bounded by bytes,
+// while the caller writes the rows before. The row count comes from a count(*) in the
+// same snapshot, so it is exact before the first row is read. Waiting calls
+// `whileWaiting` every few milliseconds so that the window keeps answering.
+//
+// A table or materialized view is read in ranges of its blocks (BlockRanges), on its own
+// connection and on the further connections it is given, whose rows come out in block
+// order; anything else, and any range the server cannot hand over as one text, through a
+// cursor.
 //
 // The table's columns come in its order under their own names, each judged by its base
 // type (domains followed to the end). Date and time columns are asked for as the
@@ -62,17 +70,24 @@ public:
     void setCursorLocation(int location) { m_cursorLocation = location; }
     // Starts reading the table on the transaction's first connection and waits for its
     // first row: begin() and claim() in one.
-    void open(ReadingTransaction& reading, const ReadSource& source, const Waiter& whileWaiting);
+    void open(ReadingTransaction& reading, const ReadSource& source, const Waiter& whileWaiting,
+              const std::vector<std::size_t>& helpers = {});
     // Starts reading the table on one of the transaction's connections and returns at
     // once. Read ahead of its turn, it keeps rows up to `aheadBytes` (0: a few blocks);
     // claim() makes it the table whose rows are given out, and waits for its first row.
+    // `helpers` are further connections free to read its ranges alongside.
     void begin(ReadingTransaction& reading, std::size_t reader, const ReadSource& source,
-               std::size_t aheadBytes);
+               std::size_t aheadBytes, const std::vector<std::size_t>& helpers = {});
     void claim(const Waiter& whileWaiting);
+    // Gives further connections to read the ranges not yet read; nothing for a table read
+    // through a cursor or read to its end.
+    void enlist(const std::vector<std::size_t>& helpers);
     // The connection it reads on, and whether it still does: once every row is fetched,
     // the connection is free for another table.
     std::size_t reader() const { return m_reader; }
     bool fetching() const { return m_fetching; }
+    // Whether rows of this table are being fetched on connection `reader`.
+    bool uses(std::size_t reader);
     // Whether its connection was lost, so that nothing more can be read on it; whether a
     // further connection could not lock the table without waiting.
     bool lostConnection() const { return m_lost; }
@@ -95,29 +110,20 @@ public:
     long repairedValues() const { return m_repaired; }
 
 private:
-    // Rows of values one after another in one text; a block comes back to the worker
-    // once read, so that its memory is written over instead of allocated again.
-    struct Block {
-        std::string text;
-        std::vector<std::size_t> ends; // where each value ends in `text`, row by row
-        std::vector<char> nulls;       // 1 for each Null value
-        std::size_t used = 0;          // rows
-        long repaired = 0;
-        std::exception_ptr failure;
-        bool last = false;
-    };
+    using Block = RowBlock;
 
     void requireOpen() const;
     void read(ReadingTransaction* reading, ReadSource source);
-    // The worker's reading of the rows, handed over in blocks. Each part returns false once
-    // the reading is to stop.
+    // The worker's reading of the rows through a cursor, handed over in blocks. Each part
+    // returns false once the reading is to stop.
     void readRows(odbc::Connection& connection, const std::string& cursor, odbc::RowArrays& arrays,
                   const std::vector<bool>& escaped);
     // A table without columns: its counted rows, with nothing to fetch.
     bool passRowsWithoutColumns(Block& block);
     // Fetches batch after batch through the cursor, each sized by the widest row before.
+    // Of a whole table, the rows are checked against its count; of a range, only counted.
     bool fetchRows(odbc::Connection& connection, const std::string& cursor, odbc::RowArrays& arrays,
-                   const std::vector<bool>& escaped, Block& block);
+                   const std::vector<bool>& escaped, Block& block, bool wholeTable);
     // Appends a fetched row to the block; its bytes, as the batch sizes count them. Each
     // column's longest value so far goes into `longest`.
     std::size_t appendRow(odbc::RowArrays& arrays, std::size_t row,
@@ -125,15 +131,26 @@ private:
                           std::vector<std::size_t>& longest, std::string& scratch);
     // Hands a full block over and starts the next.
     bool handOverIfFull(Block& block);
-    // What a block takes in memory, a block of no columns included.
-    static std::size_t bytesOf(const Block& block) {
-        return 256 + block.text.capacity() + block.ends.capacity() * sizeof(std::size_t) +
-               block.nulls.capacity();
-    }
-    void publish(Block& block);
-    Block spareBlock();
-    bool nothingQueued();
-    bool stopping();
+    bool publish(Block& block) { return m_queue.put(block); }
+
+    // The reading in block ranges, on one connection: range after range until none is
+    // left, then the end of the table once every connection's reading has ended.
+    void readRanges(std::size_t reader);
+    void help(std::size_t reader);
+    // Starts the helpers given so far, while ranges are still being read.
+    void startHelpersLocked();
+    void leaveRanges(std::size_t reader);
+    // Reads blocks [first, end) into the range's blocks: as one text where it fits, else
+    // in halves, down to a block read through a cursor. False once the reading is to stop.
+    bool readRange(odbc::Connection& connection, std::size_t index, unsigned long first,
+                   unsigned long end);
+    bool readRangeByCursor(odbc::Connection& connection, std::size_t index, unsigned long first,
+                           unsigned long end);
+    // Parses a range's text into blocks, which go out only once all of it has been read.
+    bool putRecords(const std::string& text, long rows, std::size_t index);
+    // Unescapes the last row's values sent as escaped bytes.
+    void unescapeLastRow(Block& block, const std::vector<bool>& escaped, std::string& scratch);
+
     void stopWorker(const Waiter& whileWaiting = {});
 
     bool m_open = false;
@@ -143,6 +160,7 @@ private:
     std::vector<odbc::Field> m_fields;
     std::vector<bool> m_dateOrTime;
     Block m_current;
+    BlockQueue m_queue;
     std::size_t m_position = 0;
     bool m_exhausted = false;
     long m_repaired = 0;
@@ -150,13 +168,20 @@ private:
     std::thread m_worker;
     std::mutex m_mutex;
     std::condition_variable m_changed;
-    std::deque<Block> m_queue;
-    std::vector<Block> m_spare;
-    std::size_t m_queuedBytes = 0;
-    bool m_stop = false;
     bool m_started = false;
-    std::size_t m_aheadBytes = 0;
     std::size_t m_reader = 0;
+    ReadingTransaction* m_reading = nullptr;
+    TableName m_table;
+    // The reading in block ranges: its ranges, its columns, the connections given to read
+    // alongside, those reading, and the rows read.
+    std::unique_ptr<BlockRanges> m_ranges;
+    std::vector<Column> m_columns;
+    std::vector<bool> m_escaped;
+    std::vector<std::size_t> m_given;
+    std::vector<std::size_t> m_helping;
+    std::vector<std::thread> m_helpers;
+    std::size_t m_rangeReaders = 0;
+    std::atomic<long> m_delivered{0};
     std::atomic<bool> m_fetching{false};
     std::atomic<bool> m_lost{false};
     std::atomic<bool> m_lockRefused{false};

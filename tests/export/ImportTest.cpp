@@ -295,10 +295,17 @@ TEST(Import, DomainsAreReadByTheirBaseType) {
     EXPECT_TRUE(run.boxes.reportedSteps().empty());
     const std::vector<std::string> asked = queryColumn(
         "SELECT query FROM pg_stat_statements WHERE query LIKE '%FROM \"export\".\"domains\"%' "
-        "AND query LIKE 'DECLARE%'");
+        "AND (query LIKE 'DECLARE%' OR query LIKE '%string_agg%')");
     ASSERT_FALSE(asked.empty());
-    EXPECT_NE(asked.front().find("NULL::pg_catalog.bytea AS \"bin\""), std::string::npos)
-        << asked.front();
+    // The binary column is asked for as a constant (shown as $n where the server
+    // normalises the text), and named only as the label of one.
+    for (std::string statement : asked) {
+        EXPECT_NE(statement.find("::pg_catalog.bytea"), std::string::npos) << statement;
+        const std::string label = "::pg_catalog.bytea AS \"bin\"";
+        if (const std::size_t at = statement.find(label); at != std::string::npos)
+            statement.erase(at, label.size());
+        EXPECT_EQ(statement.find("\"bin\""), std::string::npos) << statement;
+    }
 }
 
 // A database that stores bytes unchecked: bytes that are not UTF-8 become U+FFFD, with

@@ -446,4 +446,45 @@ bool RowArrays::appendValue(std::size_t row, std::size_t column, std::string& ou
     return appendWholeValue(stmt, static_cast<SQLUSMALLINT>(column + 1), true, out);
 }
 
+bool RowArrays::fetchUnbound() {
+    if (!m_handles)
+        throw OdbcError("The operation is not allowed when the object is closed.", "HY010");
+    const SQLRETURN fetched = SQLFetch(m_handles->stmt);
+    if (fetched == SQL_NO_DATA)
+        return false;
+    check(fetched, SQL_HANDLE_STMT, m_handles->stmt, "A row could not be fetched.");
+    return true;
+}
+
+std::optional<std::string> RowArrays::bytes(std::size_t column, std::size_t room) {
+    const SQLHSTMT stmt = m_handles->stmt;
+    const auto ordinal = static_cast<SQLUSMALLINT>(column + 1);
+    // The driver copies a value whole when it fits (one pass over it to count its bytes);
+    // else what did not fit comes in a second call.
+    std::string value(room + 1, '\0');
+    SQLLEN length = 0;
+    check(SQLGetData(stmt, ordinal, SQL_C_BINARY, value.data(), static_cast<SQLLEN>(value.size()),
+                     &length),
+          SQL_HANDLE_STMT, stmt, "A value could not be read.");
+    if (length == SQL_NULL_DATA)
+        return std::nullopt;
+    if (length == SQL_NO_TOTAL || length < 0)
+        throw OdbcError("A value came without its length.", "HY000");
+    const auto total = static_cast<std::size_t>(length);
+    if (total < value.size()) {
+        value.resize(total);
+        return value;
+    }
+    // What came is the whole less what is left, which a call with no room tells.
+    check(SQLGetData(stmt, ordinal, SQL_C_BINARY, value.data(), 0, &length), SQL_HANDLE_STMT, stmt,
+          "A value could not be read.");
+    const std::size_t came = total - static_cast<std::size_t>(length);
+    value.resize(total + 1);
+    check(SQLGetData(stmt, ordinal, SQL_C_BINARY, value.data() + came,
+                     static_cast<SQLLEN>(value.size() - came), &length),
+          SQL_HANDLE_STMT, stmt, "A value could not be read.");
+    value.resize(total);
+    return value;
+}
+
 } // namespace kestrove::odbc

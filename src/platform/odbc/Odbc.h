@@ -28,6 +28,13 @@ private:
 // The SQLSTATE of a failure the driver reported; empty for any other failure.
 std::string sqlStateOf(const std::exception_ptr& failure);
 
+// Whether a failure is the connection's own (SQLSTATE class 08, or the server process
+// ended), so that nothing more can be read on it.
+inline bool endsTheConnection(const std::exception_ptr& failure) {
+    const std::string state = sqlStateOf(failure);
+    return state.rfind("08", 0) == 0 || state.rfind("57P", 0) == 0;
+}
+
 // Field type codes in the numbering the handlers test against.
 namespace type {
 constexpr int SmallInt = 2;
@@ -174,6 +181,11 @@ public:
     std::size_t fetch(std::size_t rows, const std::vector<std::size_t>& widths);
     // Appends the value of a fetched row as UTF-8 to `out`; false (nothing appended) for Null.
     bool appendValue(std::size_t row, std::size_t column, std::string& out);
+    // Instead of fetch(): the next row, with no buffers; false at the end. Then bytes()
+    // reads each of its values once, in column order, as the driver's bytes, unchanged,
+    // in one piece where it has `room` bytes at most.
+    bool fetchUnbound();
+    std::optional<std::string> bytes(std::size_t column, std::size_t room);
 
 private:
     std::unique_ptr<Handles> m_handles;

@@ -1,0 +1,77 @@
+#pragma once
+
+// The blocks of rows between a table's reading threads and the thread that gives the rows
+// out. A table may be read in ranges on several threads at once: each block belongs to a
+// range, and blocks come out in range order, each range's in the order they were put in.
+
+#include "export/RecordText.h"
+#include "platform/system/Waiting.h"
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <exception>
+#include <map>
+#include <mutex>
+#include <set>
+#include <vector>
+
+namespace kestrove {
+
+// Rows of values; a block comes back to the readers once read, so that its memory is
+// written over instead of allocated again.
+struct RowBlock : ValueRows {
+    long repaired = 0;
+    std::exception_ptr failure;
+    bool last = false;
+    std::size_t range = 0;
+};
+
+class BlockQueue {
+public:
+    // Ranges read ahead of the one in turn are held up to this many bytes in all; the
+    // range in turn is always let through.
+    static constexpr std::size_t HeldBytes = 16 << 20;
+    // A block holds this many rows at most; it also ends at this many bytes of text, so
+    // that long texts do not make the blocks waiting between the threads large.
+    static constexpr std::size_t BlockRows = 2048;
+    static constexpr std::size_t BlockBytes = 4 << 20;
+
+    // Empties the queue for a new table, whose blocks in turn may wait up to `aheadBytes`
+    // in all (0: a few blocks).
+    void reset(std::size_t aheadBytes);
+    void setAheadBytes(std::size_t bytes);
+    // Puts a block of its range in, waiting for room; false (nothing put in) once stopped.
+    bool put(RowBlock& block);
+    // No more blocks come for `range`: the next range is in turn.
+    void finishRange(std::size_t range);
+    // Takes the next block in order, waiting for it; `used` goes back for reuse.
+    RowBlock take(RowBlock used, const system::Waiter& whileWaiting);
+    // A block to fill: an emptied one given back, or a new one.
+    RowBlock spare();
+    // Whether no block in turn is waiting to be taken.
+    bool nothingInTurn();
+    bool stopped();
+    // Stops every put, now and later, until the next reset.
+    void stop();
+    // What a block takes in memory, a block of no columns included.
+    static std::size_t bytesOf(const RowBlock& block) {
+        return 256 + block.text.capacity() + block.ends.capacity() * sizeof(std::size_t) +
+               block.nulls.capacity();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<RowBlock> m_inTurn;
+    std::map<std::size_t, std::deque<RowBlock>> m_held;
+    std::set<std::size_t> m_finished;
+    std::size_t m_turn = 0;
+    std::size_t m_inTurnBytes = 0;
+    std::size_t m_heldBytes = 0;
+    std::size_t m_aheadBytes = 0;
+    std::vector<RowBlock> m_spare;
+    bool m_stop = false;
+};
+
+} // namespace kestrove

@@ -1,0 +1,89 @@
+#include "export/BlockRanges.h"
+
+#include <algorithm>
+
+namespace kestrove {
+
+namespace {
+// The first ranges are small, so that the first rows come soon and the bytes per block are
+// learned cheaply; then each aims at about this much text.
+constexpr unsigned long FirstBlocks = 8;
+constexpr std::size_t AimBytes = 2 << 20;
+constexpr unsigned long MostBlocks = 4096;
+} // namespace
+
+std::optional<unsigned long> BlockRanges::blocksOf(odbc::Connection& connection,
+                                                   const TableName& table) {
+    const odbc::RecordSet found = connection.execute(
+        "SELECT c.relkind IN ('r', 'm') AND pg_catalog.current_setting('server_version_num')::"
+        "pg_catalog.int4 >= 140000, pg_catalog.pg_relation_size(c.oid) / "
+        "pg_catalog.current_setting('block_size')::pg_catalog.int8 FROM pg_catalog.pg_class c "
+        "WHERE c.oid = pg_catalog.to_regclass(?)",
+        {table.quoted()});
+    if (found.eof() || found.value(0) != std::optional<std::string>("1") || !found.value(1))
+        return std::nullopt;
+    return std::stoul(*found.value(1));
+}
+
+BlockRanges::BlockRanges(const TableName& table, std::string row, unsigned long blocks)
+    : m_table(table.quoted()), m_row(std::move(row)), m_blocks(blocks) {}
+
+std::optional<BlockRange> BlockRanges::take() {
+    std::lock_guard lock(m_mutex);
+    if (m_failed || m_next >= m_blocks)
+        return std::nullopt;
+    unsigned long size = FirstBlocks;
+    if (m_blocksSeen > 0 && m_bytesSeen > 0) {
+        const double perBlock = static_cast<double>(m_bytesSeen) / m_blocksSeen;
+        size = static_cast<unsigned long>(
+            std::clamp(static_cast<double>(AimBytes) / perBlock, 1.0, double(MostBlocks)));
+    } else if (m_blocksSeen > 0) {
+        size = MostBlocks; // empty blocks so far
+    }
+    BlockRange range{m_taken++, m_next, std::min(m_blocks, m_next + size)};
+    m_next = range.end;
+    return range;
+}
+
+bool BlockRanges::severalRanges() const {
+    return m_blocks > FirstBlocks;
+}
+
+std::size_t BlockRanges::taken() {
+    std::lock_guard lock(m_mutex);
+    return m_taken;
+}
+
+void BlockRanges::fail() {
+    std::lock_guard lock(m_mutex);
+    m_failed = true;
+}
+
+bool BlockRanges::failed() {
+    std::lock_guard lock(m_mutex);
+    return m_failed;
+}
+
+void BlockRanges::learn(unsigned long blocks, std::size_t bytes) {
+    std::lock_guard lock(m_mutex);
+    m_blocksSeen += blocks;
+    m_bytesSeen += bytes;
+}
+
+std::string BlockRanges::within(unsigned long first, unsigned long end) const {
+    return "ctid >= '(" + std::to_string(first) + ",0)'::pg_catalog.tid AND ctid < '(" +
+           std::to_string(end) + ",0)'::pg_catalog.tid";
+}
+
+std::string BlockRanges::statement(unsigned long first, unsigned long end) const {
+    // All three as texts, which the driver hands over as they came. The text's length is
+    // taken once it is whole, which costs nothing per row.
+    return "SELECT n::pg_catalog.text, pg_catalog.octet_length(a)::pg_catalog.text, CASE WHEN "
+           "pg_catalog.octet_length(a) > " +
+           std::to_string(MostBytes) +
+           " THEN NULL ELSE a END FROM (SELECT pg_catalog.count(*) AS n, pg_catalog.string_agg(" +
+           m_row + "::pg_catalog.text, pg_catalog.chr(10)) AS a FROM " + m_table + " WHERE " +
+           within(first, end) + ") AS s";
+}
+
+} // namespace kestrove

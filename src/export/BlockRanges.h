@@ -1,0 +1,71 @@
+#pragma once
+
+// A table read in ranges of its blocks: each range is one statement whose one value is the
+// text of every row in it, rows joined by line feeds, so that the server's processes do
+// the work per row and the driver handles a few values of some MB instead of every row.
+// The ranges are handed to several reading threads in block order; their sizes follow the
+// bytes per block seen so far.
+
+#include "export/ReadColumns.h"
+#include "export/ReadingTransaction.h"
+
+#include <cstddef>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kestrove {
+
+// Blocks [first, end) of a table, the `index`th range handed out.
+struct BlockRange {
+    std::size_t index = 0;
+    unsigned long first = 0;
+    unsigned long end = 0;
+};
+
+class BlockRanges {
+public:
+    // A range's text is read only up to this many bytes; a larger one is read again in
+    // smaller ranges, and a single block past it through a cursor.
+    static constexpr std::size_t MostBytes = 16 << 20;
+
+    // The blocks of a table that can be read in ranges (a table or a materialized view,
+    // on a server that scans ranges of row addresses: PostgreSQL 14 and later), counted in
+    // the transaction's snapshot after its lock; nullopt for any other relation.
+    static std::optional<unsigned long> blocksOf(odbc::Connection& connection,
+                                                 const TableName& table);
+
+    BlockRanges(const TableName& table, std::string row, unsigned long blocks);
+
+    // The next range in block order; nullopt once every block is handed out, or once
+    // the reading has failed.
+    std::optional<BlockRange> take();
+    // Ranges handed out so far (the index the next one gets).
+    std::size_t taken();
+    // Whether the table takes more than its first range, so that other connections help.
+    bool severalRanges() const;
+    void fail();
+    bool failed();
+    // A range read: its blocks and the bytes of its rows' text.
+    void learn(unsigned long blocks, std::size_t bytes);
+
+    // The statement that returns the range's rows: their count, the bytes of their text,
+    // and the text, Null when it passes MostBytes.
+    std::string statement(unsigned long first, unsigned long end) const;
+    // The condition that keeps the rows of blocks [first, end).
+    std::string within(unsigned long first, unsigned long end) const;
+
+private:
+    std::string m_table;
+    std::string m_row;
+    unsigned long m_blocks;
+    std::mutex m_mutex;
+    unsigned long m_next = 0;
+    std::size_t m_taken = 0;
+    bool m_failed = false;
+    unsigned long m_blocksSeen = 0;
+    std::size_t m_bytesSeen = 0;
+};
+
+} // namespace kestrove
