@@ -5,7 +5,7 @@ namespace kestrove {
 namespace {
 constexpr std::size_t QueuedBlocks = 4;
 // Blocks kept for reuse once read: enough for the readers never to wait for memory.
-constexpr std::size_t SpareBlocks = 3;
+constexpr std::size_t SpareBlocks = 2;
 } // namespace
 
 void BlockQueue::reset(std::size_t aheadBytes) {

@@ -31,11 +31,11 @@ class BlockQueue {
 public:
     // Ranges read ahead of the one in turn are held up to this many bytes in all; the
     // range in turn is always let through.
-    static constexpr std::size_t HeldBytes = 16 << 20;
+    static constexpr std::size_t HeldBytes = 8 << 20;
     // A block holds this many rows at most; it also ends at this many bytes of text, so
     // that long texts do not make the blocks waiting between the threads large.
     static constexpr std::size_t BlockRows = 2048;
-    static constexpr std::size_t BlockBytes = 4 << 20;
+    static constexpr std::size_t BlockBytes = 2 << 20;
 
     // Empties the queue for a new table, whose blocks in turn may wait up to `aheadBytes`
     // in all (0: a few blocks).

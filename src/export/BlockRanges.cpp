@@ -5,10 +5,13 @@
 namespace kestrove {
 
 namespace {
-// The first ranges are small, so that the first rows come soon and the bytes per block are
-// learned cheaply; then each aims at about this much text.
-constexpr unsigned long FirstBlocks = 8;
-constexpr std::size_t AimBytes = 2 << 20;
+// Until a range has been read, ranges are one block, so that the bytes per block are learned
+// cheaply (toasted texts of megabytes fit many to a block); then each aims at about this
+// much text.
+constexpr unsigned long FirstBlocks = 1;
+constexpr std::size_t AimBytes = 1 << 20;
+// A table of at most this many blocks is read on its own connection only.
+constexpr unsigned long HelpedBlocks = 8;
 constexpr unsigned long MostBlocks = 4096;
 } // namespace
 
@@ -28,6 +31,22 @@ std::optional<unsigned long> BlockRanges::blocksOf(odbc::Connection& connection,
 BlockRanges::BlockRanges(const TableName& table, std::string row, unsigned long blocks)
     : m_table(table.quoted()), m_row(std::move(row)), m_blocks(blocks) {}
 
+void BlockRanges::probe(odbc::Connection& connection, const std::string& rowBytes) {
+    if (m_blocks == 0)
+        return;
+    // Only a guess: without it the first range is merely asked for as usual.
+    try {
+        const odbc::RecordSet sized =
+            connection.execute("SELECT pg_catalog.sum(" + rowBytes + ")::pg_catalog.text FROM " +
+                               m_table + " WHERE " + within(0, 1));
+        if (!sized.eof() && sized.value(0))
+            learn(1, std::stoull(*sized.value(0)));
+    } catch (const odbc::OdbcError&) {
+        if (odbc::endsTheConnection(std::current_exception()))
+            throw;
+    }
+}
+
 std::optional<BlockRange> BlockRanges::take() {
     std::lock_guard lock(m_mutex);
     if (m_failed || m_next >= m_blocks)
@@ -46,7 +65,7 @@ std::optional<BlockRange> BlockRanges::take() {
 }
 
 bool BlockRanges::severalRanges() const {
-    return m_blocks > FirstBlocks;
+    return m_blocks > HelpedBlocks;
 }
 
 std::size_t BlockRanges::taken() {
@@ -62,6 +81,17 @@ void BlockRanges::fail() {
 bool BlockRanges::failed() {
     std::lock_guard lock(m_mutex);
     return m_failed;
+}
+
+std::size_t BlockRanges::expectedBytes(unsigned long blocks) {
+    std::lock_guard lock(m_mutex);
+    if (m_blocksSeen == 0)
+        return 0;
+    return static_cast<std::size_t>(static_cast<double>(m_bytesSeen) / m_blocksSeen * blocks);
+}
+
+std::size_t BlockRanges::mostBytes() {
+    return readingLimits().rangeTextBytes;
 }
 
 void BlockRanges::learn(unsigned long blocks, std::size_t bytes) {
@@ -80,7 +110,7 @@ std::string BlockRanges::statement(unsigned long first, unsigned long end) const
     // taken once it is whole, which costs nothing per row.
     return "SELECT n::pg_catalog.text, pg_catalog.octet_length(a)::pg_catalog.text, CASE WHEN "
            "pg_catalog.octet_length(a) > " +
-           std::to_string(MostBytes) +
+           std::to_string(mostBytes()) +
            " THEN NULL ELSE a END FROM (SELECT pg_catalog.count(*) AS n, pg_catalog.string_agg(" +
            m_row + "::pg_catalog.text, pg_catalog.chr(10)) AS a FROM " + m_table + " WHERE " +
            within(first, end) + ") AS s";

@@ -26,9 +26,9 @@ struct BlockRange {
 
 class BlockRanges {
 public:
-    // A range's text is read only up to this many bytes; a larger one is read again in
-    // smaller ranges, and a single block past it through a cursor.
-    static constexpr std::size_t MostBytes = 16 << 20;
+    // A range's text is read only up to this many bytes (ReadingLimits); a larger one is
+    // read again in smaller ranges, and a single block past it through a cursor.
+    static std::size_t mostBytes();
 
     // The blocks of a table that can be read in ranges (a table or a materialized view,
     // on a server that scans ranges of row addresses: PostgreSQL 14 and later), counted in
@@ -37,6 +37,11 @@ public:
                                                  const TableName& table);
 
     BlockRanges(const TableName& table, std::string row, unsigned long blocks);
+
+    // Learns the bytes of the first block from its rows' stored sizes, which costs the
+    // server no reading of toasted values, so that a first range of toasted megabytes is
+    // not asked for as one text. `rowBytes` is rowBytesFor() of the columns.
+    void probe(odbc::Connection& connection, const std::string& rowBytes);
 
     // The next range in block order; nullopt once every block is handed out, or once
     // the reading has failed.
@@ -49,9 +54,12 @@ public:
     bool failed();
     // A range read: its blocks and the bytes of its rows' text.
     void learn(unsigned long blocks, std::size_t bytes);
+    // The bytes of text that many blocks are expected to hold, by those seen so far; 0
+    // before any.
+    std::size_t expectedBytes(unsigned long blocks);
 
     // The statement that returns the range's rows: their count, the bytes of their text,
-    // and the text, Null when it passes MostBytes.
+    // and the text, Null when it passes mostBytes().
     std::string statement(unsigned long first, unsigned long end) const;
     // The condition that keeps the rows of blocks [first, end).
     std::string within(unsigned long first, unsigned long end) const;

@@ -176,4 +176,17 @@ std::string rowFor(const std::vector<Column>& columns, bool uncheckedBytes) {
     return "ROW(" + list + ")";
 }
 
+std::string rowBytesFor(const std::vector<Column>& columns) {
+    std::string sum = std::to_string(columns.size() + 2);
+    for (const Column& column : columns) {
+        if (column.type == Bytea)
+            continue;
+        sum += " + COALESCE(" +
+               std::string(column.category == 'S' ? "pg_catalog.octet_length("
+                                                  : "pg_catalog.pg_column_size(") +
+               column.reference + "), 0)";
+    }
+    return sum;
+}
+
 } // namespace kestrove

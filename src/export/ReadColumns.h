@@ -46,4 +46,8 @@ void unescapeBytes(std::string& text);
 // ROW(<expression>, ...), for the server to write as one text.
 std::string rowFor(const std::vector<Column>& columns, bool uncheckedBytes);
 
+// About the bytes of a row's text, taken without reading a toasted value: the stored
+// length of each text, the stored size of anything else.
+std::string rowBytesFor(const std::vector<Column>& columns);
+
 } // namespace kestrove

@@ -15,7 +15,7 @@ namespace kestrove {
 namespace {
 // The driver holds a whole fetched batch: its rows are chosen so that the batch holds
 // about this many bytes, judged by the widest row of the batch before.
-constexpr std::size_t FetchBytes = 8 << 20;
+constexpr std::size_t FetchBytes = 4 << 20;
 constexpr long FirstFetchRows = 16;
 constexpr long MaxFetchRows = 8192;
 // Rows come from the driver in arrays of at most this many, in buffers of about this many
@@ -130,11 +130,13 @@ void TableReader::read(ReadingTransaction* reading, ReadSource source) {
             with + selectFor(columns, from, reading->uncheckedBytes(), dateOrTime, escaped);
         if (blocks) {
             // The ranges are read on the connections given while the rows are counted.
+            auto ranges = std::make_unique<BlockRanges>(
+                source.table, rowFor(columns, reading->uncheckedBytes()), *blocks);
+            ranges->probe(connection, rowBytesFor(columns));
             std::lock_guard lock(m_mutex);
             m_columns = columns;
             m_escaped = escaped;
-            m_ranges = std::make_unique<BlockRanges>(
-                source.table, rowFor(columns, reading->uncheckedBytes()), *blocks);
+            m_ranges = std::move(ranges);
             m_rangeReaders = 1;
             startHelpersLocked();
         }

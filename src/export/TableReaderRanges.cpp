@@ -102,19 +102,23 @@ void TableReader::leaveRanges(std::size_t reader) {
 
 bool TableReader::readRange(odbc::Connection& connection, std::size_t index, unsigned long first,
                             unsigned long end) {
+    const std::size_t most = BlockRanges::mostBytes();
     std::string text;
     long rows = 0;
     std::size_t bytes = 0;
-    bool tooLong = false;
+    // Where the blocks seen so far say the text will not fit, the server is not asked for it.
+    bool tooLong = m_ranges->expectedBytes(end - first) > most;
     try {
         odbc::RowArrays arrays;
-        arrays.open(m_ranges->statement(first, end), connection);
-        if (arrays.fetchUnbound() && arrays.fields().size() == 3) {
-            rows = std::stol(arrays.bytes(0, 32).value_or("0"));
-            bytes = std::stoull(arrays.bytes(1, 32).value_or("0"));
-            std::optional<std::string> all = arrays.bytes(2, bytes);
-            tooLong = !all && rows > 0;
-            text = std::move(all).value_or(std::string());
+        if (!tooLong) {
+            arrays.open(m_ranges->statement(first, end), connection);
+            if (arrays.fetchUnbound() && arrays.fields().size() == 3) {
+                rows = std::stol(arrays.bytes(0, 32).value_or("0"));
+                bytes = std::stoull(arrays.bytes(1, 32).value_or("0"));
+                tooLong = bytes > most;
+                if (!tooLong)
+                    text = arrays.bytes(2, bytes).value_or(std::string());
+            }
         }
     } catch (const odbc::OdbcError& failure) {
         // Past the server's limit, the range is read in smaller ones; any other failure
@@ -125,8 +129,9 @@ bool TableReader::readRange(odbc::Connection& connection, std::size_t index, uns
             return readRangeByCursor(connection, index, first, end);
         tooLong = true;
     }
-    if (!tooLong) {
+    if (bytes > 0)
         m_ranges->learn(end - first, bytes);
+    if (!tooLong) {
         try {
             return putRecords(text, rows, index);
         } catch (const odbc::OdbcError&) {
@@ -134,8 +139,6 @@ bool TableReader::readRange(odbc::Connection& connection, std::size_t index, uns
             return readRangeByCursor(connection, index, first, end);
         }
     }
-    if (bytes > 0)
-        m_ranges->learn(end - first, bytes);
     if (end - first == 1)
         return readRangeByCursor(connection, index, first, end);
     const unsigned long middle = first + (end - first) / 2;
