@@ -17,15 +17,22 @@ constexpr unsigned long MostBlocks = 4096;
 
 std::optional<unsigned long> BlockRanges::blocksOf(odbc::Connection& connection,
                                                    const TableName& table) {
-    const odbc::RecordSet found = connection.execute(
-        "SELECT c.relkind IN ('r', 'm') AND pg_catalog.current_setting('server_version_num')::"
-        "pg_catalog.int4 >= 140000, pg_catalog.pg_relation_size(c.oid) / "
-        "pg_catalog.current_setting('block_size')::pg_catalog.int8 FROM pg_catalog.pg_class c "
-        "WHERE c.oid = pg_catalog.to_regclass(?)",
-        {table.quoted()});
-    if (found.eof() || found.value(0) != std::optional<std::string>("1") || !found.value(1))
+    // Where they cannot be counted, the table is read through a cursor.
+    try {
+        const odbc::RecordSet found = connection.execute(
+            "SELECT c.relkind IN ('r', 'm') AND pg_catalog.current_setting('server_version_num')::"
+            "pg_catalog.int4 >= 140000, pg_catalog.pg_relation_size(c.oid) / "
+            "pg_catalog.current_setting('block_size')::pg_catalog.int8 FROM pg_catalog.pg_class c "
+            "WHERE c.oid = pg_catalog.to_regclass(?)",
+            {table.quoted()});
+        if (found.eof() || found.value(0) != std::optional<std::string>("1") || !found.value(1))
+            return std::nullopt;
+        return std::stoul(*found.value(1));
+    } catch (const odbc::OdbcError&) {
+        if (odbc::endsTheConnection(std::current_exception()))
+            throw;
         return std::nullopt;
-    return std::stoul(*found.value(1));
+    }
 }
 
 BlockRanges::BlockRanges(const TableName& table, std::string row, unsigned long blocks)

@@ -1,4 +1,5 @@
 #include "export/Import.h"
+#include "export/ReadingTransaction.h"
 #include "support/ImportHost.h"
 #include "support/Process.h"
 #include "support/TestBed.h"
@@ -9,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
 #include <tuple>
 
 #include <cmath>
@@ -305,6 +307,46 @@ TEST(Import, DomainsAreReadByTheirBaseType) {
         if (const std::size_t at = statement.find(label); at != std::string::npos)
             statement.erase(at, label.size());
         EXPECT_EQ(statement.find("\"bin\""), std::string::npos) << statement;
+    }
+}
+
+// A table of many blocks is read in ranges of them, on several connections where there are
+// cores: its rows come whole and in block order, whatever their size. With the most text of
+// a range cut to 64 KB, ranges of the first half's small rows are read in smaller ones, and
+// blocks of the second half, where every fifth text is 28 KB, through a cursor.
+TEST(Import, ATableOfManyBlocksComesWholeInBlockOrder) {
+    executeSql(
+        "CREATE TABLE export.ranged AS SELECT g AS id, CASE WHEN g > 10000 AND g % 5 = 0 THEN "
+        "repeat(md5(g::text), 900) ELSE md5(g::text) END AS t "
+        "FROM generate_series(1, 20000) AS g");
+    struct Restored {
+        ~Restored() {
+            readingLimits().rangeTextBytes = ReadingLimits{}.rangeTextBytes;
+            executeSql("DROP TABLE export.ranged");
+        }
+    } restored;
+    readingLimits().rangeTextBytes = 64 << 10;
+    ImportRun run;
+    run.host.tick(QStringLiteral("ranged"));
+    const QJsonArray rows = rowsOf(sheetAt(run.finish(), 0));
+    EXPECT_TRUE(run.boxes.reportedSteps().empty());
+    const std::vector<std::string> texts = queryColumn("SELECT t FROM export.ranged ORDER BY ctid");
+    ASSERT_EQ(rows.size(), 20001);
+    for (qsizetype r = 1; r < rows.size(); ++r) {
+        ASSERT_EQ(cell(rows, static_cast<int>(r), 0), QJsonValue(static_cast<double>(r)));
+        ASSERT_EQ(cell(rows, static_cast<int>(r), 1).toString().toStdString(), texts[r - 1]) << r;
+    }
+    const auto asked = [](const char* kind) {
+        return queryColumn("SELECT calls FROM pg_stat_statements WHERE query LIKE "
+                           "'%\"export\".\"ranged\"%' AND query LIKE '" +
+                           std::string(kind) + "'");
+    };
+    const std::vector<std::string> ranges = asked("%string_agg%");
+    ASSERT_FALSE(ranges.empty());
+    EXPECT_GT(std::stol(ranges.front()), 1);
+    EXPECT_FALSE(asked("DECLARE%ctid%").empty());
+    if (std::thread::hardware_concurrency() > 1) {
+        EXPECT_FALSE(asked("LOCK%NOWAIT").empty());
     }
 }
 
