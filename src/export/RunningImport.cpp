@@ -137,7 +137,7 @@ void RunningImport::nameSheet(Steps& steps) {
 void RunningImport::writeTable(Steps& steps, int position) {
     const std::optional<long> rowCount = steps.bound(172, [&] { return records().recordCount(); });
     writeHeader(steps, steps.bound(174, [&] { return records().fieldCount(); }).value_or(0));
-    const QString broken = writeRows(steps, rowCount);
+    const QString broken = writeRows(steps, rowCount, position);
     // Once the last ticked table is read, the reading ends before anything waits for the
     // user.
     if (!anyTickedAfter(m_host.tableList(), position) || unwritable())
@@ -161,7 +161,7 @@ void RunningImport::writeHeader(Steps& steps, int fields) {
     }
 }
 
-QString RunningImport::writeRows(Steps& steps, std::optional<long> rowCount) {
+QString RunningImport::writeRows(Steps& steps, std::optional<long> rowCount, int position) {
     long rowOffset = 0;
     const QString rowsText = QString::number(rowCount.value_or(0));
     for (long r = 1; r <= rowCount.value_or(0); ++r) {
@@ -172,6 +172,8 @@ QString RunningImport::writeRows(Steps& steps, std::optional<long> rowCount) {
         }
         const long sheetRow = r + 1 - rowOffset;
         if (lastRow || m_pacer.due()) {
+            // Connections the table in turn no longer fetches on read the next tables.
+            readAhead(position);
             steps(184, [&] { m_pacer.yield(); });
             steps(186,
                   [&] { m_host.setStatusText(rowStatus(r, rowsText) + QStringLiteral("...")); });

@@ -71,7 +71,7 @@ public:
 
 private:
     // The table's row loop; the report of a stream that broke, or an empty text.
-    QString writeRows(Steps& steps, std::optional<long> rowCount);
+    QString writeRows(Steps& steps, std::optional<long> rowCount, int position);
     void writeHeader(Steps& steps, int fields);
     // Further sheets of the same table, header first.
     void continueOnFurtherSheet(Steps& steps);

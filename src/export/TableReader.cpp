@@ -15,7 +15,7 @@ namespace kestrove {
 namespace {
 // The driver holds a whole fetched batch: its rows are chosen so that the batch holds
 // about this many bytes, judged by the widest row of the batch before.
-constexpr std::size_t FetchBytes = 4 << 20;
+constexpr std::size_t FetchBytes = 8 << 20;
 constexpr long FirstFetchRows = 16;
 constexpr long MaxFetchRows = 8192;
 // Rows come from the driver in arrays of at most this many, in buffers of about this many
@@ -214,7 +214,8 @@ bool TableReader::passRowsWithoutColumns(Block& block) {
 bool TableReader::fetchRows(odbc::Connection& connection, const std::string& cursor,
                             odbc::RowArrays& arrays, const std::vector<bool>& escaped, Block& block,
                             bool wholeTable) {
-    long asked = FirstFetchRows;
+    // A range read through a cursor holds long rows: its first batch is one row.
+    long asked = wholeTable ? FirstFetchRows : 1;
     long delivered = 0;
     long batchRows = 0;
     std::size_t widestRow = 0;

@@ -155,7 +155,7 @@ bool TableReader::readRangeByCursor(odbc::Connection& connection, std::size_t in
                   m_reading->uncheckedBytes(), dateOrTime, escaped);
     connection.execute("DECLARE " + cursor + " NO SCROLL CURSOR FOR " + select);
     odbc::RowArrays arrays;
-    arrays.open("FETCH FORWARD 16 FROM " + cursor, connection);
+    arrays.open("FETCH FORWARD 1 FROM " + cursor, connection);
     Block block = m_queue.spare();
     block.range = index;
     if (!fetchRows(connection, cursor, arrays, escaped, block, false))
