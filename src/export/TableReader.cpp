@@ -319,8 +319,12 @@ void TableReader::stopWorker(const Waiter& whileWaiting) {
     if (!m_worker.joinable())
         return;
     m_queue.stop();
-    if (m_ranges)
-        m_ranges->fail();
+    {
+        // The worker may be making its ranges meanwhile.
+        std::lock_guard lock(m_mutex);
+        if (m_ranges)
+            m_ranges->fail();
+    }
     // A fetch under way ends first.
     while (whileWaiting && m_fetching) {
         whileWaiting();

@@ -45,7 +45,7 @@ void TableReader::help(std::size_t reader) {
         // A connection that cannot lock the table without waiting, or that is gone,
         // leaves the ranges to the others.
         m_reading->lockBefore(reader, m_table);
-    } catch (const odbc::OdbcError&) {
+    } catch (const std::exception&) {
         leaveRanges(reader);
         return;
     }
