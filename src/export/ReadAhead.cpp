@@ -57,10 +57,13 @@ void ReadAhead::start(const TableList& list, int position, TableReader* inTurn) 
     }
 }
 
-void ReadAhead::openInTurn(const ReadSource& source, std::unique_ptr<TableReader>& records) {
+void ReadAhead::openInTurn(const ReadSource& source, std::unique_ptr<TableReader>& records,
+                           bool helped) {
     if (source.isQuery() || m_ahead.empty() || !sameTable(m_ahead.front().first, source.table)) {
         drop();
-        Required(records.get()).open(m_reading, source, m_whileWaiting, idleReaders());
+        Required(records.get())
+            .open(m_reading, source, m_whileWaiting,
+                  helped ? idleReaders() : std::vector<std::size_t>{});
         return;
     }
     const TableName& table = source.table;
@@ -76,6 +79,8 @@ void ReadAhead::openInTurn(const ReadSource& source, std::unique_ptr<TableReader
         return;
     }
     // The further connections no table read ahead is fetched on help read its ranges.
+    if (!helped)
+        return;
     std::vector<std::size_t> idle;
     for (const std::size_t reader : idleReaders())
         if (!records->uses(reader))

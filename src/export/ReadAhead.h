@@ -38,7 +38,9 @@ public:
     // it, else `records` itself, opened now. Tables read ahead in another order (the list
     // changed meanwhile) are dropped and read again in their turn. A query is never read
     // ahead. Throws as an open does.
-    void openInTurn(const ReadSource& source, std::unique_ptr<TableReader>& records);
+    // With `helped`, the further connections no table read ahead uses read its ranges too.
+    void openInTurn(const ReadSource& source, std::unique_ptr<TableReader>& records,
+                    bool helped = true);
     // Ends the reading of every table read ahead, while the window keeps answering.
     void drop();
     // The tables being read ahead, in list order.

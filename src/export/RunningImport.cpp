@@ -107,10 +107,13 @@ void RunningImport::takeEntry(int position) {
     const TableEntry entry = m_host.tableList().entry(position);
     m_progress.currentTableName = entry.text;
     m_source = sourceOf(entry);
+    m_lastTicked = !anyTickedAfter(m_host.tableList(), position);
 }
 
 void RunningImport::openTable() {
-    m_ahead.openInTurn(m_source, m_records);
+    // While ticked tables follow, each connection reads a table of its own; the last
+    // table's ranges are read on every connection free.
+    m_ahead.openInTurn(m_source, m_records, m_lastTicked);
 }
 
 void RunningImport::readAhead(int position) {

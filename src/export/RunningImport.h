@@ -100,6 +100,7 @@ private:
     workbook::Worksheet* m_sheet = nullptr;
     CellFailures m_cellFailures;
     ReadSource m_source{TableName{}}; // what the entry in turn reads
+    bool m_lastTicked = false;        // whether no ticked entry follows it
     // The table in turn as the list names it, before the naming rule: its further sheets
     // are named after it.
     QString m_tableName;
