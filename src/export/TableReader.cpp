@@ -128,18 +128,8 @@ void TableReader::read(ReadingTransaction* reading, ReadSource source) {
         std::vector<bool> dateOrTime;
         const std::string select =
             with + selectFor(columns, from, reading->uncheckedBytes(), dateOrTime, escaped);
-        if (blocks) {
-            // The ranges are read on the connections given while the rows are counted.
-            auto ranges = std::make_unique<BlockRanges>(
-                source.table, rowFor(columns, reading->uncheckedBytes()), *blocks);
-            ranges->probe(connection, rowBytesFor(columns));
-            std::lock_guard lock(m_mutex);
-            m_columns = columns;
-            m_escaped = escaped;
-            m_ranges = std::move(ranges);
-            m_rangeReaders = 1;
-            startHelpersLocked();
-        }
+        if (blocks)
+            startRanges(connection, source.table, columns, escaped, *blocks);
         odbc::RecordSet counted =
             connection.execute(with + "SELECT pg_catalog.count(*) FROM " + from);
         const long count = std::stol(counted.value(0).value_or("0"));

@@ -136,6 +136,10 @@ private:
     // The reading in block ranges, on one connection: range after range until none is
     // left, then the end of the table once every connection's reading has ended.
     void readRanges(std::size_t reader);
+    // Plans the table's ranges and starts the helpers given so far.
+    void startRanges(odbc::Connection& connection, const TableName& table,
+                     const std::vector<Column>& columns, const std::vector<bool>& escaped,
+                     unsigned long blocks);
     void help(std::size_t reader);
     // Starts the helpers given so far, while ranges are still being read.
     void startHelpersLocked();

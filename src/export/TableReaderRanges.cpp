@@ -20,6 +20,21 @@ bool TableReader::uses(std::size_t reader) {
     return std::find(m_helping.begin(), m_helping.end(), reader) != m_helping.end();
 }
 
+void TableReader::startRanges(odbc::Connection& connection, const TableName& table,
+                              const std::vector<Column>& columns, const std::vector<bool>& escaped,
+                              unsigned long blocks) {
+    // The ranges are read on the connections given while the rows are counted.
+    auto ranges =
+        std::make_unique<BlockRanges>(table, rowFor(columns, m_reading->uncheckedBytes()), blocks);
+    ranges->probe(connection, rowBytesFor(columns));
+    std::lock_guard lock(m_mutex);
+    m_columns = columns;
+    m_escaped = escaped;
+    m_ranges = std::move(ranges);
+    m_rangeReaders = 1;
+    startHelpersLocked();
+}
+
 void TableReader::enlist(const std::vector<std::size_t>& helpers) {
     std::lock_guard lock(m_mutex);
     m_given.insert(m_given.end(), helpers.begin(), helpers.end());
