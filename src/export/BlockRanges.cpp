@@ -23,7 +23,8 @@ std::optional<unsigned long> BlockRanges::blocksOf(odbc::Connection& connection,
             "SELECT c.relkind IN ('r', 'm') AND pg_catalog.current_setting('server_version_num')::"
             "pg_catalog.int4 >= 140000, pg_catalog.pg_relation_size(c.oid) / "
             "pg_catalog.current_setting('block_size')::pg_catalog.int8 FROM pg_catalog.pg_class c "
-            "WHERE c.oid = pg_catalog.to_regclass(?)",
+            "WHERE c.oid = pg_catalog.to_regclass(?) AND c.relam = (SELECT a.oid FROM "
+            "pg_catalog.pg_am a WHERE a.amname = 'heap')",
             {table.quoted()});
         if (found.eof() || found.value(0) != std::optional<std::string>("1") || !found.value(1))
             return std::nullopt;

@@ -63,6 +63,9 @@ void ReadingTransaction::prepare(odbc::Connection& connection, const ConnectionS
     connection.execute(
         "SET SESSION CHARACTERISTICS AS TRANSACTION ISOLATION LEVEL REPEATABLE READ, READ ONLY");
     connection.execute("SET lock_timeout = " + std::to_string(limits.lockTimeout.count()));
+    // A range's rows are joined in the order they are scanned: in block order only when one
+    // process scans them.
+    connection.execute("SET max_parallel_workers_per_gather = 0");
 }
 
 void ReadingTransaction::lock(const std::vector<TableName>& tables) {
