@@ -64,11 +64,14 @@ start() {
         --locale=C --auth-local=trust --auth-host=scram-sha-256 >"$dir/initdb.log" 2>&1 ||
         { cat "$dir/initdb.log" >&2; exit 1; }
     # Room in the lock table for an export of thousands of tables, read on two
-    # connections, beside the other tests that run at the same time.
+    # connections, beside the other tests that run at the same time; and in the
+    # statement statistics, which tests read back, for every statement of a run (one
+    # export of 2,000 tables makes 5,000 of them, and a full table of them drops the
+    # least used, those of another test running beside it).
     local port tries=0
     until port=$(free_port) &&
         as_server "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 start \
-            -o "-p $port -k $dir -c listen_addresses=127.0.0.1 -c fsync=off -c synchronous_commit=off -c full_page_writes=off -c shared_preload_libraries=pg_stat_statements -c max_locks_per_transaction=256" \
+            -o "-p $port -k $dir -c listen_addresses=127.0.0.1 -c fsync=off -c synchronous_commit=off -c full_page_writes=off -c shared_preload_libraries=pg_stat_statements -c pg_stat_statements.max=50000 -c max_locks_per_transaction=256" \
             >/dev/null; do
         tries=$((tries + 1))
         [ "$tries" -lt 5 ] || { cat "$dir/server.log" >&2; exit 1; }
