@@ -7,7 +7,7 @@ set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
 packages=("$@")
 [ "$#" -gt 0 ] || packages=(
-    cmake ninja-build g++ pkg-config git
+    cmake ninja-build g++ pkg-config git dpkg-dev
     qt6-base-dev qt6-base-dev-tools libgl-dev
     unixodbc unixodbc-dev odbc-postgresql
     zlib1g-dev libminizip-dev libisal-dev libxlsxwriter-dev

@@ -3,6 +3,9 @@
 # apt installs it, the driver is registered, the programs, manual pages, desktop entry and
 # AppStream file in /usr work (one export against a throwaway PostgreSQL), and removing
 # it leaves nothing of it behind. Run as root: it removes an installed kestrove first.
+#   scripts/package-test.sh          the package built in build-package/
+#   scripts/package-test.sh build    the package of what scripts/build.sh built (CI's choice:
+#                                    the same program, compiled once)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 export DEBIAN_FRONTEND=noninteractive
@@ -13,7 +16,8 @@ fail() {
 
 [ "$(id -u)" = 0 ] || fail "run it as root: it installs and removes the package"
 scripts/install-deps.sh lintian desktop-file-utils appstream man-db postgresql python3 python3-openpyxl
-deb=$(scripts/package.sh)
+dir=${1:-build-package}
+deb=$(scripts/package.sh "$dir")
 version=$(dpkg-deb -f "$deb" Version)
 echo "package-test: $deb"
 
@@ -132,7 +136,7 @@ wait "$wizard" || status=$?
 [ "$status" = 143 ] || fail "/usr/bin/kestrove ended with $status on SIGTERM: $(cat "$work/wizard.log")"
 
 # Those who build by hand still install with cmake.
-cmake --install build-package --prefix "$work/prefix" >/dev/null
+cmake --install "$dir" --prefix "$work/prefix" >/dev/null
 for path in bin/kestrove-export share/man/man1/kestrove-export.1.gz share/applications/kestrove.desktop \
     share/metainfo/example.drumlane.kestrove.metainfo.xml; do
     [ -f "$work/prefix/$path" ] || fail "cmake --install put no $path"

@@ -2,6 +2,9 @@
 # Builds the Debian package kestrove_<version>_<arch>.deb into build-package/, without the
 # tests, installing what the build needs first (as root, or through sudo). Its last line
 # of output is the package's path; everything else goes to standard error.
+#   scripts/package.sh           builds in build-package/
+#   scripts/package.sh build     packages what scripts/build.sh built in build/ (the same
+#                                flags, the same programs), building only what is out of date
 set -euo pipefail
 cd "$(dirname "$0")/.."
 exec 3>&1 1>&2
@@ -19,15 +22,21 @@ if [ -z "$version" ] || [ "$changelog" != "$version" ] || [ "$release" != "$vers
     exit 1
 fi
 
-# Debian's flags for its own packages, with every hardening feature: fortified functions,
-# stack protection, a read-only relocation table bound at start.
-export DEB_BUILD_MAINT_OPTIONS=hardening=+all
-cxxflags="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)"
-ldflags=$(dpkg-buildflags --get LDFLAGS)
-cmake -S . -B build-package -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVE_BUILD_TESTS=OFF \
-    -DCMAKE_CXX_FLAGS="$cxxflags" -DCMAKE_EXE_LINKER_FLAGS="$ldflags"
-cmake --build build-package -j "$(nproc)"
-rm -f build-package/kestrove_*.deb
-(cd build-package && cpack -G DEB)
-deb=$(ls "$PWD"/build-package/kestrove_"$version"_*.deb)
+dir=${1:-build-package}
+case "$dir" in
+build-package)
+    . scripts/debian-flags.sh
+    cmake -S . -B build-package -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVE_BUILD_TESTS=OFF \
+        "${debian_flags[@]}"
+    cmake --build build-package -j "$(nproc)"
+    ;;
+build) scripts/build.sh ;;
+*)
+    echo "usage: scripts/package.sh [build]" >&2
+    exit 2
+    ;;
+esac
+rm -f "$dir"/kestrove_*.deb
+(cd "$dir" && cpack -G DEB)
+deb=$(ls "$PWD/$dir"/kestrove_"$version"_*.deb)
 echo "$deb" >&3
