@@ -154,10 +154,10 @@ bool holdsUnwritableCharacter(std::string_view utf8) {
            utf8.find("\xEF\xBF\xBF") != std::string_view::npos;
 }
 
-// Copies a body into the package, giving its temporary space back as it goes, so that the
-// temporary file and the workbook together need little more than the workbook's size.
-void copyBody(ZipPackage& zip, SheetStreams& streams, const SheetBody& body) {
-    std::string buffer(CopyChunk, '\0');
+// Copies a body into the package through `buffer` (CopyChunk bytes, one for every sheet),
+// giving its temporary space back as it goes, so that the temporary file and the workbook
+// together need little more than the workbook's size.
+void copyBody(ZipPackage& zip, SheetStreams& streams, const SheetBody& body, std::string& buffer) {
     for (const Extent& extent : body.extents)
         for (std::uint64_t done = 0; done < extent.length;) {
             const auto want =
@@ -360,6 +360,7 @@ void Workbook::writePackage(const std::string& file, const std::string& shownPat
     // Each sheet part is its head, its body as compressed while the import ran, and its
     // foot: three deflate segments that join into one stream, and CRCs that combine.
     RawDeflater deflater;
+    std::string buffer(CopyChunk, '\0');
     for (std::size_t i = 0; i < m_sheets.size(); ++i) {
         const SheetBody& body = m_streams.body(m_sheets[i]->m_body);
         const std::string head = xml::sheetHead(layouts[i]);
@@ -378,7 +379,7 @@ void Workbook::writePackage(const std::string& file, const std::string& shownPat
                                 headCompressed.size() + body.compressedSize + footCompressed.size(),
                                 plainSize);
         zip.writeCompressed(headCompressed.data(), headCompressed.size());
-        copyBody(zip, m_streams, body);
+        copyBody(zip, m_streams, body, buffer);
         zip.writeCompressed(footCompressed.data(), footCompressed.size());
         zip.endCompressedPart(plainSize, crc);
     }
