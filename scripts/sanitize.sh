@@ -6,7 +6,7 @@
 #                                 driver's own leak only; only the test programs are built
 #   scripts/sanitize.sh thread    ThreadSanitizer on the export and workbook tests (build-tsan/),
 #                                 with tests/support/tsan.supp naming third-party code only;
-#                                 only their programs are built
+#                                 only their programs are built, without precompiled headers
 set -euo pipefail
 cd "$(dirname "$0")/.."
 kind=${1:-address}
