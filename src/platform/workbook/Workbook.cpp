@@ -154,7 +154,7 @@ bool holdsUnwritableCharacter(std::string_view utf8) {
            utf8.find("\xEF\xBF\xBF") != std::string_view::npos;
 }
 
-// Copies a body into the package through `buffer` (CopyChunk bytes, one for every sheet),
+// Copies a body into the package through `buffer` (CopyChunk bytes, shared by every sheet),
 // giving its temporary space back as it goes, so that the temporary file and the workbook
 // together need little more than the workbook's size.
 void copyBody(ZipPackage& zip, SheetStreams& streams, const SheetBody& body, std::string& buffer) {
