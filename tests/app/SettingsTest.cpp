@@ -1,4 +1,5 @@
 #include "app/Settings.h"
+#include "support/System.h"
 #include "support/WindowTest.h"
 
 #include <QDir>
@@ -6,16 +7,8 @@
 #include <QFileInfo>
 #include <QSettings>
 
-#include <sys/stat.h>
-
 using namespace kestrove;
-
-namespace {
-unsigned modeOf(const QString& path) {
-    struct stat status {};
-    return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_mode & 0777 : 0;
-}
-} // namespace
+using kestrove::test::permissionBits;
 
 using SettingsStore = kestrove::test::WindowTest;
 
@@ -48,12 +41,12 @@ TEST_F(SettingsStore, TextsComeBackExactlyAsStored) {
 
 TEST_F(SettingsStore, TheFileIsPrivateToItsUser) {
     WriteSetting(QStringLiteral("PostgreSQLPassword"), QStringLiteral("secret"));
-    EXPECT_EQ(modeOf(SettingsFilePath()), 0600u);
+    EXPECT_EQ(permissionBits(SettingsFilePath()), 0600u);
 
     // A file that existed with wider rights is narrowed at the next write.
-    ::chmod(QFile::encodeName(SettingsFilePath()).constData(), 0644);
+    kestrove::test::setPermissionBits(SettingsFilePath(), 0644);
     WriteSetting(QStringLiteral("PostgreSQLUser"), QStringLiteral("someone"));
-    EXPECT_EQ(modeOf(SettingsFilePath()), 0600u);
+    EXPECT_EQ(permissionBits(SettingsFilePath()), 0600u);
     EXPECT_EQ(ReadSetting(QStringLiteral("PostgreSQLPassword"), QString()),
               QStringLiteral("secret"));
 }

@@ -1,5 +1,6 @@
 #include "support/ImportHost.h"
 #include "support/Process.h"
+#include "support/System.h"
 #include "support/TestBed.h"
 
 #include "platform/odbc/Odbc.h"
@@ -12,9 +13,6 @@
 #include <gtest/gtest.h>
 
 #include <tuple>
-
-#include <signal.h>
-#include <sys/stat.h>
 
 #include <chrono>
 #include <thread>
@@ -426,10 +424,6 @@ QByteArray contentsOf(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
-mode_t modeOf(const QString& path) {
-    struct stat status {};
-    return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_mode & 07777 : 0;
-}
 QStringList entriesOf(const QString& folder) {
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
                                   QDir::NoDotAndDotDot);
@@ -448,7 +442,7 @@ TEST_F(ExportCommand, ASignalAtThePromptPutsTheTerminalBack) {
         QStringLiteral("Password for user pgpass_user on %1:%2: ")
             .arg(bed.server, bed.port)
             .toUtf8(),
-        {}, SIGINT);
+        {}, Signal::Interrupt);
     EXPECT_EQ(result.asked, 1) << result.out.toStdString();
     EXPECT_EQ(result.status, 130) << result.out.toStdString();
     EXPECT_TRUE(result.echoing);
@@ -531,7 +525,7 @@ TEST_F(ExportCommand, ForceReplacesOnlyAfterAWholeRun) {
                                        QStringLiteral("secret"), QStringLiteral("t_second")});
     EXPECT_EQ(failed.status, 1);
     EXPECT_EQ(contentsOf(target), before);
-    EXPECT_EQ(modeOf(target), 0640u);
+    EXPECT_EQ(permissionBits(target), 0640u);
     const QString beside = folder.filePath(QStringLiteral("daily.incomplete.xlsx"));
     EXPECT_EQ(failed.out, beside + QLatin1Char('\n'));
     EXPECT_TRUE(failed.err.contains(QStringLiteral("is left as it was")))
@@ -543,7 +537,7 @@ TEST_F(ExportCommand, ForceReplacesOnlyAfterAWholeRun) {
         run(connection() + QStringList{QStringLiteral("--force"), QStringLiteral("-f"), target,
                                        QStringLiteral("t_second")});
     EXPECT_EQ(whole.status, 0) << whole.err.toStdString();
-    EXPECT_EQ(modeOf(target), 0640u);
+    EXPECT_EQ(permissionBits(target), 0640u);
     EXPECT_EQ(tabNames(readWorkbook(target)), QStringList({"t_second"}));
     EXPECT_EQ(entriesOf(folder.path()), QStringList({"daily.incomplete.xlsx", "daily.xlsx"}));
 }
@@ -565,12 +559,13 @@ bool waitFor(const std::function<bool()>& condition,
 // SIGINT, SIGTERM or SIGHUP while the rows are read: nothing left in the workbook's
 // folder or the temporary one, and status 128 + the signal.
 TEST_F(ExportCommand, ASignalWhileReadingLeavesNoFile) {
-    for (const auto& [number, status] :
-         {std::pair{SIGTERM, 143}, std::pair{SIGINT, 130}, std::pair{SIGHUP, 129}}) {
+    for (const auto& [sent, status] :
+         {std::pair{Signal::Terminate, 143}, std::pair{Signal::Interrupt, 130},
+          std::pair{Signal::HangUp, 129}}) {
         QTemporaryDir out, temporary;
         // The child's session, told apart from any other test's by its name.
-        const std::string name =
-            "kestrove-signal-test-" + std::to_string(::getpid()) + "-" + std::to_string(number);
+        const std::string name = "kestrove-signal-test-" + std::to_string(processId()) + "-" +
+                                 std::to_string(signalNumber(sent));
         StartedProcess child(
             QStringLiteral(KESTROVE_EXPORT_PROGRAM),
             connection() + QStringList{QStringLiteral("-f"), out.filePath(QStringLiteral("x.xlsx")),
@@ -588,7 +583,7 @@ TEST_F(ExportCommand, ASignalWhileReadingLeavesNoFile) {
                        .front() != "0";
         });
         ASSERT_TRUE(reading);
-        child.signal(number);
+        child.signal(sent);
         const ProcessResult result = child.finish();
         EXPECT_EQ(result.status, status) << result.err.toStdString();
         EXPECT_TRUE(entriesOf(out.path()).isEmpty())
@@ -623,9 +618,9 @@ TEST_F(ExportCommand, ASignalWhileSavingLeavesNoFile) {
         std::chrono::microseconds(200));
     ASSERT_TRUE(saving);
     // Held still at once, so that the signal finds the save under way.
-    child.signal(SIGSTOP);
-    child.signal(SIGTERM);
-    child.signal(SIGCONT);
+    child.signal(Signal::Stop);
+    child.signal(Signal::Terminate);
+    child.signal(Signal::Continue);
     const ProcessResult result = child.finish();
     EXPECT_EQ(result.status, 143) << result.err.toStdString();
     EXPECT_EQ(entriesOf(out.path()), QStringList({"daily.xlsx"}));

@@ -8,6 +8,7 @@
 #include "support/ImportHost.h"
 #include "support/Process.h"
 #include "support/Skip.h"
+#include "support/System.h"
 #include "support/TestBed.h"
 
 #include <QDir>
@@ -15,12 +16,6 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
-
-#include <netinet/in.h>
-#include <pwd.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -35,7 +30,7 @@ namespace {
 
 // The application name of this program's imports.
 std::string applicationName() {
-    return "kestrove-fault-test-" + std::to_string(::getpid());
+    return "kestrove-fault-test-" + std::to_string(processId());
 }
 
 // An import as the role whose server processes the tests end and freeze.
@@ -108,7 +103,7 @@ struct Thawed {
     std::string pid;
     ~Thawed() {
         if (!pid.empty())
-            ::kill(std::stoi(pid), SIGCONT);
+            sendSignal(std::stol(pid), Signal::Continue);
     }
 };
 
@@ -214,12 +209,12 @@ TEST(Faults, FrozenServerProcessDoesNotFreezeTheWindow) {
         if (pid.empty() && run.writingRows()) {
             pid = victimBackend();
             ASSERT_FALSE(pid.empty());
-            ::kill(std::stoi(pid), SIGSTOP);
+            sendSignal(std::stol(pid), Signal::Stop);
             frozenAt = Clock::now();
         } else if (!pid.empty() && frozenAt != Clock::time_point{}) {
             ++yieldsWhileFrozen;
             if (Clock::now() - frozenAt > std::chrono::milliseconds(1500)) {
-                ::kill(std::stoi(pid), SIGCONT);
+                sendSignal(std::stol(pid), Signal::Continue);
                 frozenAt = {};
             }
         }
@@ -234,17 +229,10 @@ TEST(Faults, FrozenServerProcessDoesNotFreezeTheWindow) {
 // A login to an address that takes the connection but never answers ends with the
 // driver's message once the login time-out has passed.
 TEST(Faults, LoginNobodyAnswersEndsAfterTheTimeOut) {
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    ASSERT_GE(listener, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(listener, 4), 0);
-    socklen_t length = sizeof address;
-    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    const SilentListener listener;
+    ASSERT_GT(listener.port(), 0);
     ConnectionSettings silent = testBedSettings();
-    silent.port = QString::number(ntohs(address.sin_port));
+    silent.port = QString::number(listener.port());
     const auto started = Clock::now();
     odbc::Connection connection;
     try {
@@ -256,7 +244,6 @@ TEST(Faults, LoginNobodyAnswersEndsAfterTheTimeOut) {
     const auto waited = std::chrono::duration<double>(Clock::now() - started).count();
     EXPECT_GT(waited, 10.0);
     EXPECT_LT(waited, 60.0);
-    ::close(listener);
 }
 
 // Folders that cannot take the workbook: reported at the save with the path, nothing left
@@ -270,23 +257,23 @@ TEST(FaultsDeathTest, AFolderThatRefusesIsReportedWithItsPath) {
     QDir().mkpath(readOnly);
     QFile::setPermissions(readOnly, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
     // Root writes into read-only folders anyway: there the run is a user's who may not.
-    const passwd* nobody = ::getpwnam("nobody");
-    ASSERT_NE(nobody, nullptr);
-    if (::geteuid() == 0) {
+    const std::optional<Account> nobody = accountNamed("nobody");
+    ASSERT_TRUE(nobody.has_value());
+    if (runningAsRoot()) {
         QFile::setPermissions(base.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                                QFileDevice::ExeOwner | QFileDevice::ExeOther);
-        ASSERT_EQ(::chown(readOnly.toLocal8Bit().constData(), nobody->pw_uid, nobody->pw_gid), 0);
+        ASSERT_TRUE(giveTo(readOnly, *nobody));
     }
     for (const QString& folder : {base.filePath(QStringLiteral("missing/Kestrove")),
                                   base.filePath(QStringLiteral("a file")), readOnly}) {
         FaultRun run;
         run.host.workbookFolder = folder;
         run.host.tick(QStringLiteral("t_first"));
-        if (folder == readOnly && ::geteuid() == 0) {
+        if (folder == readOnly && runningAsRoot()) {
             // In a process of its own, since its user stays changed.
             EXPECT_EXIT(
                 {
-                    if (::setgid(nobody->pw_gid) != 0 || ::setuid(nobody->pw_uid) != 0)
+                    if (!becomeAccount(*nobody))
                         std::_Exit(2);
                     run.finish();
                     const bool reported = run.boxes.reportedSteps() == std::vector<int>{210} &&

@@ -2,6 +2,7 @@
 #include "export/ReadingTransaction.h"
 #include "support/ImportHost.h"
 #include "support/Process.h"
+#include "support/System.h"
 #include "support/TestBed.h"
 
 #include <QFile>
@@ -16,9 +17,6 @@
 #include <cmath>
 
 #include <cstdlib>
-
-#include <sys/resource.h>
-#include <unistd.h>
 
 using namespace kestrove;
 using namespace kestrove::test;
@@ -355,7 +353,7 @@ TEST(Import, ATableOfManyBlocksComesWholeInBlockOrder) {
 TEST(Import, BytesThatAreNotUtf8InALegacyDatabase) {
     ConnectionSettings legacy = testBedSettings();
     legacy.database = QStringLiteral("legacy_ascii");
-    const std::string table = "latin_" + std::to_string(::getpid());
+    const std::string table = "latin_" + std::to_string(processId());
     executeSql("DROP TABLE IF EXISTS " + table, legacy);
     executeSql("CREATE TABLE " + table + " (n integer, t text, c char(6))", legacy);
     executeSql("INSERT INTO " + table +
@@ -493,13 +491,11 @@ TEST(Import, TwoThousandTablesUnderALimitOf256OpenFiles) {
     ImportRun run;
     for (int i = 1; i <= 2000; ++i)
         run.host.tick(QStringLiteral("t%1").arg(i), QStringLiteral("many"));
-    rlimit previous{};
-    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &previous), 0);
-    rlimit small = previous;
-    small.rlim_cur = 256;
-    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &small), 0);
-    run.import.PushButton5_Click(run.host);
-    ::setrlimit(RLIMIT_NOFILE, &previous);
+    {
+        const OpenFileLimit small(256);
+        ASSERT_TRUE(small.holds());
+        run.import.PushButton5_Click(run.host);
+    }
     EXPECT_TRUE(run.boxes.reportedSteps().empty());
     ASSERT_EQ(run.host.opened.size(), 1u);
     const ProcessResult sheets =

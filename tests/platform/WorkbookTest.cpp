@@ -3,6 +3,7 @@
 #include "support/ImportHost.h"
 #include "support/Process.h"
 #include "support/Skip.h"
+#include "support/System.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -219,8 +220,9 @@ TEST(WorkbookFile, HoldsTabsCellsAndFittedWidths) {
 // A program ended by a signal while the file is being written leaves no file behind, also
 // where the workbook is written under a hidden name beside its own (no unnamed files).
 TEST(WorkbookFileDeathTest, EndingDuringTheWriteLeavesNoFile) {
-    const QString folder = QString::fromStdString(::testing::TempDir()) +
-                           QStringLiteral("kestrove-unfinished-save-%1").arg(::getpid());
+    const QString folder =
+        QString::fromStdString(::testing::TempDir()) +
+        QStringLiteral("kestrove-unfinished-save-%1").arg(kestrove::test::processId());
     QDir(folder).removeRecursively();
     ASSERT_TRUE(QDir().mkpath(folder));
     const std::string path = (folder + QStringLiteral("/out.xlsx")).toStdString();

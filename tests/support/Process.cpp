@@ -111,9 +111,8 @@ StartedProcess::~StartedProcess() {
     }
 }
 
-void StartedProcess::signal(int number) const {
-    if (m_pid > 0)
-        ::kill(m_pid, number);
+void StartedProcess::signal(Signal sent) const {
+    sendSignal(m_pid, sent);
 }
 
 QStringList StartedProcess::openFiles() const {
@@ -187,7 +186,7 @@ ProcessResult runProcess(const QString& program, const QStringList& arguments,
 
 TerminalResult runInTerminal(const QString& program, const QStringList& arguments,
                              const QStringList& environment, const QByteArray& question,
-                             const QByteArray& answer, int signalInstead) {
+                             const QByteArray& answer, std::optional<Signal> signalInstead) {
     Exec exec(program, arguments, environment);
     TerminalResult result;
     int terminal = -1;
@@ -218,8 +217,8 @@ TerminalResult runInTerminal(const QString& program, const QStringList& argument
         if (result.out.size() > answeredUpTo && result.out.endsWith(question)) {
             ++result.asked;
             answeredUpTo = result.out.size();
-            if (signalInstead != 0) {
-                ::kill(child, signalInstead);
+            if (signalInstead) {
+                sendSignal(child, *signalInstead);
                 continue;
             }
             const QByteArray typed = answer + '\n';

@@ -1,11 +1,14 @@
 #pragma once
 
+#include "support/System.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 
 #include <chrono>
+#include <optional>
 
 namespace kestrove::test {
 
@@ -39,7 +42,7 @@ public:
 
     int pid() const { return m_pid; }
     // Sends a signal to it.
-    void signal(int number) const;
+    void signal(Signal sent) const;
     // What it holds open, as /proc shows the targets of its descriptors.
     QStringList openFiles() const;
     // Waits for its end and collects its output; past `limit` it and its children are
@@ -53,8 +56,8 @@ private:
 };
 
 // Runs a program with a new pseudo-terminal as its controlling terminal and its standard
-// streams; whenever its output ends with `question`, types `answer` and a newline, or
-// with `signalInstead` sends it that signal. `out` holds everything it showed there;
+// streams; whenever its output ends with `question`, types `answer` and a newline, or,
+// given `signalInstead`, sends it that signal. `out` holds everything it showed there;
 // `asked` how many times it asked; `echoing` whether the terminal shows typed text at its end.
 struct TerminalResult {
     int status = -1;
@@ -64,7 +67,8 @@ struct TerminalResult {
 };
 TerminalResult runInTerminal(const QString& program, const QStringList& arguments,
                              const QStringList& environment, const QByteArray& question,
-                             const QByteArray& answer, int signalInstead = 0);
+                             const QByteArray& answer,
+                             std::optional<Signal> signalInstead = std::nullopt);
 
 // A small tmpfs mounted in a temporary folder for its owner's life, to fill a disk for
 // real; mounted() is false where that is not allowed (not root).

@@ -24,7 +24,7 @@ int main(int argc, char* argv[]) {
                 if (kestrove::test::everyCaseMustRun())
                     return 1;
             }
-            setenv("LC_ALL", argv[i] + 9, 1);
+            qputenv("LC_ALL", argv[i] + 9);
         }
     qputenv("QT_QPA_PLATFORM",
             qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
