@@ -44,7 +44,7 @@ TEST_F(SettingsStore, TheFileIsPrivateToItsUser) {
     EXPECT_EQ(permissionBits(SettingsFilePath()), 0600u);
 
     // A file that existed with wider rights is narrowed at the next write.
-    kestrove::test::setPermissionBits(SettingsFilePath(), 0644);
+    ASSERT_TRUE(kestrove::test::setPermissionBits(SettingsFilePath(), 0644));
     WriteSetting(QStringLiteral("PostgreSQLUser"), QStringLiteral("someone"));
     EXPECT_EQ(permissionBits(SettingsFilePath()), 0600u);
     EXPECT_EQ(ReadSetting(QStringLiteral("PostgreSQLPassword"), QString()),

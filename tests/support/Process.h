@@ -1,5 +1,8 @@
 #pragma once
 
+// Programs the tests run: to their end, started for a test that acts while they run, or
+// on a pseudo-terminal that answers their questions; and a small file system to fill.
+
 #include "support/System.h"
 
 #include <QByteArray>

@@ -22,7 +22,8 @@ long processId();
 // The signals the tests send, each as the program and the server take it.
 enum class Signal { Interrupt, Terminate, HangUp, Stop, Continue };
 int signalNumber(Signal signal);
-// Sends the signal to the process; false when there is none by that id.
+// Sends the signal to the process; false when it cannot be sent (no such process, or
+// not ours to signal).
 bool sendSignal(long process, Signal signal);
 
 // Lowers this process's limit on open files while it lives, and puts the earlier one back.
@@ -60,8 +61,8 @@ private:
 
 // An account of the system's user database, and running as it.
 struct Account {
-    unsigned user;
-    unsigned group;
+    unsigned user = 0;
+    unsigned group = 0;
 };
 std::optional<Account> accountNamed(const char* name);
 bool runningAsRoot();
