@@ -6,3 +6,10 @@ debian_flags=(
     -DCMAKE_CXX_FLAGS="$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get CPPFLAGS) $(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get CXXFLAGS)"
     -DCMAKE_EXE_LINKER_FLAGS="$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get LDFLAGS)"
 )
+
+# configure_package_build DIR: the package's own build configured in DIR, without the
+# tests (package.sh builds it; CI only checks that it configures).
+configure_package_build() {
+    cmake -S . -B "$1" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVE_BUILD_TESTS=OFF \
+        "${debian_flags[@]}"
+}

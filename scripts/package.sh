@@ -26,8 +26,7 @@ dir=${1:-build-package}
 case "$dir" in
 build-package)
     . scripts/debian-flags.sh
-    cmake -S . -B build-package -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVE_BUILD_TESTS=OFF \
-        "${debian_flags[@]}"
+    configure_package_build build-package
     cmake --build build-package -j "$(nproc)"
     ;;
 build) scripts/build.sh ;;
