@@ -17,14 +17,16 @@ constexpr unsigned long MostBlocks = 4096;
 
 std::optional<unsigned long> BlockRanges::blocksOf(odbc::Connection& connection,
                                                    const TableName& table) {
-    // Where they cannot be counted, the table is read through a cursor.
+    // Where they cannot be counted, the table is read through a cursor; so is a table with
+    // inheritance children, whose rows are its own and all of theirs.
     try {
         const odbc::RecordSet found = connection.execute(
             "SELECT c.relkind IN ('r', 'm') AND pg_catalog.current_setting('server_version_num')::"
             "pg_catalog.int4 >= 140000, pg_catalog.pg_relation_size(c.oid) / "
             "pg_catalog.current_setting('block_size')::pg_catalog.int8 FROM pg_catalog.pg_class c "
             "WHERE c.oid = pg_catalog.to_regclass(?) AND c.relam = (SELECT a.oid FROM "
-            "pg_catalog.pg_am a WHERE a.amname = 'heap')",
+            "pg_catalog.pg_am a WHERE a.amname = 'heap') AND NOT EXISTS (SELECT FROM "
+            "pg_catalog.pg_inherits i WHERE i.inhparent = c.oid)",
             {table.quoted()});
         if (found.eof() || found.value(0) != std::optional<std::string>("1") || !found.value(1))
             return std::nullopt;
@@ -47,8 +49,8 @@ void BlockRanges::probe(odbc::Connection& connection, const std::string& rowByte
         const odbc::RecordSet sized =
             connection.execute("SELECT pg_catalog.sum(" + rowBytes + ")::pg_catalog.text FROM " +
                                m_table + " WHERE " + within(0, 1));
-        if (!sized.eof() && sized.value(0))
-            learn(1, std::stoull(*sized.value(0)));
+        if (!sized.eof())
+            learn(1, sized.value(0) ? std::stoull(*sized.value(0)) : 0);
     } catch (const odbc::OdbcError&) {
         if (odbc::endsTheConnection(std::current_exception()))
             throw;
@@ -56,20 +58,46 @@ void BlockRanges::probe(odbc::Connection& connection, const std::string& rowByte
 }
 
 std::optional<BlockRange> BlockRanges::take() {
-    std::lock_guard lock(m_mutex);
-    if (m_failed || m_next >= m_blocks)
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(
+        lock, [&] { return m_failed || !m_again.empty() || m_next < m_blocks || m_reading == 0; });
+    if (m_failed)
         return std::nullopt;
+    if (!m_again.empty()) {
+        ++m_reading;
+        const BlockRange range = m_again.front();
+        m_again.pop_front();
+        return range;
+    }
+    if (m_next >= m_blocks)
+        return std::nullopt;
+    ++m_reading;
     unsigned long size = FirstBlocks;
-    if (m_blocksSeen > 0 && m_bytesSeen > 0) {
+    if (m_blocksSeen > 0) {
         const double perBlock = static_cast<double>(m_bytesSeen) / m_blocksSeen;
         size = static_cast<unsigned long>(
             std::clamp(static_cast<double>(AimBytes) / perBlock, 1.0, double(MostBlocks)));
-    } else if (m_blocksSeen > 0) {
-        size = MostBlocks; // empty blocks so far
     }
+    size = std::max(size, m_emptyGrowth);
     BlockRange range{m_taken++, m_next, std::min(m_blocks, m_next + size)};
     m_next = range.end;
     return range;
+}
+
+void BlockRanges::done() {
+    std::lock_guard lock(m_mutex);
+    --m_reading;
+    m_changed.notify_all();
+}
+
+void BlockRanges::readAgain(const BlockRange& rest) {
+    std::lock_guard lock(m_mutex);
+    // In range order, so that the one in turn is read first.
+    const auto at = std::find_if(m_again.begin(), m_again.end(),
+                                 [&](const BlockRange& range) { return range.index > rest.index; });
+    m_again.insert(at, rest);
+    --m_reading;
+    m_changed.notify_all();
 }
 
 bool BlockRanges::severalRanges() const {
@@ -84,6 +112,7 @@ std::size_t BlockRanges::taken() {
 void BlockRanges::fail() {
     std::lock_guard lock(m_mutex);
     m_failed = true;
+    m_changed.notify_all();
 }
 
 bool BlockRanges::failed() {
@@ -104,6 +133,13 @@ std::size_t BlockRanges::mostBytes() {
 
 void BlockRanges::learn(unsigned long blocks, std::size_t bytes) {
     std::lock_guard lock(m_mutex);
+    // Blocks without rows (a log table mostly deleted) say nothing of the bytes a block
+    // holds: the ranges after them double, so that long empty stretches take few statements.
+    if (bytes == 0) {
+        m_emptyGrowth = std::min(std::max(m_emptyGrowth, 2 * blocks), MostBlocks);
+        return;
+    }
+    m_emptyGrowth = 0;
     m_blocksSeen += blocks;
     m_bytesSeen += bytes;
 }

@@ -9,7 +9,9 @@
 #include "export/ReadColumns.h"
 #include "export/ReadingTransaction.h"
 
+#include <condition_variable>
 #include <cstddef>
+#include <deque>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -17,11 +19,13 @@
 
 namespace kestrove {
 
-// Blocks [first, end) of a table, the `index`th range handed out.
+// Blocks [first, end) of a table, the `index`th range handed out. A range read again
+// after its connection was lost skips the rows that were given out before.
 struct BlockRange {
     std::size_t index = 0;
     unsigned long first = 0;
     unsigned long end = 0;
+    long skip = 0;
 };
 
 class BlockRanges {
@@ -30,8 +34,9 @@ public:
     // read again in smaller ranges, and a single block past it through a cursor.
     static std::size_t mostBytes();
 
-    // The blocks of a table that can be read in ranges (a table or a materialized view,
-    // on a server that scans ranges of row addresses: PostgreSQL 14 and later), counted in
+    // The blocks of a table that can be read in ranges (a table or a materialized view
+    // without inheritance children, on a server that scans ranges of row addresses:
+    // PostgreSQL 14 and later), counted in
     // the transaction's snapshot after its lock; nullopt for any other relation.
     static std::optional<unsigned long> blocksOf(odbc::Connection& connection,
                                                  const TableName& table);
@@ -43,16 +48,20 @@ public:
     // not asked for as one text. `rowBytes` is rowBytesFor() of the columns.
     void probe(odbc::Connection& connection, const std::string& rowBytes);
 
-    // The next range in block order; nullopt once every block is handed out, or once
-    // the reading has failed.
+    // The next range: one to be read again first, else the next in block order. While
+    // none is left but others are still read, it waits, since one of them may come back;
+    // nullopt once every range is read, or once the reading has failed.
     std::optional<BlockRange> take();
+    // A range taken is read, or the rest of it is to be read again on another connection.
+    void done();
+    void readAgain(const BlockRange& rest);
     // Ranges handed out so far (the index the next one gets).
     std::size_t taken();
     // Whether the table takes more than its first range, so that other connections help.
     bool severalRanges() const;
     void fail();
     bool failed();
-    // A range read: its blocks and the bytes of its rows' text.
+    // A range read: its blocks and the bytes of its rows' text (0: it held no rows).
     void learn(unsigned long blocks, std::size_t bytes);
     // The bytes of text that many blocks are expected to hold, by those seen so far; 0
     // before any.
@@ -69,11 +78,16 @@ private:
     std::string m_row;
     unsigned long m_blocks;
     std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<BlockRange> m_again;
+    std::size_t m_reading = 0;
     unsigned long m_next = 0;
     std::size_t m_taken = 0;
     bool m_failed = false;
     unsigned long m_blocksSeen = 0;
     std::size_t m_bytesSeen = 0;
+    // The least size of the next range, while ranges come back without rows.
+    unsigned long m_emptyGrowth = 0;
 };
 
 } // namespace kestrove

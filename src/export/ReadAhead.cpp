@@ -26,13 +26,10 @@ void ReadAhead::start(const TableList& list, int position, TableReader* inTurn) 
     m_lost.resize(readers, false);
     std::vector<bool> busy = m_lost;
     const auto note = [&](TableReader& reader) {
-        if (reader.reader() >= readers)
-            return;
-        m_lost[reader.reader()] = m_lost[reader.reader()] || reader.lostConnection();
-        busy[reader.reader()] = busy[reader.reader()] || m_lost[reader.reader()];
+        remember(reader);
         // A table read in ranges may read on several connections.
         for (std::size_t i = 0; i < readers; ++i)
-            busy[i] = busy[i] || reader.uses(i);
+            busy[i] = busy[i] || m_lost[i] || reader.uses(i);
     };
     if (inTurn)
         note(*inTurn);
@@ -41,8 +38,13 @@ void ReadAhead::start(const TableList& list, int position, TableReader* inTurn) 
     std::size_t skip = m_ahead.size();
     for (int k = position + 1; k <= list.count() && m_ahead.size() + 1 < readers; ++k) {
         const TableEntry entry = list.entry(k);
-        if (!entry.checked || skip-- > 0)
+        if (!entry.checked)
             continue;
+        // The ticked tables already read ahead come first.
+        if (skip > 0) {
+            --skip;
+            continue;
+        }
         const ReadSource source = sourceOf(entry);
         const TableName& table = source.table;
         const auto idle = std::find(busy.begin(), busy.end(), false);
@@ -57,8 +59,20 @@ void ReadAhead::start(const TableList& list, int position, TableReader* inTurn) 
     }
 }
 
+void ReadAhead::remember(TableReader& reader) {
+    m_lost.resize(m_reading.readers(), false);
+    if (reader.reader() < m_lost.size() && reader.lostConnection())
+        m_lost[reader.reader()] = true;
+    for (const std::size_t helper : reader.lostHelpers())
+        if (helper < m_lost.size())
+            m_lost[helper] = true;
+}
+
 void ReadAhead::openInTurn(const ReadSource& source, std::unique_ptr<TableReader>& records,
                            bool helped) {
+    // The table before may have lost connections.
+    if (records)
+        remember(*records);
     if (source.isQuery() || m_ahead.empty() || !sameTable(m_ahead.front().first, source.table)) {
         drop();
         Required(records.get())
@@ -79,13 +93,19 @@ void ReadAhead::openInTurn(const ReadSource& source, std::unique_ptr<TableReader
         return;
     }
     // The further connections no table read ahead is fetched on help read its ranges.
-    if (!helped)
+    if (helped)
+        helpInTurn(*records);
+}
+
+void ReadAhead::helpInTurn(TableReader& inTurn) {
+    if (inTurn.lostConnection())
         return;
     std::vector<std::size_t> idle;
     for (const std::size_t reader : idleReaders())
-        if (!records->uses(reader))
+        if (!inTurn.uses(reader))
             idle.push_back(reader);
-    records->enlist(idle);
+    if (!idle.empty())
+        inTurn.enlist(idle);
 }
 
 std::vector<std::size_t> ReadAhead::idleReaders() {

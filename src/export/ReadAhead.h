@@ -41,6 +41,9 @@ public:
     // With `helped`, the further connections no table read ahead uses read its ranges too.
     void openInTurn(const ReadSource& source, std::unique_ptr<TableReader>& records,
                     bool helped = true);
+    // Gives the further connections that nothing else reads on to the table in turn, to
+    // read its ranges alongside.
+    void helpInTurn(TableReader& inTurn);
     // Ends the reading of every table read ahead, while the window keeps answering.
     void drop();
     // The tables being read ahead, in list order.
@@ -51,6 +54,8 @@ private:
     // lock, before any row was given out is read again on the first connection; whether it
     // was.
     bool readAgain(const TableName& table, std::unique_ptr<TableReader>& records);
+    // Notes the connections a table's reading lost.
+    void remember(TableReader& reader);
     // The further connections not lost and not fetched on for a table read ahead.
     std::vector<std::size_t> idleReaders();
 

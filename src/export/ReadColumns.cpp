@@ -13,6 +13,20 @@ bool isDateOrTime(unsigned long type) {
 constexpr unsigned long Bytea = 17;
 constexpr unsigned long Bpchar = 1042;
 constexpr unsigned long Uuid = 2950;
+// A cell holds at most 32,767 UTF-16 units: of a longer text the server sends one
+// character more than that, so that the cut is still seen, and never the megabytes.
+// Where the server does not check its texts, a character is a byte, and four bytes hold
+// at least one unit.
+constexpr int CutChars = 32768;
+constexpr int CutBytes = 4 * CutChars;
+
+// A text column cut on the server past what a cell holds. Its stored length is read
+// without fetching a toasted value, and substr reads only the slice it keeps.
+std::string cutOnServer(const std::string& text, int most) {
+    const std::string bound = std::to_string(most);
+    return "CASE WHEN pg_catalog.octet_length(" + text + ") > " + bound +
+           " THEN pg_catalog.substr(" + text + ", 1, " + bound + ") ELSE " + text + " END";
+}
 } // namespace
 
 // Undoes encode(..., 'escape'): "\\" is a backslash, "\ooo" a byte in octal.
@@ -128,8 +142,10 @@ std::string expressionFor(const Column& column, bool uncheckedBytes, std::vector
         return name + "::pg_catalog.text";
     if (column.type == Bytea)
         return "NULL::pg_catalog.bytea";
+    // A char(n) keeps its trailing blanks, which substr would drop.
+    const bool cut = column.category == 'S' && column.type != Bpchar;
     if (!asBytes)
-        return name;
+        return cut ? cutOnServer(name, CutChars) : name;
     // As bytes, escaped into ASCII: the server then checks nothing on the way.
     // A char(n) keeps its trailing blanks, which its text form drops.
     // (Of a query, its length is not known: its own output keeps them.)
@@ -137,7 +153,8 @@ std::string expressionFor(const Column& column, bool uncheckedBytes, std::vector
                                                      std::to_string(column.length) + ")"
                              : column.type == Bpchar
                                  ? "pg_catalog.textin(pg_catalog.bpcharout(" + name + "))"
-                                 : name + "::pg_catalog.text";
+                             : cut ? cutOnServer(name + "::pg_catalog.text", CutBytes)
+                                   : name + "::pg_catalog.text";
     return "pg_catalog.encode(pg_catalog.convert_to(" + text + ", 'SQL_ASCII'), 'escape')";
 }
 } // namespace

@@ -71,33 +71,52 @@ void ReadingTransaction::prepare(odbc::Connection& connection, const ConnectionS
 void ReadingTransaction::lock(const std::vector<TableName>& tables) {
     if (tables.empty())
         return;
-    // All at once where every lock can be had.
-    const auto lockAll = [&](const std::vector<TableName>& some, const std::string& then) {
-        const odbc::RecordSet result = connection().execute(lockStatement(some, "") + then);
+    // All at once where every lock can be had: LOCK for the tables and views, and a query
+    // that reads nothing for the others (materialized views, foreign tables), which LOCK
+    // refuses; then `then`.
+    const auto lockAll = [&](const std::vector<TableName>& some,
+                             const std::vector<TableName>& queried, const std::string& then) {
+        std::string statement = some.empty() ? std::string() : lockStatement(some, "");
+        for (const TableName& table : queried)
+            statement += (statement.empty() ? "" : "; ") + std::string("SELECT FROM ") +
+                         table.quoted() + " LIMIT 0";
+        if (!then.empty())
+            statement += (statement.empty() ? "" : "; ") + then;
+        const odbc::RecordSet result = connection().execute(statement);
         std::lock_guard guard(m_locksMutex);
-        for (const TableName& table : some)
-            m_locks[table] = nullptr;
+        for (const auto* locked : {&some, &queried})
+            for (const TableName& table : *locked)
+                m_locks[table] = nullptr;
         return result.fieldCount() > 0 && !result.eof() ? result.value(0).value_or("")
                                                         : std::string();
     };
+    // The first statement of the transaction, so that the driver runs it outside a
+    // savepoint of its own: a snapshot is exported only from the transaction itself. It is
+    // taken after every lock, for further readers to share.
+    const std::string exportSnapshot = "SELECT pg_catalog.pg_export_snapshot()";
     std::string refusal;
     try {
-        // The first statement of the transaction, so that the driver runs it outside a
-        // savepoint of its own: a snapshot is exported only from the transaction itself.
-        // It is taken after every lock, for further readers to share.
-        m_snapshot = lockAll(tables, "; SELECT pg_catalog.pg_export_snapshot()");
+        m_snapshot = lockAll(tables, {}, exportSnapshot);
         return;
     } catch (const odbc::OdbcError& refused) {
         refusal = refused.sqlState();
     }
-    // LOCK takes tables and views only; the others (materialized views, foreign tables)
-    // are locked by a query, which also takes the transaction's snapshot, and so only
-    // after every other lock. Which is which is asked outside the transaction.
+    // Which relations LOCK takes is asked outside the transaction.
     connection().setAutocommit(true);
     std::vector<TableName> lockable, others;
     for (const TableName& table : tables)
         (takesLock(table) ? lockable : others).push_back(table);
     connection().setAutocommit(false);
+    if (refusal == WrongObjectType) {
+        try {
+            m_snapshot = lockAll(lockable, others, exportSnapshot);
+            return;
+        } catch (const odbc::OdbcError& refused) {
+            refusal = refused.sqlState();
+        }
+    }
+    // One by one: LOCK takes tables and views only; the others are locked by a query,
+    // which also takes the transaction's snapshot, and so only after every other lock.
     // The lock time-out is waited for once in all: after it, what is still held is
     // reported. Where the first attempt failed for another reason (a table gone, one the
     // role may not read), the tables held meanwhile are found without waiting and then
@@ -111,7 +130,7 @@ void ReadingTransaction::lock(const std::vector<TableName>& tables) {
     }
     if (!held.empty()) {
         try {
-            lockAll(held, "");
+            lockAll(held, {}, "");
         } catch (const odbc::OdbcError&) {
             for (const TableName& table : held)
                 lockOne(table, " NOWAIT");
@@ -206,7 +225,25 @@ void ReadingTransaction::lockBefore(std::size_t reader, const TableName& table) 
         return requireLock(table);
     // The first connection holds the lock already, so only a session waiting for one can
     // stand in the way; then the table is not read here (rather than waited for).
-    connection(reader).execute(lockStatement({table}, " NOWAIT"));
+    odbc::Connection& helper = connection(reader);
+    try {
+        helper.execute(lockStatement({table}, " NOWAIT"));
+    } catch (const odbc::OdbcError& refused) {
+        if (refused.sqlState() != WrongObjectType)
+            throw;
+        // A materialized view or a foreign table: the same lock from a query that reads
+        // nothing, which gives up at once where it would wait.
+        const std::string restore =
+            "SET LOCAL lock_timeout = " + std::to_string(readingLimits().lockTimeout.count());
+        helper.execute("SET LOCAL lock_timeout = 1");
+        try {
+            helper.execute("SELECT FROM " + table.quoted() + " LIMIT 0");
+        } catch (const odbc::OdbcError&) {
+            helper.execute(restore);
+            throw;
+        }
+        helper.execute(restore);
+    }
 }
 
 odbc::Connection& ReadingTransaction::connection(std::size_t reader) const {

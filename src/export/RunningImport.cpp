@@ -119,6 +119,9 @@ void RunningImport::openTable() {
 void RunningImport::readAhead(int position) {
     try {
         m_ahead.start(m_host.tableList(), position, m_records.get());
+        // Connections left idle help read the table in turn.
+        if (m_records && m_records->state() != odbc::StateClosed)
+            m_ahead.helpInTurn(*m_records);
     } catch (const std::exception&) {
         // No thread or memory for it now: the tables are read in their turn.
     }
@@ -147,6 +150,13 @@ void RunningImport::writeTable(Steps& steps, int position) {
         endReading();
     if (!broken.isEmpty())
         ReportApplicationError(broken, steps.location(), 202);
+    if (const std::exception_ptr loss = m_records ? m_records->helperLoss() : nullptr)
+        ReportApplicationError(
+            DescribeFailure(loss) +
+                QStringLiteral("\r\nA further connection of the reading was lost while it read "
+                               "%1; its part was read again on the others.")
+                    .arg(m_tableName),
+            steps.location(), 202);
     if (m_records && m_records->state() != odbc::StateClosed && m_records->repairedValues() > 0)
         m_cellFailures.count(
             198, QStringLiteral("A text held bytes that are not UTF-8; each shows as U+FFFD."),
@@ -165,10 +175,15 @@ void RunningImport::writeHeader(Steps& steps, int fields) {
 }
 
 QString RunningImport::writeRows(Steps& steps, std::optional<long> rowCount, int position) {
+    if (!rowCount)
+        return QString();
     long rowOffset = 0;
-    const QString rowsText = QString::number(rowCount.value_or(0));
-    for (long r = 1; r <= rowCount.value_or(0); ++r) {
-        const bool lastRow = r == *rowCount;
+    // A query's rows are not counted: its status names the rows so far.
+    const QString rowsText =
+        *rowCount == TableReader::UnknownCount ? QString() : QString::number(*rowCount);
+    // Every row that comes is written, also past the count; a difference is reported.
+    for (long r = 1; !records().eof(); ++r) {
+        const bool lastRow = r == *rowCount || records().lastRow();
         if (r + 1 - rowOffset > workbook::MaxRows) {
             continueOnFurtherSheet(steps);
             rowOffset = r - 1;
@@ -185,16 +200,19 @@ QString RunningImport::writeRows(Steps& steps, std::optional<long> rowCount, int
         if (unwritable())
             break;
         // A stream that broke cannot go on: the table ends here, and its report says how
-        // short the sheet is once the reading is over.
+        // short the sheet is once the reading is over. A failure that comes with the last
+        // row is reported too.
         try {
             records().moveNext(m_whileWaiting);
         } catch (...) {
-            if (!lastRow)
-                return DescribeFailure(std::current_exception()) +
-                       QStringLiteral("\r\nOnly %1 of %2 rows of %3 were read: its sheet is short.")
-                           .arg(r)
-                           .arg(*rowCount)
-                           .arg(m_tableName);
+            QString broken = DescribeFailure(std::current_exception());
+            if (r < *rowCount)
+                broken +=
+                    QStringLiteral("\r\nOnly %1 of %2 rows of %3 were read: its sheet is short.")
+                        .arg(r)
+                        .arg(*rowCount)
+                        .arg(m_tableName);
+            return broken;
         }
     }
     return QString();
@@ -252,8 +270,9 @@ void RunningImport::writeValue(long sheetRow, int field) {
 }
 
 QString RunningImport::rowStatus(long record, const QString& rowsText) const {
-    return QStringLiteral("Processing: ") + m_progress.currentTableName + QStringLiteral(", row ") +
-           QString::number(record) + QStringLiteral(" from ") + rowsText;
+    const QString status = QStringLiteral("Processing: ") + m_progress.currentTableName +
+                           QStringLiteral(", row ") + QString::number(record);
+    return rowsText.isEmpty() ? status : status + QStringLiteral(" from ") + rowsText;
 }
 
 void RunningImport::endReading() {

@@ -80,7 +80,8 @@ private:
     // The cell rules of one value: Null an empty cell, date and time columns date cells
     // where nothing is lost, a text too long for a cell cut and counted.
     void writeValue(long sheetRow, int field);
-    // "Processing: <table>, row <r> from <rows>", the start of both row texts.
+    // "Processing: <table>, row <r> from <rows>" (without " from" where the rows were not
+    // counted), the start of both row texts.
     QString rowStatus(long record, const QString& rowsText) const;
     // The readers end first (they may still be fetching, when a table was left early), then
     // the transaction, and its locks go.

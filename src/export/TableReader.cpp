@@ -59,6 +59,8 @@ void TableReader::begin(ReadingTransaction& reading, std::size_t reader, const R
         m_ranges.reset();
         m_given = helpers;
         m_helping.clear();
+        m_lostHelpers.clear();
+        m_helperLoss = nullptr;
         m_rangeReaders = 0;
     }
     m_reading = &reading;
@@ -130,10 +132,14 @@ void TableReader::read(ReadingTransaction* reading, ReadSource source) {
             with + selectFor(columns, from, reading->uncheckedBytes(), dateOrTime, escaped);
         if (blocks)
             startRanges(connection, source.table, columns, escaped, *blocks);
-        odbc::RecordSet counted =
-            connection.execute(with + "SELECT pg_catalog.count(*) FROM " + from);
-        const long count = std::stol(counted.value(0).value_or("0"));
-        counted.close();
+        // A query runs once: its rows are not counted first, unless it has no columns and
+        // so nothing but a count to read.
+        long count = UnknownCount;
+        if (!source.isQuery() || columns.empty()) {
+            odbc::RecordSet counted =
+                connection.execute(with + "SELECT pg_catalog.count(*) FROM " + from);
+            count = std::stol(counted.value(0).value_or("0"));
+        }
         // A table without columns has no rows to fetch (the driver refuses to try); its
         // count says how many there are.
         std::vector<odbc::Field> fields;
@@ -148,7 +154,6 @@ void TableReader::read(ReadingTransaction* reading, ReadSource source) {
         }
         std::lock_guard lock(m_mutex);
         m_count = count;
-        m_query = source.isQuery();
         m_dateOrTime = std::move(dateOrTime);
         m_fields = std::move(fields);
         m_started = true;
@@ -181,7 +186,7 @@ void TableReader::readRows(odbc::Connection& connection, const std::string& curs
     try {
         // Once the reading is to stop, nothing more is handed over.
         if (!(m_fields.empty() ? passRowsWithoutColumns(block)
-                               : fetchRows(connection, cursor, arrays, escaped, block, true)))
+                               : fetchRows(connection, cursor, arrays, escaped, block, nullptr)))
             return;
     } catch (...) {
         block.failure = std::current_exception();
@@ -203,9 +208,9 @@ bool TableReader::passRowsWithoutColumns(Block& block) {
 
 bool TableReader::fetchRows(odbc::Connection& connection, const std::string& cursor,
                             odbc::RowArrays& arrays, const std::vector<bool>& escaped, Block& block,
-                            bool wholeTable) {
+                            Resume* range) {
     // A range read through a cursor holds long rows: its first batch is one row.
-    long asked = wholeTable ? FirstFetchRows : 1;
+    long asked = range ? 1 : FirstFetchRows;
     long delivered = 0;
     long batchRows = 0;
     std::size_t widestRow = 0;
@@ -221,20 +226,14 @@ bool TableReader::fetchRows(odbc::Connection& connection, const std::string& cur
         const std::size_t got =
             arrays.fetch(std::clamp<std::size_t>(ArrayBytes / rowWidth, 1, MaxArrayRows), widths);
         if (got == 0) {
-            // A short batch is the last; so is the one that brings a table's counted rows.
-            // A query is read to its end: run again, it may give other rows than it
-            // counted (volatile functions, the server's own views), which is reported.
-            if (batchRows < asked || (wholeTable && delivered >= m_count && !m_query))
+            // A short batch is the last. Every row is read, also past a count: a view
+            // with volatile functions gives other rows than it counted, which is reported.
+            if (batchRows < asked)
                 break;
             // Rows wait for a full block only while earlier ones are still to be
             // taken: the first rows of a table go out with its first batches.
-            if (block.used > 0 && m_queue.nothingInTurn()) {
-                const std::size_t range = block.range;
-                if (!publish(block))
-                    return false;
-                block = m_queue.spare();
-                block.range = range;
-            }
+            if (block.used > 0 && m_queue.nothingInTurn() && !handOver(block, range))
+                return false;
             const long byBytes =
                 static_cast<long>(FetchBytes / std::max<std::size_t>(widestRow, 1));
             const long next = std::clamp(byBytes, 1L, std::min(MaxFetchRows, asked * 8));
@@ -245,14 +244,15 @@ bool TableReader::fetchRows(odbc::Connection& connection, const std::string& cur
             continue;
         }
         for (std::size_t i = 0; i < got; ++i) {
-            if (wholeTable && delivered >= m_count)
-                throw odbc::OdbcError("More rows came than the " + std::to_string(m_count) +
-                                          " counted; those past them are not on the sheet.",
-                                      "21000");
+            ++batchRows;
+            // Rows given out by a reading of the range that was lost come again.
+            if (range && range->skip > 0) {
+                --range->skip;
+                continue;
+            }
             widestRow = std::max(widestRow, appendRow(arrays, i, escaped, block, longest, scratch));
             ++delivered;
-            ++batchRows;
-            if (!handOverIfFull(block))
+            if (!handOverIfFull(block, range))
                 return false;
         }
         for (std::size_t j = 0; j < widths.size(); ++j) {
@@ -262,11 +262,8 @@ bool TableReader::fetchRows(odbc::Connection& connection, const std::string& cur
     }
     arrays.close();
     connection.execute("CLOSE " + cursor);
-    m_delivered += delivered;
-    if (wholeTable && delivered < m_count)
-        throw odbc::OdbcError(std::to_string(delivered) + " rows came where " +
-                                  std::to_string(m_count) + " were counted.",
-                              "21000");
+    if (!range)
+        requireCounted(delivered);
     return true;
 }
 
@@ -294,15 +291,39 @@ std::size_t TableReader::appendRow(odbc::RowArrays& arrays, std::size_t row,
     return rowBytes;
 }
 
-bool TableReader::handOverIfFull(Block& block) {
+bool TableReader::handOverIfFull(Block& block, Resume* range) {
     if (block.used < BlockQueue::BlockRows && block.text.size() < BlockQueue::BlockBytes)
         return true;
-    const std::size_t range = block.range;
-    if (!publish(block))
+    return handOver(block, range);
+}
+
+bool TableReader::handOver(Block& block, Resume* range) {
+    const std::size_t index = block.range;
+    if (!publishRows(block, range))
         return false;
     block = m_queue.spare();
-    block.range = range;
+    block.range = index;
     return true;
+}
+
+bool TableReader::publishRows(Block& block, Resume* range) {
+    const long rows = static_cast<long>(block.used);
+    if (!publish(block))
+        return false;
+    if (range) {
+        range->given += rows;
+        m_delivered += rows;
+    }
+    return true;
+}
+
+void TableReader::requireCounted(long delivered) const {
+    if (m_count == UnknownCount || delivered == m_count)
+        return;
+    throw odbc::OdbcError(std::to_string(delivered) + " rows came where " +
+                              std::to_string(m_count) + " were counted" +
+                              (delivered > m_count ? "; every one of them is on the sheet." : "."),
+                          "21000");
 }
 
 void TableReader::stopWorker(const Waiter& whileWaiting) {
@@ -386,6 +407,16 @@ std::optional<std::string_view> TableReader::value(int ordinal) const {
         return std::nullopt;
     const std::size_t start = k == 0 ? 0 : m_current.ends[k - 1];
     return std::string_view(m_current.text).substr(start, m_current.ends[k] - start);
+}
+
+bool TableReader::eof() const {
+    requireOpen();
+    return m_position >= m_current.used;
+}
+
+bool TableReader::lastRow() const {
+    requireOpen();
+    return m_exhausted && m_position + 1 == m_current.used;
 }
 
 void TableReader::moveNext(const Waiter& whileWaiting) {

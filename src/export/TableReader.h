@@ -40,8 +40,9 @@ struct ReadSource {
 };
 
 // The import's record set: one table read on worker threads, in batches bounded by bytes,
-// while the caller writes the rows before. The row count comes from a count(*) in the
-// same snapshot, so it is exact before the first row is read. Waiting calls
+// while the caller writes the rows before. A table's row count comes from a count(*) in
+// the same snapshot, before the first row is read; every row read is given out, and a
+// difference from the count comes as a failure after the last. Waiting calls
 // `whileWaiting` every few milliseconds so that the window keeps answering.
 //
 // A table or materialized view is read in ranges of its blocks (BlockRanges), on its own
@@ -92,12 +93,18 @@ public:
     // further connection could not lock the table without waiting.
     bool lostConnection() const { return m_lost; }
     bool lockRefused() const { return m_lockRefused; }
+    // Further connections lost while they read this table's ranges, whose ranges were read
+    // again on the others; the failure of the first of them.
+    std::vector<std::size_t> lostHelpers();
+    std::exception_ptr helperLoss();
     int state() const noexcept { return m_open ? odbc::StateOpen : odbc::StateClosed; }
     void close();
     // Ends the reading of rows not yet handed over; the connection is then free.
     // `whileWaiting` is called every few milliseconds until a fetch under way has ended.
     void stop(const Waiter& whileWaiting = {}) { stopWorker(whileWaiting); }
 
+    // The rows counted before the first is read; UnknownCount for a query, which runs once.
+    static constexpr long UnknownCount = -1;
     long recordCount() const;
     int fieldCount() const;
     const odbc::Field& field(int ordinal) const;
@@ -105,12 +112,30 @@ public:
     bool isDateOrTime(int ordinal) const;
     // The current row's value as UTF-8, nullopt for Null; valid until the next move.
     std::optional<std::string_view> value(int ordinal) const;
+    // Whether every row has been given out (a broken stream too, once its failure came).
+    bool eof() const;
+    // Whether the current row is known to be the last.
+    bool lastRow() const;
     void moveNext(const Waiter& whileWaiting);
     // Values given out so far whose bytes were not all UTF-8.
     long repairedValues() const { return m_repaired; }
 
 private:
     using Block = RowBlock;
+    // How far the reading of a range has come: the rows of it given out, counted from
+    // block `from`, and those still to skip, given out by a reading before that was lost.
+    struct Resume {
+        unsigned long from = 0;
+        long given = 0;
+        long skip = 0;
+        // Blocks before `end` are read: nothing of them is to come again.
+        void settle(unsigned long end) {
+            if (skip == 0) {
+                from = end;
+                given = 0;
+            }
+        }
+    };
 
     void requireOpen() const;
     void read(ReadingTransaction* reading, ReadSource source);
@@ -121,16 +146,20 @@ private:
     // A table without columns: its counted rows, with nothing to fetch.
     bool passRowsWithoutColumns(Block& block);
     // Fetches batch after batch through the cursor, each sized by the widest row before.
-    // Of a whole table, the rows are checked against its count; of a range, only counted.
+    // Of a whole table (`range` null), the rows are checked against its count; of a range,
+    // counted as they go out.
     bool fetchRows(odbc::Connection& connection, const std::string& cursor, odbc::RowArrays& arrays,
-                   const std::vector<bool>& escaped, Block& block, bool wholeTable);
+                   const std::vector<bool>& escaped, Block& block, Resume* range);
     // Appends a fetched row to the block; its bytes, as the batch sizes count them. Each
     // column's longest value so far goes into `longest`.
     std::size_t appendRow(odbc::RowArrays& arrays, std::size_t row,
                           const std::vector<bool>& escaped, Block& block,
                           std::vector<std::size_t>& longest, std::string& scratch);
     // Hands a full block over and starts the next.
-    bool handOverIfFull(Block& block);
+    bool handOverIfFull(Block& block, Resume* range = nullptr);
+    // Hands a block over and starts the next; a range's rows are counted.
+    bool handOver(Block& block, Resume* range);
+    bool publishRows(Block& block, Resume* range);
     bool publish(Block& block) { return m_queue.put(block); }
 
     // The reading in block ranges, on one connection: range after range until none is
@@ -147,20 +176,24 @@ private:
     // Reads blocks [first, end) into the range's blocks: as one text where it fits, else
     // in halves, down to a block read through a cursor. False once the reading is to stop.
     bool readRange(odbc::Connection& connection, std::size_t index, unsigned long first,
-                   unsigned long end);
+                   unsigned long end, Resume& resume);
     bool readRangeByCursor(odbc::Connection& connection, std::size_t index, unsigned long first,
-                           unsigned long end);
+                           unsigned long end, Resume& resume);
     // Parses a range's text into blocks, which go out only once all of it has been read.
-    bool putRecords(const std::string& text, long rows, std::size_t index);
+    bool putRecords(const std::string& text, long rows, std::size_t index, Resume& resume);
+    // A further connection lost while it read a range: the rest of the range goes back to
+    // be read on the others.
+    void loseHelper(std::size_t reader, const BlockRange& range, const Resume& resume);
     // Unescapes the last row's values sent as escaped bytes.
     void unescapeLastRow(Block& block, const std::vector<bool>& escaped, std::string& scratch);
 
+    // Throws the difference between the rows given out and those counted.
+    void requireCounted(long delivered) const;
     void stopWorker(const Waiter& whileWaiting = {});
 
     bool m_open = false;
     int m_cursorLocation = odbc::CursorLocationServer;
     long m_count = 0;
-    bool m_query = false; // read to the cursor's end, whatever it counted
     std::vector<odbc::Field> m_fields;
     std::vector<bool> m_dateOrTime;
     Block m_current;
@@ -183,6 +216,8 @@ private:
     std::vector<bool> m_escaped;
     std::vector<std::size_t> m_given;
     std::vector<std::size_t> m_helping;
+    std::vector<std::size_t> m_lostHelpers;
+    std::exception_ptr m_helperLoss;
     std::vector<std::thread> m_helpers;
     std::size_t m_rangeReaders = 0;
     std::atomic<long> m_delivered{0};

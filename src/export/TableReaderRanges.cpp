@@ -37,14 +37,25 @@ void TableReader::startRanges(odbc::Connection& connection, const TableName& tab
 
 void TableReader::enlist(const std::vector<std::size_t>& helpers) {
     std::lock_guard lock(m_mutex);
-    m_given.insert(m_given.end(), helpers.begin(), helpers.end());
+    const auto has = [](const std::vector<std::size_t>& readers, std::size_t reader) {
+        return std::find(readers.begin(), readers.end(), reader) != readers.end();
+    };
+    // A connection reads for one thread at a time.
+    for (const std::size_t reader : helpers)
+        if (reader != m_reader && !has(m_helping, reader) && !has(m_given, reader))
+            m_given.push_back(reader);
     startHelpersLocked();
 }
 
 void TableReader::startHelpersLocked() {
-    // Only while a table of several ranges is still read.
-    if (!m_ranges || m_rangeReaders == 0 || !m_ranges->severalRanges())
+    // The ranges are not planned yet: the connections wait for them.
+    if (!m_ranges && !m_started)
         return;
+    // Only while a table of several ranges is still read.
+    if (!m_ranges || m_rangeReaders == 0 || !m_ranges->severalRanges()) {
+        m_given.clear();
+        return;
+    }
     for (const std::size_t reader : m_given) {
         if (reader == m_reader)
             continue;
@@ -70,10 +81,17 @@ void TableReader::help(std::size_t reader) {
 void TableReader::readRanges(std::size_t reader) {
     odbc::Connection& connection = m_reading->connection(reader);
     while (const std::optional<BlockRange> range = m_ranges->take()) {
+        Resume resume{range->first, range->skip, range->skip};
         try {
-            if (!readRange(connection, range->index, range->first, range->end))
+            if (!readRange(connection, range->index, range->first, range->end, resume)) {
+                m_ranges->done();
                 break;
+            }
         } catch (...) {
+            if (reader != m_reader && odbc::endsTheConnection(std::current_exception())) {
+                loseHelper(reader, *range, resume);
+                break;
+            }
             // The rows before the range are given out, then the failure.
             m_ranges->fail();
             Block failed = m_queue.spare();
@@ -87,8 +105,29 @@ void TableReader::readRanges(std::size_t reader) {
             break;
         }
         m_queue.finishRange(range->index);
+        m_ranges->done();
     }
     leaveRanges(reader);
+}
+
+void TableReader::loseHelper(std::size_t reader, const BlockRange& range, const Resume& resume) {
+    {
+        std::lock_guard lock(m_mutex);
+        m_lostHelpers.push_back(reader);
+        if (!m_helperLoss)
+            m_helperLoss = std::current_exception();
+    }
+    m_ranges->readAgain(BlockRange{range.index, resume.from, range.end, resume.given});
+}
+
+std::vector<std::size_t> TableReader::lostHelpers() {
+    std::lock_guard lock(m_mutex);
+    return m_lostHelpers;
+}
+
+std::exception_ptr TableReader::helperLoss() {
+    std::lock_guard lock(m_mutex);
+    return m_helperLoss;
 }
 
 void TableReader::leaveRanges(std::size_t reader) {
@@ -106,28 +145,30 @@ void TableReader::leaveRanges(std::size_t reader) {
     Block end = m_queue.spare();
     end.range = m_ranges->taken();
     end.last = true;
-    if (m_delivered != m_count)
-        end.failure = std::make_exception_ptr(
-            odbc::OdbcError(std::to_string(m_delivered) + " rows came where " +
-                                std::to_string(m_count) + " were counted.",
-                            "21000"));
+    try {
+        requireCounted(m_delivered);
+    } catch (...) {
+        end.failure = std::current_exception();
+    }
     m_queue.put(end);
     m_queue.finishRange(end.range);
 }
 
 bool TableReader::readRange(odbc::Connection& connection, std::size_t index, unsigned long first,
-                            unsigned long end) {
+                            unsigned long end, Resume& resume) {
     const std::size_t most = BlockRanges::mostBytes();
     std::string text;
     long rows = 0;
     std::size_t bytes = 0;
     // Where the blocks seen so far say the text will not fit, the server is not asked for it.
     bool tooLong = m_ranges->expectedBytes(end - first) > most;
+    bool answered = false;
     try {
         odbc::RowArrays arrays;
         if (!tooLong) {
             arrays.open(m_ranges->statement(first, end), connection);
             if (arrays.fetchUnbound() && arrays.fields().size() == 3) {
+                answered = true;
                 rows = std::stol(arrays.bytes(0, 32).value_or("0"));
                 bytes = std::stoull(arrays.bytes(1, 32).value_or("0"));
                 tooLong = bytes > most;
@@ -141,27 +182,32 @@ bool TableReader::readRange(odbc::Connection& connection, std::size_t index, uns
         if (odbc::endsTheConnection(std::current_exception()))
             throw;
         if (failure.sqlState() != TooLong)
-            return readRangeByCursor(connection, index, first, end);
+            return readRangeByCursor(connection, index, first, end, resume);
         tooLong = true;
     }
-    if (bytes > 0)
+    if (answered)
         m_ranges->learn(end - first, bytes);
     if (!tooLong) {
+        bool put = false;
         try {
-            return putRecords(text, rows, index);
+            put = putRecords(text, rows, index, resume);
         } catch (const odbc::OdbcError&) {
             // A text not read as it should be: the same rows through a cursor.
-            return readRangeByCursor(connection, index, first, end);
+            return readRangeByCursor(connection, index, first, end, resume);
         }
+        if (put)
+            resume.settle(end);
+        return put;
     }
     if (end - first == 1)
-        return readRangeByCursor(connection, index, first, end);
+        return readRangeByCursor(connection, index, first, end, resume);
     const unsigned long middle = first + (end - first) / 2;
-    return readRange(connection, index, first, middle) && readRange(connection, index, middle, end);
+    return readRange(connection, index, first, middle, resume) &&
+           readRange(connection, index, middle, end, resume);
 }
 
 bool TableReader::readRangeByCursor(odbc::Connection& connection, std::size_t index,
-                                    unsigned long first, unsigned long end) {
+                                    unsigned long first, unsigned long end, Resume& resume) {
     static std::atomic<unsigned long> cursors{0};
     const std::string cursor = "kestrove_range_" + std::to_string(++cursors);
     std::vector<bool> dateOrTime, escaped;
@@ -173,12 +219,15 @@ bool TableReader::readRangeByCursor(odbc::Connection& connection, std::size_t in
     arrays.open("FETCH FORWARD 1 FROM " + cursor, connection);
     Block block = m_queue.spare();
     block.range = index;
-    if (!fetchRows(connection, cursor, arrays, escaped, block, false))
+    if (!fetchRows(connection, cursor, arrays, escaped, block, &resume) ||
+        (block.used > 0 && !handOver(block, &resume)))
         return false;
-    return block.used == 0 || publish(block);
+    resume.settle(end);
+    return true;
 }
 
-bool TableReader::putRecords(const std::string& text, long rows, std::size_t index) {
+bool TableReader::putRecords(const std::string& text, long rows, std::size_t index,
+                             Resume& resume) {
     std::vector<Block> blocks;
     Block block = m_queue.spare();
     block.range = index;
@@ -187,6 +236,12 @@ bool TableReader::putRecords(const std::string& text, long rows, std::size_t ind
     long parsed = 0;
     for (std::size_t at = 0; at < text.size(); ++parsed) {
         at = appendRecord(text, at, m_columns.size(), block);
+        // Rows given out by a reading of the range that was lost come again.
+        if (resume.skip > 0) {
+            --resume.skip;
+            dropLastRow(block, m_columns.size());
+            continue;
+        }
         if (anyEscaped)
             unescapeLastRow(block, m_escaped, scratch);
         if (block.used >= BlockQueue::BlockRows || block.text.size() >= BlockQueue::BlockBytes) {
@@ -202,9 +257,8 @@ bool TableReader::putRecords(const std::string& text, long rows, std::size_t ind
     if (block.used > 0)
         blocks.push_back(std::move(block));
     for (Block& full : blocks)
-        if (!publish(full))
+        if (!publishRows(full, &resume))
             return false;
-    m_delivered += rows;
     return true;
 }
 

@@ -180,6 +180,31 @@ TEST(Faults, ServerProcessesEndedWhileTablesAreReadAtOnce) {
     EXPECT_TRUE(run.done());
 }
 
+// A further connection of the snapshot ended while it reads the table's ranges, the
+// table's own connection alive: its ranges are read again on the other, the sheet holds
+// every row in order, and the loss is reported.
+TEST(Faults, AHelpersConnectionEndedMidTableLosesNoRow) {
+    FaultRun run(2);
+    run.host.tick(QStringLiteral("stream_rows"));
+    run.onceRowsAreWritten([] {
+        // The table's own connection is the first to log in.
+        executeSql("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE "
+                   "application_name = '" +
+                   applicationName() +
+                   "' AND pid <> pg_backend_pid() AND state IN ('active', 'idle in transaction') "
+                   "ORDER BY backend_start DESC LIMIT 1");
+    });
+    const QJsonArray rows = kestrove::test::rowsOf(sheetNamed(run.finish(), "stream_rows"));
+    ASSERT_EQ(rows.size(), 100001);
+    for (int r = 1; r < rows.size(); ++r)
+        ASSERT_EQ(rows.at(r).toArray().at(0).toInteger(), r);
+    EXPECT_EQ(run.boxes.reportedSteps(), std::vector<int>{202});
+    EXPECT_TRUE(run.reportAt(202).contains(
+        QStringLiteral("A further connection of the reading was lost while it read stream_rows")))
+        << run.reportAt(202).toStdString();
+    EXPECT_TRUE(run.done());
+}
+
 // The server itself stopped mid-table: the same, with no hang.
 TEST(Faults, ServerStoppedMidTable) {
     OwnServer server({tablesFile(200000)});

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 using namespace kestrove;
 using namespace kestrove::test;
 
@@ -87,4 +90,40 @@ TEST(ReadAhead, StopsAtATableNotLockedAtTheStart) {
     ahead.start(list, 1, nullptr);
     EXPECT_EQ(ahead.size(), 0u);
     EXPECT_EQ(reading.firstValue(ahead, "lookalikes"), "1");
+}
+
+// Every ticked table after the one in turn is read ahead while connections are free, and
+// a connection left over helps read the table in turn, a materialized view too (whose lock
+// is taken by a query).
+TEST(ReadAhead, ConnectionsLeftOverHelpTheTableInTurnAMaterializedViewToo) {
+    executeSql("CREATE MATERIALIZED VIEW export.rows_view AS SELECT * FROM export.stream_rows");
+    struct Dropped {
+        ~Dropped() { executeSql("DROP MATERIALIZED VIEW export.rows_view"); }
+    } dropped;
+    {
+        Reading reading({exported("rows_view"), exported("t_first"), exported("t_second")}, 3);
+        ASSERT_EQ(reading.transaction.readers(), 4u);
+        const MemoryTableList list = ticked({"rows_view", "t_first", "t_second"});
+        ReadAhead ahead(reading.transaction, {});
+        ahead.openInTurn(exported("rows_view"), reading.records, false);
+        ahead.start(list, 1, reading.records.get());
+        EXPECT_EQ(ahead.size(), 2u);
+        ahead.helpInTurn(*reading.records);
+        // Until its rows are taken, each connection holds its range: both still read, and
+        // both hold the view's lock.
+        EXPECT_TRUE(reading.records->uses(3));
+        const auto lockers = [] {
+            return queryColumn("SELECT count(DISTINCT pid)::text FROM pg_locks WHERE relation = "
+                               "'export.rows_view'::regclass AND granted")
+                .at(0);
+        };
+        for (int tries = 0; tries < 200 && lockers() != "2"; ++tries)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        EXPECT_EQ(lockers(), "2");
+        long rows = 0;
+        for (; !reading.records->eof(); reading.records->moveNext({}))
+            ++rows;
+        EXPECT_EQ(rows, 100000);
+        EXPECT_EQ(reading.firstValue(ahead, "t_first"), "first");
+    }
 }
