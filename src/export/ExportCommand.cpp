@@ -258,6 +258,7 @@ int RunExport(const ExportOptions& options, EndOnSignals& ending) {
     bool saved = false;
     command.onSaved([&](const QString&) { saved = true; });
     TableImport import;
+    printer.nameReportsAfter([&import] { return import.queryInTurn(); });
     if (system::standardErrorIsTerminal())
         command.showProgress(import);
     import.PushButton5_Click(command);
