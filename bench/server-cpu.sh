@@ -96,7 +96,7 @@ init)
     children='' lasting=''
     read -r children <"/proc/$pm/task/$pm/children" || :
     for child in $children; do
-        title=$(tr '\0' ' ' <"/proc/$child/cmdline" 2>/dev/null) || continue
+        title=$(tr '\0' ' ' 2>/dev/null <"/proc/$child/cmdline") || continue
         case "$title" in
         "" | *"("* | *"[local]"* | *worker*) ;;
         *) lasting="$lasting $child" ;;

@@ -24,6 +24,18 @@ other=${1:?usage: bench/versus.sh OTHER_KESTROVE_BENCH [RUNS]}
 runs=${2:-5}
 bench="$root/build/kestrove-bench"
 [ -x "$bench" ] || { echo "build first: scripts/build.sh" >&2; exit 1; }
+ten=(ten_{1..10})
+sets=(pgbench_accounts wide wide_rows "${ten[*]}")
+if [ -n "${KESTROVE_BENCH_TABLES:-}" ]; then
+    sets=()
+    for name in $KESTROVE_BENCH_TABLES; do
+        case "$name" in
+        pgbench_accounts | wide | wide_rows) sets+=("$name") ;;
+        ten) sets+=("${ten[*]}") ;;
+        *) echo "KESTROVE_BENCH_TABLES: $name is not pgbench_accounts, wide, wide_rows or ten" >&2; exit 2 ;;
+        esac
+    done
+fi
 work=$(mktemp -d /tmp/kestrove-versus.XXXXXX)
 trap 'bash "$root/tests/support/pg-testbed.sh" stop "$work/state"; rm -rf "$work"' EXIT
 bash "$root/tests/support/pg-testbed.sh" start "$work/state"
@@ -43,7 +55,6 @@ fi
 "$KESTROVE_PG_BIN/psql" -X -q "${connect[@]}" -f "$root/bench/wide.sql"
 "$KESTROVE_PG_BIN/psql" -X -q "${connect[@]}" \
     -c "CREATE TABLE wide_rows AS SELECT g AS id, repeat(md5(g::text), 32768) AS text FROM generate_series(1, 1000) AS g"
-ten=(ten_{1..10})
 for table in "${ten[@]}"; do
     echo "CREATE TABLE $table AS SELECT * FROM pgbench_accounts WHERE aid <= 100000;"
 done | "$KESTROVE_PG_BIN/psql" -X -q -v ON_ERROR_STOP=1 "${connect[@]}" -f -
@@ -73,17 +84,6 @@ server_rows() {
          }' "$1" "$2"
 }
 
-sets=(pgbench_accounts wide wide_rows "${ten[*]}")
-if [ -n "${KESTROVE_BENCH_TABLES:-}" ]; then
-    sets=()
-    for name in $KESTROVE_BENCH_TABLES; do
-        case "$name" in
-        pgbench_accounts | wide | wide_rows) sets+=("$name") ;;
-        ten) sets+=("${ten[*]}") ;;
-        *) echo "KESTROVE_BENCH_TABLES: $name is not pgbench_accounts, wide, wide_rows or ten" >&2; exit 2 ;;
-        esac
-    done
-fi
 for tables in "${sets[@]}"; do
     read -r -a table <<<"$tables"
     echo
