@@ -37,12 +37,29 @@ int run(const QString& program, const QStringList& arguments, QString* output = 
     return result.status;
 }
 
+using FormatRows = std::vector<std::tuple<const char*, const char*, int>>;
+
+// The format `formatOf` gives each text of `numbers` has its code and built-in id; it
+// gives none for the `others`.
+template <class FormatOf>
+void expectFormats(FormatOf formatOf, const FormatRows& numbers,
+                   std::initializer_list<const char*> others) {
+    for (const auto& [text, code, builtin] : numbers) {
+        const std::optional<xml::DecimalFormat> format = formatOf(text);
+        ASSERT_TRUE(format.has_value()) << text;
+        EXPECT_EQ(xml::decimalFormatCode(*format), code) << text;
+        EXPECT_EQ(xml::builtinFormatId(*format), builtin) << text;
+    }
+    for (const char* text : others)
+        EXPECT_FALSE(formatOf(text).has_value()) << text;
+}
+
 } // namespace
 
 // Every plain decimal of at most 15 significant digits is a number whose format shows
 // its digits again, trailing zeros included; anything a format cannot show back stays text.
 TEST(DecimalFormat, PlainNumbersWithTheirFractionDigitsAndEverythingElseAsText) {
-    const std::vector<std::tuple<const char*, const char*, int>> numbers{
+    const FormatRows numbers{
         {"0", "General", 0},
         {"42", "General", 0},
         {"-1234567890", "General", 0},
@@ -63,48 +80,42 @@ TEST(DecimalFormat, PlainNumbersWithTheirFractionDigitsAndEverythingElseAsText) 
         {"590.370000000000000000", "0.000000000000\"000000\"", -1},
         {"123456789012345000000.00", "0\".00\"", -1},
     };
-    for (const auto& [text, code, builtin] : numbers) {
-        const auto format = xml::decimalFormat(text);
-        ASSERT_TRUE(format.has_value()) << text;
-        EXPECT_EQ(xml::decimalFormatCode(*format), code) << text;
-        EXPECT_EQ(xml::builtinFormatId(*format), builtin) << text;
-    }
-    for (const char* text : {"",
-                             "-",
-                             "007",
-                             "00",
-                             "1e5",
-                             "1e-07",
-                             "+1",
-                             "1,000",
-                             "1,5",
-                             " 5",
-                             "5 ",
-                             ".5",
-                             "5.",
-                             "-0",
-                             "-0.0",
-                             "-0.000",
-                             "12345678901234567890",
-                             "1234567890123456",
-                             "1234567890.123456",
-                             "1000000000000000000000",
-                             "0.1000000000000000000000000000000",
-                             "0.000000000000000000001",
-                             "-0.000000457624315557049",
-                             "0x10",
-                             "NaN",
-                             "Infinity",
-                             "-Infinity",
-                             "١٢"})
-        EXPECT_FALSE(xml::decimalFormat(text).has_value()) << text;
+    expectFormats(xml::decimalFormat, numbers,
+                  {"",
+                   "-",
+                   "007",
+                   "00",
+                   "1e5",
+                   "1e-07",
+                   "+1",
+                   "1,000",
+                   "1,5",
+                   " 5",
+                   "5 ",
+                   ".5",
+                   "5.",
+                   "-0",
+                   "-0.0",
+                   "-0.000",
+                   "12345678901234567890",
+                   "1234567890123456",
+                   "1234567890.123456",
+                   "1000000000000000000000",
+                   "0.1000000000000000000000000000000",
+                   "0.000000000000000000001",
+                   "-0.000000457624315557049",
+                   "0x10",
+                   "NaN",
+                   "Infinity",
+                   "-Infinity",
+                   "١٢"});
 }
 
 // Every finite floating-point value as the server writes it is a number: its format
 // shows the text's digits where they are at most 15 significant, else the value rounded
 // to 15, exponents in scientific formats; a column of numbers names why a value stays text.
 TEST(FloatCell, EveryFiniteValueShowsItsDigitsOrFifteen) {
-    const std::vector<std::tuple<const char*, const char*, int>> numbers{
+    const FormatRows numbers{
         {"0.25", "0.00", 2},
         {"100000", "General", 0},
         {"0", "General", 0},
@@ -120,15 +131,14 @@ TEST(FloatCell, EveryFiniteValueShowsItsDigitsOrFifteen) {
         {"5e-324", "0E+00", -1},
         {"-0", "\\-0", -1},
     };
-    for (const auto& [text, code, builtin] : numbers) {
-        const auto cell = xml::floatCell(text);
-        ASSERT_TRUE(cell.has_value()) << text;
-        EXPECT_EQ(xml::decimalFormatCode(cell->format), code) << text;
-        EXPECT_EQ(xml::builtinFormatId(cell->format), builtin) << text;
-    }
-    for (const char* text : {"NaN", "Infinity", "-Infinity", "", "-", "1e", "e5", "1.5e+", "0x10",
-                             " 1", "007", "10e5", "1e+5x"})
-        EXPECT_FALSE(xml::floatCell(text).has_value()) << text;
+    const auto floatFormat = [](std::string_view text) -> std::optional<xml::DecimalFormat> {
+        if (const auto cell = xml::floatCell(text))
+            return cell->format;
+        return std::nullopt;
+    };
+    expectFormats(floatFormat, numbers,
+                  {"NaN", "Infinity", "-Infinity", "", "-", "1e", "e5", "1.5e+", "0x10", " 1",
+                   "007", "10e5", "1e+5x"});
     using Cause = std::optional<xml::TextCause>;
     for (const auto& [text, cause] :
          {std::pair{"12345678901234567890", Cause(xml::TextCause::MoreDigits)},
