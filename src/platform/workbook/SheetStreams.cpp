@@ -291,8 +291,9 @@ std::size_t SheetStreams::appendCell(long row, int column, std::string_view text
         m_xml += "</v></c>";
         width = text.size();
         widen(body.valueWidths, column, width);
-    } else if (const int style = kind == CellKind::General ? numberStyle(text) : -1; style >= 0) {
-        // Its format shows the very text given, the server's digits.
+    } else if (const int style = numberStyle(text, kind, column, body); style >= 0) {
+        // Its format shows the very text given, the server's digits (or as many of them
+        // as a spreadsheet shows).
         if (style == 0) {
             m_xml += "\"><v>";
         } else {
@@ -300,7 +301,8 @@ std::size_t SheetStreams::appendCell(long row, int column, std::string_view text
             m_xml.append(digits, std::to_chars(digits, digits + sizeof digits, style).ptr);
             m_xml += "\"><v>";
         }
-        m_xml += text;
+        // A floating-point negative zero is the number 0, which its format shows as "-0".
+        m_xml += text == "-0" ? std::string_view("0") : text;
         m_xml += "</v></c>";
         width = text.size();
         widen(body.valueWidths, column, width);
@@ -314,22 +316,55 @@ std::size_t SheetStreams::appendCell(long row, int column, std::string_view text
     return width;
 }
 
-int SheetStreams::numberStyle(std::string_view text) {
-    const auto format = xml::decimalFormat(text);
-    if (!format)
+int SheetStreams::numberStyle(std::string_view text, CellKind kind, int column, SheetBody& body) {
+    if (kind == CellKind::DateTime || kind == CellKind::Header)
         return -1;
-    if (format->general)
-        return 0;
-    unsigned char& style = m_decimalStyles[format->small][format->shownDigits]
-                                          [format->fractionDigits - format->shownDigits];
-    if (style == 0) {
-        // Well under the spreadsheet's limit on formats of a workbook; past it, text.
-        if (m_decimalFormats.size() >= MaxDecimalFormats)
-            return -1;
-        m_decimalFormats.push_back(*format);
-        style = static_cast<unsigned char>(m_decimalFormats.size());
+    const auto cell = kind == CellKind::Float ? xml::floatCell(text) : xml::decimalCell(text);
+    std::optional<xml::TextCause> cause;
+    int style = -1;
+    if (!cell) {
+        if (kind != CellKind::General)
+            cause = xml::textCause(text);
+    } else if (style = styleOf(*cell); style < 0) {
+        cause = xml::TextCause::FormatsFull;
     }
-    return xml::CellStyleCount - 1 + style;
+    if (cause) {
+        const auto index = static_cast<std::size_t>(column - 1);
+        if (body.numbersAsText.size() <= index)
+            body.numbersAsText.resize(index + 1, TextCounts{});
+        ++body.numbersAsText[index][static_cast<std::size_t>(*cause)];
+    }
+    return style;
+}
+
+int SheetStreams::styleOf(const xml::NumberCell& cell) {
+    const xml::DecimalFormat& format = cell.format;
+    if (format.general)
+        return 0;
+    unsigned short* style;
+    if (format.negativeZero) {
+        style = &m_negativeZeroStyle;
+    } else if (format.scientific) {
+        style = &m_scientificStyles[format.shownDigits];
+    } else {
+        // A format of the same digits that shows fewer of them and writes the rest as
+        // zeros shows the value alike, down to its last non-zero digit.
+        auto& styles = m_decimalStyles[format.small];
+        for (int shown = format.shownDigits; shown >= cell.fewestShown; --shown)
+            if (const unsigned short made = styles[shown][format.fractionDigits - shown])
+                return xml::CellStyleCount - 1 + made;
+        style = &styles[format.shownDigits][format.fractionDigits - format.shownDigits];
+    }
+    if (*style == 0) {
+        // Past the spreadsheet's limit on formats of a workbook's own, text.
+        const bool own = xml::builtinFormatId(format) < 0;
+        if (own && m_ownFormats >= MaxOwnFormats)
+            return -1;
+        m_ownFormats += own;
+        m_decimalFormats.push_back(format);
+        *style = static_cast<unsigned short>(m_decimalFormats.size());
+    }
+    return xml::CellStyleCount - 1 + *style;
 }
 
 void SheetStreams::switchTo(std::uint32_t sheet) {
