@@ -122,6 +122,9 @@ public:
 
 private:
     using Block = RowBlock;
+    // The driver holds a range's batch of about this many bytes: several connections read
+    // ranges at once, each holding its batch.
+    static constexpr std::size_t RangeBatchBytes = 1 << 20;
     // How far the reading of a range has come: the rows of it given out, counted from
     // block `from`, and those still to skip, given out by a reading before that was lost.
     struct Resume {
@@ -137,6 +140,14 @@ private:
         }
     };
 
+    // What a reading through a cursor took: its rows and their bytes; for a range, what it
+    // holds outside the queue.
+    struct Fetched {
+        long rows = 0;
+        std::size_t bytes = 0;
+        BlockQueue::Outside* outside = nullptr;
+    };
+
     void requireOpen() const;
     void read(ReadingTransaction* reading, ReadSource source);
     // The worker's reading of the rows through a cursor, handed over in blocks. Each part
@@ -145,11 +156,12 @@ private:
                   const std::vector<bool>& escaped);
     // A table without columns: its counted rows, with nothing to fetch.
     bool passRowsWithoutColumns(Block& block);
-    // Fetches batch after batch through the cursor, each sized by the widest row before.
-    // Of a whole table (`range` null), the rows are checked against its count; of a range,
-    // counted as they go out.
+    // Fetches batch after batch through the cursor, the first of `asked` rows, each after
+    // it sized by the widest row before. Of a whole table (`range` null), the rows are
+    // checked against its count; of a range, counted as they go out.
     bool fetchRows(odbc::Connection& connection, const std::string& cursor, odbc::RowArrays& arrays,
-                   const std::vector<bool>& escaped, Block& block, Resume* range);
+                   const std::vector<bool>& escaped, Block& block, Resume* range, long asked,
+                   Fetched& fetched);
     // Appends a fetched row to the block; its bytes, as the batch sizes count them. Each
     // column's longest value so far goes into `longest`.
     std::size_t appendRow(odbc::RowArrays& arrays, std::size_t row,
@@ -173,19 +185,13 @@ private:
     // Starts the helpers given so far, while ranges are still being read.
     void startHelpersLocked();
     void leaveRanges(std::size_t reader);
-    // Reads blocks [first, end) into the range's blocks: as one text where it fits, else
-    // in halves, down to a block read through a cursor. False once the reading is to stop.
+    // Reads blocks [first, end) through a cursor of their own into the range's blocks.
+    // False once the reading is to stop.
     bool readRange(odbc::Connection& connection, std::size_t index, unsigned long first,
                    unsigned long end, Resume& resume);
-    bool readRangeByCursor(odbc::Connection& connection, std::size_t index, unsigned long first,
-                           unsigned long end, Resume& resume);
-    // Parses a range's text into blocks, which go out only once all of it has been read.
-    bool putRecords(const std::string& text, long rows, std::size_t index, Resume& resume);
     // A further connection lost while it read a range: the rest of the range goes back to
     // be read on the others.
     void loseHelper(std::size_t reader, const BlockRange& range, const Resume& resume);
-    // Unescapes the last row's values sent as escaped bytes.
-    void unescapeLastRow(Block& block, const std::vector<bool>& escaped, std::string& scratch);
 
     // Throws the difference between the rows given out and those counted.
     void requireCounted(long delivered) const;
