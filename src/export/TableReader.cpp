@@ -217,7 +217,8 @@ bool TableReader::fetchRows(odbc::Connection& connection, const std::string& cur
     std::size_t widestRow = 0;
     // Each column's buffer holds the longest value of the array before, within bounds;
     // a longer value is read whole on its own.
-    std::vector<std::size_t> widths(arrays.fields().size(), FirstWidth);
+    std::vector<std::size_t> widths = fetched.widths;
+    widths.resize(arrays.fields().size(), FirstWidth);
     std::vector<std::size_t> longest(arrays.fields().size(), 0);
     std::string scratch;
     for (;;) {
@@ -271,6 +272,7 @@ bool TableReader::fetchRows(odbc::Connection& connection, const std::string& cur
     }
     arrays.close();
     connection.execute("CLOSE " + cursor);
+    fetched.widths = widths;
     if (!range)
         requireCounted(delivered);
     return true;

@@ -140,11 +140,13 @@ private:
         }
     };
 
-    // What a reading through a cursor took: its rows and their bytes; for a range, what it
-    // holds outside the queue.
+    // What a reading through a cursor took: its rows and their bytes, and its columns'
+    // buffer widths, which the next range starts from; for a range, what it holds outside
+    // the queue.
     struct Fetched {
         long rows = 0;
         std::size_t bytes = 0;
+        std::vector<std::size_t> widths;
         BlockQueue::Outside* outside = nullptr;
     };
 
@@ -220,6 +222,7 @@ private:
     std::unique_ptr<BlockRanges> m_ranges;
     std::vector<Column> m_columns;
     std::vector<bool> m_escaped;
+    std::vector<std::size_t> m_rangeWidths;
     std::vector<std::size_t> m_given;
     std::vector<std::size_t> m_helping;
     std::vector<std::size_t> m_lostHelpers;

@@ -28,6 +28,7 @@ void TableReader::startRanges(odbc::Connection& connection, const TableName& tab
     std::lock_guard lock(m_mutex);
     m_columns = columns;
     m_escaped = escaped;
+    m_rangeWidths.clear();
     m_ranges = std::move(ranges);
     m_rangeReaders = 1;
     startHelpersLocked();
@@ -177,10 +178,18 @@ bool TableReader::readRange(odbc::Connection& connection, std::size_t index, uns
     block.range = index;
     Fetched fetched;
     fetched.outside = &outside;
+    {
+        std::lock_guard lock(m_mutex);
+        fetched.widths = m_rangeWidths;
+    }
     if (!fetchRows(connection, cursor, arrays, escaped, block, &resume, firstRows, fetched) ||
         (block.used > 0 && !handOver(block, &resume)))
         return false;
     m_ranges->learn(end - first, fetched.rows, fetched.bytes);
+    {
+        std::lock_guard lock(m_mutex);
+        m_rangeWidths = fetched.widths;
+    }
     resume.settle(end);
     return true;
 }
