@@ -45,10 +45,9 @@ struct ReadSource {
 // difference from the count comes as a failure after the last. Waiting calls
 // `whileWaiting` every few milliseconds so that the window keeps answering.
 //
-// A table or materialized view is read in ranges of its blocks (BlockRanges), on its own
-// connection and on the further connections it is given, whose rows come out in block
-// order; anything else, and any range the server cannot hand over as one text, through a
-// cursor.
+// A table or materialized view is read in ranges of its blocks (BlockRanges), each through
+// a cursor of its own, on its own connection and on the further connections it is given,
+// whose rows come out in block order; anything else through one cursor.
 //
 // The table's columns come in its order under their own names, each judged by its base
 // type (domains followed to the end). Date and time columns are asked for as the
