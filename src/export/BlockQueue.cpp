@@ -16,6 +16,7 @@ void BlockQueue::reset(std::size_t aheadBytes) {
     m_turn = 0;
     m_inTurnBytes = 0;
     m_heldBytes = 0;
+    m_outsideBytes = 0;
     m_aheadBytes = aheadBytes;
     m_stop = false;
 }
@@ -39,7 +40,7 @@ bool BlockQueue::put(RowBlock& block) {
             return true;
         if (block.range == m_turn)
             return m_inTurn.size() < QueuedBlocks || m_inTurnBytes + bytes <= m_aheadBytes;
-        return m_heldBytes + bytes <= HeldBytes;
+        return m_heldBytes + m_outsideBytes + bytes <= HeldBytes;
     });
     if (m_stop)
         return false;
@@ -50,6 +51,24 @@ bool BlockQueue::put(RowBlock& block) {
         m_heldBytes += bytes;
         m_held[block.range].push_back(std::move(block));
     }
+    m_changed.notify_all();
+    return true;
+}
+
+bool BlockQueue::holdOutside(std::size_t range, std::size_t& held, std::size_t bytes) {
+    std::unique_lock lock(m_mutex);
+    m_outsideBytes -= held;
+    held = 0;
+    m_changed.wait(lock, [&] {
+        return m_stop || bytes == 0 || range <= m_turn ||
+               m_heldBytes + m_outsideBytes + bytes <= HeldBytes;
+    });
+    if (m_stop && bytes > 0) {
+        m_changed.notify_all();
+        return false;
+    }
+    held = bytes;
+    m_outsideBytes += bytes;
     m_changed.notify_all();
     return true;
 }

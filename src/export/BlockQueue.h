@@ -29,13 +29,35 @@ struct RowBlock : ValueRows {
 
 class BlockQueue {
 public:
-    // Ranges read ahead of the one in turn are held up to this many bytes in all; the
-    // range in turn is always let through.
-    static constexpr std::size_t HeldBytes = 8 << 20;
+    // Ranges read ahead of the one in turn are held up to this many bytes in all, with
+    // what their readers hold outside the queue (Outside); the range in turn is always let
+    // through, so that the others come in turn at last.
+    static constexpr std::size_t HeldBytes = 16 << 20;
     // A block holds this many rows at most; it also ends at this many bytes of text, so
     // that long texts do not make the blocks waiting between the threads large.
     static constexpr std::size_t BlockRows = 2048;
     static constexpr std::size_t BlockBytes = 2 << 20;
+    // What a range's reader holds beside the driver's batch: the driver's row buffers and
+    // the block it fills.
+    static constexpr std::size_t ReaderBytes = (1 << 20) + BlockBytes;
+
+    // The bytes a range's reader holds outside the queue (the driver's copy of a batch, its
+    // buffers, the block it fills), counted with the blocks held, given back at its end.
+    class Outside {
+    public:
+        Outside(BlockQueue& queue, std::size_t range) : m_queue(queue), m_range(range) {}
+        ~Outside() { m_queue.holdOutside(m_range, m_bytes, 0); }
+        Outside(const Outside&) = delete;
+        Outside& operator=(const Outside&) = delete;
+        // Holds `bytes` instead of those held before, once there is room for them (at once
+        // for the range in turn); false (nothing more held) once stopped.
+        bool hold(std::size_t bytes) { return m_queue.holdOutside(m_range, m_bytes, bytes); }
+
+    private:
+        BlockQueue& m_queue;
+        std::size_t m_range;
+        std::size_t m_bytes = 0;
+    };
 
     // Empties the queue for a new table, whose blocks in turn may wait up to `aheadBytes`
     // in all (0: a few blocks).
@@ -61,6 +83,10 @@ public:
     }
 
 private:
+    // Replaces `held` bytes outside the queue by `bytes`, waiting for room unless `range`
+    // is in turn or the bytes are fewer.
+    bool holdOutside(std::size_t range, std::size_t& held, std::size_t bytes);
+
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<RowBlock> m_inTurn;
@@ -69,6 +95,7 @@ private:
     std::size_t m_turn = 0;
     std::size_t m_inTurnBytes = 0;
     std::size_t m_heldBytes = 0;
+    std::size_t m_outsideBytes = 0;
     std::size_t m_aheadBytes = 0;
     std::vector<RowBlock> m_spare;
     bool m_stop = false;

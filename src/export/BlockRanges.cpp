@@ -6,10 +6,8 @@ namespace kestrove {
 
 namespace {
 // Until a range has been read, ranges are one block, so that the bytes per block are learned
-// cheaply (toasted texts of megabytes fit many to a block); then each aims at about this
-// much text.
+// cheaply (toasted texts of megabytes fit many to a block); then each aims at aimBytes().
 constexpr unsigned long FirstBlocks = 1;
-constexpr std::size_t AimBytes = 1 << 20;
 // A table of at most this many blocks is read on its own connection only.
 constexpr unsigned long HelpedBlocks = 8;
 constexpr unsigned long MostBlocks = 4096;
@@ -38,19 +36,20 @@ std::optional<unsigned long> BlockRanges::blocksOf(odbc::Connection& connection,
     }
 }
 
-BlockRanges::BlockRanges(const TableName& table, std::string row, unsigned long blocks)
-    : m_table(table.quoted()), m_row(std::move(row)), m_blocks(blocks) {}
+BlockRanges::BlockRanges(const TableName& table, unsigned long blocks)
+    : m_table(table.quoted()), m_blocks(blocks) {}
 
 void BlockRanges::probe(odbc::Connection& connection, const std::string& rowBytes) {
     if (m_blocks == 0)
         return;
     // Only a guess: without it the first range is merely asked for as usual.
     try {
-        const odbc::RecordSet sized =
-            connection.execute("SELECT pg_catalog.sum(" + rowBytes + ")::pg_catalog.text FROM " +
-                               m_table + " WHERE " + within(0, 1));
+        const odbc::RecordSet sized = connection.execute(
+            "SELECT pg_catalog.count(*)::pg_catalog.text, pg_catalog.sum(" + rowBytes +
+            ")::pg_catalog.text FROM " + m_table + " WHERE " + within(0, 1));
         if (!sized.eof())
-            learn(1, sized.value(0) ? std::stoull(*sized.value(0)) : 0);
+            learn(1, std::stol(sized.value(0).value_or("0")),
+                  sized.value(1) ? std::stoull(*sized.value(1)) : 0);
     } catch (const odbc::OdbcError&) {
         if (odbc::endsTheConnection(std::current_exception()))
             throw;
@@ -76,7 +75,7 @@ std::optional<BlockRange> BlockRanges::take() {
     if (m_blocksSeen > 0) {
         const double perBlock = static_cast<double>(m_bytesSeen) / m_blocksSeen;
         size = static_cast<unsigned long>(
-            std::clamp(static_cast<double>(AimBytes) / perBlock, 1.0, double(MostBlocks)));
+            std::clamp(static_cast<double>(aimBytes()) / perBlock, 1.0, double(MostBlocks)));
     }
     size = std::max(size, m_emptyGrowth);
     BlockRange range{m_taken++, m_next, std::min(m_blocks, m_next + size)};
@@ -120,44 +119,34 @@ bool BlockRanges::failed() {
     return m_failed;
 }
 
-std::size_t BlockRanges::expectedBytes(unsigned long blocks) {
+std::size_t BlockRanges::expectedRowBytes() {
     std::lock_guard lock(m_mutex);
-    if (m_blocksSeen == 0)
+    if (m_rowsSeen == 0)
         return 0;
-    return static_cast<std::size_t>(static_cast<double>(m_bytesSeen) / m_blocksSeen * blocks);
+    return m_bytesSeen / static_cast<std::size_t>(m_rowsSeen);
 }
 
-std::size_t BlockRanges::mostBytes() {
+std::size_t BlockRanges::aimBytes() {
     return readingLimits().rangeTextBytes;
 }
 
-void BlockRanges::learn(unsigned long blocks, std::size_t bytes) {
+void BlockRanges::learn(unsigned long blocks, long rows, std::size_t bytes) {
     std::lock_guard lock(m_mutex);
     // Blocks without rows (a log table mostly deleted) say nothing of the bytes a block
     // holds: the ranges after them double, so that long empty stretches take few statements.
-    if (bytes == 0) {
+    if (rows == 0) {
         m_emptyGrowth = std::min(std::max(m_emptyGrowth, 2 * blocks), MostBlocks);
         return;
     }
     m_emptyGrowth = 0;
     m_blocksSeen += blocks;
     m_bytesSeen += bytes;
+    m_rowsSeen += rows;
 }
 
 std::string BlockRanges::within(unsigned long first, unsigned long end) const {
     return "ctid >= '(" + std::to_string(first) + ",0)'::pg_catalog.tid AND ctid < '(" +
            std::to_string(end) + ",0)'::pg_catalog.tid";
-}
-
-std::string BlockRanges::statement(unsigned long first, unsigned long end) const {
-    // All three as texts, which the driver hands over as they came. The text's length is
-    // taken once it is whole, which costs nothing per row.
-    return "SELECT n::pg_catalog.text, pg_catalog.octet_length(a)::pg_catalog.text, CASE WHEN "
-           "pg_catalog.octet_length(a) > " +
-           std::to_string(mostBytes()) +
-           " THEN NULL ELSE a END FROM (SELECT pg_catalog.count(*) AS n, pg_catalog.string_agg(" +
-           m_row + "::pg_catalog.text, pg_catalog.chr(10)) AS a FROM " + m_table + " WHERE " +
-           within(first, end) + ") AS s";
 }
 
 } // namespace kestrove

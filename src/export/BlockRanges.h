@@ -1,8 +1,8 @@
 #pragma once
 
-// A table read in ranges of its blocks: each range is one statement whose one value is the
-// text of every row in it, rows joined by line feeds, so that the server's processes do
-// the work per row and the driver handles a few values of some MB instead of every row.
+// A table read in ranges of its blocks: each range is read through a cursor of its own,
+// rows of plain columns in batches, so that several connections share the driver's work
+// per value while the server does no more per row than for one cursor over the table.
 // The ranges are handed to several reading threads in block order; their sizes follow the
 // bytes per block seen so far.
 
@@ -30,9 +30,8 @@ struct BlockRange {
 
 class BlockRanges {
 public:
-    // A range's text is read only up to this many bytes (ReadingLimits); a larger one is
-    // read again in smaller ranges, and a single block past it through a cursor.
-    static std::size_t mostBytes();
+    // The bytes of text a range aims at (ReadingLimits).
+    static std::size_t aimBytes();
 
     // The blocks of a table that can be read in ranges (a table or a materialized view
     // without inheritance children, on a server that scans ranges of row addresses:
@@ -41,11 +40,11 @@ public:
     static std::optional<unsigned long> blocksOf(odbc::Connection& connection,
                                                  const TableName& table);
 
-    BlockRanges(const TableName& table, std::string row, unsigned long blocks);
+    BlockRanges(const TableName& table, unsigned long blocks);
 
     // Learns the bytes of the first block from its rows' stored sizes, which costs the
-    // server no reading of toasted values, so that a first range of toasted megabytes is
-    // not asked for as one text. `rowBytes` is rowBytesFor() of the columns.
+    // server no reading of toasted values, so that the first range and its first batch
+    // are sized like the others. `rowBytes` is rowBytesFor() of the columns.
     void probe(odbc::Connection& connection, const std::string& rowBytes);
 
     // The next range: one to be read again first, else the next in block order. While
@@ -61,21 +60,16 @@ public:
     bool severalRanges() const;
     void fail();
     bool failed();
-    // A range read: its blocks and the bytes of its rows' text (0: it held no rows).
-    void learn(unsigned long blocks, std::size_t bytes);
-    // The bytes of text that many blocks are expected to hold, by those seen so far; 0
-    // before any.
-    std::size_t expectedBytes(unsigned long blocks);
+    // A range read: its blocks, its rows and the bytes of their text (0: it held no rows).
+    void learn(unsigned long blocks, long rows, std::size_t bytes);
+    // The bytes of a row's text, by those seen so far; 0 before any.
+    std::size_t expectedRowBytes();
 
-    // The statement that returns the range's rows: their count, the bytes of their text,
-    // and the text, Null when it passes mostBytes().
-    std::string statement(unsigned long first, unsigned long end) const;
     // The condition that keeps the rows of blocks [first, end).
     std::string within(unsigned long first, unsigned long end) const;
 
 private:
     std::string m_table;
-    std::string m_row;
     unsigned long m_blocks;
     std::mutex m_mutex;
     std::condition_variable m_changed;
@@ -86,6 +80,7 @@ private:
     bool m_failed = false;
     unsigned long m_blocksSeen = 0;
     std::size_t m_bytesSeen = 0;
+    long m_rowsSeen = 0;
     // The least size of the next range, while ranges come back without rows.
     unsigned long m_emptyGrowth = 0;
 };

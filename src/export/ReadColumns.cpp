@@ -192,22 +192,6 @@ std::string selectFor(const std::vector<Column>& columns, const std::string& fro
     return "SELECT " + (plain ? std::string("*") : list) + " FROM " + from;
 }
 
-std::string rowFor(const std::vector<Column>& columns, bool uncheckedBytes) {
-    std::vector<bool> dateOrTime, escaped;
-    std::string list;
-    for (const Column& column : columns) {
-        std::string expression = expressionFor(column, uncheckedBytes, dateOrTime, escaped);
-        // As the driver writes them: booleans as 1 and 0, uuids in capitals.
-        if (column.category == 'B')
-            expression =
-                "CASE WHEN " + expression + " THEN '1' WHEN NOT " + expression + " THEN '0' END";
-        else if (column.type == Uuid)
-            expression = "pg_catalog.upper(" + expression + "::pg_catalog.text)";
-        list += (list.empty() ? "" : ", ") + expression;
-    }
-    return "ROW(" + list + ")";
-}
-
 std::string rowBytesFor(const std::vector<Column>& columns) {
     std::string sum = std::to_string(columns.size() + 2);
     for (const Column& column : columns) {

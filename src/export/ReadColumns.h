@@ -48,10 +48,6 @@ std::string selectFor(const std::vector<Column>& columns, const std::string& fro
 // byte in octal.
 void unescapeBytes(std::string& text);
 
-// The row value of the same columns, asked for as selectFor() asks for them:
-// ROW(<expression>, ...), for the server to write as one text.
-std::string rowFor(const std::vector<Column>& columns, bool uncheckedBytes);
-
 // About the bytes of a row's text, taken without reading a toasted value: the stored
 // length of each text, the stored size of anything else.
 std::string rowBytesFor(const std::vector<Column>& columns);

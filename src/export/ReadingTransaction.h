@@ -43,8 +43,8 @@ struct ReadingLimits {
     int keepaliveIntervalSeconds = 10;
     int keepaliveCount = 6;
     std::chrono::milliseconds unacknowledgedTimeout{90000};
-    // The most text of one range of a table's blocks.
-    std::size_t rangeTextBytes = 8 << 20;
+    // The text one range of a table's blocks aims at.
+    std::size_t rangeTextBytes = 4 << 20;
 };
 // The limits in force (tests shorten them).
 ReadingLimits& readingLimits();

@@ -186,8 +186,10 @@ void TableReader::readRows(odbc::Connection& connection, const std::string& curs
     Block block = m_queue.spare();
     try {
         // Once the reading is to stop, nothing more is handed over.
+        Fetched fetched;
         if (!(m_fields.empty() ? passRowsWithoutColumns(block)
-                               : fetchRows(connection, cursor, arrays, escaped, block, nullptr)))
+                               : fetchRows(connection, cursor, arrays, escaped, block, nullptr,
+                                           FirstFetchRows, fetched)))
             return;
     } catch (...) {
         block.failure = std::current_exception();
@@ -209,15 +211,15 @@ bool TableReader::passRowsWithoutColumns(Block& block) {
 
 bool TableReader::fetchRows(odbc::Connection& connection, const std::string& cursor,
                             odbc::RowArrays& arrays, const std::vector<bool>& escaped, Block& block,
-                            Resume* range) {
-    // A range read through a cursor holds long rows: its first batch is one row.
-    long asked = range ? 1 : FirstFetchRows;
+                            Resume* range, long asked, Fetched& fetched) {
+    const std::size_t batchBytes = range ? RangeBatchBytes : FetchBytes;
     long delivered = 0;
     long batchRows = 0;
     std::size_t widestRow = 0;
     // Each column's buffer holds the longest value of the array before, within bounds;
     // a longer value is read whole on its own.
-    std::vector<std::size_t> widths(arrays.fields().size(), FirstWidth);
+    std::vector<std::size_t> widths = fetched.widths;
+    widths.resize(arrays.fields().size(), FirstWidth);
     std::vector<std::size_t> longest(arrays.fields().size(), 0);
     std::string scratch;
     for (;;) {
@@ -236,8 +238,13 @@ bool TableReader::fetchRows(odbc::Connection& connection, const std::string& cur
             if (block.used > 0 && m_queue.nothingInTurn() && !handOver(block, range))
                 return false;
             const long byBytes =
-                static_cast<long>(FetchBytes / std::max<std::size_t>(widestRow, 1));
+                static_cast<long>(batchBytes / std::max<std::size_t>(widestRow, 1));
             const long next = std::clamp(byBytes, 1L, std::min(MaxFetchRows, asked * 8));
+            // The driver holds the batch until the next: counted before it is asked for.
+            if (fetched.outside &&
+                !fetched.outside->hold(static_cast<std::size_t>(next) * widestRow +
+                                       BlockQueue::ReaderBytes))
+                return false;
             arrays.open(fetchStatement(next, cursor), connection);
             asked = next;
             batchRows = 0;
@@ -246,12 +253,15 @@ bool TableReader::fetchRows(odbc::Connection& connection, const std::string& cur
         }
         for (std::size_t i = 0; i < got; ++i) {
             ++batchRows;
+            ++fetched.rows;
             // Rows given out by a reading of the range that was lost come again.
             if (range && range->skip > 0) {
                 --range->skip;
                 continue;
             }
-            widestRow = std::max(widestRow, appendRow(arrays, i, escaped, block, longest, scratch));
+            const std::size_t rowBytes = appendRow(arrays, i, escaped, block, longest, scratch);
+            widestRow = std::max(widestRow, rowBytes);
+            fetched.bytes += rowBytes;
             ++delivered;
             if (!handOverIfFull(block, range))
                 return false;
@@ -263,6 +273,7 @@ bool TableReader::fetchRows(odbc::Connection& connection, const std::string& cur
     }
     arrays.close();
     connection.execute("CLOSE " + cursor);
+    fetched.widths = widths;
     if (!range)
         requireCounted(delivered);
     return true;

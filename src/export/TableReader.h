@@ -45,10 +45,9 @@ struct ReadSource {
 // difference from the count comes as a failure after the last. Waiting calls
 // `whileWaiting` every few milliseconds so that the window keeps answering.
 //
-// A table or materialized view is read in ranges of its blocks (BlockRanges), on its own
-// connection and on the further connections it is given, whose rows come out in block
-// order; anything else, and any range the server cannot hand over as one text, through a
-// cursor.
+// A table or materialized view is read in ranges of its blocks (BlockRanges), each through
+// a cursor of its own, on its own connection and on the further connections it is given,
+// whose rows come out in block order; anything else through one cursor.
 //
 // The table's columns come in its order under their own names, each judged by its base
 // type (domains followed to the end). Date and time columns are asked for as the
@@ -124,6 +123,9 @@ public:
 
 private:
     using Block = RowBlock;
+    // The driver holds a range's batch of about this many bytes: several connections read
+    // ranges at once, each holding its batch.
+    static constexpr std::size_t RangeBatchBytes = 1 << 20;
     // How far the reading of a range has come: the rows of it given out, counted from
     // block `from`, and those still to skip, given out by a reading before that was lost.
     struct Resume {
@@ -139,6 +141,16 @@ private:
         }
     };
 
+    // What a reading through a cursor took: its rows and their bytes, and its columns'
+    // buffer widths, which the next range starts from; for a range, what it holds outside
+    // the queue.
+    struct Fetched {
+        long rows = 0;
+        std::size_t bytes = 0;
+        std::vector<std::size_t> widths;
+        BlockQueue::Outside* outside = nullptr;
+    };
+
     void requireOpen() const;
     void read(ReadingTransaction* reading, ReadSource source);
     // The worker's reading of the rows through a cursor, handed over in blocks. Each part
@@ -147,11 +159,12 @@ private:
                   const std::vector<bool>& escaped);
     // A table without columns: its counted rows, with nothing to fetch.
     bool passRowsWithoutColumns(Block& block);
-    // Fetches batch after batch through the cursor, each sized by the widest row before.
-    // Of a whole table (`range` null), the rows are checked against its count; of a range,
-    // counted as they go out.
+    // Fetches batch after batch through the cursor, the first of `asked` rows, each after
+    // it sized by the widest row before. Of a whole table (`range` null), the rows are
+    // checked against its count; of a range, counted as they go out.
     bool fetchRows(odbc::Connection& connection, const std::string& cursor, odbc::RowArrays& arrays,
-                   const std::vector<bool>& escaped, Block& block, Resume* range);
+                   const std::vector<bool>& escaped, Block& block, Resume* range, long asked,
+                   Fetched& fetched);
     // Appends a fetched row to the block; its bytes, as the batch sizes count them. Each
     // column's longest value so far goes into `longest`.
     std::size_t appendRow(odbc::RowArrays& arrays, std::size_t row,
@@ -175,19 +188,13 @@ private:
     // Starts the helpers given so far, while ranges are still being read.
     void startHelpersLocked();
     void leaveRanges(std::size_t reader);
-    // Reads blocks [first, end) into the range's blocks: as one text where it fits, else
-    // in halves, down to a block read through a cursor. False once the reading is to stop.
+    // Reads blocks [first, end) through a cursor of their own into the range's blocks.
+    // False once the reading is to stop.
     bool readRange(odbc::Connection& connection, std::size_t index, unsigned long first,
                    unsigned long end, Resume& resume);
-    bool readRangeByCursor(odbc::Connection& connection, std::size_t index, unsigned long first,
-                           unsigned long end, Resume& resume);
-    // Parses a range's text into blocks, which go out only once all of it has been read.
-    bool putRecords(const std::string& text, long rows, std::size_t index, Resume& resume);
     // A further connection lost while it read a range: the rest of the range goes back to
     // be read on the others.
     void loseHelper(std::size_t reader, const BlockRange& range, const Resume& resume);
-    // Unescapes the last row's values sent as escaped bytes.
-    void unescapeLastRow(Block& block, const std::vector<bool>& escaped, std::string& scratch);
 
     // Throws the difference between the rows given out and those counted.
     void requireCounted(long delivered) const;
@@ -217,6 +224,7 @@ private:
     std::unique_ptr<BlockRanges> m_ranges;
     std::vector<Column> m_columns;
     std::vector<bool> m_escaped;
+    std::vector<std::size_t> m_rangeWidths;
     std::vector<std::size_t> m_given;
     std::vector<std::size_t> m_helping;
     std::vector<std::size_t> m_lostHelpers;

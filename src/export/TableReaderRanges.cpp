@@ -2,15 +2,14 @@
 
 #include "export/TableReader.h"
 
-#include "platform/text/Utf8.h"
-
 #include <algorithm>
+#include <atomic>
 
 namespace kestrove {
 
 namespace {
-// SQLSTATE of a value past the server's limit of 1 GB.
-constexpr const char* TooLong = "54000";
+// A range's first batch holds at most this many rows.
+constexpr std::size_t FirstRangeRows = 4096;
 } // namespace
 
 bool TableReader::uses(std::size_t reader) {
@@ -24,12 +23,12 @@ void TableReader::startRanges(odbc::Connection& connection, const TableName& tab
                               const std::vector<Column>& columns, const std::vector<bool>& escaped,
                               unsigned long blocks) {
     // The ranges are read on the connections given while the rows are counted.
-    auto ranges =
-        std::make_unique<BlockRanges>(table, rowFor(columns, m_reading->uncheckedBytes()), blocks);
+    auto ranges = std::make_unique<BlockRanges>(table, blocks);
     ranges->probe(connection, rowBytesFor(columns));
     std::lock_guard lock(m_mutex);
     m_columns = columns;
     m_escaped = escaped;
+    m_rangeWidths.clear();
     m_ranges = std::move(ranges);
     m_rangeReaders = 1;
     startHelpersLocked();
@@ -156,135 +155,43 @@ void TableReader::leaveRanges(std::size_t reader) {
 
 bool TableReader::readRange(odbc::Connection& connection, std::size_t index, unsigned long first,
                             unsigned long end, Resume& resume) {
-    const std::size_t most = BlockRanges::mostBytes();
-    std::string text;
-    long rows = 0;
-    std::size_t bytes = 0;
-    // Where the blocks seen so far say the text will not fit, the server is not asked for it.
-    bool tooLong = m_ranges->expectedBytes(end - first) > most;
-    bool answered = false;
-    try {
-        odbc::RowArrays arrays;
-        if (!tooLong) {
-            arrays.open(m_ranges->statement(first, end), connection);
-            if (arrays.fetchUnbound() && arrays.fields().size() == 3) {
-                answered = true;
-                rows = std::stol(arrays.bytes(0, 32).value_or("0"));
-                bytes = std::stoull(arrays.bytes(1, 32).value_or("0"));
-                tooLong = bytes > most;
-                if (!tooLong)
-                    text = arrays.bytes(2, bytes).value_or(std::string());
-            }
-        }
-    } catch (const odbc::OdbcError& failure) {
-        // Past the server's limit, the range is read in smaller ones; any other failure
-        // but a lost connection, through a cursor.
-        if (odbc::endsTheConnection(std::current_exception()))
-            throw;
-        if (failure.sqlState() != TooLong)
-            return readRangeByCursor(connection, index, first, end, resume);
-        tooLong = true;
-    }
-    if (answered)
-        m_ranges->learn(end - first, bytes);
-    if (!tooLong) {
-        bool put = false;
-        try {
-            put = putRecords(text, rows, index, resume);
-        } catch (const odbc::OdbcError&) {
-            // A text not read as it should be: the same rows through a cursor.
-            return readRangeByCursor(connection, index, first, end, resume);
-        }
-        if (put)
-            resume.settle(end);
-        return put;
-    }
-    if (end - first == 1)
-        return readRangeByCursor(connection, index, first, end, resume);
-    const unsigned long middle = first + (end - first) / 2;
-    return readRange(connection, index, first, middle, resume) &&
-           readRange(connection, index, middle, end, resume);
-}
-
-bool TableReader::readRangeByCursor(odbc::Connection& connection, std::size_t index,
-                                    unsigned long first, unsigned long end, Resume& resume) {
     static std::atomic<unsigned long> cursors{0};
     const std::string cursor = "kestrove_range_" + std::to_string(++cursors);
     std::vector<bool> dateOrTime, escaped;
     const std::string select =
         selectFor(m_columns, m_table.quoted() + " WHERE " + m_ranges->within(first, end),
                   m_reading->uncheckedBytes(), dateOrTime, escaped);
+    // The first batch is sized by the rows seen so far: a row of its own until any is.
+    const std::size_t rowBytes = m_ranges->expectedRowBytes();
+    const long firstRows = rowBytes == 0 ? 1
+                                         : static_cast<long>(std::clamp<std::size_t>(
+                                               RangeBatchBytes / rowBytes, 1, FirstRangeRows));
+    // What the driver holds of a batch, and the rows' buffers, are counted with the blocks
+    // between the threads.
+    BlockQueue::Outside outside(m_queue, index);
+    if (!outside.hold(firstRows * std::max<std::size_t>(rowBytes, 1) + BlockQueue::ReaderBytes))
+        return false;
     connection.execute("DECLARE " + cursor + " NO SCROLL CURSOR FOR " + select);
     odbc::RowArrays arrays;
-    arrays.open("FETCH FORWARD 1 FROM " + cursor, connection);
+    arrays.open("FETCH FORWARD " + std::to_string(firstRows) + " FROM " + cursor, connection);
     Block block = m_queue.spare();
     block.range = index;
-    if (!fetchRows(connection, cursor, arrays, escaped, block, &resume) ||
+    Fetched fetched;
+    fetched.outside = &outside;
+    {
+        std::lock_guard lock(m_mutex);
+        fetched.widths = m_rangeWidths;
+    }
+    if (!fetchRows(connection, cursor, arrays, escaped, block, &resume, firstRows, fetched) ||
         (block.used > 0 && !handOver(block, &resume)))
         return false;
+    m_ranges->learn(end - first, fetched.rows, fetched.bytes);
+    {
+        std::lock_guard lock(m_mutex);
+        m_rangeWidths = fetched.widths;
+    }
     resume.settle(end);
     return true;
-}
-
-bool TableReader::putRecords(const std::string& text, long rows, std::size_t index,
-                             Resume& resume) {
-    std::vector<Block> blocks;
-    Block block = m_queue.spare();
-    block.range = index;
-    const bool anyEscaped = std::find(m_escaped.begin(), m_escaped.end(), true) != m_escaped.end();
-    std::string scratch;
-    long parsed = 0;
-    // Taken from `resume` only once the text is read: otherwise the cursor reads it again.
-    long skip = resume.skip;
-    for (std::size_t at = 0; at < text.size(); ++parsed) {
-        at = appendRecord(text, at, m_columns.size(), block);
-        // Rows given out by a reading of the range that was lost come again.
-        if (skip > 0) {
-            --skip;
-            dropLastRow(block, m_columns.size());
-            continue;
-        }
-        if (anyEscaped)
-            unescapeLastRow(block, m_escaped, scratch);
-        if (block.used >= BlockQueue::BlockRows || block.text.size() >= BlockQueue::BlockBytes) {
-            blocks.push_back(std::move(block));
-            block = m_queue.spare();
-            block.range = index;
-        }
-    }
-    if (parsed != rows)
-        throw odbc::OdbcError("The range's text held " + std::to_string(parsed) + " rows of " +
-                                  std::to_string(rows) + ".",
-                              "22P02");
-    if (block.used > 0)
-        blocks.push_back(std::move(block));
-    resume.skip = skip;
-    for (Block& full : blocks)
-        if (!publishRows(full, &resume))
-            return false;
-    return true;
-}
-
-void TableReader::unescapeLastRow(Block& block, const std::vector<bool>& escaped,
-                                  std::string& scratch) {
-    const std::size_t columns = escaped.size();
-    const std::size_t first = block.ends.size() - columns;
-    const std::size_t start = first == 0 ? 0 : block.ends[first - 1];
-    // The row's values again, each escaped one undone and made UTF-8.
-    std::string row;
-    std::size_t from = start;
-    for (std::size_t j = 0; j < columns; ++j) {
-        const std::size_t to = block.ends[first + j];
-        scratch.assign(block.text, from, to - from);
-        if (escaped[j] && !block.nulls[first + j]) {
-            unescapeBytes(scratch);
-            block.repaired += utf8::repair(scratch);
-        }
-        row += scratch;
-        from = to;
-        block.ends[first + j] = start + row.size();
-    }
-    block.text.replace(start, std::string::npos, row);
 }
 
 } // namespace kestrove

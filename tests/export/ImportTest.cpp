@@ -393,7 +393,7 @@ TEST(Import, DomainsAreReadByTheirBaseType) {
     EXPECT_TRUE(run.boxes.reportedSteps().empty());
     const std::vector<std::string> asked = queryColumn(
         "SELECT query FROM pg_stat_statements WHERE query LIKE '%FROM \"export\".\"domains\"%' "
-        "AND (query LIKE 'DECLARE%' OR query LIKE '%string_agg%')");
+        "AND query LIKE 'DECLARE%'");
     ASSERT_FALSE(asked.empty());
     // The binary column is asked for as a constant (shown as $n where the server
     // normalises the text), and named only as the label of one.
@@ -406,10 +406,10 @@ TEST(Import, DomainsAreReadByTheirBaseType) {
     }
 }
 
-// A table of many blocks is read in ranges of them, on several connections where there are
-// cores: its rows come whole and in block order, whatever their size. With the most text of
-// a range cut to 64 KB, ranges of the first half's small rows are read in smaller ones, and
-// blocks of the second half, where every fifth text is 28 KB, through a cursor.
+// A table of many blocks is read in ranges of them, each through a cursor of its own, on
+// several connections where there are cores: its rows come whole and in block order,
+// whatever their size. With a range's text aimed at 64 KB, the table takes many ranges, of
+// fewer blocks in the second half, where every fifth text is 28 KB.
 TEST(Import, ATableOfManyBlocksComesWholeInBlockOrder) {
     executeSql(
         "CREATE TABLE export.ranged AS SELECT g AS id, CASE WHEN g > 10000 AND g % 5 = 0 THEN "
@@ -437,10 +437,11 @@ TEST(Import, ATableOfManyBlocksComesWholeInBlockOrder) {
                            "'%\"export\".\"ranged\"%' AND query LIKE '" +
                            std::string(kind) + "'");
     };
-    const std::vector<std::string> ranges = asked("%string_agg%");
-    ASSERT_FALSE(ranges.empty());
-    EXPECT_GT(std::stol(ranges.front()), 1);
-    EXPECT_FALSE(asked("DECLARE%ctid%").empty());
+    long ranges = 0;
+    for (const std::string& calls : asked("DECLARE%ctid%"))
+        ranges += std::stol(calls);
+    // About 1.4 MB of text in ranges of 64 KB.
+    EXPECT_GT(ranges, 10);
     if (std::thread::hardware_concurrency() > 1) {
         EXPECT_FALSE(asked("LOCK%NOWAIT").empty());
     }
@@ -511,9 +512,11 @@ TEST(Import, EveryRowOfInheritanceTreesEmptiedTablesAndVolatileViews) {
         QStringLiteral("5 rows came where 4 were counted; every one of them is on the sheet.")))
         << run.reportAt(202).toStdString();
     const std::vector<std::string> ranges =
-        queryColumn("SELECT calls FROM pg_stat_statements WHERE query LIKE '%\"" + schema +
-                    "\".\"emptied\"%' AND query LIKE '%string_agg%'");
+        queryColumn("SELECT coalesce(sum(calls), 0)::text FROM pg_stat_statements WHERE query "
+                    "LIKE 'DECLARE%\"" +
+                    schema + "\".\"emptied\"%ctid%'");
     ASSERT_EQ(ranges.size(), 1u);
+    EXPECT_GT(std::stol(ranges.front()), 0);
     EXPECT_LT(std::stol(ranges.front()), 40);
     // The query's rows are read once, by the statement that reads them, and not counted.
     EXPECT_EQ(queryColumn("SELECT sum(calls)::text FROM pg_stat_statements WHERE query LIKE '%" +

@@ -4,8 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <future>
 #include <optional>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -106,4 +110,37 @@ TEST(RecordText, BlocksOfRangesComeOutInRangeOrder) {
     RowBlock late;
     late.range = 3;
     EXPECT_FALSE(queue.put(late));
+}
+
+// What the readers of ranges hold outside the queue counts with the blocks held: a reader
+// of a later range waits for room, the range in turn always goes on, and a stop ends every
+// wait.
+TEST(RecordText, BytesOutsideTheQueueShareItsBound) {
+    constexpr std::size_t mb = 1 << 20;
+    BlockQueue queue;
+    queue.reset(0);
+    BlockQueue::Outside ahead(queue, 1);
+    ASSERT_TRUE(ahead.hold(BlockQueue::HeldBytes - mb));
+    BlockQueue::Outside inTurn(queue, 0);
+    EXPECT_TRUE(inTurn.hold(BlockQueue::HeldBytes));
+    // A block of a later range finds no room either.
+    RowBlock held;
+    held.range = 2;
+    held.text.assign(2 * mb, 'x');
+    std::future<bool> put = std::async(std::launch::async, [&] { return queue.put(held); });
+    BlockQueue::Outside later(queue, 3);
+    std::future<bool> waiting = std::async(std::launch::async, [&] { return later.hold(2 * mb); });
+    EXPECT_EQ(waiting.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
+    EXPECT_EQ(put.wait_for(std::chrono::milliseconds(0)), std::future_status::timeout);
+    // The reader ahead gives back its bytes: the block goes in, the later reader holds its
+    // own.
+    ASSERT_TRUE(ahead.hold(0));
+    inTurn.hold(0);
+    EXPECT_TRUE(put.get());
+    EXPECT_TRUE(waiting.get());
+    BlockQueue::Outside last(queue, 4);
+    std::future<bool> stopped =
+        std::async(std::launch::async, [&] { return last.hold(BlockQueue::HeldBytes); });
+    queue.stop();
+    EXPECT_FALSE(stopped.get());
 }
