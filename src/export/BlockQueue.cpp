@@ -19,6 +19,7 @@ void BlockQueue::reset(std::size_t aheadBytes) {
     m_outsideBytes = 0;
     m_aheadBytes = aheadBytes;
     m_stop = false;
+    m_readAgain = 0;
 }
 
 void BlockQueue::setAheadBytes(std::size_t bytes) {
@@ -40,7 +41,7 @@ bool BlockQueue::put(RowBlock& block) {
             return true;
         if (block.range == m_turn)
             return m_inTurn.size() < QueuedBlocks || m_inTurnBytes + bytes <= m_aheadBytes;
-        return m_heldBytes + m_outsideBytes + bytes <= HeldBytes;
+        return m_readAgain > 0 || m_heldBytes + m_outsideBytes + bytes <= HeldBytes;
     });
     if (m_stop)
         return false;
@@ -60,7 +61,7 @@ bool BlockQueue::holdOutside(std::size_t range, std::size_t& held, std::size_t b
     m_outsideBytes -= held;
     held = 0;
     m_changed.wait(lock, [&] {
-        return m_stop || bytes == 0 || range <= m_turn ||
+        return m_stop || bytes == 0 || range <= m_turn || m_readAgain > 0 ||
                m_heldBytes + m_outsideBytes + bytes <= HeldBytes;
     });
     if (m_stop && bytes > 0) {
@@ -71,6 +72,14 @@ bool BlockQueue::holdOutside(std::size_t range, std::size_t& held, std::size_t b
     m_outsideBytes += bytes;
     m_changed.notify_all();
     return true;
+}
+
+void BlockQueue::holdBackNothing(bool waiting) {
+    {
+        std::lock_guard lock(m_mutex);
+        m_readAgain = waiting ? m_readAgain + 1 : m_readAgain - 1;
+    }
+    m_changed.notify_all();
 }
 
 void BlockQueue::finishRange(std::size_t range) {

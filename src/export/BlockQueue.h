@@ -76,6 +76,9 @@ public:
     bool stopped();
     // Stops every put, now and later, until the next reset.
     void stop();
+    // While a range waits to be read again (its connection was lost), later ranges are let
+    // through beyond the bytes held, so that a reader is free to take it; calls pair.
+    void holdBackNothing(bool waiting);
     // What a block takes in memory, a block of no columns included.
     static std::size_t bytesOf(const RowBlock& block) {
         return 256 + block.text.capacity() + block.ends.capacity() * sizeof(std::size_t) +
@@ -99,6 +102,7 @@ private:
     std::size_t m_aheadBytes = 0;
     std::vector<RowBlock> m_spare;
     bool m_stop = false;
+    std::size_t m_readAgain = 0;
 };
 
 } // namespace kestrove

@@ -26,6 +26,7 @@ struct BlockRange {
     unsigned long first = 0;
     unsigned long end = 0;
     long skip = 0;
+    bool again = false;
 };
 
 class BlockRanges {

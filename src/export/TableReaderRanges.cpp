@@ -80,6 +80,8 @@ void TableReader::help(std::size_t reader) {
 void TableReader::readRanges(std::size_t reader) {
     odbc::Connection& connection = m_reading->connection(reader);
     while (const std::optional<BlockRange> range = m_ranges->take()) {
+        if (range->again)
+            m_queue.holdBackNothing(false);
         Resume resume{range->first, range->skip, range->skip};
         try {
             if (!readRange(connection, range->index, range->first, range->end, resume)) {
@@ -116,7 +118,10 @@ void TableReader::loseHelper(std::size_t reader, const BlockRange& range, const 
         if (!m_helperLoss)
             m_helperLoss = std::current_exception();
     }
-    m_ranges->readAgain(BlockRange{range.index, resume.from, range.end, resume.given});
+    // Until another connection takes it, no one waits for room behind it: the range in
+    // turn may be the one to read again.
+    m_queue.holdBackNothing(true);
+    m_ranges->readAgain(BlockRange{range.index, resume.from, range.end, resume.given, true});
 }
 
 std::vector<std::size_t> TableReader::lostHelpers() {
