@@ -44,9 +44,11 @@ bool anyTickedAfter(const TableList& list, int position) {
 
 } // namespace
 
-RunningImport::RunningImport(ImportHost& host, ImportProgress& progress, int tablesAtOnce)
-    : m_host(host), m_progress(progress), m_tablesAtOnce(tablesAtOnce), m_pacer(host),
-      m_whileWaiting([this] { m_pacer.yield(); }), m_ahead(m_reading, m_whileWaiting) {}
+RunningImport::RunningImport(ImportHost& host, ImportProgress& progress, int tablesAtOnce,
+                             bool exactTimes)
+    : m_host(host), m_progress(progress), m_tablesAtOnce(tablesAtOnce), m_exactTimes(exactTimes),
+      m_pacer(host), m_whileWaiting([this] { m_pacer.yield(); }),
+      m_ahead(m_reading, m_whileWaiting) {}
 
 void RunningImport::createConnection() {
     m_connection.emplace();
@@ -255,9 +257,11 @@ void RunningImport::writeValue(long sheetRow, int field) {
         Required(m_sheet).setCell(sheetRow, field + 1, std::string_view());
         return;
     }
-    // Date and time columns give date cells where nothing is lost.
-    const auto kind =
-        records().isDateOrTime(field) ? workbook::CellKind::DateTime : workbook::CellKind::General;
+    // Date and time columns give date cells where nothing is lost but digits past the
+    // millisecond (and not those, with exact times).
+    const auto kind = !records().isDateOrTime(field) ? workbook::CellKind::General
+                      : m_exactTimes                 ? workbook::CellKind::ExactDateTime
+                                                     : workbook::CellKind::DateTime;
     if (value->size() <= workbook::MaxCellChars) {
         Required(m_sheet).setCell(sheetRow, field + 1, *value, kind);
         return;

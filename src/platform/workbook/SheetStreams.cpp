@@ -270,48 +270,64 @@ void SheetStreams::writeRow(Sheet& sheet) {
         flushXml(false);
 }
 
+namespace {
+void appendStyle(std::string& xml, int style) {
+    char digits[24];
+    xml += "\" s=\"";
+    xml.append(digits, std::to_chars(digits, digits + sizeof digits, style).ptr);
+    xml += '"';
+}
+} // namespace
+
 std::size_t SheetStreams::appendCell(long row, int column, std::string_view text, CellKind kind,
                                      SheetBody& body) {
-    char digits[24];
-    static_assert(static_cast<int>(xml::CellStyle::Header) == 10,
-                  "the header's style is written as 10");
-    const bool header = kind == CellKind::Header;
     m_xml += "<c r=\"";
     xml::appendCellReference(m_xml, row, column);
-    std::size_t width;
-    const auto dateTime = kind == CellKind::DateTime ? xml::dateTimeCell(text) : std::nullopt;
-    if (dateTime) {
-        // Shown in its format as the very text given, so that is its width too.
-        m_xml += "\" s=\"";
-        m_xml.append(
-            digits,
-            std::to_chars(digits, digits + sizeof digits, static_cast<int>(dateTime->style)).ptr);
-        m_xml += "\"><v>";
+    const bool dates = kind == CellKind::DateTime || kind == CellKind::ExactDateTime;
+    const auto dateTime =
+        dates ? xml::dateTimeCell(text, kind == CellKind::ExactDateTime) : std::nullopt;
+    if (const int style = dateTime ? dateStyle(*dateTime) : -1; style >= 0) {
+        // Shown in its format as the given text, or to the millisecond: that is its width.
+        appendStyle(m_xml, style);
+        m_xml += "><v>";
         xml::appendNumber(m_xml, dateTime->serial);
         m_xml += "</v></c>";
-        width = text.size();
-        widen(body.valueWidths, column, width);
-    } else if (const int style = kind == CellKind::General ? numberStyle(text) : -1; style >= 0) {
+        widen(body.valueWidths, column, dateTime->shownLength);
+        return dateTime->shownLength;
+    }
+    if (const int style = kind == CellKind::General ? numberStyle(text) : -1; style >= 0) {
         // Its format shows the very text given, the server's digits.
-        if (style == 0) {
-            m_xml += "\"><v>";
-        } else {
-            m_xml += "\" s=\"";
-            m_xml.append(digits, std::to_chars(digits, digits + sizeof digits, style).ptr);
-            m_xml += "\"><v>";
-        }
+        if (style != 0)
+            appendStyle(m_xml, style);
+        else
+            m_xml += '"';
+        m_xml += "><v>";
         m_xml += text;
         m_xml += "</v></c>";
-        width = text.size();
-        widen(body.valueWidths, column, width);
-    } else {
-        m_xml += header ? "\" s=\"10\"" : "\"";
-        m_xml += xml::needsPreserve(text) ? " t=\"inlineStr\"><is><t xml:space=\"preserve\">"
-                                          : " t=\"inlineStr\"><is><t>";
-        width = xml::appendText(m_xml, text);
-        m_xml += "</t></is></c>";
+        widen(body.valueWidths, column, text.size());
+        return text.size();
     }
+    // A text of several lines wraps, so that its lines show as lines; the spreadsheet
+    // fits the row's height when it opens the file.
+    const bool lines = text.find('\n') != std::string_view::npos;
+    const bool header = kind == CellKind::Header;
+    if (header || lines)
+        appendStyle(m_xml, static_cast<int>(header ? lines ? xml::CellStyle::HeaderWrapped
+                                                           : xml::CellStyle::Header
+                                                   : xml::CellStyle::Wrapped));
+    else
+        m_xml += '"';
+    m_xml += xml::needsPreserve(text) ? " t=\"inlineStr\"><is><t xml:space=\"preserve\">"
+                                      : " t=\"inlineStr\"><is><t>";
+    const std::size_t width = xml::appendText(m_xml, text);
+    m_xml += "</t></is></c>";
     return width;
+}
+
+int SheetStreams::dateStyle(const xml::DateTimeCell& cell) {
+    if (cell.offset.empty())
+        return static_cast<int>(cell.style);
+    return -1;
 }
 
 int SheetStreams::numberStyle(std::string_view text) {

@@ -26,9 +26,10 @@ class RawDeflater;
 
 // How a cell's text is read: General makes a plain decimal number a numeric cell whose
 // format shows the same digits; DateTime makes a date or time a date cell where its
-// format shows the same text; Header is text in bold, so that a column's name never
+// format shows the same text, or that text to the millisecond, and ExactDateTime only
+// where it shows the whole text; Header is text in bold, so that a column's name never
 // counts in its sum. Anything else stays text.
-enum class CellKind : unsigned char { General, DateTime, Header };
+enum class CellKind : unsigned char { General, DateTime, ExactDateTime, Header };
 
 // Where a sheet's compressed rows lie in the temporary file.
 struct Extent {
@@ -132,6 +133,8 @@ private:
     // The style index of a plain decimal number's cell (a format's style is made at its
     // first use), 0 for General; -1 for a text.
     int numberStyle(std::string_view text);
+    // The style index of a date cell; -1 for a text.
+    int dateStyle(const xml::DateTimeCell& cell);
     void switchTo(std::uint32_t sheet);
     void flushXml(bool endSegment);
     void writeFile(const std::string& data);

@@ -90,26 +90,62 @@ std::optional<long> serialDay(std::string_view text) {
     return daysFromCivil(year, month, day) - daysFromCivil(1899, 12, 30);
 }
 
-// "HH:MM:SS" with 0 to 3 fraction digits, the whole text: the fraction of a day and the
-// number of fraction digits.
-std::optional<std::pair<double, int>> dayFraction(std::string_view text) {
+// An offset from UTC as the server writes it: "+HH", "+HH:MM" or "+HH:MM:SS", or with '-'.
+bool isOffset(std::string_view text) {
+    unsigned part;
+    if ((text.size() != 3 && text.size() != 6 && text.size() != 9) ||
+        (text[0] != '+' && text[0] != '-') || !digitsAt(text, 1, 2, part))
+        return false;
+    for (std::size_t at = 3; at < text.size(); at += 3)
+        if (text[at] != ':' || !digitsAt(text, at + 1, 2, part) || part > 59)
+            return false;
+    return true;
+}
+
+// A time of day, the whole text.
+struct TimeOfDay {
+    double fraction; // of a day
+    int digits;      // of the second's fraction
+    std::string_view offset;
+};
+
+// "HH:MM:SS" with 0 to 6 fraction digits and an optional offset, the whole text.
+std::optional<TimeOfDay> timeOfDay(std::string_view text) {
+    constexpr int MostDigits = 6;
     unsigned hours, minutes, seconds;
     if (text.size() < 8 || text[2] != ':' || text[5] != ':' || !digitsAt(text, 0, 2, hours) ||
         !digitsAt(text, 3, 2, minutes) || !digitsAt(text, 6, 2, seconds) || hours > 23 ||
         minutes > 59 || seconds > 59)
         return std::nullopt;
+    const std::size_t offsetAt = std::min(text.find_first_of("+-", 8), text.size());
+    std::string_view offset = text.substr(offsetAt);
+    if (!offset.empty() && !isOffset(offset))
+        return std::nullopt;
     unsigned fraction = 0;
     int digits = 0;
-    if (text.size() > 8) {
-        digits = static_cast<int>(text.size()) - 9;
-        if (text[8] != '.' || digits < 1 || digits > 3 ||
+    if (offsetAt > 8) {
+        digits = static_cast<int>(offsetAt) - 9;
+        if (text[8] != '.' || digits < 1 || digits > MostDigits ||
             !digitsAt(text, 9, static_cast<std::size_t>(digits), fraction))
             return std::nullopt;
     }
-    static constexpr double Scale[] = {1, 10, 100, 1000};
+    static constexpr double Scale[] = {1, 10, 100, 1000, 10000, 100000, 1000000};
     const double secondsOfDay =
         hours * 3600.0 + minutes * 60.0 + seconds + fraction / Scale[digits];
-    return std::pair{secondsOfDay / 86400.0, digits};
+    return TimeOfDay{secondsOfDay / 86400.0, digits, offset};
+}
+
+// The cell of a time, on a day or alone.
+std::optional<DateTimeCell> timeCell(double day, std::string_view time, CellStyle first,
+                                     std::size_t length, bool exact) {
+    constexpr int ShownDigits = 3;
+    const auto moment = timeOfDay(time);
+    if (!moment || (exact && moment->digits > ShownDigits))
+        return std::nullopt;
+    const int shown = std::min(moment->digits, ShownDigits);
+    return DateTimeCell{day + moment->fraction,
+                        static_cast<CellStyle>(static_cast<int>(first) + shown), moment->offset,
+                        length - static_cast<std::size_t>(moment->digits - shown)};
 }
 
 } // namespace
@@ -137,32 +173,34 @@ const char* numberFormatCode(CellStyle style) {
     case CellStyle::DateTime3:
         return "yyyy-mm-dd hh:mm:ss.000";
     case CellStyle::Header:
+    case CellStyle::Wrapped:
+    case CellStyle::HeaderWrapped:
         return "General";
     }
     return "General";
 }
 
-std::optional<DateTimeCell> dateTimeCell(std::string_view text) {
+std::optional<DateTimeCell> dateTimeCell(std::string_view text, bool exact) {
     if (text.size() == 10 && text[4] == '-') {
         if (const auto day = serialDay(text))
-            return DateTimeCell{static_cast<double>(*day), CellStyle::Date};
+            return DateTimeCell{static_cast<double>(*day), CellStyle::Date, {}, text.size()};
         return std::nullopt;
     }
-    if (text.size() >= 8 && text.size() <= 12 && text[2] == ':') {
-        if (const auto time = dayFraction(text))
-            return DateTimeCell{time->first, static_cast<CellStyle>(
-                                                 static_cast<int>(CellStyle::Time) + time->second)};
-        return std::nullopt;
-    }
-    if (text.size() >= 19 && text.size() <= 23 && text[10] == ' ') {
-        const auto day = serialDay(text.substr(0, 10));
-        const auto time = dayFraction(text.substr(11));
-        if (day && time)
-            return DateTimeCell{
-                static_cast<double>(*day) + time->first,
-                static_cast<CellStyle>(static_cast<int>(CellStyle::DateTime) + time->second)};
+    if (text.size() >= 8 && text[2] == ':')
+        return timeCell(0, text, CellStyle::Time, text.size(), exact);
+    if (text.size() >= 19 && text[10] == ' ') {
+        if (const auto day = serialDay(text.substr(0, 10)))
+            return timeCell(static_cast<double>(*day), text.substr(11), CellStyle::DateTime,
+                            text.size(), exact);
     }
     return std::nullopt;
+}
+
+std::string dateTimeFormatCode(CellStyle style, std::string_view offset) {
+    std::string code = numberFormatCode(style);
+    if (!offset.empty())
+        code.append("\"").append(offset).append("\"");
+    return code;
 }
 
 std::optional<DecimalFormat> decimalFormat(std::string_view text) {
