@@ -327,7 +327,20 @@ std::size_t SheetStreams::appendCell(long row, int column, std::string_view text
 int SheetStreams::dateStyle(const xml::DateTimeCell& cell) {
     if (cell.offset.empty())
         return static_cast<int>(cell.style);
-    return -1;
+    // A column holds few offsets (two with summer time): the last one used comes first.
+    std::string key(1, static_cast<char>(cell.style));
+    key.append(cell.offset);
+    std::size_t place = 0;
+    for (auto known = m_dateStyles.rbegin(); known != m_dateStyles.rend() && !place; ++known)
+        if (known->first == key)
+            place = known->second;
+    if (!place) {
+        place = addFormat({xml::dateTimeFormatCode(cell.style, cell.offset), -1});
+        if (!place)
+            return -1;
+        m_dateStyles.emplace_back(std::move(key), place);
+    }
+    return xml::CellStyleCount - 1 + static_cast<int>(place);
 }
 
 int SheetStreams::numberStyle(std::string_view text) {
@@ -339,13 +352,22 @@ int SheetStreams::numberStyle(std::string_view text) {
     unsigned char& style = m_decimalStyles[format->small][format->shownDigits]
                                           [format->fractionDigits - format->shownDigits];
     if (style == 0) {
-        // Well under the spreadsheet's limit on formats of a workbook; past it, text.
-        if (m_decimalFormats.size() >= MaxDecimalFormats)
+        const std::size_t place =
+            addFormat({xml::decimalFormatCode(*format), xml::builtinFormatId(*format)});
+        if (!place)
             return -1;
-        m_decimalFormats.push_back(*format);
-        style = static_cast<unsigned char>(m_decimalFormats.size());
+        style = static_cast<unsigned char>(place);
     }
     return xml::CellStyleCount - 1 + style;
+}
+
+std::size_t SheetStreams::addFormat(xml::NumberFormat format) {
+    // Well under the spreadsheet's limit on formats of a workbook; past it, text.
+    if (format.builtinId < 0 && m_ownFormats >= MaxOwnFormats)
+        return 0;
+    m_ownFormats += format.builtinId < 0;
+    m_formats.push_back(std::move(format));
+    return m_formats.size();
 }
 
 void SheetStreams::switchTo(std::uint32_t sheet) {

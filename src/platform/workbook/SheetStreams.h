@@ -83,9 +83,9 @@ public:
     void seal(const Waiter& whileWaiting);
     // After seal: the body of a sheet, and the one temporary file all bodies lie in.
     const SheetBody& body(std::size_t sheet) const;
-    // After seal: the decimal numbers' formats in the order of their styles, which follow
-    // the fixed ones.
-    const std::vector<xml::DecimalFormat>& decimalFormats() const { return m_decimalFormats; }
+    // After seal: the formats of decimal numbers and of dates with offsets, in the order of
+    // their styles, which follow the fixed ones.
+    const std::vector<xml::NumberFormat>& formats() const { return m_formats; }
     int file() const { return m_file; }
     // After seal: gives back temporary space that has been copied.
     void release(std::uint64_t offset, std::uint64_t length);
@@ -133,8 +133,12 @@ private:
     // The style index of a plain decimal number's cell (a format's style is made at its
     // first use), 0 for General; -1 for a text.
     int numberStyle(std::string_view text);
-    // The style index of a date cell; -1 for a text.
+    // The style index of a date cell (a format with an offset is made at its first use);
+    // -1 for a text.
     int dateStyle(const xml::DateTimeCell& cell);
+    // Adds a format to the workbook's table: its place from 1, or 0 past the most formats
+    // of its own.
+    std::size_t addFormat(xml::NumberFormat format);
     void switchTo(std::uint32_t sheet);
     void flushXml(bool endSegment);
     void writeFile(const std::string& data);
@@ -162,12 +166,18 @@ private:
     std::uint32_t m_current = UINT32_MAX; // the sheet whose segment is open
     std::string m_xml;
     std::string m_compressed;
-    static constexpr std::size_t MaxDecimalFormats = 150;
-    std::vector<xml::DecimalFormat> m_decimalFormats;
-    // Per small flag, digits shown and zeros written: the format's place in
-    // m_decimalFormats from 1, or 0 while unused.
+    // Formats of the workbook's own, past which a further one stays text; the built-in
+    // ones do not count.
+    static constexpr std::size_t MaxOwnFormats = 150;
+    std::vector<xml::NumberFormat> m_formats;
+    std::size_t m_ownFormats = 0;
+    // Per small flag, digits shown and zeros written: the decimal format's place in
+    // m_formats from 1, or 0 while unused.
     unsigned char m_decimalStyles[2][xml::MaxShownFractionDigits + 1][xml::MaxFractionDigits + 1] =
         {};
+    // A date format with an offset as its style's number and the offset, and its place in
+    // m_formats from 1.
+    std::vector<std::pair<std::string, std::size_t>> m_dateStyles;
     const std::string m_temporaryFolder; // $TMPDIR when the workbook was made, else /tmp
     int m_file = -1;                     // every sheet's compressed rows, made at the first write
     std::uint64_t m_fileSize = 0;

@@ -53,6 +53,13 @@ struct DateTimeCell {
 };
 std::optional<DateTimeCell> dateTimeCell(std::string_view text, bool exact = false);
 
+// A number format of a workbook beyond its fixed styles: its code, and the spreadsheet's
+// built-in id of the same code, or -1 for one of the workbook's own.
+struct NumberFormat {
+    std::string code;
+    int builtinId = -1;
+};
+
 // The number format code of a date cell: its style's, and the offset as literal text
 // ("yyyy-mm-dd hh:mm:ss\"+01\"").
 std::string dateTimeFormatCode(CellStyle style, std::string_view offset);
