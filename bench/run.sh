@@ -13,6 +13,13 @@
 # xlsxwriter and ssconvert are left out (pandas alone would need about 8 GB), the wide
 # table too. The pgbench workbook is checked row by row: one header per sheet, every key
 # once. The comparison programs are installed from Debian when missing (as root, or sudo).
+# Each figure is of one run: wall seconds and peak MB (GNU time), the command's own cpu
+# (user + system), and the database server's cpu for the run: that of the backends the
+# command's connections started, from the moment it starts until they have ended
+# (bench/server-cpu.sh).
+#   KESTROVE_BENCH_PIN=1 bench/run.sh [SCALE]
+# pins the server (its postmaster and every process it starts) to cpu 0 and each measured
+# command to cpu 1, as with a database on a machine of its own.
 # Exits non-zero when any export fails, reports anything (but the cut of the 1 MB texts)
 # or loses a row.
 set -euo pipefail
@@ -40,6 +47,14 @@ bash "$root/tests/support/pg-testbed.sh" start "$work/state"
 source "$work/state/connection.env"
 export PGPASSWORD=$KESTROVE_PG_PASSWORD
 connect=(-h "$KESTROVE_PG_SERVER" -p "$KESTROVE_PG_PORT" -U "$KESTROVE_PG_USER")
+server_cpu="$root/bench/server-cpu.sh"
+"$server_cpu" init "$work/server" "$KESTROVE_PG_DIR/data"
+client=()
+if [ "${KESTROVE_BENCH_PIN:-0}" != 0 ]; then
+    "$server_cpu" pin "$work/server" "$KESTROVE_PG_BIN/psql" -X -q "${connect[@]}" -d "$KESTROVE_PG_DATABASE" -c "select pg_sleep(0.2)"
+    client=(taskset -c 1)
+    echo "each measured command pinned to cpu 1"
+fi
 "$KESTROVE_PG_BIN/pgbench" -q -i -s "$scale" "${connect[@]}" "$KESTROVE_PG_DATABASE" >/dev/null 2>&1
 tables=(pgbench_accounts)
 if [ "$scale" -le 10 ]; then
@@ -55,19 +70,22 @@ for table in "${ten[@]}"; do
     echo "CREATE TABLE $table AS SELECT * FROM pgbench_accounts WHERE aid <= 100000;"
     echo "\\copy $table to '$work/$table.csv' csv" >>"$work/ten-copy.sql"
 done | "$KESTROVE_PG_BIN/psql" -X -q -v ON_ERROR_STOP=1 "${connect[@]}" -d "$KESTROVE_PG_DATABASE" -f -
+# Every table vacuumed and analyzed now, so that no autovacuum worker does it during a run
+# and its cpu is not taken for the server's work on that run.
 "$KESTROVE_PG_BIN/psql" -X -q -v ON_ERROR_STOP=1 "${connect[@]}" -d "$KESTROVE_PG_DATABASE" \
-    -c "VACUUM ANALYZE $(IFS=,; echo "${ten[*]}")"
+    -c "VACUUM ANALYZE $(IFS=,; echo "${tables[*]},${ten[*]}")"
 echo "$(nproc) cores, pgbench scale $scale"
 
-# Prints "<seconds> <peak MB>" of a command, from GNU time.
+# Prints "<seconds> <peak MB> <cpu seconds> <server cpu seconds>" of a command, the first
+# three from GNU time.
 measure() {
     local log="$work/time.log"
-    /usr/bin/time -f "%e %M" -o "$log" "$@" >"$work/out.log" 2>"$work/err.log" ||
-        { cat "$work/err.log" >&2; exit 1; }
-    awk '{ printf "%.2f %.1f\n", $1, $2 / 1024 }' "$log"
+    "$server_cpu" run "$work/server" "$work/server.log" "${client[@]}" /usr/bin/time -f "%e %M %U %S" -o "$log" "$@" \
+        >"$work/out.log" 2>"$work/err.log" || { cat "$work/err.log" >&2; exit 1; }
+    awk -v server="$(tail -n 1 "$work/server.log")" '{ printf "%.2f %.1f %.2f %s\n", $1, $2 / 1024, $3 + $4, server }' "$log"
 }
 
-# Prints "<seconds> <peak MB>" of the fastest of three runs of a command.
+# Prints the figures of measure of the fastest of three runs of a command.
 best_of_three() {
     local runs="" _
     for _ in 1 2 3; do
@@ -76,9 +94,9 @@ best_of_three() {
     printf '%s' "$runs" | LC_ALL=C sort -n -k1,1 | head -n 1
 }
 
-# One row of a results table: what, seconds, peak MB.
-row() { printf '| %-50s | %7s | %7s |\n' "$@"; }
-header() { row tool seconds "peak MB"; echo "|---|---:|---:|"; }
+# One row of a results table: what, seconds, peak MB, cpu seconds, server cpu seconds.
+row() { printf '| %-50s | %7s | %7s | %7s | %12s |\n' "$@"; }
+header() { row tool seconds "peak MB" "cpu s" "server cpu s"; echo "|---|---:|---:|---:|---:|"; }
 
 # "a / b: N.Nx", or n/a when b measured as zero.
 ratio() { awk -v a="$2" -v b="$3" -v what="$1" 'BEGIN { if (b > 0) printf "%s: %.1fx\n", what, a / b; else printf "%s: n/a\n", what }'; }
@@ -94,7 +112,7 @@ for table in "${tables[@]}"; do
     # The 1 MB texts are cut to fit their cells, which kestrove-bench reports (status 1).
     reports=()
     [ "$table" = wide_rows ] && reports=(bash -c '"$@" || [ $? = 1 ]' -)
-    read -r k_s k_mb < <(measure "${reports[@]}" "$bench" --connection "$connection" --out "$work/kestrove-$table.xlsx" "$table")
+    read -r k_s k_mb k_cpu k_srv < <(measure "${reports[@]}" "$bench" --connection "$connection" --out "$work/kestrove-$table.xlsx" "$table")
     k_line=$(tail -n 1 "$work/out.log")
     [[ $k_line == rows=$rows\ * ]] || { echo "$table: kestrove-bench wrote $k_line, not $rows rows" >&2; exit 1; }
     # The only report allowed there: every 1 MB text cut, once, with its count.
@@ -105,48 +123,49 @@ for table in "${tables[@]}"; do
     fi
     if [ "$table" = wide_rows ]; then
         c_label="psql \\copy to /dev/null" c_ratio="kestrove / \\copy"
-        read -r c_s c_mb < <(measure "$KESTROVE_PG_BIN/psql" -X "${connect[@]}" -d "$KESTROVE_PG_DATABASE" \
+        read -r c_s c_mb c_cpu c_srv < <(measure "$KESTROVE_PG_BIN/psql" -X "${connect[@]}" -d "$KESTROVE_PG_DATABASE" \
             -c "\\copy $table to '/dev/null' csv")
     else
         c_label="psql \\copy to a CSV file (best of 3)" c_ratio="kestrove / best \\copy"
-        read -r c_s c_mb < <(best_of_three "${psql[@]}" -c "\\copy $table to '$work/copy-$table.csv' csv")
+        read -r c_s c_mb c_cpu c_srv < <(best_of_three "${psql[@]}" -c "\\copy $table to '$work/copy-$table.csv' csv")
     fi
     # The program's own reader alone, writing nothing: the share of the time that goes to
     # fetching the rows through the driver. (The 1 MB texts are there for memory only.)
-    r_s=- r_mb=-
+    r_s=- r_mb=- r_cpu=- r_srv=-
     if [ "$table" != wide_rows ]; then
-        read -r r_s r_mb < <(measure "$bench" --read-only --connection "$connection" "$table")
+        read -r r_s r_mb r_cpu r_srv < <(measure "$bench" --read-only --connection "$connection" "$table")
         r_line=$(tail -n 1 "$work/out.log")
         [[ $r_line == rows=$rows\ * ]] || { echo "$table: kestrove-bench --read-only read $r_line, not $rows rows" >&2; exit 1; }
     fi
-    o_s=- o_mb=- x_s=- x_mb=- p_s=- p_mb=- s_s=- s_mb=-
+    o_s=- o_mb=- o_cpu=- o_srv=- x_s=- x_mb=- x_cpu=- x_srv=- p_s=- p_mb=- p_cpu=- p_srv=- s_s=- s_mb=- s_cpu=- s_srv=-
     if [ "$scale" -le 10 ] && [ "$table" != wide_rows ]; then
         args=("$KESTROVE_PG_SERVER" "$KESTROVE_PG_PORT" "$KESTROVE_PG_USER" "$KESTROVE_PG_PASSWORD" "$KESTROVE_PG_DATABASE" "$table")
         # Through a query, not the table's name: GDAL takes an integer primary key (aid) for
         # its feature id and would leave that column out of the workbook.
-        read -r o_s o_mb < <(measure ogr2ogr -f XLSX "$work/ogr2ogr-$table.xlsx" \
+        read -r o_s o_mb o_cpu o_srv < <(measure ogr2ogr -f XLSX "$work/ogr2ogr-$table.xlsx" \
             "PG:host=$KESTROVE_PG_SERVER port=$KESTROVE_PG_PORT user=$KESTROVE_PG_USER password=$KESTROVE_PG_PASSWORD dbname=$KESTROVE_PG_DATABASE" \
             -sql "SELECT * FROM \"$table\"" -nln "$table")
-        read -r x_s x_mb < <(measure /usr/bin/python3 "$root/bench/xlsxwriter_export.py" "${args[@]}" "$work/xlsxwriter-$table.xlsx")
-        read -r p_s p_mb < <(measure /usr/bin/python3 "$root/bench/pandas_export.py" "${args[@]}" "$work/pandas-$table.xlsx")
+        read -r x_s x_mb x_cpu x_srv < <(measure /usr/bin/python3 "$root/bench/xlsxwriter_export.py" "${args[@]}" "$work/xlsxwriter-$table.xlsx")
+        read -r p_s p_mb p_cpu p_srv < <(measure /usr/bin/python3 "$root/bench/pandas_export.py" "${args[@]}" "$work/pandas-$table.xlsx")
         # \copy with a header row, then ssconvert, timed together. ssconvert wants a writable
         # home; its GLib warnings (no display) go to the log.
-        read -r s_s s_mb < <(measure env HOME="$work/home" GSETTINGS_BACKEND=memory bash -c \
+        read -r s_s s_mb s_cpu s_srv < <(measure env HOME="$work/home" GSETTINGS_BACKEND=memory bash -c \
             '"${@:4}" -c "$1" && ssconvert --import-type=Gnumeric_stf:stf_csvtab --export-type=Gnumeric_Excel:xlsx2 "$2" "$3"' - \
             "\\copy $table to '$work/ssconvert-$table.csv' csv header" "$work/ssconvert-$table.csv" \
             "$work/ssconvert-$table.xlsx" "${psql[@]}")
     fi
 
     header
-    row "$c_label" "$c_s" "$c_mb"
-    row kestrove-bench "$k_s" "$k_mb"
-    row "kestrove-bench --read-only (reading alone)" "$r_s" "$r_mb"
-    row "ogr2ogr -f XLSX" "$o_s" "$o_mb"
-    row "psycopg2 named cursor + xlsxwriter constant_memory" "$x_s" "$x_mb"
-    row "pandas read_sql + to_excel" "$p_s" "$p_mb"
-    row "psql \\copy to CSV + ssconvert to xlsx" "$s_s" "$s_mb"
+    row "$c_label" "$c_s" "$c_mb" "$c_cpu" "$c_srv"
+    row kestrove-bench "$k_s" "$k_mb" "$k_cpu" "$k_srv"
+    row "kestrove-bench --read-only (reading alone)" "$r_s" "$r_mb" "$r_cpu" "$r_srv"
+    row "ogr2ogr -f XLSX" "$o_s" "$o_mb" "$o_cpu" "$o_srv"
+    row "psycopg2 named cursor + xlsxwriter constant_memory" "$x_s" "$x_mb" "$x_cpu" "$x_srv"
+    row "pandas read_sql + to_excel" "$p_s" "$p_mb" "$p_cpu" "$p_srv"
+    row "psql \\copy to CSV + ssconvert to xlsx" "$s_s" "$s_mb" "$s_cpu" "$s_srv"
     echo "kestrove-bench: $k_line"
     ratio "$c_ratio (time)" "$k_s" "$c_s"
+    ratio "$c_ratio (server cpu)" "$k_srv" "$c_srv"
     if [ "$r_s" != - ]; then
         ratio "kestrove reading alone / best \\copy (time)" "$r_s" "$c_s"
     fi
@@ -165,21 +184,22 @@ done
 # one at a time, and copied by one psql session.
 echo
 echo "ten tables of 100000 rows (ten_1 ... ten_10), ticked together:"
-read -r t_s t_mb < <(measure "$bench" --connection "$connection" --out "$work/kestrove-ten.xlsx" "${ten[@]}")
+read -r t_s t_mb t_cpu t_srv < <(measure "$bench" --connection "$connection" --out "$work/kestrove-ten.xlsx" "${ten[@]}")
 t_line=$(tail -n 1 "$work/out.log")
-read -r j_s j_mb < <(measure "$bench" --jobs 1 --connection "$connection" --out "$work/kestrove-ten-jobs1.xlsx" "${ten[@]}")
+read -r j_s j_mb j_cpu j_srv < <(measure "$bench" --jobs 1 --connection "$connection" --out "$work/kestrove-ten-jobs1.xlsx" "${ten[@]}")
 j_line=$(tail -n 1 "$work/out.log")
 for line in "$t_line" "$j_line"; do
     [[ $line == rows=$((10 * 100000))\ * ]] || { echo "ten tables: kestrove-bench wrote $line" >&2; exit 1; }
 done
-read -r q_s q_mb < <(best_of_three "${psql[@]}" -f "$work/ten-copy.sql")
+read -r q_s q_mb q_cpu q_srv < <(best_of_three "${psql[@]}" -f "$work/ten-copy.sql")
 header
-row "kestrove-bench, ten at once" "$t_s" "$t_mb"
-row "kestrove-bench --jobs 1" "$j_s" "$j_mb"
-row "one psql session: ten \\copy to CSV (best of 3)" "$q_s" "$q_mb"
+row "kestrove-bench, ten at once" "$t_s" "$t_mb" "$t_cpu" "$t_srv"
+row "kestrove-bench --jobs 1" "$j_s" "$j_mb" "$j_cpu" "$j_srv"
+row "one psql session: ten \\copy to CSV (best of 3)" "$q_s" "$q_mb" "$q_cpu" "$q_srv"
 echo "kestrove-bench: $t_line"
 echo "kestrove-bench --jobs 1: $j_line"
 ratio "kestrove / psql session (time)" "$t_s" "$q_s"
+ratio "kestrove / psql session (server cpu)" "$t_srv" "$q_srv"
 ratio "--jobs 1 / at once (speed-up)" "$j_s" "$t_s"
 ls -l "$work"/kestrove-ten*.xlsx | awk '{ print $5, $9 }'
 
@@ -197,7 +217,7 @@ if mount -t tmpfs -o size=$((size * 13 / 10)) tmpfs "$tight" 2>/dev/null; then
           sleep 0.02
       done ) &
     watcher=$!
-    TMPDIR=$tight "$bench" --connection "$connection" --out "$tight/k.xlsx" pgbench_accounts >"$work/out.log" 2>&1 ||
+    TMPDIR=$tight "${client[@]}" "$bench" --connection "$connection" --out "$tight/k.xlsx" pgbench_accounts >"$work/out.log" 2>&1 ||
         { kill "$watcher"; wait "$watcher" 2>/dev/null || true; cat "$work/out.log" >&2; echo "the export did not fit on one disk of 1.3x its size" >&2; exit 1; }
     kill "$watcher"
     wait "$watcher" 2>/dev/null || true

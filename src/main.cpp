@@ -1,20 +1,13 @@
 #include "app/WindowFlow.h"
+#include "export/EndOnSignals.h"
 #include "platform/desktop/Locale.h"
-#include "platform/system/Signals.h"
-#include "platform/workbook/LeftoverFiles.h"
 
 #include <QApplication>
 
-namespace {
-// Ended by a signal (a logout, a kill), the program leaves no half-written workbook.
-void endOnSignal(int signal) {
-    kestrove::workbook::removeLeftoverFiles();
-    kestrove::system::exitAtOnce(128 + signal);
-}
-} // namespace
-
 int main(int argc, char* argv[]) {
-    kestrove::system::onEndingSignals(endOnSignal);
+    // Ended by a signal (a logout, a kill), the program cancels its statements on the
+    // server and leaves no half-written workbook. First, before any other thread starts.
+    kestrove::EndOnSignals ending;
     QApplication application(argc, argv);
     kestrove::desktop::UseCNumberFormat();
     QApplication::setApplicationName(QStringLiteral("Kestrove"));

@@ -2,6 +2,7 @@
 
 #include "catalogue/Form2.h"
 #include "connection/Form1.h"
+#include "platform/odbc/RunningStatements.h"
 #include "platform/workbook/Workbook.h"
 
 #include <cstdio>
@@ -44,6 +45,8 @@ void StartProgram() {
 }
 
 void EndProgram() {
+    // An import's statements would run on in the server without their reader.
+    odbc::cancelRunningStatements(odbc::CancelAtTheEnd);
     workbook::discardUnfinishedFiles();
     std::fflush(nullptr);
     // Not a return to the event loop: an import may be running in a nested loop, and

@@ -16,9 +16,9 @@ bool Form2Exists();
 // it, unless the start-up has already moved on to Form2.
 void StartProgram();
 
-// Ends the whole program at once, also from inside an import: the files of a workbook
-// still being written are removed and nothing more is written or opened. Every setting
-// is already on disk.
+// Ends the whole program at once, also from inside an import: the statements running on
+// the server are cancelled, the files of a workbook still being written are removed and
+// nothing more is written or opened. Every setting is already on disk.
 [[noreturn]] void EndProgram();
 
 // Destroys both windows, so that the next use creates them afresh. Tests run many starts

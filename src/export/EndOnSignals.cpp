@@ -1,5 +1,6 @@
 #include "export/EndOnSignals.h"
 
+#include "platform/odbc/RunningStatements.h"
 #include "platform/system/Signals.h"
 #include "platform/system/Terminal.h"
 #include "platform/workbook/LeftoverFiles.h"
@@ -18,6 +19,8 @@ EndOnSignals::EndOnSignals() {
         const std::lock_guard lock(g_ending);
         if (g_finishing)
             return;
+        // The server's statements first: a query must not run on without its reader.
+        odbc::cancelRunningStatements(odbc::CancelAtTheEnd);
         system::restoreTerminalEcho();
         workbook::removeLeftoverFilesForGood();
         system::exitAtOnce(128 + signal);

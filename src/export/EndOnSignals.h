@@ -1,11 +1,12 @@
 #pragma once
 
-// The command-line programs' end on a signal: the files of a workbook being written are
-// removed and the terminal is put back first.
+// The programs' end on a signal: the statements running on the server are cancelled, the
+// files of a workbook being written removed and the terminal put back first.
 
 namespace kestrove {
 
 // Ends the program on SIGINT, SIGTERM or SIGHUP with status 128 + the signal, after the
+// statements running on the server are cancelled (waiting for them at most a moment), the
 // files registered as leftovers are removed and a terminal left without echo is put
 // back. Signals are taken by a thread of its own, so that the program's own threads never
 // run the cleanup: make it first in main, before any other thread starts.

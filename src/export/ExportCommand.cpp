@@ -263,6 +263,7 @@ int RunExport(const ExportOptions& options, EndOnSignals& ending) {
     command.onSaved([&](const QString&) { saved = true; });
     TableImport import;
     import.setExactTimes(options.exactTimes);
+    printer.nameReportsAfter([&import] { return import.queryInTurn(); });
     if (system::standardErrorIsTerminal())
         command.showProgress(import);
     import.PushButton5_Click(command);

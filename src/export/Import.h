@@ -21,6 +21,8 @@ public:
     void setExactTimes(bool exact) { m_exactTimes = exact; }
     // The table being imported, after the sheet naming rule.
     const QString& currentTableName() const { return m_progress.currentTableName; }
+    // The query being imported, as the list names it; empty for a table.
+    const QString& queryInTurn() const { return m_progress.queryInTurn; }
     // Records and cells the last run wrote (header cells not counted).
     long rowsWritten() const { return m_progress.rows; }
     long cellsWritten() const { return m_progress.cells; }

@@ -10,6 +10,9 @@ namespace kestrove {
 // wrote (header cells not counted).
 struct ImportProgress {
     QString currentTableName;
+    // The query whose entry is in turn, as the list names it, so that its reports can say
+    // which of several it was; empty for a table and once the entry is written.
+    QString queryInTurn;
     long rows = 0;
     long cells = 0;
 };

@@ -1,6 +1,7 @@
 #include "export/QueryText.h"
 
 #include <cctype>
+#include <set>
 
 namespace kestrove {
 
@@ -108,17 +109,10 @@ std::size_t statementEndOf(std::string_view text, bool plainEscapes) {
         throw QueryTextError("the query holds no statement");
     return statementEnd == std::string_view::npos ? text.size() : statementEnd;
 }
-} // namespace
 
-std::string singleStatement(std::string_view text) {
-    const std::size_t end = statementEndOf(text, false);
-    if (statementEndOf(text, true) != end)
-        throw QueryTextError("a backslash in a quoted string leaves the query's end unclear (write "
-                             "such strings as E'...')");
-    return std::string(text.substr(0, end));
-}
-
-bool changesRows(std::string_view statement) {
+// The statement's first word in lower case, after blanks, comments and opening
+// parentheses; empty where something else comes first.
+std::string firstWord(std::string_view statement) {
     std::size_t i = 0;
     while (i < statement.size()) {
         const std::size_t skipped = skipQuoted(statement, i, false);
@@ -132,6 +126,41 @@ bool changesRows(std::string_view statement) {
     std::string word;
     while (i < statement.size() && isIdentifierCharacter(statement[i]))
         word += static_cast<char>(std::tolower(static_cast<unsigned char>(statement[i++])));
+    return word;
+}
+
+// The server's commands whose result cannot be read as a query's rows. What is not among
+// them (a misspelt word) is left to the server, which says where it went wrong.
+bool returnsNoRowsToRead(const std::string& word) {
+    static const std::set<std::string> Commands{
+        "abort",    "alter",     "analyze",  "begin",   "call",    "checkpoint", "close",
+        "cluster",  "comment",   "commit",   "copy",    "create",  "deallocate", "declare",
+        "discard",  "do",        "drop",     "end",     "execute", "explain",    "fetch",
+        "grant",    "import",    "listen",   "load",    "lock",    "move",       "notify",
+        "prepare",  "reassign",  "refresh",  "reindex", "release", "reset",      "revoke",
+        "rollback", "savepoint", "security", "set",     "show",    "start",      "truncate",
+        "unlisten", "vacuum"};
+    return Commands.count(word) > 0;
+}
+} // namespace
+
+std::string singleStatement(std::string_view text) {
+    const std::size_t end = statementEndOf(text, false);
+    if (statementEndOf(text, true) != end)
+        throw QueryTextError("a backslash in a quoted string leaves the query's end unclear (write "
+                             "such strings as E'...')");
+    std::string statement(text.substr(0, end));
+    if (std::string word = firstWord(statement); returnsNoRowsToRead(word)) {
+        for (char& c : word)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        throw QueryTextError(word + " cannot become a sheet: only a statement that returns rows "
+                                    "(SELECT, VALUES, TABLE, WITH ...) can");
+    }
+    return statement;
+}
+
+bool changesRows(std::string_view statement) {
+    const std::string word = firstWord(statement);
     return word == "insert" || word == "update" || word == "delete" || word == "merge";
 }
 

@@ -31,7 +31,9 @@ public:
 // string is read both ways (as the server does with standard_conforming_strings on and
 // off), and the text must be one statement in both. Throws QueryTextError when the text
 // holds no statement or more than one, or a '?' outside quotes, which the driver would
-// take for a parameter.
+// take for a parameter, or a statement whose result cannot be read as rows (SHOW, EXPLAIN,
+// CALL, DO, SET, COPY and the server's other commands but SELECT, VALUES, TABLE, WITH and
+// those of changesRows()).
 std::string singleStatement(std::string_view text);
 
 // Whether the statement is one that changes rows (INSERT, UPDATE, DELETE, MERGE), which

@@ -6,6 +6,8 @@
 
 #include <QString>
 
+#include <functional>
+
 namespace kestrove {
 
 // Prints each report to standard error in its own text (line breaks as on screen) and
@@ -19,9 +21,13 @@ public:
 
     void show(const QString& text, int style, const QString& title) override;
     int reports() const { return m_reports; }
+    // Each report starts with the name this gives, when it gives one ("query2: ..."), so
+    // that the report of one of several queries says which it was.
+    void nameReportsAfter(std::function<QString()> name) { m_name = std::move(name); }
 
 private:
     int m_reports = 0;
+    std::function<QString()> m_name;
 };
 
 } // namespace kestrove

@@ -109,6 +109,7 @@ void RunningImport::takeEntry(int position) {
     const TableEntry entry = m_host.tableList().entry(position);
     m_progress.currentTableName = entry.text;
     m_source = sourceOf(entry);
+    m_progress.queryInTurn = m_source.isQuery() ? entry.text : QString();
     m_lastTicked = !anyTickedAfter(m_host.tableList(), position);
 }
 
@@ -164,6 +165,7 @@ void RunningImport::writeTable(Steps& steps, int position) {
             198, QStringLiteral("A text held bytes that are not UTF-8; each shows as U+FFFD."),
             m_records->repairedValues());
     m_cellFailures.reportAndClear(steps.location());
+    m_progress.queryInTurn.clear();
 }
 
 void RunningImport::writeHeader(Steps& steps, int fields) {

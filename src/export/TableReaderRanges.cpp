@@ -234,11 +234,13 @@ bool TableReader::putRecords(const std::string& text, long rows, std::size_t ind
     const bool anyEscaped = std::find(m_escaped.begin(), m_escaped.end(), true) != m_escaped.end();
     std::string scratch;
     long parsed = 0;
+    // Taken from `resume` only once the text is read: otherwise the cursor reads it again.
+    long skip = resume.skip;
     for (std::size_t at = 0; at < text.size(); ++parsed) {
         at = appendRecord(text, at, m_columns.size(), block);
         // Rows given out by a reading of the range that was lost come again.
-        if (resume.skip > 0) {
-            --resume.skip;
+        if (skip > 0) {
+            --skip;
             dropLastRow(block, m_columns.size());
             continue;
         }
@@ -256,6 +258,7 @@ bool TableReader::putRecords(const std::string& text, long rows, std::size_t ind
                               "22P02");
     if (block.used > 0)
         blocks.push_back(std::move(block));
+    resume.skip = skip;
     for (Block& full : blocks)
         if (!publishRows(full, &resume))
             return false;

@@ -10,14 +10,17 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 using namespace kestrove;
 using namespace kestrove::test;
@@ -180,6 +183,38 @@ TEST_F(WindowFlowDeathTest, ClosingDuringAnImportWritesAndOpensNothing) {
         ::testing::ExitedWithCode(0), "");
     EXPECT_TRUE(QDir(workbookFolder()).entryList(QDir::Files | QDir::Hidden).isEmpty());
     EXPECT_FALSE(QFile::exists(home + QStringLiteral("/opened-workbooks.txt")));
+}
+
+// Closed while the server reads a table for it (a second a row): the server's statement is
+// cancelled, so that its process no longer runs it 2 s after the program's end.
+TEST_F(WindowFlowDeathTest, ClosingDuringAnImportCancelsTheServersStatement) {
+    ConnectionSettings slow = testBedSettings();
+    slow.database = QStringLiteral("kestrove_slow");
+    storeSettings(slow);
+    shareHomeWithChildProcess();
+    // The child's sessions, told apart from any other by the name of the home they share.
+    const std::string name = "kestrove-window-test-" + QFileInfo(home).fileName().toStdString();
+    const auto sessions = [&](const std::string& condition) {
+        return std::stoi(queryColumn("SELECT count(*) FROM pg_stat_activity WHERE " + condition +
+                                     " AND application_name = '" + name + "'")
+                             .front());
+    };
+    EXPECT_EXIT(
+        {
+            qputenv("PGAPPNAME", name.c_str());
+            StartProgram();
+            Form2& form2 = TheForm2();
+            form2.tableList().setChecked(positionOf(form2.tableList(), QStringLiteral("sleepy")),
+                                         true);
+            finishAndCloseWhen(form2, [&] { return sessions("wait_event = 'PgSleep'") > 0; });
+        },
+        ::testing::ExitedWithCode(0), "");
+    const auto ended = std::chrono::steady_clock::now();
+    while (sessions("state = 'active'") > 0 &&
+           std::chrono::steady_clock::now() - ended < std::chrono::seconds(2))
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(sessions("state = 'active'"), 0);
+    EXPECT_TRUE(QDir(workbookFolder()).entryList(QDir::Files | QDir::Hidden).isEmpty());
 }
 
 // Closed while the workbook is being written (under its hidden name, as on a file system

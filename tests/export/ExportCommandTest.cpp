@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -133,6 +134,10 @@ TEST_F(ExportCommand, BadUsageGivesStatusTwoAndOneReason) {
         {{QStringLiteral("-c"), QStringLiteral("select 1; delete from export.t_first")},
          "more than one statement"},
         {{QStringLiteral("--command=-- a comment;")}, "no statement"},
+        // What returns no rows to read is refused before connecting, named by its sheet.
+        {{QStringLiteral("-c"), QStringLiteral("select 1"), QStringLiteral("-c"),
+          QStringLiteral("show work_mem")},
+         "query2: SHOW cannot become a sheet"},
         {{QStringLiteral("no_such_table")}, "no table named no_such_table"},
         {{QStringLiteral("--out"), file("exists.xlsx"), QStringLiteral("t_first")},
          "exists already"},
@@ -215,8 +220,8 @@ TEST_F(ExportCommand, QueriesAreSheetsInTheGivenOrder) {
               QJsonArray({QJsonArray({"nothing"})}));
 }
 
-// A query the server refuses is reported with its reason, and the other sheets are
-// written: writing is refused in the export's read-only transaction.
+// A query the server refuses is reported with its reason, under its sheet's name, and the
+// other sheets are written: writing is refused in the export's read-only transaction.
 TEST_F(ExportCommand, RefusedQueriesAreReportedAndTheOthersExported) {
     for (const auto& [query, reason] :
          {std::pair{"delete from export.t_first", "read-only transaction"},
@@ -224,11 +229,18 @@ TEST_F(ExportCommand, RefusedQueriesAreReportedAndTheOthersExported) {
         const QString workbook = file(reason) + QStringLiteral(".xlsx");
         const Result result =
             run(connection() + QStringList{QStringLiteral("--out"), workbook, QStringLiteral("-c"),
+                                           QStringLiteral("select 1 as fine"), QStringLiteral("-c"),
                                            QLatin1String(query), QStringLiteral("t_first")});
         EXPECT_EQ(result.status, 1) << query;
-        EXPECT_TRUE(result.err.contains(QLatin1String(reason))) << result.err.toStdString();
+        // Of the two queries, the report names the second.
+        EXPECT_TRUE(result.err.contains(
+            QRegularExpression(QStringLiteral("\\[Application Error\\] query2: ERROR: [^\\n]*") +
+                               QLatin1String(reason))))
+            << result.err.toStdString();
+        EXPECT_FALSE(result.err.contains(QStringLiteral("] query: "))) << result.err.toStdString();
         const QJsonArray sheets = readWorkbook(workbook);
         EXPECT_EQ(rowsOf(sheetNamed(sheets, QStringLiteral("t_first"))).size(), 2) << query;
+        EXPECT_EQ(rowsOf(sheetNamed(sheets, QStringLiteral("query"))).size(), 2) << query;
     }
     EXPECT_EQ(queryColumn("SELECT count(*) FROM export.t_first"), std::vector<std::string>{"1"});
 }
@@ -557,39 +569,47 @@ bool waitFor(const std::function<bool()>& condition,
 } // namespace
 
 // SIGINT, SIGTERM or SIGHUP while the rows are read: nothing left in the workbook's
-// folder or the temporary one, and status 128 + the signal.
-TEST_F(ExportCommand, ASignalWhileReadingLeavesNoFile) {
-    for (const auto& [sent, status] :
-         {std::pair{Signal::Terminate, 143}, std::pair{Signal::Interrupt, 130},
-          std::pair{Signal::HangUp, 129}}) {
+// folder or the temporary one, status 128 + the signal, and the server's statement
+// cancelled: its process no longer runs it 2 s after the signal, a table's count or
+// range as well as a query that would sleep for half a minute.
+TEST_F(ExportCommand, ASignalWhileReadingLeavesNoFileAndNoStatement) {
+    const QStringList slowTable{QStringLiteral("t_first"), QStringLiteral("sales.slow_rows")};
+    const QStringList slowQuery{QStringLiteral("-c"), QStringLiteral("select pg_sleep(30)")};
+    for (const auto& [sent, status, sheets] : {std::tuple{Signal::Terminate, 143, slowTable},
+                                               std::tuple{Signal::Interrupt, 130, slowQuery},
+                                               std::tuple{Signal::HangUp, 129, slowTable}}) {
         QTemporaryDir out, temporary;
         // The child's session, told apart from any other test's by its name.
         const std::string name = "kestrove-signal-test-" + std::to_string(processId()) + "-" +
                                  std::to_string(signalNumber(sent));
         StartedProcess child(
             QStringLiteral(KESTROVE_EXPORT_PROGRAM),
-            connection() + QStringList{QStringLiteral("-f"), out.filePath(QStringLiteral("x.xlsx")),
-                                       QStringLiteral("t_first"),
-                                       QStringLiteral("sales.slow_rows")},
+            connection() +
+                QStringList{QStringLiteral("-f"), out.filePath(QStringLiteral("x.xlsx"))} + sheets,
             environment() +
                 QStringList{QStringLiteral("TMPDIR=") + temporary.path(),
                             QStringLiteral("PGAPPNAME=") + QString::fromStdString(name)});
-        // Reading has begun once the program's session sleeps in the slow view.
-        const bool reading = waitFor([&] {
-            return queryColumn(
-                       "SELECT count(*) FROM pg_stat_activity WHERE wait_event = 'PgSleep' AND "
-                       "application_name = '" +
-                       name + "'")
-                       .front() != "0";
-        });
-        ASSERT_TRUE(reading);
+        const auto sessions = [&](const std::string& condition) {
+            return std::stoi(queryColumn("SELECT count(*) FROM pg_stat_activity WHERE " +
+                                         condition + " AND application_name = '" + name + "'")
+                                 .front());
+        };
+        // Reading has begun once the program's session sleeps in the slow view or query.
+        ASSERT_TRUE(waitFor([&] { return sessions("wait_event = 'PgSleep'") > 0; }));
         child.signal(sent);
+        const auto signalled = std::chrono::steady_clock::now();
         const ProcessResult result = child.finish();
         EXPECT_EQ(result.status, status) << result.err.toStdString();
         EXPECT_TRUE(entriesOf(out.path()).isEmpty())
             << entriesOf(out.path()).join(' ').toStdString();
         EXPECT_TRUE(entriesOf(temporary.path()).isEmpty())
             << entriesOf(temporary.path()).join(' ').toStdString();
+        // Nothing was reported of the statements cancelled.
+        EXPECT_FALSE(result.err.contains("Application Error")) << result.err.toStdString();
+        while (sessions("state = 'active'") > 0 &&
+               std::chrono::steady_clock::now() - signalled < std::chrono::seconds(2))
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        EXPECT_EQ(sessions("state = 'active'"), 0) << signalNumber(sent);
     }
 }
 

@@ -42,3 +42,34 @@ TEST(QueryText, StatementsThatChangeRows) {
                              "values (1)", "/* delete */ table t", "deleted"})
         EXPECT_FALSE(changesRows(text)) << text;
 }
+
+// A statement whose result cannot be read as rows is refused by its kind, before anything
+// runs; what returns rows passes, in parentheses and after comments too, and a word the
+// server does not know is left to its syntax error.
+TEST(QueryText, OnlyStatementsThatReturnRowsBecomeSheets) {
+    for (const char* text : {"(select 1)", "/* the sums */ ((VALUES (1)))", "table t",
+                             "with w as (select 1) select * from w",
+                             "-- x\nWITH RECURSIVE r AS "
+                             "(select 1) select * from r",
+                             "insert into t values (1)", "selec oops"})
+        EXPECT_NO_THROW(singleStatement(text)) << text;
+    for (const auto& [text, word] : std::vector<std::pair<const char*, const char*>>{
+             {"show work_mem", "SHOW"},
+             {"EXPLAIN select 1", "EXPLAIN"},
+             {"call p()", "CALL"},
+             {"do $$begin end$$;", "DO"},
+             {"set work_mem = '1MB'", "SET"},
+             {"copy t to stdout", "COPY"},
+             {"-- the setting\n(Show all)", "SHOW"},
+             {"/* a /* nested */ comment */ vacuum", "VACUUM"},
+             {"fetch 10 from c", "FETCH"}}) {
+        try {
+            singleStatement(text);
+            ADD_FAILURE() << text;
+        } catch (const QueryTextError& error) {
+            EXPECT_EQ(std::string(error.what()),
+                      std::string(word) + " cannot become a sheet: only a statement that returns "
+                                          "rows (SELECT, VALUES, TABLE, WITH ...) can");
+        }
+    }
+}

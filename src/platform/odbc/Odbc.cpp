@@ -1,5 +1,6 @@
 #include "platform/odbc/Odbc.h"
 
+#include "platform/odbc/RunningStatements.h"
 #include "platform/text/Utf8.h"
 
 #include <sql.h>
@@ -224,8 +225,12 @@ std::unique_ptr<Handles> runStatement(const std::string& sql, Connection& connec
               SQL_HANDLE_STMT, handles->stmt, "A parameter could not be bound.");
     }
     std::u16string text = utf8::toUtf16(sql);
-    check(SQLExecDirectW(handles->stmt, wide(text), static_cast<SQLINTEGER>(text.size())),
-          SQL_HANDLE_STMT, handles->stmt, "The query failed.");
+    SQLRETURN executed = SQL_ERROR;
+    {
+        const RunningStatement running(handles->stmt);
+        executed = SQLExecDirectW(handles->stmt, wide(text), static_cast<SQLINTEGER>(text.size()));
+    }
+    check(executed, SQL_HANDLE_STMT, handles->stmt, "The query failed.");
 
     // Of several statements, the rows are those of the first that returns rows.
     SQLSMALLINT columns = 0;

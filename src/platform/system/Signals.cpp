@@ -12,14 +12,6 @@ namespace {
 constexpr int EndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
 } // namespace
 
-void onEndingSignals(void (*handler)(int signal)) {
-    for (const int signal : EndingSignals) {
-        struct sigaction action {};
-        action.sa_handler = handler;
-        ::sigaction(signal, &action, nullptr);
-    }
-}
-
 void takeEndingSignalsOnThread(std::function<void(int signal)> ending) {
     sigset_t caught;
     sigemptyset(&caught);

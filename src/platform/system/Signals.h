@@ -1,15 +1,11 @@
 #pragma once
 
 // The program's end on a signal (SIGINT, SIGTERM, SIGHUP: a key, a kill, a logout), taken
-// in a handler or on a thread of its own, and the immediate exit that follows.
+// on a thread of its own, and the immediate exit that follows.
 
 #include <functional>
 
 namespace kestrove::system {
-
-// Calls `handler` with the signal, in the signal handler itself: it may do only what is
-// async-signal-safe.
-void onEndingSignals(void (*handler)(int signal));
 
 // Takes those signals on a thread of its own, which calls `ending` with each. The threads
 // started afterwards leave them to it: call this before any other thread starts.
