@@ -36,15 +36,15 @@ constexpr int CellStyleCount = 13;
 // The number format code of a style other than General ("yyyy-mm-dd", "hh:mm:ss.00", ...).
 const char* numberFormatCode(CellStyle style);
 
-// A date or time cell whose format shows the given text again: "YYYY-MM-DD",
-// "HH:MM:SS" or both joined by a blank, from 1900-03-01 (the spreadsheet's calendar is
-// wrong before) to 9999-12-31. Seconds have 0 to 6 fraction digits: the number holds
-// them all (to about a microsecond), the format shows at most 3, which is all a
-// spreadsheet shows; with `exact`, a text of more than 3 has no cell. A time may end in
-// an offset, "+HH", "-HH:MM" or "+HH:MM:SS", which its format shows as literal text. The
-// serial number (days since 1899-12-30, the time as a fraction), the style of the date
-// and time, the offset's text and how many characters the format shows; nothing for any
-// other text (BC, infinity, 24:00:00, years past 9999).
+// A date or time cell (the date rule, in SheetDates.cpp) whose format shows the given
+// text again: "YYYY-MM-DD", "HH:MM:SS" or both joined by a blank, from 1900-03-01 (the
+// spreadsheet's calendar is wrong before) to 9999-12-31. Seconds have 0 to 6 fraction
+// digits: the number holds them all (to about a microsecond), the format shows at most 3,
+// which is all a spreadsheet shows; with `exact`, a text of more than 3 has no cell. A
+// time may end in an offset, "+HH", "-HH:MM" or "+HH:MM:SS", which its format shows as
+// literal text. The serial number (days since 1899-12-30, the time as a fraction), the
+// style of the date and time, the offset's text and how many characters the format
+// shows; nothing for any other text (BC, infinity, 24:00:00, years past 9999).
 struct DateTimeCell {
     double serial;
     CellStyle style;
