@@ -26,16 +26,17 @@ repeat(' ', 84)::char(84) AS filler FROM generate_series(1, 20000000) AS g"
 "${psql[@]}" -At -c "SELECT 'emptied: ' || pg_relation_size('emptied') / 8192 || ' blocks, ' || count(*) || ' rows' FROM emptied"
 connection="Driver={PostgreSQL Unicode};Server=$KESTROVE_PG_SERVER;Port=$KESTROVE_PG_PORT;Uid=$KESTROVE_PG_USER;Pwd=$KESTROVE_PG_PASSWORD;Database=$KESTROVE_PG_DATABASE"
 fresh=(sh -c 'rm -f "$0"; exec "$@"')
-export_with() { printf '%q ' "${fresh[@]}" "$work/$2.xlsx" "$1" --connection "$connection" --out "$work/$2.xlsx" emptied; }
+export_with() { exported=("${fresh[@]}" "$work/$2.xlsx" "$1" --connection "$connection" --out "$work/$2.xlsx" emptied); }
+export_with "$bench" a
+ours=("${exported[@]}")
 echo
 echo "A = $bench, B = psql \\copy emptied to /dev/null"
-# shellcheck disable=SC2046
 farm-bench -n "$runs" --timeout 1200 --vs "$(printf '%q ' "${psql[@]}" -c '\copy emptied to /dev/null')" \
-    -- $(export_with "$bench" a)
+    -- "${ours[@]}"
 if [ -n "$other" ]; then
+    export_with "$other" b
     echo
     echo "A = $bench, B = $other"
-    # shellcheck disable=SC2046
-    farm-bench -n "$runs" --timeout 1800 --vs "$(export_with "$other" b)" -- $(export_with "$bench" a)
+    farm-bench -n "$runs" --timeout 1800 --vs "$(printf '%q ' "${exported[@]}")" -- "${ours[@]}"
 fi
 /usr/bin/python3 "$root/bench/check_rows.py" "$work/a.xlsx" 10000 | tail -n 1

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iostream>
 
 namespace kestrove {
 
@@ -58,6 +59,12 @@ void CommandHost::yield() {
 void CommandHost::openWorkbook(const QString& path) {
     if (m_saved)
         m_saved(path);
+}
+
+void CommandHost::showNotices(const QStringList& notices) {
+    for (const QString& notice : notices)
+        std::cerr << "kestrove-export: notice: " << notice.toStdString() << "\n";
+    std::cerr << std::flush;
 }
 
 double CommandHost::longestStallMs() const {

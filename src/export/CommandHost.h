@@ -34,6 +34,8 @@ public:
     void yield() override;
     QString workbookPath(const ConnectionSettings&) override { return m_workbookPath; }
     void openWorkbook(const QString& path) override;
+    // Each on standard error: "kestrove-export: notice: ...".
+    void showNotices(const QStringList& notices) override;
 
     // Shows the status on standard error, one line rewritten in place, with the rate of
     // the import's rows.

@@ -1,14 +1,16 @@
 #pragma once
 
 // What the import needs of the window that runs it, and nothing more: the list, the
-// progress bar, the pointer and window state, the connection details, the window's turn
-// and the finished workbook's place.
+// progress bar, the pointer and window state, the connection details, the window's turn,
+// the finished workbook's place and the run's notices.
 
 #include "app/PointerValues.h"
 #include "catalogue/TableList.h"
 #include "connection/ConnectionString.h"
+#include "platform/desktop/MessageBoxes.h"
 
 #include <QString>
+#include <QStringList>
 
 namespace kestrove {
 
@@ -32,6 +34,11 @@ public:
     // Where the finished workbook is written, and handing it to the spreadsheet program.
     virtual QString workbookPath(const ConnectionSettings& settings) = 0;
     virtual void openWorkbook(const QString& path) = 0;
+    // The run's notices (numbers that stayed text, see NumberNotices), all together just
+    // before "Done.": one message box, a paragraph each.
+    virtual void showNotices(const QStringList& notices) {
+        desktop::showMessage(notices.join(QStringLiteral("\r\n\r\n")));
+    }
 };
 
 } // namespace kestrove

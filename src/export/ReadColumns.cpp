@@ -13,6 +13,9 @@ bool isDateOrTime(unsigned long type) {
 constexpr unsigned long Bytea = 17;
 constexpr unsigned long Bpchar = 1042;
 constexpr unsigned long Uuid = 2950;
+constexpr unsigned long Float4 = 700;
+constexpr unsigned long Float8 = 701;
+
 // A cell holds at most 32,767 UTF-16 units: of a longer text the server sends one
 // character more than that, so that the cut is still seen, and never the megabytes.
 // Where the server does not check its texts, a character is a byte, and four bytes hold
@@ -28,6 +31,14 @@ std::string cutOnServer(const std::string& text, int most) {
            " THEN pg_catalog.substr(" + text + ", 1, " + bound + ") ELSE " + text + " END";
 }
 } // namespace
+
+bool holdsNumbers(const Column& column) {
+    return column.category == 'N';
+}
+
+bool isFloatingPoint(const Column& column) {
+    return column.type == Float4 || column.type == Float8;
+}
 
 // Undoes encode(..., 'escape'): "\\" is a backslash, "\ooo" a byte in octal.
 void unescapeBytes(std::string& text) {
@@ -56,7 +67,8 @@ std::vector<Column> columnsOf(odbc::Connection& connection, const TableName& tab
         " WHERE attrelid = pg_catalog.to_regclass(?) AND attnum > 0 AND NOT attisdropped"
         " UNION ALL SELECT c.attnum, c.attname, t.typbasetype, t.typtypmod"
         " FROM c JOIN pg_catalog.pg_type t ON t.oid = c.typid WHERE t.typtype = 'd')"
-        " SELECT c.attname, c.typid::pg_catalog.int8, t.typcategory, c.typmod"
+        " SELECT c.attname, c.typid::pg_catalog.int8, t.typcategory, c.typmod,"
+        " pg_catalog.format_type(c.typid, NULL)"
         " FROM c JOIN pg_catalog.pg_type t ON t.oid = c.typid WHERE t.typtype <> 'd' ORDER BY "
         "c.attnum",
         {table.quoted()});
@@ -69,6 +81,7 @@ std::vector<Column> columnsOf(odbc::Connection& connection, const TableName& tab
         column.category = rows.value(2).value_or("X").c_str()[0];
         if (column.type == Bpchar && std::stol(rows.value(3).value_or("-1")) > 4)
             column.length = std::stol(rows.value(3).value_or("-1")) - 4;
+        column.typeName = rows.value(4).value_or("");
         columns.push_back(std::move(column));
     }
     return columns;
@@ -112,7 +125,8 @@ std::vector<Column> columnsOfQuery(odbc::Connection& connection, const std::stri
                            "ORDINALITY AS u(typid, n)"
                            " UNION ALL SELECT c.n, t.typbasetype FROM c JOIN pg_catalog.pg_type t "
                            "ON t.oid = c.typid WHERE t.typtype = 'd')"
-                           " SELECT c.typid::pg_catalog.int8, t.typcategory FROM c JOIN "
+                           " SELECT c.typid::pg_catalog.int8, t.typcategory,"
+                           " pg_catalog.format_type(c.typid, NULL) FROM c JOIN "
                            "pg_catalog.pg_type t ON t.oid = c.typid"
                            " WHERE t.typtype <> 'd' ORDER BY c.n",
                            {typed.value(0).value_or("{}")});
@@ -121,6 +135,7 @@ std::vector<Column> columnsOfQuery(odbc::Connection& connection, const std::stri
             break;
         column.type = std::stoul(base.value(0).value_or("0"));
         column.category = base.value(1).value_or("X").c_str()[0];
+        column.typeName = base.value(2).value_or("");
         base.moveNext();
     }
     return columns;

@@ -18,8 +18,14 @@ struct Column {
     std::string reference;
     unsigned long type = 0;
     char category = 'X';
-    long length = -1; // of a char(n), else -1
+    long length = -1;     // of a char(n), else -1
+    std::string typeName; // the base type's as the server names it ("double precision")
 };
+
+// Whether the column holds numbers (of any numeric type), and floating-point ones (real,
+// double precision), whose every finite value a spreadsheet number holds exactly.
+bool holdsNumbers(const Column& column);
+bool isFloatingPoint(const Column& column);
 
 // The columns of a table in its order. The table reaches the server as a bound
 // parameter, never inside the SQL text.

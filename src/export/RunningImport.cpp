@@ -145,7 +145,9 @@ void RunningImport::nameSheet(Steps& steps) {
 
 void RunningImport::writeTable(Steps& steps, int position) {
     const std::optional<long> rowCount = steps.bound(172, [&] { return records().recordCount(); });
-    writeHeader(steps, steps.bound(174, [&] { return records().fieldCount(); }).value_or(0));
+    const int fields = steps.bound(174, [&] { return records().fieldCount(); }).value_or(0);
+    describeColumns(fields);
+    writeHeader(steps, fields);
     const QString broken = writeRows(steps, rowCount, position);
     // Once the last ticked table is read, the reading ends before anything waits for the
     // user.
@@ -166,6 +168,33 @@ void RunningImport::writeTable(Steps& steps, int position) {
             m_records->repairedValues());
     m_cellFailures.reportAndClear(steps.location());
     m_progress.queryInTurn.clear();
+}
+
+void RunningImport::describeColumns(int fields) {
+    using workbook::CellKind;
+    m_cellKinds.clear();
+    std::vector<NumberNotices::Column> columns;
+    for (int j = 0; j < fields; ++j) {
+        CellKind kind = CellKind::General;
+        NumberNotices::Column named;
+        try {
+            const Column& column = records().column(j);
+            // Date cells where nothing is lost but digits past the millisecond (and not
+            // those, with exact times).
+            kind = records().isDateOrTime(j)
+                       ? m_exactTimes ? CellKind::ExactDateTime : CellKind::DateTime
+                   : isFloatingPoint(column) ? CellKind::Float
+                   : holdsNumbers(column)    ? CellKind::Number
+                                             : CellKind::General;
+            named = {QString::fromStdString(records().field(j).name),
+                     QString::fromStdString(column.typeName)};
+        } catch (const std::exception&) {
+            // A field that cannot be read is reported at its cells.
+        }
+        m_cellKinds.push_back(kind);
+        columns.push_back(std::move(named));
+    }
+    m_notices.beginTable(m_tableName, std::move(columns), m_sheet);
 }
 
 void RunningImport::writeHeader(Steps& steps, int fields) {
@@ -225,6 +254,7 @@ QString RunningImport::writeRows(Steps& steps, std::optional<long> rowCount, int
 void RunningImport::continueOnFurtherSheet(Steps& steps) {
     // The sheet is full: the table goes on in a further sheet, header first.
     steps(148, [&] { addSheet(); });
+    m_notices.continueOn(m_sheet);
     steps(164, [&] {
         Required(m_sheet).setName(ContinuationSheetName(m_tableName, book()).toStdString());
     });
@@ -259,11 +289,9 @@ void RunningImport::writeValue(long sheetRow, int field) {
         Required(m_sheet).setCell(sheetRow, field + 1, std::string_view());
         return;
     }
-    // Date and time columns give date cells where nothing is lost but digits past the
-    // millisecond (and not those, with exact times).
-    const auto kind = !records().isDateOrTime(field) ? workbook::CellKind::General
-                      : m_exactTimes                 ? workbook::CellKind::ExactDateTime
-                                                     : workbook::CellKind::DateTime;
+    const auto kind = static_cast<std::size_t>(field) < m_cellKinds.size()
+                          ? m_cellKinds[static_cast<std::size_t>(field)]
+                          : workbook::CellKind::General;
     if (value->size() <= workbook::MaxCellChars) {
         Required(m_sheet).setCell(sheetRow, field + 1, *value, kind);
         return;
@@ -297,6 +325,10 @@ void RunningImport::finish(Steps& steps) {
     steps(216, [&] { m_host.setMousePointer(PointerDefault); });
     if (steps.test(218, [&] { return m_host.windowState() == WindowMinimised; }))
         steps(218, [&] { m_host.setWindowState(WindowNormal); });
+    steps(220, [&] {
+        if (const QStringList notices = m_notices.texts(); !notices.isEmpty())
+            m_host.showNotices(notices);
+    });
     steps(222, [&] { desktop::showMessage(QStringLiteral("Done.")); });
     if (steps.test(224, [&] { return connection().state() != odbc::StateClosed; }))
         steps(224, [&] {

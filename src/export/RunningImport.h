@@ -8,6 +8,7 @@
 #include "export/CellFailures.h"
 #include "export/ImportHost.h"
 #include "export/ImportProgress.h"
+#include "export/NumberNotices.h"
 #include "export/Pacer.h"
 #include "export/ReadAhead.h"
 #include "export/ReadingTransaction.h"
@@ -20,6 +21,7 @@
 #include <memory>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 namespace kestrove {
 
@@ -64,7 +66,8 @@ public:
     // past a sheet's last row; then the reading ends if no ticked table follows, and the
     // table's reports are shown.
     void writeTable(Steps& steps, int position);
-    // Steps 208 to 224: the workbook finished and shown, the window put back, "Done.".
+    // Steps 208 to 224: the workbook finished and shown, the window put back, the notices
+    // of numbers that stayed text, "Done.".
     void finish(Steps& steps);
 
     // Whether the workbook can no longer be written, so that no more rows are needed.
@@ -73,13 +76,16 @@ public:
 private:
     // The table's row loop; the report of a stream that broke, or an empty text.
     QString writeRows(Steps& steps, std::optional<long> rowCount, int position);
+    // The cell kind of each field by its column's base type, and the table's columns for
+    // the notices.
+    void describeColumns(int fields);
     void writeHeader(Steps& steps, int fields);
     // Further sheets of the same table, header first.
     void continueOnFurtherSheet(Steps& steps);
     void writeRecord(Steps& steps, long record, long sheetRow, bool lastRow,
                      const QString& rowsText);
-    // The cell rules of one value: Null an empty cell, date and time columns date cells
-    // where nothing is lost, a text too long for a cell cut and counted.
+    // The cell rules of one value: Null an empty cell, numbers and dates by their column's
+    // cell kind, a text too long for a cell cut and counted.
     void writeValue(long sheetRow, int field);
     // "Processing: <table>, row <r> from <rows>" (without " from" where the rows were not
     // counted), the start of both row texts.
@@ -102,6 +108,8 @@ private:
     workbook::Workbook* m_book = nullptr;
     workbook::Worksheet* m_sheet = nullptr;
     CellFailures m_cellFailures;
+    std::vector<workbook::CellKind> m_cellKinds; // of the table in turn, per field
+    NumberNotices m_notices;
     ReadSource m_source{TableName{}}; // what the entry in turn reads
     bool m_lastTicked = false;        // whether no ticked entry follows it
     // The table in turn as the list names it, before the naming rule: its further sheets

@@ -155,6 +155,7 @@ void TableReader::read(ReadingTransaction* reading, ReadSource source) {
         std::lock_guard lock(m_mutex);
         m_count = count;
         m_dateOrTime = std::move(dateOrTime);
+        m_described = columns;
         m_fields = std::move(fields);
         m_started = true;
     } catch (...) {
@@ -396,6 +397,14 @@ bool TableReader::isDateOrTime(int ordinal) const {
     field(ordinal);
     return static_cast<std::size_t>(ordinal) < m_dateOrTime.size() &&
            m_dateOrTime[static_cast<std::size_t>(ordinal)];
+}
+
+const Column& TableReader::column(int ordinal) const {
+    static const Column none;
+    field(ordinal);
+    return static_cast<std::size_t>(ordinal) < m_described.size()
+               ? m_described[static_cast<std::size_t>(ordinal)]
+               : none;
 }
 
 std::optional<std::string_view> TableReader::value(int ordinal) const {

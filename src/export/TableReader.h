@@ -110,6 +110,8 @@ public:
     const odbc::Field& field(int ordinal) const;
     // Whether the table declares the field as a date, time or timestamp.
     bool isDateOrTime(int ordinal) const;
+    // The field's column as the table or query describes it.
+    const Column& column(int ordinal) const;
     // The current row's value as UTF-8, nullopt for Null; valid until the next move.
     std::optional<std::string_view> value(int ordinal) const;
     // Whether every row has been given out (a broken stream too, once its failure came).
@@ -196,6 +198,7 @@ private:
     long m_count = 0;
     std::vector<odbc::Field> m_fields;
     std::vector<bool> m_dateOrTime;
+    std::vector<Column> m_described;
     Block m_current;
     BlockQueue m_queue;
     std::size_t m_position = 0;

@@ -647,6 +647,35 @@ TEST_F(ExportCommand, ASignalWhileSavingLeavesNoFile) {
     EXPECT_EQ(contentsOf(target), QByteArray("yesterday"));
 }
 
+// Decimals past the 15 significant digits a spreadsheet number holds stay text: a notice on
+// standard error names their column and count, and the status stays 0. Cast to double
+// precision in a query, they are numbers, and nothing is said of them.
+TEST_F(ExportCommand, NumbersThatStayTextAreNamedInANoticeAndTheStatusStaysZero) {
+    const Result result = run(
+        connection() + QStringList{QStringLiteral("--out"), file("long.xlsx"),
+                                   QStringLiteral("long_numbers"), QStringLiteral("-c"),
+                                   QStringLiteral("select v::float8 from export.long_numbers")});
+    ASSERT_EQ(result.status, 0) << result.err.toStdString();
+    QStringList notices;
+    for (const QString& line : result.err.split(QLatin1Char('\n')))
+        if (line.contains(QStringLiteral("notice")))
+            notices << line;
+    EXPECT_EQ(notices, QStringList({"kestrove-export: notice: numeric column `long_numbers.v`: 12 "
+                                    "values have more digits than a spreadsheet number holds and "
+                                    "stay text; a sum over the column leaves them out."}))
+        << result.err.toStdString();
+    const QJsonArray sheets = readWorkbook(file("long.xlsx"));
+    const QJsonArray exact = rowsOf(sheetNamed(sheets, QStringLiteral("long_numbers")));
+    const QJsonArray cast = rowsOf(sheetNamed(sheets, QStringLiteral("query")));
+    ASSERT_EQ(exact.size(), 15);
+    ASSERT_EQ(cast.size(), 15);
+    for (int r = 1; r < 15; ++r) {
+        EXPECT_EQ(exact[r].toArray()[0].isString(), r <= 12) << r;
+        EXPECT_TRUE(cast[r].toArray()[0].isDouble()) << r;
+    }
+    EXPECT_EQ(exact[1].toArray()[0], QJsonValue("1234567890123456.78"));
+}
+
 // Texts come from the driver as the server's UTF-8 bytes, which it would otherwise turn
 // into the locale's codeset: the cells are the same whatever the locale and whatever
 // PGCLIENTENCODING names.

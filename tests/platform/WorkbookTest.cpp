@@ -38,12 +38,29 @@ int run(const QString& program, const QStringList& arguments, QString* output = 
     return result.status;
 }
 
+using FormatRows = std::vector<std::tuple<const char*, const char*, int>>;
+
+// The format `formatOf` gives each text of `numbers` has its code and built-in id; it
+// gives none for the `others`.
+template <class FormatOf>
+void expectFormats(FormatOf formatOf, const FormatRows& numbers,
+                   std::initializer_list<const char*> others) {
+    for (const auto& [text, code, builtin] : numbers) {
+        const std::optional<xml::DecimalFormat> format = formatOf(text);
+        ASSERT_TRUE(format.has_value()) << text;
+        EXPECT_EQ(xml::decimalFormatCode(*format), code) << text;
+        EXPECT_EQ(xml::builtinFormatId(*format), builtin) << text;
+    }
+    for (const char* text : others)
+        EXPECT_FALSE(formatOf(text).has_value()) << text;
+}
+
 } // namespace
 
 // Every plain decimal of at most 15 significant digits is a number whose format shows
 // its digits again, trailing zeros included; anything a format cannot show back stays text.
 TEST(DecimalFormat, PlainNumbersWithTheirFractionDigitsAndEverythingElseAsText) {
-    const std::vector<std::tuple<const char*, const char*, int>> numbers{
+    const FormatRows numbers{
         {"0", "General", 0},
         {"42", "General", 0},
         {"-1234567890", "General", 0},
@@ -64,41 +81,74 @@ TEST(DecimalFormat, PlainNumbersWithTheirFractionDigitsAndEverythingElseAsText) 
         {"590.370000000000000000", "0.000000000000\"000000\"", -1},
         {"123456789012345000000.00", "0\".00\"", -1},
     };
-    for (const auto& [text, code, builtin] : numbers) {
-        const auto format = xml::decimalFormat(text);
-        ASSERT_TRUE(format.has_value()) << text;
-        EXPECT_EQ(xml::decimalFormatCode(*format), code) << text;
-        EXPECT_EQ(xml::builtinFormatId(*format), builtin) << text;
-    }
-    for (const char* text : {"",
-                             "-",
-                             "007",
-                             "00",
-                             "1e5",
-                             "1e-07",
-                             "+1",
-                             "1,000",
-                             "1,5",
-                             " 5",
-                             "5 ",
-                             ".5",
-                             "5.",
-                             "-0",
-                             "-0.0",
-                             "-0.000",
-                             "12345678901234567890",
-                             "1234567890123456",
-                             "1234567890.123456",
-                             "1000000000000000000000",
-                             "0.1000000000000000000000000000000",
-                             "0.000000000000000000001",
-                             "-0.000000457624315557049",
-                             "0x10",
-                             "NaN",
-                             "Infinity",
-                             "-Infinity",
-                             "١٢"})
-        EXPECT_FALSE(xml::decimalFormat(text).has_value()) << text;
+    expectFormats(xml::decimalFormat, numbers,
+                  {"",
+                   "-",
+                   "007",
+                   "00",
+                   "1e5",
+                   "1e-07",
+                   "+1",
+                   "1,000",
+                   "1,5",
+                   " 5",
+                   "5 ",
+                   ".5",
+                   "5.",
+                   "-0",
+                   "-0.0",
+                   "-0.000",
+                   "12345678901234567890",
+                   "1234567890123456",
+                   "1234567890.123456",
+                   "1000000000000000000000",
+                   "0.1000000000000000000000000000000",
+                   "0.000000000000000000001",
+                   "-0.000000457624315557049",
+                   "0x10",
+                   "NaN",
+                   "Infinity",
+                   "-Infinity",
+                   "١٢"});
+}
+
+// Every finite floating-point value as the server writes it is a number: its format
+// shows the text's digits where they are at most 15 significant, else the value rounded
+// to 15, exponents in scientific formats; a column of numbers names why a value stays text.
+TEST(FloatCell, EveryFiniteValueShowsItsDigitsOrFifteen) {
+    const FormatRows numbers{
+        {"0.25", "0.00", 2},
+        {"100000", "General", 0},
+        {"0", "General", 0},
+        {"123456789012345", "0", 1},
+        {"0.14285714285714285", "0.000000000000000", -1},
+        {"-142.85714285714286", "0.000000000000", -1},
+        {"12345678901234.566", "0.0", -1},
+        {"1e-07", "0E+00", -1},
+        {"1.5e+300", "0.0E+00", -1},
+        {"-2.5e-05", "0.0E+00", -1},
+        {"1.25e+20", "0.00E+00", 11},
+        {"1.2345678901234567e+20", "0.00000000000000E+00", -1},
+        {"5e-324", "0E+00", -1},
+        {"-0", "\\-0", -1},
+    };
+    const auto floatFormat = [](std::string_view text) -> std::optional<xml::DecimalFormat> {
+        if (const auto cell = xml::floatCell(text))
+            return cell->format;
+        return std::nullopt;
+    };
+    expectFormats(floatFormat, numbers,
+                  {"NaN", "Infinity", "-Infinity", "", "-", "1e", "e5", "1.5e+", "0x10", " 1",
+                   "007", "10e5", "1e+5x"});
+    using Cause = std::optional<xml::TextCause>;
+    for (const auto& [text, cause] :
+         {std::pair{"12345678901234567890", Cause(xml::TextCause::MoreDigits)},
+          std::pair{"-1234567890.123456", Cause(xml::TextCause::MoreDigits)},
+          std::pair{"0.000000000000000000001", Cause(xml::TextCause::MoreDigits)},
+          std::pair{"NaN", Cause(xml::TextCause::NotFinite)},
+          std::pair{"-Infinity", Cause(xml::TextCause::NotFinite)}, std::pair{"007", Cause()},
+          std::pair{"-0", Cause()}, std::pair{"$1.00", Cause()}, std::pair{"1,5", Cause()}})
+        EXPECT_EQ(xml::textCause(text), cause) << text;
 }
 
 // A date cell holds the wall-clock time as written; its format shows the offset as
@@ -258,6 +308,89 @@ TEST(WorkbookFile, HoldsTabsCellsAndFittedWidths) {
     EXPECT_EQ(tabOne["rows"].toArray()[0].toArray()[0].toString(), QStringLiteral("Größe 東京"));
     // Two wide letters count double: 6 + 4 characters wide, plus one (the file adds padding).
     EXPECT_NEAR(tabOne["widths"].toObject()["A"].toDouble(), 11.71, 0.01);
+}
+
+// A format serves every value it shows alike. Past the most formats of its own a workbook
+// may have, a value that needs one more stays text and is counted; the spreadsheet's
+// built-in formats and the dates' are never refused. SheetJS shows each number as its text.
+TEST(WorkbookFile, NumberFormatsAreSharedAndOnlyTheWorkbooksOwnAreCapped) {
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("formats.xlsx"));
+    Application excel(path.toStdString(), {});
+    Worksheet& sheet = excel.addWorkbook().activeSheet();
+    // Twelve digits shown suit 1.5 as well, not 123456.7, whose 15th digit is the 9th.
+    std::vector<std::string> texts{"590.370000000000000000", "1.500000000000000000",
+                                   "123456.700000000000000000"};
+    // 15 significant digits, 1 to 14 of them after the point and 0 to 15 zeros after
+    // those: 223 formats of its own, and the built-in "0.00".
+    const std::string digits = "123456789012345";
+    for (std::size_t shown = 1; shown <= 14; ++shown)
+        for (std::size_t zeros = 0; zeros <= 15; ++zeros)
+            texts.push_back(digits.substr(0, 15 - shown) + "." + digits.substr(15 - shown) +
+                            std::string(zeros, '0'));
+    long row = 0;
+    for (const std::string& text : texts)
+        sheet.setCell(++row, 1, text);
+    const std::vector<std::tuple<const char*, CellKind, const char*>> afterwards{
+        {"100000007919", CellKind::Number, "100000007919"},
+        {"1234.50", CellKind::General, "1234.50"},
+        {"42", CellKind::Number, "42"},
+        {"-1.25e+300", CellKind::Float, "-1.25E+300"},
+        {"2024-02-29", CellKind::DateTime, "2024-02-29"},
+        {"1.5e+300", CellKind::Float, nullptr},
+        {"0.0000001", CellKind::Number, nullptr}};
+    for (const auto& [text, kind, shown] : afterwards)
+        sheet.setCell(++row, 2, text, kind);
+    excel.setVisible(true);
+
+    const QJsonArray rows = readWorkbook(path)[0].toObject()["rows"].toArray();
+    const QJsonArray shown = kestrove::test::shownByExcel(path)[0].toObject()["rows"].toArray();
+    long texts1 = 0;
+    for (std::size_t r = 0; r < texts.size(); ++r) {
+        const auto i = static_cast<qsizetype>(r);
+        if (rows[i].toArray()[0].isString())
+            ++texts1;
+        else
+            EXPECT_EQ(shown[i].toArray()[0].toObject()["number"].toString().toStdString(),
+                      texts[r]);
+    }
+    for (std::size_t r = 0; r < afterwards.size(); ++r) {
+        const char* expected = std::get<2>(afterwards[r]);
+        const QJsonValue cell = shown[static_cast<qsizetype>(texts.size() + r)].toArray()[1];
+        if (!expected) {
+            EXPECT_EQ(cell.toString().toStdString(), std::get<0>(afterwards[r])) << r;
+        } else if (std::get<1>(afterwards[r]) != CellKind::DateTime) {
+            EXPECT_EQ(cell.toObject()["number"].toString().toStdString(), expected) << r;
+        }
+    }
+    EXPECT_EQ(rows[static_cast<qsizetype>(texts.size() + 4)].toArray()[1].toObject()["format"],
+              QJsonValue("yyyy-mm-dd"));
+    EXPECT_GT(texts1, 0);
+    const auto full = static_cast<std::size_t>(xml::TextCause::FormatsFull);
+    ASSERT_EQ(sheet.numbersAsText().size(), 2u);
+    EXPECT_EQ(sheet.numbersAsText()[0][full], texts1);
+    EXPECT_EQ(sheet.numbersAsText()[1], (TextCounts{0, 0, 2}));
+    // The styles of A1 to A3, and the count of formats of the workbook's own: 150, and
+    // the nine of dates and times.
+    QString styles;
+    ASSERT_EQ(run(QStringLiteral("/usr/bin/python3"),
+                  {QStringLiteral("-c"),
+                   QStringLiteral("import re, sys, zipfile\n"
+                                  "book = zipfile.ZipFile(sys.argv[1])\n"
+                                  "sheet = book.read('xl/worksheets/sheet1.xml').decode()\n"
+                                  "print(*[re.search(r'<c r=\"A%d\"(?: s=\"(\\d+)\")?' % i, sheet)"
+                                  ".group(1) for i in (1, 2, 3)],"
+                                  " re.search(r'<numFmts count=\"(\\d+)\"',"
+                                  " book.read('xl/styles.xml').decode()).group(1))"),
+                   path},
+                  &styles),
+              0)
+        << styles.toStdString();
+    const QStringList found = styles.trimmed().split(QLatin1Char(' '));
+    ASSERT_EQ(found.size(), 4) << styles.toStdString();
+    EXPECT_EQ(found[0], found[1]);
+    EXPECT_NE(found[0], found[2]);
+    EXPECT_EQ(found[3], QStringLiteral("159"));
 }
 
 // A program ended by a signal while the file is being written leaves no file behind, also

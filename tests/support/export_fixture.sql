@@ -16,10 +16,12 @@ INSERT INTO alltypes VALUES
      '1999-12-31 23:59:59.5+00', false, NULL, 'null', '{}', '\x', NULL),
     (NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL);
 
--- Texts that look like numbers, and in num the plain ones as numbers of the server.
-CREATE TABLE lookalikes (n integer, t text, num numeric);
+-- Texts that look like numbers, in num the plain ones as numbers of the server, and in f
+-- and r those it reads as floating-point numbers (real has no 1.5e+300).
+CREATE TABLE lookalikes (n integer, t text, num numeric, f double precision, r real);
 INSERT INTO lookalikes
-SELECT n, t, CASE WHEN n IN (7, 8, 9, 10, 14, 16, 17, 18, 19, 20, 28, 29, 30, 31, 32) THEN t::numeric END
+SELECT n, t, CASE WHEN n IN (7, 8, 9, 10, 14, 16, 17, 18, 19, 20, 28, 29, 30, 31, 32) THEN t::numeric END,
+       CASE WHEN n NOT IN (4, 25) THEN t::float8 END, CASE WHEN n NOT IN (4, 25, 35) THEN t::real END
 FROM (VALUES
     (1, '007'), (2, '1e5'), (3, '+1'), (4, '1,000'), (5, '12345678901234567890'), (6, '-0'),
     (7, '1.50'), (8, '42'), (9, '-3.25'), (10, '0.5'), (11, ' 5'), (12, '.5'), (13, '5.'),
@@ -27,19 +29,33 @@ FROM (VALUES
     (19, '100000007919'), (20, '0.000000000000001'), (21, '-0.0'), (22, '1e-07'), (23, 'NaN'),
     (24, 'Infinity'), (25, '1,5'), (26, ' 42'), (27, '0012'), (28, '-0.000000100'), (29, '1234567.891234'),
     (30, '590.370000000000000000'), (31, '4096.020000000000'), (32, '123456789012345000000.00'),
-    (33, '0.000000000000000000001'))
+    (33, '0.000000000000000000001'), (34, '-Infinity'), (35, '1.5e+300'), (36, '-2.5e-05'),
+    (37, '0.14285714285714285'), (38, '12345678901234.567'))
     AS v (n, t)
 ORDER BY n;
 
 -- A thousand ledger lines: money with one amount in ten ending in a zero, rates, 12-digit
--- references and the other number types, whose sums a spreadsheet must compute as the
--- server does.
+-- references and the other number types, among them a domain over double precision of
+-- 17 significant digits, whose sums a spreadsheet must compute as the server does.
+CREATE DOMAIN d_float8 AS double precision;
 CREATE TABLE ledger (id integer, amount numeric(12, 2), rate numeric(8, 4), ref bigint, qty integer,
-                     weight real, price double precision);
+                     weight real, price double precision, ratio d_float8);
 INSERT INTO ledger
 SELECT g, ((g * 7919) % 2000001 - 1000000) / 100.0, ((g * 104729) % 1000000) / 10000.0,
-       100000000000 + g * 7919, g % 97 - 40, (g % 1000) / 8.0 + 0.1, g * 1.25 - 0.01 * (g % 7)
+       100000000000 + g * 7919, g % 97 - 40, (g % 1000) / 8.0 + 0.1, g * 1.25 - 0.01 * (g % 7),
+       g / 7.0
 FROM generate_series(1, 1000) AS g;
+
+-- Decimals past the 15 significant digits a spreadsheet number holds, twelve of them.
+CREATE TABLE long_numbers (v numeric(30, 2));
+INSERT INTO long_numbers SELECT 1234567890123456.78 * g FROM generate_series(1, 12) AS g;
+INSERT INTO long_numbers VALUES (12.5), (99999999999.99);
+
+-- 420 decimals of 15 significant digits, each with 0 to 14 of them after the point and
+-- 0 to 15 zeros after those: 224 formats, more than a workbook takes.
+CREATE TABLE scales AS
+SELECT g, round(123456789012345 * power(10::numeric, -(g % 14 + 1)), g % 14 + 1 + (g / 14) % 16) AS v
+FROM generate_series(1, 420) AS g;
 
 CREATE TABLE t_first (v text);
 CREATE TABLE t_second (v text);

@@ -295,14 +295,16 @@ std::size_t SheetStreams::appendCell(long row, int column, std::string_view text
         widen(body.valueWidths, column, dateTime->shownLength);
         return dateTime->shownLength;
     }
-    if (const int style = kind == CellKind::General ? numberStyle(text) : -1; style >= 0) {
-        // Its format shows the very text given, the server's digits.
+    if (const int style = numberStyle(text, kind, column, body); style >= 0) {
+        // Its format shows the very text given, the server's digits (or as many of them
+        // as a spreadsheet shows).
         if (style != 0)
             appendStyle(m_xml, style);
         else
             m_xml += '"';
         m_xml += "><v>";
-        m_xml += text;
+        // A floating-point negative zero is the number 0, which its format shows as "-0".
+        m_xml += text == "-0" ? std::string_view("0") : text;
         m_xml += "</v></c>";
         widen(body.valueWidths, column, text.size());
         return text.size();
@@ -343,26 +345,57 @@ int SheetStreams::dateStyle(const xml::DateTimeCell& cell) {
     return xml::CellStyleCount - 1 + static_cast<int>(place);
 }
 
-int SheetStreams::numberStyle(std::string_view text) {
-    const auto format = xml::decimalFormat(text);
-    if (!format)
+int SheetStreams::numberStyle(std::string_view text, CellKind kind, int column, SheetBody& body) {
+    if (kind == CellKind::DateTime || kind == CellKind::ExactDateTime || kind == CellKind::Header)
         return -1;
-    if (format->general)
+    const auto cell = kind == CellKind::Float ? xml::floatCell(text) : xml::decimalCell(text);
+    std::optional<xml::TextCause> cause;
+    int style = -1;
+    if (!cell) {
+        if (kind != CellKind::General)
+            cause = xml::textCause(text);
+    } else if (style = styleOf(*cell); style < 0) {
+        cause = xml::TextCause::FormatsFull;
+    }
+    if (cause) {
+        const auto index = static_cast<std::size_t>(column - 1);
+        if (body.numbersAsText.size() <= index)
+            body.numbersAsText.resize(index + 1, TextCounts{});
+        ++body.numbersAsText[index][static_cast<std::size_t>(*cause)];
+    }
+    return style;
+}
+
+int SheetStreams::styleOf(const xml::NumberCell& cell) {
+    const xml::DecimalFormat& format = cell.format;
+    if (format.general)
         return 0;
-    unsigned char& style = m_decimalStyles[format->small][format->shownDigits]
-                                          [format->fractionDigits - format->shownDigits];
-    if (style == 0) {
+    unsigned short* style;
+    if (format.negativeZero) {
+        style = &m_negativeZeroStyle;
+    } else if (format.scientific) {
+        style = &m_scientificStyles[format.shownDigits];
+    } else {
+        // A format of the same digits that shows fewer of them and writes the rest as
+        // zeros shows the value alike, down to its last non-zero digit.
+        auto& styles = m_decimalStyles[format.small];
+        for (int shown = format.shownDigits; shown >= cell.fewestShown; --shown)
+            if (const unsigned short made = styles[shown][format.fractionDigits - shown])
+                return xml::CellStyleCount - 1 + made;
+        style = &styles[format.shownDigits][format.fractionDigits - format.shownDigits];
+    }
+    if (*style == 0) {
         const std::size_t place =
-            addFormat({xml::decimalFormatCode(*format), xml::builtinFormatId(*format)});
+            addFormat({xml::decimalFormatCode(format), xml::builtinFormatId(format)});
         if (!place)
             return -1;
-        style = static_cast<unsigned char>(place);
+        *style = static_cast<unsigned short>(place);
     }
-    return xml::CellStyleCount - 1 + style;
+    return xml::CellStyleCount - 1 + *style;
 }
 
 std::size_t SheetStreams::addFormat(xml::NumberFormat format) {
-    // Well under the spreadsheet's limit on formats of a workbook; past it, text.
+    // Past the spreadsheet's limit on formats of a workbook's own, text.
     if (format.builtinId < 0 && m_ownFormats >= MaxOwnFormats)
         return 0;
     m_ownFormats += format.builtinId < 0;

@@ -8,6 +8,7 @@
 
 #include "platform/workbook/SheetXml.h"
 
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -25,11 +26,16 @@ namespace kestrove::workbook {
 class RawDeflater;
 
 // How a cell's text is read: General makes a plain decimal number a numeric cell whose
-// format shows the same digits; DateTime makes a date or time a date cell where its
-// format shows the same text, or that text to the millisecond, and ExactDateTime only
-// where it shows the whole text; Header is text in bold, so that a column's name never
-// counts in its sum. Anything else stays text.
-enum class CellKind : unsigned char { General, DateTime, ExactDateTime, Header };
+// format shows the same digits; Number does the same for a column of numbers, whose
+// values that stay text are counted by cause; Float makes every finite floating-point
+// value a numeric cell; DateTime makes a date or time a date cell where its format shows
+// the same text, or that text to the millisecond, and ExactDateTime only where it shows
+// the whole text; Header is text in bold, so that a column's name never counts in its
+// sum. Anything else stays text.
+enum class CellKind : unsigned char { General, DateTime, ExactDateTime, Header, Number, Float };
+
+// Per column from 1: how many values stayed text, by xml::TextCause.
+using TextCounts = std::array<long, xml::TextCauseCount>;
 
 // Where a sheet's compressed rows lie in the temporary file.
 struct Extent {
@@ -50,6 +56,9 @@ struct SheetBody {
     std::vector<std::size_t> widths;         // display width of the widest text, per column from 1
     std::vector<std::size_t> firstRowWidths; // the same for row 1 alone
     std::vector<std::size_t> valueWidths;    // the same for numeric and date cells alone
+    // Values of General, Number and Float cells that stayed text, per column from 1: the
+    // cause FormatsFull of any, the others of Number and Float cells alone.
+    std::vector<TextCounts> numbersAsText;
 };
 
 class SheetStreams {
@@ -130,14 +139,17 @@ private:
     // Appends one cell that holds text to the sheet XML; the width it shows in.
     std::size_t appendCell(long row, int column, std::string_view text, CellKind kind,
                            SheetBody& body);
-    // The style index of a plain decimal number's cell (a format's style is made at its
-    // first use), 0 for General; -1 for a text.
-    int numberStyle(std::string_view text);
+    // The style index of a number cell for the text (a format's style is made at its
+    // first use), 0 for General; -1 for a text, counted by cause in `body`.
+    int numberStyle(std::string_view text, CellKind kind, int column, SheetBody& body);
+    // The style of a number cell: one of a format that shows it alike where one is made,
+    // else of its own; -1 where that would pass the cap on formats.
+    int styleOf(const xml::NumberCell& cell);
     // The style index of a date cell (a format with an offset is made at its first use);
     // -1 for a text.
     int dateStyle(const xml::DateTimeCell& cell);
-    // Adds a format to the workbook's table: its place from 1, or 0 past the most formats
-    // of its own.
+    // Adds a format to the workbook's table: its place from 1, or 0 where a format of the
+    // workbook's own would pass the cap.
     std::size_t addFormat(xml::NumberFormat format);
     void switchTo(std::uint32_t sheet);
     void flushXml(bool endSegment);
@@ -166,15 +178,19 @@ private:
     std::uint32_t m_current = UINT32_MAX; // the sheet whose segment is open
     std::string m_xml;
     std::string m_compressed;
-    // Formats of the workbook's own, past which a further one stays text; the built-in
-    // ones do not count.
+    // Excel takes some 200 to 250 number formats of a workbook's own: these, besides the
+    // fixed ones of dates and times; its built-in ones count for nothing. Decimal
+    // numbers' and dates' with offsets, in the order of their styles.
     static constexpr std::size_t MaxOwnFormats = 150;
-    std::vector<xml::NumberFormat> m_formats;
     std::size_t m_ownFormats = 0;
-    // Per small flag, digits shown and zeros written: the decimal format's place in
-    // m_formats from 1, or 0 while unused.
-    unsigned char m_decimalStyles[2][xml::MaxShownFractionDigits + 1][xml::MaxFractionDigits + 1] =
+    std::vector<xml::NumberFormat> m_formats;
+    // The decimal format's place in m_formats from 1, or 0 while unused: of a fixed format
+    // per small flag, digits shown and zeros written; of a scientific one per mantissa
+    // digits; of negative zero.
+    unsigned short m_decimalStyles[2][xml::MaxShownFractionDigits + 1][xml::MaxFractionDigits + 1] =
         {};
+    unsigned short m_scientificStyles[xml::MaxMantissaDigits + 1] = {};
+    unsigned short m_negativeZeroStyle = 0;
     // A date format with an offset as its style's number and the offset, and its place in
     // m_formats from 1.
     std::vector<std::pair<std::string, std::size_t>> m_dateStyles;

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
-#include <cstdint>
 
 namespace kestrove::workbook::xml {
 
@@ -54,61 +53,155 @@ constexpr std::array<bool, 128> PlainAscii = [] {
 
 } // namespace
 
-std::optional<DecimalFormat> decimalFormat(std::string_view text) {
-    constexpr int MaxIntegerDigits = 21;
-    constexpr int MaxSignificantDigits = 15;
-    constexpr std::size_t GeneralCharacters = 11;
-    const bool negative = !text.empty() && text[0] == '-';
-    // Digits are counted over both parts; first and last are the non-zero ones.
+namespace {
+
+constexpr int MaxSignificantDigits = 15;
+
+// The digits of a plain decimal ("-12.50"): their count, the count before the point, and
+// the places among them of the first and last non-zero one (-1 for a zero). Nothing for a
+// text of anything but digits, an optional leading '-' and one point.
+struct DecimalDigits {
+    bool negative = false;
     int digits = 0;
-    int integerDigits = -1; // until the point
+    int integerDigits = 0;
     int first = -1;
     int last = -1;
-    for (std::size_t i = negative ? 1 : 0; i < text.size(); ++i) {
+    bool point = false;
+    int fractionDigits() const { return digits - integerDigits; }
+};
+std::optional<DecimalDigits> decimalDigits(std::string_view text) {
+    DecimalDigits d;
+    d.negative = !text.empty() && text[0] == '-';
+    int integerDigits = -1; // until the point
+    for (std::size_t i = d.negative ? 1 : 0; i < text.size(); ++i) {
         const char c = text[i];
         if (c >= '0' && c <= '9') {
             if (c != '0') {
-                first = first < 0 ? digits : first;
-                last = digits;
+                d.first = d.first < 0 ? d.digits : d.first;
+                d.last = d.digits;
             }
-            ++digits;
+            ++d.digits;
         } else if (c == '.' && integerDigits < 0) {
-            integerDigits = digits;
+            integerDigits = d.digits;
         } else {
             return std::nullopt;
         }
     }
-    const bool whole = integerDigits < 0;
-    if (whole)
-        integerDigits = digits;
-    const int fractionDigits = digits - integerDigits;
-    if (integerDigits == 0 || integerDigits > MaxIntegerDigits ||
-        (integerDigits > 1 && text[negative ? 1 : 0] == '0') ||
-        (!whole && (fractionDigits == 0 || fractionDigits > MaxFractionDigits)))
-        return std::nullopt;
-    if (first < 0 && negative)
-        return std::nullopt; // "-0", "-0.00"
-    if (first >= 0 && (last - first + 1 > MaxSignificantDigits ||
-                       last - integerDigits + 1 > MaxShownFractionDigits))
-        return std::nullopt;
+    d.point = integerDigits >= 0;
+    d.integerDigits = d.point ? integerDigits : d.digits;
+    if (d.integerDigits == 0 || (d.point && d.fractionDigits() == 0))
+        return std::nullopt; // "", "-", ".5", "5."
+    return d;
+}
+
+// A number as the server writes one: no leading zeros, no negative zero.
+bool isCanonical(const DecimalDigits& d, std::string_view text) {
+    return !(d.integerDigits > 1 && text[d.negative ? 1 : 0] == '0') &&
+           !(d.first < 0 && d.negative);
+}
+
+// Under 10^-6: the first non-zero digit is the 7th after the point or later.
+bool isSmall(const DecimalDigits& d) {
+    return d.integerDigits == 1 && d.first >= 7;
+}
+
+// A fixed format of the fraction digits that shows the ones up to the 15th significant
+// digit (counted from the first digit for a zero), at most 20.
+DecimalFormat fixedFormat(const DecimalDigits& d, int fractionDigits) {
     DecimalFormat format;
     format.fractionDigits = static_cast<unsigned char>(fractionDigits);
-    // Digits up to the 15th significant one (counted from the first digit for a zero).
-    const int shown = std::max(first, 0) + MaxSignificantDigits - integerDigits;
+    const int shown = std::max(d.first, 0) + MaxSignificantDigits - d.integerDigits;
     format.shownDigits = static_cast<unsigned char>(
         std::clamp(shown, 0, std::min(fractionDigits, MaxShownFractionDigits)));
-    // Under 10^-6: the first non-zero digit is the 7th after the point or later.
-    format.small = integerDigits == 1 && first >= 7;
-    format.general = whole && text.size() <= GeneralCharacters;
+    format.small = isSmall(d);
     return format;
+}
+
+// The scientific cell of "d[.ddd]e±dd": its mantissa's digits shown up to the 15th
+// significant one.
+std::optional<NumberCell> scientificCell(std::string_view text, std::size_t e) {
+    const auto mantissa = decimalDigits(text.substr(0, e));
+    std::string_view exponent = text.substr(e + 1);
+    if (!exponent.empty() && (exponent[0] == '+' || exponent[0] == '-'))
+        exponent.remove_prefix(1);
+    if (!mantissa || mantissa->integerDigits != 1 || mantissa->first != 0 || exponent.empty() ||
+        !std::all_of(exponent.begin(), exponent.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return std::nullopt;
+    NumberCell cell;
+    cell.format.scientific = true;
+    cell.format.shownDigits = cell.format.fractionDigits =
+        static_cast<unsigned char>(std::min(mantissa->fractionDigits(), MaxMantissaDigits));
+    cell.fewestShown = cell.format.shownDigits;
+    return cell;
+}
+
+} // namespace
+
+std::optional<NumberCell> decimalCell(std::string_view text) {
+    constexpr int MaxIntegerDigits = 21;
+    constexpr std::size_t GeneralCharacters = 11;
+    const auto d = decimalDigits(text);
+    // Not "007", "-0" or "-0.00"; under 10^21, at most 30 fraction digits.
+    if (!d || !isCanonical(*d, text) || d->integerDigits > MaxIntegerDigits ||
+        d->fractionDigits() > MaxFractionDigits)
+        return std::nullopt;
+    if (d->first >= 0 && (d->last - d->first + 1 > MaxSignificantDigits ||
+                          d->last - d->integerDigits + 1 > MaxShownFractionDigits))
+        return std::nullopt;
+    NumberCell cell;
+    cell.format = fixedFormat(*d, d->fractionDigits());
+    cell.format.general = !d->point && text.size() <= GeneralCharacters;
+    // The digits past the last non-zero one are zeros.
+    cell.fewestShown = static_cast<unsigned char>(
+        std::min<int>(std::max(d->last - d->integerDigits + 1, 0), cell.format.shownDigits));
+    return cell;
+}
+
+std::optional<DecimalFormat> decimalFormat(std::string_view text) {
+    if (const auto cell = decimalCell(text))
+        return cell->format;
+    return std::nullopt;
+}
+
+std::optional<NumberCell> floatCell(std::string_view text) {
+    if (const auto cell = decimalCell(text))
+        return cell;
+    if (text == "-0") {
+        NumberCell cell;
+        cell.format.negativeZero = true;
+        return cell;
+    }
+    if (const std::size_t e = text.find('e'); e != std::string_view::npos)
+        return scientificCell(text, e);
+    // More than 15 significant digits: shown rounded to the 15th.
+    const auto d = decimalDigits(text);
+    if (!d || !isCanonical(*d, text) || d->first < 0)
+        return std::nullopt;
+    // The digits past the 15th are rounded away, not zeros.
+    NumberCell cell;
+    cell.format = fixedFormat(*d, std::min(d->fractionDigits(), MaxShownFractionDigits));
+    cell.format.fractionDigits = cell.fewestShown = cell.format.shownDigits;
+    return cell;
+}
+
+std::optional<TextCause> textCause(std::string_view text) {
+    if (text == "NaN" || text == "Infinity" || text == "-Infinity")
+        return TextCause::NotFinite;
+    if (const auto d = decimalDigits(text); d && isCanonical(*d, text))
+        return TextCause::MoreDigits;
+    return std::nullopt;
 }
 
 std::string decimalFormatCode(DecimalFormat format) {
     if (format.general)
         return "General";
+    if (format.negativeZero)
+        return "\\-0";
     std::string code = format.small ? "#,##0" : "0";
     if (format.shownDigits > 0)
         code.append(".").append(format.shownDigits, '0');
+    if (format.scientific)
+        return code.append("E+00");
     if (format.fractionDigits > format.shownDigits)
         code.append(format.shownDigits > 0 ? "\"" : "\".")
             .append(format.fractionDigits - format.shownDigits, '0')
@@ -119,6 +212,10 @@ std::string decimalFormatCode(DecimalFormat format) {
 int builtinFormatId(DecimalFormat format) {
     if (format.general)
         return 0;
+    if (format.negativeZero)
+        return -1;
+    if (format.scientific)
+        return format.shownDigits == 2 ? 11 : -1;
     if (format.small || format.fractionDigits != format.shownDigits)
         return -1;
     return format.fractionDigits == 0 ? 1 : format.fractionDigits == 2 ? 2 : -1;
@@ -247,89 +344,6 @@ void appendNumber(std::string& out, double value) {
     char digits[32];
     const auto written = std::to_chars(digits, digits + sizeof digits, value);
     out.append(digits, written.ptr);
-}
-
-double storedColumnWidth(double characters) {
-    constexpr double DigitPixels = 7.0;
-    constexpr double PaddingPixels = 5.0;
-    if (characters <= 0)
-        return 0;
-    const double pixels =
-        characters < 1
-            ? static_cast<std::uint32_t>(characters * (DigitPixels + PaddingPixels) + 0.5)
-            : static_cast<std::uint32_t>(characters * DigitPixels + 0.5) + PaddingPixels;
-    return static_cast<std::uint32_t>(pixels / DigitPixels * 256.0) / 256.0;
-}
-
-std::string sheetHead(const SheetLayout& layout) {
-    std::string head =
-        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
-        "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
-        "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\">"
-        "<dimension ref=\"";
-    if (layout.firstRow == 0) {
-        head += "A1";
-    } else {
-        appendCellReference(head, layout.firstRow, layout.firstColumn);
-        if (layout.lastRow != layout.firstRow || layout.lastColumn != layout.firstColumn) {
-            head += ':';
-            appendCellReference(head, layout.lastRow, layout.lastColumn);
-        }
-    }
-    head += "\"/><sheetViews><sheetView ";
-    if (layout.selected)
-        head += "tabSelected=\"1\" ";
-    head += "workbookViewId=\"0\"";
-    if (layout.filtered())
-        head +=
-            "><pane ySplit=\"1\" topLeftCell=\"A2\" activePane=\"bottomLeft\" state=\"frozen\"/>"
-            "<selection pane=\"bottomLeft\"/></sheetView>";
-    else
-        head += "/>";
-    head += "</sheetViews><sheetFormatPr defaultRowHeight=\"15\"/>";
-    bool anyWidth = false;
-    for (std::size_t c = 0; c < layout.columnWidths.size(); ++c) {
-        if (layout.columnWidths[c] <= 0)
-            continue;
-        if (!anyWidth)
-            head += "<cols>";
-        anyWidth = true;
-        const std::string column = std::to_string(c + 1);
-        head += "<col min=\"" + column + "\" max=\"" + column + "\" width=\"";
-        appendNumber(head, storedColumnWidth(layout.columnWidths[c]));
-        head += "\" customWidth=\"1\"/>";
-    }
-    if (anyWidth)
-        head += "</cols>";
-    head += "<sheetData>";
-    return head;
-}
-
-namespace {
-// The used range from row 1: what a filter covers.
-void appendRange(std::string& out, const SheetLayout& layout, bool absolute = false) {
-    appendCellReference(out, 1, layout.firstColumn, absolute);
-    out += ':';
-    appendCellReference(out, std::max(layout.lastRow, 1L), layout.lastColumn, absolute);
-}
-} // namespace
-
-std::string sheetFoot(const SheetLayout& layout) {
-    std::string foot = "</sheetData>";
-    if (layout.filtered()) {
-        foot += "<autoFilter ref=\"";
-        appendRange(foot, layout);
-        foot += "\"/>";
-    }
-    foot += "<pageMargins left=\"0.7\" right=\"0.7\" top=\"0.75\" bottom=\"0.75\" "
-            "header=\"0.3\" footer=\"0.3\"/></worksheet>";
-    return foot;
-}
-
-std::string absoluteRange(const SheetLayout& layout) {
-    std::string range;
-    appendRange(range, layout, true);
-    return range;
 }
 
 } // namespace kestrove::workbook::xml

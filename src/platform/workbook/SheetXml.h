@@ -1,14 +1,14 @@
 #pragma once
 
-// The worksheet part of an .xlsx file: how cell texts, numbers and references are
-// written, and the sheet's head and foot. Every rule here holds whatever the process
-// locale is.
+// The cells of a worksheet part of an .xlsx file: how texts, numbers, dates and
+// references are written, and which number format shows a value as its text (the sheet's
+// head and foot are in SheetLayout.h). Every rule here holds whatever the process locale
+// is.
 
 #include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace kestrove::workbook::xml {
 
@@ -64,39 +64,74 @@ struct NumberFormat {
 // ("yyyy-mm-dd hh:mm:ss\"+01\"").
 std::string dateTimeFormatCode(CellStyle style, std::string_view offset);
 
-// The number format that shows a plain decimal number's cell as exactly its text: General
-// for a whole number of at most 11 characters, which General shows whole; else the
-// text's count of fraction digits, of which the ones up to the 15th significant digit
-// are digits of the format (`shownDigits`) and the zeros past it are written into the
-// format as they are (readers that print a double's further digits would show noise
-// there). A value that is nonzero and under 10^-6 in magnitude (`small`) takes
-// "#,##0.0…" rather than "0.0…": both show it alike, but readers that format cells as
-// Excel does through JavaScript's number texts write it in exponent form with the plain
-// form ("1e-15.000…").
+// The number format that shows a number cell's value as exactly its text: General for a
+// whole number of at most 11 characters, which General shows whole; else the text's count
+// of fraction digits, of which the ones up to the 15th significant digit are digits of
+// the format (`shownDigits`) and the zeros past it are written into the format as they
+// are (readers that print a double's further digits would show noise there). A value that
+// is nonzero and under 10^-6 in magnitude (`small`) takes "#,##0.0…" rather than "0.0…":
+// both show it alike, but readers that format cells as Excel does through JavaScript's
+// number texts write it in exponent form with the plain form ("1e-15.000…"). A
+// `scientific` format shows a mantissa of `shownDigits` fraction digits and a signed
+// exponent of at least two ("0.0E+00"); `negativeZero` shows "-0" for the cell's 0.
 struct DecimalFormat {
     unsigned char fractionDigits = 0;
     unsigned char shownDigits = 0;
     bool small = false;
     bool general = false;
+    bool scientific = false;
+    bool negativeZero = false;
     bool operator==(const DecimalFormat&) const = default;
 };
 // The most fraction digits a number cell's text may have, and the most a format shows
-// as digits (LibreOffice shows zeros past the 20th).
+// as digits (LibreOffice shows zeros past the 20th); the most a mantissa shows (with its
+// first digit, the 15 significant digits a spreadsheet shows).
 constexpr int MaxFractionDigits = 30;
 constexpr int MaxShownFractionDigits = 20;
+constexpr int MaxMantissaDigits = 14;
 
-// The format of a numeric cell for the text, when it is a plain decimal number that a
-// double holds to every digit shown: an optional '-', an integer part without leading
-// zeros and under 10^21, an optional fraction of 1 to 30 digits whose last non-zero one
-// is at most the 20th, at most 15 significant digits (from the first non-zero digit to
-// the last), and no negative zero. Nothing for any other text ("007", "+1", "1,5", " 42",
-// "1e-07", "-0.0", "NaN").
+// A number cell for a text: its format, and the fewest fraction digits a format of the
+// same kind may show it with alike, writing the rest as zeros (the text's digits past
+// them are zeros).
+struct NumberCell {
+    DecimalFormat format;
+    unsigned char fewestShown = 0;
+};
+
+// The number cell of a plain decimal number that a double holds to every digit shown:
+// an optional '-', an integer part without leading zeros and under 10^21, an optional
+// fraction of 1 to 30 digits whose last non-zero one is at most the 20th, at most 15
+// significant digits (from the first non-zero digit to the last), and no negative zero.
+// Nothing for any other text ("007", "+1", "1,5", " 42", "1e-07", "-0.0", "NaN").
+std::optional<NumberCell> decimalCell(std::string_view text);
+// Its format alone.
 std::optional<DecimalFormat> decimalFormat(std::string_view text);
 
-// The format's code: "General", "0", "0.00", "#,##0.0000000", "0.000000000000\"000000\"".
+// The number cell of a floating-point value as the server writes it: the shortest text
+// that reads back as the value, so the cell's number is the server's, whatever its count
+// of digits. Its format shows the text's digits where they are at most 15 significant,
+// else the value rounded to 15 significant digits; an exponent form ("1e-07",
+// "-2.5e+300") gets a scientific format, "-0" shows as such. Nothing for "NaN",
+// "Infinity" and "-Infinity", which no spreadsheet number is, nor for any other text.
+std::optional<NumberCell> floatCell(std::string_view text);
+
+// Why a value of a column of numbers stays text, for the notice that names the column.
+enum class TextCause : unsigned char {
+    MoreDigits,  // a plain decimal with more digits than a spreadsheet number holds
+    NotFinite,   // NaN or an infinity
+    FormatsFull, // the workbook has as many number formats as a spreadsheet takes
+};
+constexpr int TextCauseCount = 3;
+// The cause of a text that is no number cell: MoreDigits for a decimal as the server
+// writes one (digits, an optional '-' and point, no leading zero, no negative zero),
+// NotFinite for "NaN", "Infinity" and "-Infinity"; nothing for any other.
+std::optional<TextCause> textCause(std::string_view text);
+
+// The format's code: "General", "0", "0.00", "#,##0.0000000", "0.000000000000\"000000\"",
+// "0.0E+00", "\\-0".
 std::string decimalFormatCode(DecimalFormat format);
 // The spreadsheet's built-in number format id of the same code (General is 0, "0" is 1,
-// "0.00" is 2), or -1 when it has none.
+// "0.00" is 2, "0.00E+00" is 11), or -1 when it has none.
 int builtinFormatId(DecimalFormat format);
 
 // Appends text as the content of a <t> element. '&', '<' and '>' are escaped; a CR is a
@@ -122,31 +157,5 @@ void appendCellReference(std::string& out, long row, int column, bool absolute =
 
 // The shortest text that reads back as the same double.
 void appendNumber(std::string& out, double value);
-
-// A column width in characters as the file stores it (Calibri 11: 7-pixel digits, 5
-// pixels of padding), in 1/256 steps.
-double storedColumnWidth(double characters);
-
-// What a sheet's head and foot need, known only once its rows are written.
-struct SheetLayout {
-    long firstRow = 0; // 0: the sheet has no cells
-    int firstColumn = 0;
-    long lastRow = 0;
-    int lastColumn = 0;
-    bool selected = false;            // the workbook's active tab
-    bool headerRow = false;           // row 1 frozen, with a filter over the used range
-    std::vector<double> columnWidths; // characters, from column 1; 0 leaves a column as is
-
-    // A header row over cells: frozen, with a filter.
-    bool filtered() const { return headerRow && firstRow != 0; }
-};
-
-// Everything up to and including "<sheetData>".
-std::string sheetHead(const SheetLayout& layout);
-// "</sheetData>" and what follows it.
-std::string sheetFoot(const SheetLayout& layout);
-
-// The used range as an absolute reference ("$A$1:$D$100"), for a filter's defined name.
-std::string absoluteRange(const SheetLayout& layout);
 
 } // namespace kestrove::workbook::xml

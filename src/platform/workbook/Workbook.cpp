@@ -5,6 +5,7 @@
 #include "platform/workbook/Deflate.h"
 #include "platform/workbook/LeftoverFiles.h"
 #include "platform/workbook/PackageParts.h"
+#include "platform/workbook/SheetLayout.h"
 #include "platform/workbook/SheetXml.h"
 #include "platform/workbook/ZipPackage.h"
 
@@ -234,6 +235,11 @@ void Worksheet::setCell(long row, int column, std::string_view text, CellKind ki
         kind = CellKind::Header;
     m_owner.m_streams.add(m_body, row, column, text, kind);
     m_lastRow = row;
+}
+
+const std::vector<TextCounts>& Worksheet::numbersAsText() const {
+    static const std::vector<TextCounts> none;
+    return m_owner.m_saved ? m_owner.m_streams.body(m_body).numbersAsText : none;
 }
 
 void Worksheet::autofitColumns(const std::function<void()>& whileWaiting) {

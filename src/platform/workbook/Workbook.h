@@ -49,11 +49,16 @@ public:
     void setName(const std::string& name);
 
     // Writes text into the cell at row and column (both from 1). A plain decimal
-    // number becomes a numeric cell, or with DateTime a date or time becomes a date cell
-    // that shows the same text; any other text stays text. Rows are written from the top
+    // number becomes a numeric cell, with Float so does every finite floating-point
+    // value, or with DateTime a date or time becomes a date cell that shows the same
+    // text; any other text stays text (see CellKind). Rows are written from the top
     // down: a cell above the last row written is refused. A failed write of the sheet's
     // temporary file is reported by the next cell.
     void setCell(long row, int column, std::string_view text, CellKind kind = CellKind::General);
+
+    // Once the workbook is saved: per column from 1, the values that stayed text though
+    // they were written as numbers, by cause (see SheetBody::numbersAsText); else nothing.
+    const std::vector<TextCounts>& numbersAsText() const;
 
     // Row 1 holds column names: it stays in view while scrolling and gets a filter over
     // the sheet's used range.
