@@ -69,6 +69,10 @@ struct Options {
     QCommandLineOption command =
         option({"c", "command"},
                "A query whose result becomes a sheet (one statement); may be repeated.", "sql");
+    QCommandLineOption exactTimes =
+        option({"exact-times"}, "Keep times with more than 3 fraction digits of a second as "
+                                "text, every digit shown (else date cells shown to the "
+                                "millisecond).");
     QCommandLineOption queryFile = option({"query-file"},
                                           "A file of one query, whose result becomes a sheet named "
                                           "after the file less .sql; may be repeated.",
@@ -258,6 +262,7 @@ int RunExport(const ExportOptions& options, EndOnSignals& ending) {
     bool saved = false;
     command.onSaved([&](const QString&) { saved = true; });
     TableImport import;
+    import.setExactTimes(options.exactTimes);
     printer.nameReportsAfter([&import] { return import.queryInTurn(); });
     if (system::standardErrorIsTerminal())
         command.showProgress(import);
@@ -275,7 +280,8 @@ std::variant<ExportOptions, int> ReadExportOptions(const QStringList& arguments)
     parser.setApplicationDescription(QString::fromLatin1(Description));
     parser.addOptions({known.help, known.version, known.host, known.port, known.user,
                        known.database, known.noPassword, known.askPassword, known.passwordFile,
-                       known.all, known.out, known.force, known.command, known.queryFile});
+                       known.all, known.out, known.force, known.exactTimes, known.command,
+                       known.queryFile});
     parser.addPositionalArgument(
         QStringLiteral("tables"),
         QStringLiteral("Tables, views, materialized views or foreign tables, named as in psql."),
@@ -299,6 +305,7 @@ std::variant<ExportOptions, int> ReadExportOptions(const QStringList& arguments)
     options.all = parser.isSet(known.all);
     options.out = given(known.out);
     options.force = parser.isSet(known.force);
+    options.exactTimes = parser.isSet(known.exactTimes);
     auto queries = readQueries(parser, arguments, known);
     if (const int* status = std::get_if<int>(&queries))
         return *status;

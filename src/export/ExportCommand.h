@@ -30,7 +30,8 @@ struct ExportOptions {
     bool all = false;                // every table but the system catalogues'
     std::vector<QuerySheet> queries; // -c and --query-file, in the order given
     std::optional<QString> out;
-    bool force = false; // replace the --file workbook, once the export succeeds
+    bool force = false;      // replace the --file workbook, once the export succeeds
+    bool exactTimes = false; // times past the millisecond stay text
 };
 
 // Reads the arguments (the program's name first). --help and --version show their text

@@ -7,7 +7,7 @@ namespace kestrove {
 
 void TableImport::PushButton5_Click(ImportHost& host) {
     Steps steps(QStringLiteral("Form2"), QStringLiteral("PushButton5_Click"));
-    RunningImport run(host, m_progress, m_tablesAtOnce);
+    RunningImport run(host, m_progress, m_tablesAtOnce, m_exactTimes);
     TableList& list = host.tableList();
 
     steps(100, [&] { run.createConnection(); });

@@ -17,6 +17,8 @@ public:
     // At most this many tables are read at once, each on a connection of its own; 0 (the
     // default) for one per core, up to four.
     void setTablesAtOnce(int tables) { m_tablesAtOnce = tables; }
+    // Times with more fraction digits than a date cell shows stay text, every digit shown.
+    void setExactTimes(bool exact) { m_exactTimes = exact; }
     // The table being imported, after the sheet naming rule.
     const QString& currentTableName() const { return m_progress.currentTableName; }
     // The query being imported, as the list names it; empty for a table.
@@ -28,6 +30,7 @@ public:
 private:
     bool m_importRunning = false;
     int m_tablesAtOnce = 0;
+    bool m_exactTimes = false;
     ImportProgress m_progress;
 };
 

@@ -44,9 +44,11 @@ bool anyTickedAfter(const TableList& list, int position) {
 
 } // namespace
 
-RunningImport::RunningImport(ImportHost& host, ImportProgress& progress, int tablesAtOnce)
-    : m_host(host), m_progress(progress), m_tablesAtOnce(tablesAtOnce), m_pacer(host),
-      m_whileWaiting([this] { m_pacer.yield(); }), m_ahead(m_reading, m_whileWaiting) {}
+RunningImport::RunningImport(ImportHost& host, ImportProgress& progress, int tablesAtOnce,
+                             bool exactTimes)
+    : m_host(host), m_progress(progress), m_tablesAtOnce(tablesAtOnce), m_exactTimes(exactTimes),
+      m_pacer(host), m_whileWaiting([this] { m_pacer.yield(); }),
+      m_ahead(m_reading, m_whileWaiting) {}
 
 void RunningImport::createConnection() {
     m_connection.emplace();
@@ -177,7 +179,10 @@ void RunningImport::describeColumns(int fields) {
         NumberNotices::Column named;
         try {
             const Column& column = records().column(j);
-            kind = records().isDateOrTime(j) ? CellKind::DateTime
+            // Date cells where nothing is lost but digits past the millisecond (and not
+            // those, with exact times).
+            kind = records().isDateOrTime(j)
+                       ? m_exactTimes ? CellKind::ExactDateTime : CellKind::DateTime
                    : isFloatingPoint(column) ? CellKind::Float
                    : holdsNumbers(column)    ? CellKind::Number
                                              : CellKind::General;

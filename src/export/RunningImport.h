@@ -29,8 +29,9 @@ class Steps;
 
 class RunningImport {
 public:
-    // At most `tablesAtOnce` tables are read at once (0: one per core, up to four).
-    RunningImport(ImportHost& host, ImportProgress& progress, int tablesAtOnce);
+    // At most `tablesAtOnce` tables are read at once (0: one per core, up to four). With
+    // `exactTimes`, a time a date cell would show shorter stays text.
+    RunningImport(ImportHost& host, ImportProgress& progress, int tablesAtOnce, bool exactTimes);
     RunningImport(const RunningImport&) = delete;
     RunningImport& operator=(const RunningImport&) = delete;
 
@@ -96,6 +97,7 @@ private:
     ImportHost& m_host;
     ImportProgress& m_progress;
     int m_tablesAtOnce;
+    bool m_exactTimes;
     Pacer m_pacer;
     TableReader::Waiter m_whileWaiting;
     std::optional<odbc::Connection> m_connection;

@@ -713,3 +713,40 @@ TEST_F(ExportCommand, EveryTextRouteGivesTheServersText) {
                   "")
             << variables.join(QLatin1Char(' ')).toStdString();
 }
+
+// Times of more fraction digits than a date cell shows are date cells shown to the
+// millisecond, or with --exact-times the server's text; the other dates and times are
+// date cells either way. The session's time zone comes from PGTZ, as for psql.
+TEST_F(ExportCommand, ExactTimesKeepEveryDigitAsText) {
+    const QStringList sources{QStringLiteral("calendar"), QStringLiteral("-c"),
+                              QStringLiteral("select tstz from export.zoned where n in (5, 6) "
+                                             "order by n")};
+    const auto date = [](const char* shown, const char* format) {
+        return QJsonValue(QJsonObject({{"shown", shown}, {"format", format}}));
+    };
+    for (const bool exact : {false, true}) {
+        const QString out = file(exact ? "exact.xlsx" : "shown.xlsx");
+        QStringList arguments = connection() + QStringList{QStringLiteral("-f"), out} + sources;
+        if (exact)
+            arguments << QStringLiteral("--exact-times");
+        const Result result = run(arguments, true, {QStringLiteral("PGTZ=Asia/Kathmandu")});
+        ASSERT_EQ(result.status, 0) << result.err.toStdString();
+        const QJsonArray sheets = readWorkbook(out);
+        const QJsonArray now = rowsOf(sheetNamed(sheets, QStringLiteral("calendar")))[8].toArray();
+        const QJsonArray zoned = rowsOf(sheetNamed(sheets, QStringLiteral("query")));
+        ASSERT_EQ(zoned.size(), 3);
+        EXPECT_EQ(now[1], date("2024-03-01", "yyyy-mm-dd"));
+        EXPECT_EQ(zoned[1].toArray()[0],
+                  date("1910-01-01 00:00:00+05:41:16", "yyyy-mm-dd hh:mm:ss\"+05:41:16\""));
+        if (exact) {
+            EXPECT_EQ(now[2], QJsonValue("12:34:56.12345"));
+            EXPECT_EQ(now[3], QJsonValue("2024-03-01 12:34:56.123456"));
+            EXPECT_EQ(zoned[2].toArray()[0], QJsonValue("2024-03-01 18:19:56.123456+05:45"));
+        } else {
+            EXPECT_EQ(now[2], date("12:34:56.123", "hh:mm:ss.000"));
+            EXPECT_EQ(now[3], date("2024-03-01 12:34:56.123", "yyyy-mm-dd hh:mm:ss.000"));
+            EXPECT_EQ(zoned[2].toArray()[0],
+                      date("2024-03-01 18:19:56.123+05:45", "yyyy-mm-dd hh:mm:ss.000\"+05:45\""));
+        }
+    }
+}

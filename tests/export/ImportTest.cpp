@@ -50,6 +50,28 @@ QString convertedToCsv(const QString& workbook) {
                : QString();
 }
 
+// The session's time zone of the connections made while it lives, as the driver (libpq)
+// takes it from PGTZ.
+class SessionZone {
+public:
+    explicit SessionZone(const char* zone)
+        : m_had(qEnvironmentVariableIsSet("PGTZ")), m_before(qgetenv("PGTZ")) {
+        qputenv("PGTZ", zone);
+    }
+    ~SessionZone() {
+        if (m_had)
+            qputenv("PGTZ", m_before);
+        else
+            qunsetenv("PGTZ");
+    }
+    SessionZone(const SessionZone&) = delete;
+    SessionZone& operator=(const SessionZone&) = delete;
+
+private:
+    bool m_had;
+    QByteArray m_before;
+};
+
 // What a spreadsheet shows of a floating-point value the server wrote as `text`: the
 // text where it has at most 15 significant digits (an exponent with a capital E), else
 // the value rounded to 15 significant digits.
@@ -90,7 +112,8 @@ bool shownBySheetJs(const QJsonValue& shown, const QString& text) {
 TEST(Import, CommonColumnTypesAsTextNumbersAndEmptyCells) {
     ImportRun run;
     run.host.tick(QStringLiteral("alltypes"));
-    const QJsonArray rows = rowsOf(sheetAt(run.finish(), 0));
+    const QJsonObject sheet = sheetAt(run.finish(), 0);
+    const QJsonArray rows = rowsOf(sheet);
     ASSERT_EQ(rows.size(), 4);
     EXPECT_EQ(rows[0].toArray().toVariantList(),
               QVariantList({"i", "big", "num", "flt", "txt", "d", "ts", "b", "u", "j", "arr", "bin",
@@ -104,7 +127,8 @@ TEST(Import, CommonColumnTypesAsTextNumbersAndEmptyCells) {
     EXPECT_EQ(first[4], QVariant("Grüße, 東京 and ﬁ"));
     EXPECT_EQ(rows[1].toArray()[5].toObject(),
               QJsonObject({{"shown", "2024-02-29"}, {"format", "yyyy-mm-dd"}}));
-    EXPECT_TRUE(first[6].toString().startsWith("2024-02-29 13:45:00"));
+    EXPECT_TRUE(
+        rows[1].toArray()[6].toObject()["shown"].toString().startsWith("2024-02-29 13:45:00"));
     EXPECT_EQ(rows[1].toArray()[7], QJsonValue(1.0));
     EXPECT_EQ(first[8], QVariant("A0EEBC99-9C0B-4EF8-BB6D-6BB9BD380A11")); // the driver's form
     EXPECT_EQ(first[9], QVariant("{\"k\": [1, 2]}"));
@@ -116,6 +140,8 @@ TEST(Import, CommonColumnTypesAsTextNumbersAndEmptyCells) {
     EXPECT_EQ(rows[2].toArray()[2], QJsonValue(-0.5)); // -0.500
     EXPECT_EQ(rows[2].toArray()[3], QJsonValue(-1.5e300));
     EXPECT_EQ(second[4], QVariant("line one\nline two\ttab"));
+    // Only the text of several lines wraps, so that its lines show as lines.
+    EXPECT_EQ(sheet["wrapped"].toArray(), QJsonArray({"E3"}));
     EXPECT_EQ(second[11], QVariant("{BINARY DATA}"));
     // A record of nulls is a row of empty cells, but binary columns still say so.
     const QJsonArray nulls = rows[3].toArray();
@@ -622,11 +648,14 @@ TEST(Import, DatesAsTheServerWritesThemAndBinaryColumnsUnread) {
     };
     const QJsonArray expected{
         QJsonArray{"d", "ts", "tstz", "t", "ttz"},
-        QJsonArray{"infinity", "infinity", "infinity", time("00:00:00", "hh:mm:ss"), "00:00:00+00"},
-        QJsonArray{"-infinity", "-infinity", "-infinity", "24:00:00", "23:59:59.999+02"},
+        QJsonArray{"infinity", "infinity", "infinity", time("00:00:00", "hh:mm:ss"),
+                   time("00:00:00+00", "hh:mm:ss\"+00\"")},
+        QJsonArray{"-infinity", "-infinity", "-infinity", "24:00:00",
+                   time("23:59:59.999+02", "hh:mm:ss.000\"+02\"")},
         QJsonArray{"0044-03-15 BC", "0044-03-15 12:00:00 BC", "10000-01-01 00:00:00+00",
                    time("12:34:56.789", "hh:mm:ss.000"), none},
-        QJsonArray{"10000-01-01", "10000-01-01 00:00:00", "2021-08-31 11:45:00+00", none, none},
+        QJsonArray{"10000-01-01", "10000-01-01 00:00:00",
+                   time("2021-08-31 11:45:00+00", "yyyy-mm-dd hh:mm:ss\"+00\""), none, none},
     };
     EXPECT_EQ(dates, expected);
     EXPECT_EQ(rowsOf(sheetNamed(sheets, QStringLiteral("big_binary"))),
@@ -636,9 +665,11 @@ TEST(Import, DatesAsTheServerWritesThemAndBinaryColumnsUnread) {
 }
 
 // Dates, timestamps and 15-digit numbers stay readable on every sheet, not only on the
-// autofitted one: each such column is wide enough for its widest value, and LibreOffice
-// shows them all without a '#'. Row 1 is bold.
+// autofitted one: each such column is wide enough for its widest value, as shown (with
+// the widest offsets, and to the millisecond), and LibreOffice shows them all without a
+// '#'. Row 1 is bold.
 TEST(Import, DatesAndNumbersAreReadableOnEverySheet) {
+    const SessionZone session("Asia/Kathmandu");
     ImportRun run;
     for (int i = 1; i <= 10; ++i)
         run.host.tick(QStringLiteral("readable_%1").arg(i));
@@ -652,12 +683,17 @@ TEST(Import, DatesAndNumbersAreReadableOnEverySheet) {
         EXPECT_GE(widths["A"].toDouble(), 10.7) << sheet["name"].toString().toStdString();
         EXPECT_GE(widths["B"].toDouble(), 23.7) << sheet["name"].toString().toStdString();
         EXPECT_GE(widths["C"].toDouble(), 15.7) << sheet["name"].toString().toStdString();
-        EXPECT_EQ(sheet["bold"].toArray(), QJsonArray({true, true, true, true}));
+        EXPECT_GE(widths["E"].toDouble(), 29.7) << sheet["name"].toString().toStdString();
+        EXPECT_GE(widths["F"].toDouble(), 23.7) << sheet["name"].toString().toStdString();
+        EXPECT_EQ(sheet["bold"].toArray(), QJsonArray({true, true, true, true, true, true}));
     }
     const QString shown = shownByLibreOffice(run.host.opened.back());
     EXPECT_FALSE(shown.contains(QLatin1Char('#')) || shown.contains(QStringLiteral("E+")))
         << shown.toStdString();
-    EXPECT_EQ(shown.count(QStringLiteral("2024-02-29 13:45:59.123")), 10) << shown.toStdString();
+    // Of a timestamp, of one to the millisecond and of one with its offset.
+    EXPECT_EQ(shown.count(QStringLiteral("2024-02-29 13:45:59.123")), 30) << shown.toStdString();
+    EXPECT_EQ(shown.count(QStringLiteral("2024-02-29 13:45:59.123+05:45")), 10);
+    EXPECT_EQ(shown.count(QStringLiteral("1910-01-01 00:00:00+05:41:16")), 10);
     EXPECT_EQ(shown.count(QStringLiteral("123456789012345")), 10);
     EXPECT_EQ(shown.count(QStringLiteral("-98765432101234")), 10);
 }
@@ -734,8 +770,10 @@ TEST(Import, AWorkbookThatCannotBeOpenedIsReportedWithItsPlace) {
     EXPECT_EQ(tabNames(sheets), QStringList({"t_first"}));
 }
 
-// A date or time becomes a date cell exactly when its format shows the server's text;
-// everything else stays that text. Both readers show the same texts as the server.
+// A date or time becomes a date cell exactly when its format shows the server's text, or
+// that text to the millisecond where it has more fraction digits (as now() writes them);
+// a time zone's offset is literal text of the format. Everything else stays that text.
+// openpyxl, SheetJS and Gnumeric show the same texts.
 TEST(Import, DateCellsShowTheServersTextAndTheHeaderIsFrozenAndFiltered) {
     ImportRun run;
     run.host.tick(QStringLiteral("calendar"));
@@ -745,62 +783,88 @@ TEST(Import, DateCellsShowTheServersTextAndTheHeaderIsFrozenAndFiltered) {
     const QJsonObject calendar = sheetNamed(sheets, QStringLiteral("calendar"));
     struct Expected {
         const char* text;
-        const char* format; // nullptr: stays text
+        const char* format;          // nullptr: stays text
+        const char* shown = nullptr; // where it is not the text
+        bool bySheetJs = true;       // SheetJS shows nothing past 9999-12-31 00:00:00
     };
     const char* const Date = "yyyy-mm-dd";
     const std::vector<std::vector<Expected>> expected{
         {{"2024-02-29", Date},
          {"00:00:00", "hh:mm:ss"},
          {"2024-02-29 00:00:00", "yyyy-mm-dd hh:mm:ss"},
-         {"2024-02-29 00:00:00+00", nullptr}},
+         {"2024-02-29 00:00:00+00", "yyyy-mm-dd hh:mm:ss\"+00\""},
+         {"00:00:00+00", "hh:mm:ss\"+00\""}},
         {{"1999-12-31", Date},
          {"23:59:59.999", "hh:mm:ss.000"},
          {"1999-12-31 23:59:59.999", "yyyy-mm-dd hh:mm:ss.000"},
-         {"1999-12-31 23:59:59.999+00", nullptr}},
+         {"1999-12-31 23:59:59.999+00", "yyyy-mm-dd hh:mm:ss.000\"+00\""},
+         {"23:59:59.999-03", "hh:mm:ss.000\"-03\""}},
         {{"1900-03-01", Date},
          {"12:00:00.5", "hh:mm:ss.0"},
          {"1900-03-01 06:30:00.25", "yyyy-mm-dd hh:mm:ss.00"},
-         {nullptr, nullptr}},
-        // Before 1900-03-01 the spreadsheet's calendar is a day off; four digits are more
-        // than a format shows.
+         {nullptr, nullptr},
+         {"12:00:00.5+05:45", "hh:mm:ss.0\"+05:45\""}},
+        // Before 1900-03-01 the spreadsheet's calendar is a day off.
         {{"1900-02-28", nullptr},
-         {"01:02:03.1234", nullptr},
+         {"01:02:03.1234", "hh:mm:ss.000", "01:02:03.123"},
          {"1900-02-28 12:00:00", nullptr},
+         {nullptr, nullptr},
+         {"24:00:00+02", nullptr}},
+        {{"infinity", nullptr},
+         {nullptr, nullptr},
+         {"infinity", nullptr},
+         {"infinity", nullptr},
          {nullptr, nullptr}},
-        {{"infinity", nullptr}, {nullptr, nullptr}, {"infinity", nullptr}, {"infinity", nullptr}},
         {{"0001-01-01 BC", nullptr},
          {nullptr, nullptr},
          {"0001-01-01 00:00:00 BC", nullptr},
+         {nullptr, nullptr},
          {nullptr, nullptr}},
         {{"9999-12-31", Date},
          {"23:59:59", "hh:mm:ss"},
-         {"9999-12-31 23:59:59", "yyyy-mm-dd hh:mm:ss"},
-         {nullptr, nullptr}},
+         {"9999-12-31 23:59:59", "yyyy-mm-dd hh:mm:ss", nullptr, false},
+         {nullptr, nullptr},
+         {"23:59:59+14", "hh:mm:ss\"+14\""}},
+        {{"2024-03-01", Date},
+         {"12:34:56.12345", "hh:mm:ss.000", "12:34:56.123"},
+         {"2024-03-01 12:34:56.123456", "yyyy-mm-dd hh:mm:ss.000", "2024-03-01 12:34:56.123"},
+         {"2024-03-01 12:34:56.000001+00", "yyyy-mm-dd hh:mm:ss.000\"+00\"",
+          "2024-03-01 12:34:56.000+00"},
+         {"08:15:00.654321+05:30", "hh:mm:ss.000\"+05:30\"", "08:15:00.654+05:30"}},
     };
     const QJsonArray rows = rowsOf(calendar);
+    const QJsonArray byExcel =
+        rowsOf(sheetNamed(shownByExcel(run.host.opened.back()), QStringLiteral("calendar")));
     ASSERT_EQ(rows.size(), static_cast<qsizetype>(expected.size() + 1));
-    QStringList csv{QStringLiteral("label,d,t,ts,tstz")};
+    QStringList csv{QStringLiteral("label,d,t,ts,tstz,ttz")};
     for (std::size_t r = 0; r < expected.size(); ++r) {
         QStringList line{cell(rows, static_cast<int>(r + 1), 0).toString()};
         for (std::size_t c = 0; c < expected[r].size(); ++c) {
             const Expected& want = expected[r][c];
-            const QJsonValue got = cell(rows, static_cast<int>(r + 1), static_cast<int>(c + 1));
+            const int row = static_cast<int>(r + 1);
+            const int column = static_cast<int>(c + 1);
+            const QJsonValue got = cell(rows, row, column);
             const std::string where =
                 "row " + std::to_string(r + 2) + ", column " + std::to_string(c + 2);
-            if (!want.text)
+            const QString shown = QString::fromUtf8(want.shown ? want.shown : want.text);
+            if (!want.text) {
                 EXPECT_TRUE(got.isNull()) << where;
-            else if (!want.format)
-                EXPECT_EQ(got.toString(), QString::fromUtf8(want.text)) << where;
-            else
-                EXPECT_EQ(got.toObject(),
-                          QJsonObject({{"shown", want.text}, {"format", want.format}}))
+            } else if (!want.format) {
+                EXPECT_EQ(got.toString(), shown) << where;
+                EXPECT_EQ(cell(byExcel, row, column).toString(), shown) << where;
+            } else {
+                EXPECT_EQ(got.toObject(), QJsonObject({{"shown", shown}, {"format", want.format}}))
                     << where;
-            line << QString::fromUtf8(want.text ? want.text : "");
+                EXPECT_EQ(cell(byExcel, row, column),
+                          QJsonObject({{"number", want.bySheetJs ? shown : QString()}}))
+                    << where;
+            }
+            line << (want.text ? shown : QString());
         }
         csv << line.join(QLatin1Char(','));
     }
     EXPECT_EQ(calendar["frozen"].toString(), QStringLiteral("A2"));
-    EXPECT_EQ(calendar["filter"].toString(), QStringLiteral("A1:E8"));
+    EXPECT_EQ(calendar["filter"].toString(), QStringLiteral("A1:F9"));
     const QJsonObject empty = sheetNamed(sheets, QStringLiteral("empty_table"));
     EXPECT_EQ(empty["frozen"].toString(), QStringLiteral("A2"));
     EXPECT_EQ(empty["filter"].toString(), QStringLiteral("A1:B1"));
@@ -815,6 +879,113 @@ TEST(Import, DateCellsShowTheServersTextAndTheHeaderIsFrozenAndFiltered) {
     alone.finish();
     EXPECT_EQ(convertedToCsv(alone.host.opened.back()),
               csv.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+}
+
+// A timestamptz is a date cell of the wall-clock time that the session's time zone shows
+// (PGTZ, which the driver hands to the server as libpq does), its offset literal text of
+// its format; a timetz a time cell alike; of a table and of a query. SheetJS shows the
+// server's text (to the millisecond), openpyxl reads datetimes, Gnumeric and LibreOffice's
+// printed sheets show the same texts and no '#', and LibreOffice's MAX over the column is
+// the latest value's wall-clock time.
+TEST(Import, TimeZonedValuesAreDateCellsOfTheSessionsZone) {
+    struct Zone {
+        const char* name;
+        std::vector<const char*> texts; // as the date cells show them; nullptr: text
+        const char* latest;             // row 4's wall-clock time
+    };
+    const std::vector<Zone> zones{
+        {"UTC",
+         {"2024-03-31 00:59:59.5+00", "2024-03-31 01:00:00+00", "2024-10-27 00:30:00+00",
+          "2024-10-27 01:30:00+00", "1909-12-31 18:18:44+00", "2024-03-01 12:34:56.123+00", nullptr,
+          nullptr, "1900-03-01 00:00:00+00"},
+         "2024-10-27 01:30:00"},
+        {"Europe/Berlin",
+         {"2024-03-31 01:59:59.5+01", "2024-03-31 03:00:00+02", "2024-10-27 02:30:00+02",
+          "2024-10-27 02:30:00+01", "1909-12-31 19:18:44+01", "2024-03-01 13:34:56.123+01", nullptr,
+          nullptr, "1900-03-01 01:00:00+01"},
+         "2024-10-27 02:30:00"},
+        {"Asia/Kathmandu",
+         {"2024-03-31 06:44:59.5+05:45", "2024-03-31 06:45:00+05:45", "2024-10-27 06:15:00+05:45",
+          "2024-10-27 07:15:00+05:45", "1910-01-01 00:00:00+05:41:16",
+          "2024-03-01 18:19:56.123+05:45", nullptr, nullptr, "1900-03-01 05:41:16+05:41:16"},
+         "2024-10-27 07:15:00"},
+        // West of Greenwich 1900-03-01 00:00 UTC is a day the spreadsheet cannot show.
+        {"America/Sao_Paulo",
+         {"2024-03-30 21:59:59.5-03", "2024-03-30 22:00:00-03", "2024-10-26 21:30:00-03",
+          "2024-10-26 22:30:00-03", "1909-12-31 15:12:16-03:06:28", "2024-03-01 09:34:56.123-03",
+          nullptr, nullptr, nullptr},
+         "2024-10-26 22:30:00"},
+    };
+    const std::vector<const char*> times{"12:34:56+02",
+                                         "23:59:59.999-03",
+                                         "08:15:00.123+05:45",
+                                         "00:00:00+05:41:16",
+                                         "12:00:00+00",
+                                         nullptr,
+                                         nullptr,
+                                         nullptr,
+                                         nullptr};
+    for (const Zone& zone : zones) {
+        const SessionZone session(zone.name);
+        ImportRun run;
+        run.host.tick(QStringLiteral("zoned"));
+        run.host.tickQuery(QStringLiteral("zoned_query"),
+                           QStringLiteral("SELECT n, tstz, ttz FROM export.zoned ORDER BY n"));
+        const QJsonArray sheets = run.finish();
+        const QString book = run.host.opened.back();
+        const QJsonArray byExcel = shownByExcel(book);
+        const std::vector<std::string> server =
+            queryColumn("SELECT coalesce(tstz::text || '|', '') || coalesce(ttz::text, '') "
+                        "FROM export.zoned ORDER BY n");
+        ASSERT_EQ(server.size(), zone.texts.size());
+        QStringList csv{QStringLiteral("n,tstz,ttz")};
+        for (const QString& sheet : {QStringLiteral("zoned"), QStringLiteral("zoned_query")}) {
+            const QJsonArray rows = rowsOf(sheetNamed(sheets, sheet));
+            const QJsonArray shown = rowsOf(sheetNamed(byExcel, sheet));
+            ASSERT_EQ(rows.size(), static_cast<qsizetype>(server.size() + 1)) << zone.name;
+            for (std::size_t r = 0; r < server.size(); ++r) {
+                const int row = static_cast<int>(r + 1);
+                const QStringList texts = QString::fromStdString(server[r]).split(QLatin1Char('|'));
+                const std::string where = std::string(zone.name) + ", " + sheet.toStdString() +
+                                          ", row " + std::to_string(row + 1);
+                QStringList line{QString::number(r + 1)};
+                for (int c = 1; c <= 2; ++c) {
+                    const char* date = c == 1 ? zone.texts[r] : times[r];
+                    const QString text = texts.value(c - 1);
+                    if (date) {
+                        EXPECT_EQ(cell(shown, row, c), QJsonObject({{"number", date}})) << where;
+                        EXPECT_EQ(cell(rows, row, c).toObject()["shown"].toString(),
+                                  QString::fromUtf8(date))
+                            << where;
+                        // To the millisecond: the server's text, of up to 3 fraction digits more.
+                        EXPECT_TRUE(text.startsWith(QString::fromUtf8(date).section(
+                            QRegularExpression(QStringLiteral("[+-]\\d\\d(:\\d\\d)*$")), 0, 0)))
+                            << where << " " << text.toStdString();
+                    } else if (!text.isEmpty()) {
+                        EXPECT_EQ(cell(shown, row, c).toString(), text) << where;
+                    }
+                    line << (date ? QString::fromUtf8(date) : text);
+                }
+                csv << line.join(QLatin1Char(','));
+            }
+        }
+        const QString printed = shownByLibreOffice(book);
+        EXPECT_FALSE(printed.contains(QLatin1Char('#'))) << zone.name << printed.toStdString();
+        for (const char* text : zone.texts)
+            EXPECT_TRUE(!text || printed.count(QString::fromUtf8(text)) == 2)
+                << zone.name << " " << (text ? text : "");
+        const QStringList latest =
+            sumsByLibreOffice(book, QStringLiteral("zoned"), 10, 2, QStringLiteral("MAX"));
+        ASSERT_GE(latest.size(), 2) << zone.name;
+        // Shown in the format of the column's dates, less the offset.
+        EXPECT_EQ(latest[1], QString::fromUtf8(zone.latest)) << zone.name;
+        // Gnumeric prints both sheets, the query's first.
+        const QString eachSheet =
+            csv.mid(0, 1 + static_cast<qsizetype>(server.size())).join(QLatin1Char('\n')) +
+            QLatin1Char('\n');
+        EXPECT_EQ(convertedToCsv(book).toStdString(), (eachSheet + eachSheet).toStdString())
+            << zone.name;
+    }
 }
 
 TEST(Import, EmptyListDoesNothingAndNothingTickedGivesAnEmptyWorkbook) {

@@ -6,6 +6,7 @@
 #include "support/System.h"
 
 #include <QDir>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <xlsxwriter.h>
@@ -150,29 +151,71 @@ TEST(FloatCell, EveryFiniteValueShowsItsDigitsOrFifteen) {
         EXPECT_EQ(xml::textCause(text), cause) << text;
 }
 
-TEST(DateTimeCell, OnlyTextsItsFormatShowsUnchanged) {
+// A date cell holds the wall-clock time as written; its format shows the offset as
+// literal text, and the digits past the millisecond are in its number only (not at all
+// for exact times).
+TEST(DateTimeCell, OnlyTextsItsFormatShowsUnchangedOrToTheMillisecond) {
     using xml::CellStyle;
-    const std::vector<std::tuple<const char*, double, CellStyle>> cells{
-        {"1900-03-01", 61, CellStyle::Date},
-        {"2024-02-29", 45351, CellStyle::Date},
-        {"9999-12-31", 2958465, CellStyle::Date},
-        {"00:00:00", 0, CellStyle::Time},
-        {"12:00:00.5", (43200.5) / 86400, CellStyle::Time1},
-        {"06:00:00.25", (21600.25) / 86400, CellStyle::Time2},
-        {"23:59:59.999", 86399.999 / 86400, CellStyle::Time3},
-        {"2024-02-29 12:00:00", 45351.5, CellStyle::DateTime},
-        {"2024-02-29 00:00:00.125", 45351 + 0.125 / 86400, CellStyle::DateTime3},
+    const std::vector<std::tuple<const char*, double, CellStyle, const char*, std::size_t>> cells{
+        {"1900-03-01", 61, CellStyle::Date, "", 10},
+        {"2024-02-29", 45351, CellStyle::Date, "", 10},
+        {"9999-12-31", 2958465, CellStyle::Date, "", 10},
+        {"00:00:00", 0, CellStyle::Time, "", 8},
+        {"12:00:00.5", (43200.5) / 86400, CellStyle::Time1, "", 10},
+        {"06:00:00.25", (21600.25) / 86400, CellStyle::Time2, "", 11},
+        {"23:59:59.999", 86399.999 / 86400, CellStyle::Time3, "", 12},
+        {"2024-02-29 12:00:00", 45351.5, CellStyle::DateTime, "", 19},
+        {"2024-02-29 00:00:00.125", 45351 + 0.125 / 86400, CellStyle::DateTime3, "", 23},
+        {"12:00:00.1234", 43200.1234 / 86400, CellStyle::Time3, "", 12},
+        {"2024-02-29 00:00:00.123456", 45351 + 0.123456 / 86400, CellStyle::DateTime3, "", 23},
+        {"12:00:00+02", 0.5, CellStyle::Time, "+02", 11},
+        {"23:59:59.999-03:30", 86399.999 / 86400, CellStyle::Time3, "-03:30", 18},
+        {"2024-02-29 12:00:00+00", 45351.5, CellStyle::DateTime, "+00", 22},
+        {"2024-03-31 03:00:00.5+02", 45382.125 + 0.5 / 86400, CellStyle::DateTime1, "+02", 24},
+        {"1910-01-01 00:00:00+05:41:16", 3654, CellStyle::DateTime, "+05:41:16", 28},
+        {"2024-03-01 12:34:56.000001-09:30", 45352 + 45296.000001 / 86400, CellStyle::DateTime3,
+         "-09:30", 29},
     };
-    for (const auto& [text, serial, style] : cells) {
+    for (const auto& [text, serial, style, offset, shown] : cells) {
         const auto cell = xml::dateTimeCell(text);
         ASSERT_TRUE(cell.has_value()) << text;
-        EXPECT_DOUBLE_EQ(cell->serial, serial) << text;
+        EXPECT_NEAR(cell->serial, serial, 1e-11) << text;
         EXPECT_EQ(cell->style, style) << text;
+        EXPECT_EQ(cell->offset, offset) << text;
+        EXPECT_EQ(cell->shownLength, shown) << text;
+        EXPECT_EQ(xml::dateTimeCell(text, true).has_value(), shown == std::string_view(text).size())
+            << text;
     }
-    for (const char* text : {"1900-02-28", "1899-12-31", "2023-02-29", "2024-13-01", "2024-04-31",
-                             "0044-03-15 BC", "infinity", "10000-01-01", "24:00:00", "12:60:00",
-                             "12:00:00.1234", "12:00:00.", "12:00:00+02", "2024-02-29 12:00:00+00",
-                             "2024-02-29T12:00:00", "2024-2-29", " 2024-02-29", "1 day"})
+    EXPECT_EQ(xml::dateTimeFormatCode(CellStyle::DateTime3, "+05:45"),
+              "yyyy-mm-dd hh:mm:ss.000\"+05:45\"");
+    EXPECT_EQ(xml::dateTimeFormatCode(CellStyle::Time, ""), "hh:mm:ss");
+    for (const char* text : {"1900-02-28",
+                             "1899-12-31",
+                             "2023-02-29",
+                             "2024-13-01",
+                             "2024-04-31",
+                             "0044-03-15 BC",
+                             "infinity",
+                             "10000-01-01",
+                             "24:00:00",
+                             "24:00:00+02",
+                             "12:60:00",
+                             "12:00:00.1234567",
+                             "12:00:00.",
+                             "12:00:00.+02",
+                             "12:00:00+2",
+                             "12:00:00+02:3",
+                             "12:00:00+02:60",
+                             "12:00:00 +02",
+                             "2024-02-29 12:00:00+00 BC",
+                             "0001-01-01 00:00:00+00 BC",
+                             "10000-01-01 00:00:00+00",
+                             "1900-02-28 23:00:00+01",
+                             "2024-02-29T12:00:00",
+                             "2024-02-29+01",
+                             "2024-2-29",
+                             " 2024-02-29",
+                             "1 day"})
         EXPECT_FALSE(xml::dateTimeCell(text).has_value()) << text;
 }
 
@@ -446,7 +489,9 @@ TEST(WorkbookFile, SheetPartsMatchLibxlsxwriter) {
         {"id", "name", "amount", "when", "2024"},
         {"1", "Grüße & <tags>", "123456789012345", "2024-02-29 13:45:59.123", "1.000"},
         {"2", " padded ", "-3.50", "1999-12-31", "0.0000001"},
-        {"3", "", "007", "23:59:59", "590.370000000000000000"}};
+        {"3", "", "007", "23:59:59", "590.370000000000000000"},
+        {"4", "two\nlines", "", "2024-02-29 13:45:59.123456+05:45", ""},
+        {"5", "", "", "12:00:00-03", ""}};
     const std::vector<std::vector<std::string>> second{
         {"code"}, {"abc"}, {"a longer text"}, {"ctrl \x01 char"}};
 
@@ -463,6 +508,8 @@ TEST(WorkbookFile, SheetPartsMatchLibxlsxwriter) {
     lxw_worksheet* referenceA = workbook_add_worksheet(reference, "First");
     lxw_format* bold = workbook_add_format(reference);
     format_set_bold(bold);
+    lxw_format* wrapped = workbook_add_format(reference);
+    format_set_text_wrap(wrapped);
     std::map<std::string, lxw_format*> formats;
     const auto fill = [&](Worksheet& sheet, lxw_worksheet* other, const auto& rows) {
         sheet.setHeaderRow();
@@ -476,8 +523,10 @@ TEST(WorkbookFile, SheetPartsMatchLibxlsxwriter) {
                 sheet.setCell(static_cast<long>(r + 1), static_cast<int>(c + 1), text,
                               dates ? CellKind::DateTime : CellKind::General);
                 lxw_format* format = r == 0 ? bold : nullptr;
+                if (text.find('\n') != std::string::npos)
+                    format = wrapped;
                 if (const auto cell = dates ? xml::dateTimeCell(text) : std::nullopt) {
-                    const std::string code = xml::numberFormatCode(cell->style);
+                    const std::string code = xml::dateTimeFormatCode(cell->style, cell->offset);
                     if (!formats.count(code)) {
                         formats[code] = workbook_add_format(reference);
                         format_set_num_format(formats[code], code.c_str());
@@ -501,7 +550,7 @@ TEST(WorkbookFile, SheetPartsMatchLibxlsxwriter) {
     // value and one character more, where that passes the default of 8.43; on the
     // autofitted sheet the widest text, a header with two more for the filter button.
     worksheet_set_column(referenceA, 2, 2, 16, nullptr); // "123456789012345"
-    worksheet_set_column(referenceA, 3, 3, 24, nullptr); // "2024-02-29 13:45:59.123"
+    worksheet_set_column(referenceA, 3, 3, 30, nullptr); // "2024-02-29 13:45:59.123+05:45"
     worksheet_set_column(referenceA, 4, 4, 23, nullptr); // "590.370000000000000000"
     worksheet_set_column(referenceB, 0, 0, 14, nullptr); // "a longer text"
     fill(a, referenceA, first);
@@ -543,6 +592,51 @@ TEST(WorkbookFile, LibreOfficeReadsTheSameNamesAndTexts) {
     EXPECT_EQ(sheets[1],
               std::pair(QStringLiteral("_x0041_"),
                         QStringLiteral("\"name\"\n\"_x0041_ and _x005F_\"\n\"  padded  \"\n")));
+}
+
+// A text of several lines wraps, a header's too, so that LibreOffice prints its lines as
+// lines; a text of one line never wraps, and the rows' heights are left to the
+// spreadsheet. (LibreOffice's printing from the command line keeps the default height of
+// such rows, two lines of text: the texts here have two.)
+TEST(WorkbookFile, TextsOfSeveralLinesShowAsLines) {
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("lines.xlsx"));
+    {
+        Application excel(path.toStdString(), {});
+        Worksheet& sheet = excel.addWorkbook().activeSheet();
+        sheet.setHeaderRow();
+        sheet.setCell(1, 1, "postal\naddress");
+        sheet.setCell(1, 2, "note");
+        sheet.setCell(2, 1, "Drumlane Ltd\n12 Harbour Road");
+        sheet.setCell(2, 2, "one line only");
+        sheet.setCell(3, 1, "\nafter an empty line");
+        sheet.autofitColumns();
+        excel.setVisible(true);
+    }
+    const QJsonObject sheet = kestrove::test::readWorkbook(path)[0].toObject();
+    EXPECT_EQ(sheet["wrapped"].toArray(), QJsonArray({"A1", "A2", "A3"}));
+    EXPECT_EQ(sheet["bold"].toArray(), QJsonArray({true, true}));
+    QString heights;
+    EXPECT_EQ(run(QStringLiteral("/usr/bin/python3"),
+                  {QStringLiteral("-c"),
+                   QStringLiteral("import sys, zipfile; print(b' ht=' in zipfile.ZipFile("
+                                  "sys.argv[1]).read('xl/worksheets/sheet1.xml'))"),
+                   path},
+                  &heights),
+              0);
+    EXPECT_EQ(heights.trimmed(), QStringLiteral("False"));
+    QStringList printed;
+    for (const QString& line : kestrove::test::shownByLibreOffice(path).split(QLatin1Char('\n')))
+        printed << line.trimmed();
+    for (const char* line :
+         {"postal", "address", "Drumlane Ltd", "12 Harbour Road", "after an empty line"})
+        EXPECT_TRUE(
+            printed
+                .filter(QRegularExpression(QStringLiteral("^") + QRegularExpression::escape(line) +
+                                           QStringLiteral("( |$)")))
+                .size() == 1)
+            << line << "\n"
+            << printed.join(QLatin1Char('\n')).toStdString();
 }
 
 // A second, independent reader: Gnumeric's converter shows the same texts.

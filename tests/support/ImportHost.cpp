@@ -173,15 +173,16 @@ QJsonArray shownByExcel(const QString& path) {
     return printedBy(QStringLiteral("node"), "shown_by_excel.cjs", "SheetJS", path);
 }
 
-QStringList sumsByLibreOffice(const QString& path, const QString& sheet, int lastRow, int columns) {
+QStringList sumsByLibreOffice(const QString& path, const QString& sheet, int lastRow, int columns,
+                              const QString& function) {
     QTemporaryDir folder;
     const QString copy = folder.filePath(QStringLiteral("sums.xlsx"));
     // The sheets' parts are numbered in tab order.
     const qsizetype tab = tabNames(readWorkbook(path)).indexOf(sheet);
-    const ProcessResult appended =
-        runProcess(QStringLiteral("/usr/bin/python3"),
-                   {QStringLiteral(KESTROVE_TEST_SUPPORT_DIR "/append_sums.py"), path, copy,
-                    QString::number(tab + 1), QString::number(lastRow), QString::number(columns)});
+    const ProcessResult appended = runProcess(
+        QStringLiteral("/usr/bin/python3"),
+        {QStringLiteral(KESTROVE_TEST_SUPPORT_DIR "/append_sums.py"), path, copy,
+         QString::number(tab + 1), QString::number(lastRow), QString::number(columns), function});
     if (tab < 0 || appended.status != 0)
         throw std::runtime_error("no sums could be added to " + path.toStdString() + ": " +
                                  appended.err.toStdString());

@@ -93,10 +93,11 @@ QJsonArray rowsOf(const QJsonObject& sheet);
 // array of {name, rows}, a numeric cell as {"number": its shown text}, any other as its
 // text, an empty one as null. Throws when the reader fails.
 QJsonArray shownByExcel(const QString& path);
-// What LibreOffice computes for a SUM over rows 2 to `lastRow` of each of the first
-// `columns` columns of the named sheet, one text per column. Throws when LibreOffice
-// cannot compute them.
-QStringList sumsByLibreOffice(const QString& path, const QString& sheet, int lastRow, int columns);
+// What LibreOffice computes for a SUM (or another function of a range, as MAX) over rows 2
+// to `lastRow` of each of the first `columns` columns of the named sheet, one text per
+// column. Throws when LibreOffice cannot compute them.
+QStringList sumsByLibreOffice(const QString& path, const QString& sheet, int lastRow, int columns,
+                              const QString& function = QStringLiteral("SUM"));
 // The sheets' names in tab order.
 QStringList tabNames(const QJsonArray& sheets);
 // The text of every sheet of the workbook as LibreOffice prints it, each cell as its

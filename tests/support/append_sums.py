@@ -1,14 +1,15 @@
 """Copies a workbook with one row more on one of its sheets: under its last row, a SUM
-formula over rows 2 to the last of every column, without a cached result and with the
-workbook marked to be computed on load, so that the spreadsheet that opens the copy
-computes each one from the cells as they were written.
+(or another function of a range, as MAX) over rows 2 to the last of every column, without
+a cached result and with the workbook marked to be computed on load, so that the
+spreadsheet that opens the copy computes each one from the cells as they were written.
 
-    append_sums.py BOOK COPY SHEET_NUMBER LAST_ROW COLUMNS"""
+    append_sums.py BOOK COPY SHEET_NUMBER LAST_ROW COLUMNS [FUNCTION]"""
 import re
 import sys
 import zipfile
 
 book, copy, sheet, last, columns = sys.argv[1], sys.argv[2], int(sys.argv[3]), int(sys.argv[4]), int(sys.argv[5])
+function = sys.argv[6] if len(sys.argv) > 6 else "SUM"
 
 
 def letters(column):
@@ -21,7 +22,7 @@ def letters(column):
 
 part = f"xl/worksheets/sheet{sheet}.xml"
 row = last + 1
-cells = "".join(f'<c r="{letters(c)}{row}"><f>SUM({letters(c)}2:{letters(c)}{last})</f></c>'
+cells = "".join(f'<c r="{letters(c)}{row}"><f>{function}({letters(c)}2:{letters(c)}{last})</f></c>'
                 for c in range(1, columns + 1))
 with zipfile.ZipFile(book) as source, zipfile.ZipFile(copy, "w", zipfile.ZIP_DEFLATED) as target:
     for item in source.infolist():

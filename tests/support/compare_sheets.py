@@ -1,8 +1,8 @@
 """Compares the sheets of two workbooks part by part, as parsed XML: the tab names, the
 active tab and the defined names (a filter's range by sheet), and per sheet its
 dimension, selection, frozen pane, filter, column widths and every cell's reference,
-type, value and style as resolved in the styles part (its number format's code and
-whether its font is bold). Prints each difference; exits 1 when there is one."""
+type, value and style as resolved in the styles part (its number format's code, whether
+its font is bold and whether it wraps its text). Prints each difference; exits 1 when there is one."""
 import sys
 import xml.etree.ElementTree as ElementTree
 import zipfile
@@ -12,14 +12,15 @@ RELS = "{http://schemas.openxmlformats.org/officeDocument/2006/relationships}"
 
 
 def resolved_styles(package):
-    """Each cell style's (number format code, bold), by index."""
+    """Each cell style's (number format code, bold, wrapped), by index."""
     root = ElementTree.fromstring(package.read("xl/styles.xml"))
     # The built-in formats a workbook may name by id alone.
     codes = {"0": "General", "1": "0", "2": "0.00"}
     for form in root.iter(f"{MAIN}numFmt"):
         codes[form.get("numFmtId")] = form.get("formatCode")
     bold = [font.find(f"{MAIN}b") is not None for font in root.find(f"{MAIN}fonts")]
-    return [(codes.get(xf.get("numFmtId", "0"), "builtin " + xf.get("numFmtId", "0")), bold[int(xf.get("fontId", "0"))])
+    return [(codes.get(xf.get("numFmtId", "0"), "builtin " + xf.get("numFmtId", "0")), bold[int(xf.get("fontId", "0"))],
+             xf.find(f"{MAIN}alignment") is not None and xf.find(f"{MAIN}alignment").get("wrapText") in ("1", "true"))
             for xf in root.find(f"{MAIN}cellXfs")]
 
 

@@ -110,16 +110,33 @@ INSERT INTO odd_dates VALUES
     ('0044-03-15 BC', '0044-03-15 12:00 BC', '10000-01-01 00:00:00+00', '12:34:56.789', NULL),
     ('10000-01-01', '10000-01-01 00:00:00', '2021-08-31 11:45:00+00', NULL, NULL);
 
--- Dates and times at the edges of what a date cell can show as the server writes it.
-CREATE TABLE calendar (label text, d date, t time, ts timestamp, tstz timestamptz);
+-- Dates and times at the edges of what a date cell can show as the server writes it,
+-- and times as now() writes them, of 4 to 6 fraction digits.
+CREATE TABLE calendar (label text, d date, t time, ts timestamp, tstz timestamptz, ttz timetz);
 INSERT INTO calendar VALUES
-    ('leap day', '2024-02-29', '00:00:00', '2024-02-29 00:00:00', '2024-02-29 00:00:00+00'),
-    ('end of day', '1999-12-31', '23:59:59.999', '1999-12-31 23:59:59.999', '1999-12-31 23:59:59.999+00'),
-    ('first good day', '1900-03-01', '12:00:00.5', '1900-03-01 06:30:00.25', NULL),
-    ('day before', '1900-02-28', '01:02:03.1234', '1900-02-28 12:00:00', NULL),
-    ('infinity', 'infinity', NULL, 'infinity', 'infinity'),
-    ('BC', '0001-01-01 BC', NULL, '0001-01-01 00:00:00 BC', NULL),
-    ('last day', '9999-12-31', '23:59:59', '9999-12-31 23:59:59', NULL);
+    ('leap day', '2024-02-29', '00:00:00', '2024-02-29 00:00:00', '2024-02-29 00:00:00+00', '00:00:00+00'),
+    ('end of day', '1999-12-31', '23:59:59.999', '1999-12-31 23:59:59.999', '1999-12-31 23:59:59.999+00', '23:59:59.999-03'),
+    ('first good day', '1900-03-01', '12:00:00.5', '1900-03-01 06:30:00.25', NULL, '12:00:00.5+05:45'),
+    ('day before', '1900-02-28', '01:02:03.1234', '1900-02-28 12:00:00', NULL, '24:00:00+02'),
+    ('infinity', 'infinity', NULL, 'infinity', 'infinity', NULL),
+    ('BC', '0001-01-01 BC', NULL, '0001-01-01 00:00:00 BC', NULL, NULL),
+    ('last day', '9999-12-31', '23:59:59', '9999-12-31 23:59:59', NULL, '23:59:59+14'),
+    ('now', '2024-03-01', '12:34:56.12345', '2024-03-01 12:34:56.123456', '2024-03-01 12:34:56.000001+00', '08:15:00.654321+05:30');
+
+-- Instants as the session's time zone shows them: both sides of Berlin's changes to and
+-- from summer time (the same wall-clock time twice), Kathmandu's local mean time of
+-- 1910 (an offset with seconds), a day that is before 1900-03-01 west of Greenwich.
+CREATE TABLE zoned (n integer, tstz timestamptz, ttz timetz);
+INSERT INTO zoned VALUES
+    (1, '2024-03-31 00:59:59.5+00', '12:34:56+02'),
+    (2, '2024-03-31 01:00:00+00', '23:59:59.999-03'),
+    (3, '2024-10-27 00:30:00+00', '08:15:00.123456+05:45'),
+    (4, '2024-10-27 01:30:00+00', '00:00:00+05:41:16'),
+    (5, '1910-01-01 00:00:00+05:41:16', '12:00:00+00'),
+    (6, '2024-03-01 12:34:56.123456+00', NULL),
+    (7, 'infinity', '24:00:00+00'),
+    (8, '0044-03-15 12:00:00+00 BC', NULL),
+    (9, '1900-03-01 00:00:00+00', NULL);
 
 -- A binary value of 8 MB beside ordinary columns.
 CREATE TABLE big_binary (id integer, bin bytea, note text);
@@ -158,9 +175,12 @@ GRANT USAGE ON SCHEMA export TO legacy_strings;
 DO $$
 BEGIN
     FOR i IN 1..10 LOOP
-        EXECUTE format('CREATE TABLE readable_%s (d date, ts timestamp, big bigint, t text)', i);
+        EXECUTE format('CREATE TABLE readable_%s (d date, ts timestamp, big bigint, t text, '
+                       'tz timestamptz, us timestamp)', i);
         EXECUTE format('INSERT INTO readable_%s VALUES (''2024-02-29'', ''2024-02-29 13:45:59.123'', '
-                       '123456789012345, ''x''), (''1999-12-31'', NULL, -98765432101234, NULL)', i);
+                       '123456789012345, ''x'', ''2024-02-29 13:45:59.123+05:45'', '
+                       '''2024-02-29 13:45:59.123456''), (''1999-12-31'', NULL, -98765432101234, NULL, '
+                       '''1910-01-01 00:00:00+05:41:16'', NULL)', i);
     END LOOP;
 END $$;
 CREATE SCHEMA many;

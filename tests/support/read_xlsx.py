@@ -2,9 +2,10 @@
 cells (row by row; numbers as numbers, text as text, empty as null, a date or time as
 {"shown": the text its number format shows, "format": that format}), the widths of the
 columns that have one set, the frozen pane, the filter's range, which cells of row 1 are
-bold, and whether it is the active tab. Every part of the package must first parse as strict XML. Texts are decoded
-as spreadsheet programs read them ("_xHHHH_" is the character HHHH), which openpyxl
-leaves to its caller; so are sheet names."""
+bold, which cells wrap their text, and whether it is the active tab. Every part of the
+package must first parse as strict XML. Texts are decoded as spreadsheet programs read
+them ("_xHHHH_" is the character HHHH), which openpyxl leaves to its caller; so are sheet
+names."""
 import datetime
 import json
 import re
@@ -18,7 +19,10 @@ ESCAPE = re.compile("_x([0-9A-Fa-f]{4})_")
 
 
 def shown(value, form):
-    """The text a yyyy-mm-dd / hh:mm:ss[.0-3] format shows for a date or time."""
+    """The text a yyyy-mm-dd / hh:mm:ss[.0-3] format shows for a date or time, with the
+    literal text that ends it ("+05:45")."""
+    literal = re.search(r'"([^"]*)"$', form)
+    form = form[:literal.start()] if literal else form
     parts = []
     if form.startswith("yyyy"):
         parts.append(value.strftime("%Y-%m-%d"))
@@ -30,7 +34,7 @@ def shown(value, form):
             fraction = round(moment.microsecond / 10 ** (6 - digits))
             text += "." + str(fraction).zfill(digits)
         parts.append(text)
-    return " ".join(parts)
+    return " ".join(parts) + (literal.group(1) if literal else "")
 
 
 def decoded(cell):
@@ -54,10 +58,14 @@ with zipfile.ZipFile(sys.argv[1]) as package:
 book = openpyxl.load_workbook(sys.argv[1])
 sheets = []
 for sheet in book.worksheets:
-    rows = [[decoded(cell) for cell in row] for row in sheet.iter_rows()]
+    rows, wrapped = [], []
+    for row in sheet.iter_rows():
+        rows.append([decoded(cell) for cell in row])
+        wrapped += [cell.coordinate for cell in row if cell.has_style and cell.alignment.wrap_text]
     widths = {key: dim.width for key, dim in sheet.column_dimensions.items() if dim.customWidth}
     sheets.append({"name": ESCAPE.sub(lambda match: chr(int(match.group(1), 16)), sheet.title), "rows": rows, "widths": widths,
                    "active": sheet is book.active, "frozen": sheet.freeze_panes,
                    "filter": sheet.auto_filter.ref,
-                   "bold": [bool(cell.font.b) for cell in next(sheet.iter_rows(max_row=1), ())]})
+                   "bold": [bool(cell.font.b) for cell in next(sheet.iter_rows(max_row=1), ())],
+                   "wrapped": wrapped})
 json.dump(sheets, sys.stdout, default=str)

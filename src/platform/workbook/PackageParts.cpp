@@ -147,12 +147,12 @@ std::string workbookRelationships(std::size_t sheets) {
     return xml;
 }
 
-std::string styles(const std::vector<xml::DecimalFormat>& decimalFormats) {
+std::string styles(const std::vector<xml::NumberFormat>& numberFormats) {
     // Number formats of our own are numbered from 164; the style's index is the cell's s.
-    // The date and time styles come between General and the header's bold General, the
-    // decimal numbers' after it.
+    // The date and time styles come between General and the header's bold General, then
+    // both wrapping; those of decimal numbers and of dates with offsets after them.
     constexpr int header = static_cast<int>(xml::CellStyle::Header);
-    static_assert(header == xml::CellStyleCount - 1, "the header's style ends the fixed ones");
+    static_assert(header + 3 == xml::CellStyleCount, "the wrapping styles end the fixed ones");
     std::string formats;
     int customFormats = 0;
     const auto style = [&](const std::string& code, int builtinId) {
@@ -172,11 +172,15 @@ std::string styles(const std::vector<xml::DecimalFormat>& decimalFormats) {
     for (int fixed = 1; fixed < header; ++fixed)
         cellStyles += style(xml::numberFormatCode(static_cast<xml::CellStyle>(fixed)), -1);
     cellStyles +=
-        "<xf numFmtId=\"0\" fontId=\"1\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyFont=\"1\"/>";
-    for (const xml::DecimalFormat format : decimalFormats)
-        cellStyles += style(xml::decimalFormatCode(format), xml::builtinFormatId(format));
+        "<xf numFmtId=\"0\" fontId=\"1\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyFont=\"1\"/>"
+        "<xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" "
+        "applyAlignment=\"1\"><alignment wrapText=\"1\"/></xf>"
+        "<xf numFmtId=\"0\" fontId=\"1\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyFont=\"1\" "
+        "applyAlignment=\"1\"><alignment wrapText=\"1\"/></xf>";
+    for (const xml::NumberFormat& format : numberFormats)
+        cellStyles += style(format.code, format.builtinId);
     formats = "<numFmts count=\"" + std::to_string(customFormats) + "\">" + formats + "</numFmts>";
-    cellStyles = "<cellXfs count=\"" + std::to_string(xml::CellStyleCount + decimalFormats.size()) +
+    cellStyles = "<cellXfs count=\"" + std::to_string(xml::CellStyleCount + numberFormats.size()) +
                  "\">" + cellStyles + "</cellXfs>";
     return XmlDeclaration +
            ("<styleSheet xmlns=\"" + std::string(MainNamespace) + "\">" + formats +

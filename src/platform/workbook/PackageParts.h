@@ -24,7 +24,7 @@ std::string workbook(const std::vector<std::string>& sheetNames, std::size_t act
                      const std::vector<std::string>& filterRanges);
 std::string workbookRelationships(std::size_t sheets);
 // The cell styles of CellStyle, in its order, each with its number format, and then one
-// per decimal number format, in the given order.
-std::string styles(const std::vector<xml::DecimalFormat>& decimalFormats);
+// per further number format, in the given order.
+std::string styles(const std::vector<xml::NumberFormat>& formats);
 
 } // namespace kestrove::workbook::parts

@@ -270,54 +270,83 @@ void SheetStreams::writeRow(Sheet& sheet) {
         flushXml(false);
 }
 
+namespace {
+void appendStyle(std::string& xml, int style) {
+    char digits[24];
+    xml += "\" s=\"";
+    xml.append(digits, std::to_chars(digits, digits + sizeof digits, style).ptr);
+    xml += '"';
+}
+} // namespace
+
 std::size_t SheetStreams::appendCell(long row, int column, std::string_view text, CellKind kind,
                                      SheetBody& body) {
-    char digits[24];
-    static_assert(static_cast<int>(xml::CellStyle::Header) == 10,
-                  "the header's style is written as 10");
-    const bool header = kind == CellKind::Header;
     m_xml += "<c r=\"";
     xml::appendCellReference(m_xml, row, column);
-    std::size_t width;
-    const auto dateTime = kind == CellKind::DateTime ? xml::dateTimeCell(text) : std::nullopt;
-    if (dateTime) {
-        // Shown in its format as the very text given, so that is its width too.
-        m_xml += "\" s=\"";
-        m_xml.append(
-            digits,
-            std::to_chars(digits, digits + sizeof digits, static_cast<int>(dateTime->style)).ptr);
-        m_xml += "\"><v>";
+    const bool dates = kind == CellKind::DateTime || kind == CellKind::ExactDateTime;
+    const auto dateTime =
+        dates ? xml::dateTimeCell(text, kind == CellKind::ExactDateTime) : std::nullopt;
+    if (const int style = dateTime ? dateStyle(*dateTime) : -1; style >= 0) {
+        // Shown in its format as the given text, or to the millisecond: that is its width.
+        appendStyle(m_xml, style);
+        m_xml += "><v>";
         xml::appendNumber(m_xml, dateTime->serial);
         m_xml += "</v></c>";
-        width = text.size();
-        widen(body.valueWidths, column, width);
-    } else if (const int style = numberStyle(text, kind, column, body); style >= 0) {
+        widen(body.valueWidths, column, dateTime->shownLength);
+        return dateTime->shownLength;
+    }
+    if (const int style = numberStyle(text, kind, column, body); style >= 0) {
         // Its format shows the very text given, the server's digits (or as many of them
         // as a spreadsheet shows).
-        if (style == 0) {
-            m_xml += "\"><v>";
-        } else {
-            m_xml += "\" s=\"";
-            m_xml.append(digits, std::to_chars(digits, digits + sizeof digits, style).ptr);
-            m_xml += "\"><v>";
-        }
+        if (style != 0)
+            appendStyle(m_xml, style);
+        else
+            m_xml += '"';
+        m_xml += "><v>";
         // A floating-point negative zero is the number 0, which its format shows as "-0".
         m_xml += text == "-0" ? std::string_view("0") : text;
         m_xml += "</v></c>";
-        width = text.size();
-        widen(body.valueWidths, column, width);
-    } else {
-        m_xml += header ? "\" s=\"10\"" : "\"";
-        m_xml += xml::needsPreserve(text) ? " t=\"inlineStr\"><is><t xml:space=\"preserve\">"
-                                          : " t=\"inlineStr\"><is><t>";
-        width = xml::appendText(m_xml, text);
-        m_xml += "</t></is></c>";
+        widen(body.valueWidths, column, text.size());
+        return text.size();
     }
+    // A text of several lines wraps, so that its lines show as lines; the spreadsheet
+    // fits the row's height when it opens the file.
+    const bool lines = text.find('\n') != std::string_view::npos;
+    const bool header = kind == CellKind::Header;
+    if (header || lines)
+        appendStyle(m_xml, static_cast<int>(header ? lines ? xml::CellStyle::HeaderWrapped
+                                                           : xml::CellStyle::Header
+                                                   : xml::CellStyle::Wrapped));
+    else
+        m_xml += '"';
+    m_xml += xml::needsPreserve(text) ? " t=\"inlineStr\"><is><t xml:space=\"preserve\">"
+                                      : " t=\"inlineStr\"><is><t>";
+    const std::size_t width = xml::appendText(m_xml, text);
+    m_xml += "</t></is></c>";
     return width;
 }
 
+int SheetStreams::dateStyle(const xml::DateTimeCell& cell) {
+    if (cell.offset.empty())
+        return static_cast<int>(cell.style);
+    // A column holds few offsets (two with summer time): the last one used comes first.
+    std::string key(1, static_cast<char>(cell.style));
+    key.append(cell.offset);
+    std::size_t place = 0;
+    for (auto known = m_dateStyles.rbegin(); known != m_dateStyles.rend() && !place; ++known)
+        if (known->first == key)
+            place = known->second;
+    if (!place) {
+        place = addFormat({xml::dateTimeFormatCode(cell.style, cell.offset), -1});
+        if (!place)
+            return -1;
+        m_dateStyles.emplace_back(std::move(key), place);
+    }
+    return xml::CellStyleCount - 1 + static_cast<int>(place);
+}
+
 int SheetStreams::numberStyle(std::string_view text, CellKind kind, int column, SheetBody& body) {
-    if (kind == CellKind::DateTime || kind == CellKind::Header)
+    if (kind == CellKind::DateTime || kind == CellKind::ExactDateTime || kind == CellKind::Header)
         return -1;
     const auto cell = kind == CellKind::Float ? xml::floatCell(text) : xml::decimalCell(text);
     std::optional<xml::TextCause> cause;
@@ -356,15 +385,22 @@ int SheetStreams::styleOf(const xml::NumberCell& cell) {
         style = &styles[format.shownDigits][format.fractionDigits - format.shownDigits];
     }
     if (*style == 0) {
-        // Past the spreadsheet's limit on formats of a workbook's own, text.
-        const bool own = xml::builtinFormatId(format) < 0;
-        if (own && m_ownFormats >= MaxOwnFormats)
+        const std::size_t place =
+            addFormat({xml::decimalFormatCode(format), xml::builtinFormatId(format)});
+        if (!place)
             return -1;
-        m_ownFormats += own;
-        m_decimalFormats.push_back(format);
-        *style = static_cast<unsigned short>(m_decimalFormats.size());
+        *style = static_cast<unsigned short>(place);
     }
     return xml::CellStyleCount - 1 + *style;
+}
+
+std::size_t SheetStreams::addFormat(xml::NumberFormat format) {
+    // Past the spreadsheet's limit on formats of a workbook's own, text.
+    if (format.builtinId < 0 && m_ownFormats >= MaxOwnFormats)
+        return 0;
+    m_ownFormats += format.builtinId < 0;
+    m_formats.push_back(std::move(format));
+    return m_formats.size();
 }
 
 void SheetStreams::switchTo(std::uint32_t sheet) {

@@ -29,9 +29,10 @@ class RawDeflater;
 // format shows the same digits; Number does the same for a column of numbers, whose
 // values that stay text are counted by cause; Float makes every finite floating-point
 // value a numeric cell; DateTime makes a date or time a date cell where its format shows
-// the same text; Header is text in bold, so that a column's name never counts in its
+// the same text, or that text to the millisecond, and ExactDateTime only where it shows
+// the whole text; Header is text in bold, so that a column's name never counts in its
 // sum. Anything else stays text.
-enum class CellKind : unsigned char { General, DateTime, Header, Number, Float };
+enum class CellKind : unsigned char { General, DateTime, ExactDateTime, Header, Number, Float };
 
 // Per column from 1: how many values stayed text, by xml::TextCause.
 using TextCounts = std::array<long, xml::TextCauseCount>;
@@ -91,9 +92,9 @@ public:
     void seal(const Waiter& whileWaiting);
     // After seal: the body of a sheet, and the one temporary file all bodies lie in.
     const SheetBody& body(std::size_t sheet) const;
-    // After seal: the decimal numbers' formats in the order of their styles, which follow
-    // the fixed ones.
-    const std::vector<xml::DecimalFormat>& decimalFormats() const { return m_decimalFormats; }
+    // After seal: the formats of decimal numbers and of dates with offsets, in the order of
+    // their styles, which follow the fixed ones.
+    const std::vector<xml::NumberFormat>& formats() const { return m_formats; }
     int file() const { return m_file; }
     // After seal: gives back temporary space that has been copied.
     void release(std::uint64_t offset, std::uint64_t length);
@@ -144,6 +145,12 @@ private:
     // The style of a number cell: one of a format that shows it alike where one is made,
     // else of its own; -1 where that would pass the cap on formats.
     int styleOf(const xml::NumberCell& cell);
+    // The style index of a date cell (a format with an offset is made at its first use);
+    // -1 for a text.
+    int dateStyle(const xml::DateTimeCell& cell);
+    // Adds a format to the workbook's table: its place from 1, or 0 where a format of the
+    // workbook's own would pass the cap.
+    std::size_t addFormat(xml::NumberFormat format);
     void switchTo(std::uint32_t sheet);
     void flushXml(bool endSegment);
     void writeFile(const std::string& data);
@@ -172,17 +179,21 @@ private:
     std::string m_xml;
     std::string m_compressed;
     // Excel takes some 200 to 250 number formats of a workbook's own: these, besides the
-    // fixed ones of dates and times; its built-in ones count for nothing.
+    // fixed ones of dates and times; its built-in ones count for nothing. Decimal
+    // numbers' and dates' with offsets, in the order of their styles.
     static constexpr std::size_t MaxOwnFormats = 150;
     std::size_t m_ownFormats = 0;
-    std::vector<xml::DecimalFormat> m_decimalFormats;
-    // The format's place in m_decimalFormats from 1, or 0 while unused: of a fixed format
+    std::vector<xml::NumberFormat> m_formats;
+    // The decimal format's place in m_formats from 1, or 0 while unused: of a fixed format
     // per small flag, digits shown and zeros written; of a scientific one per mantissa
     // digits; of negative zero.
     unsigned short m_decimalStyles[2][xml::MaxShownFractionDigits + 1][xml::MaxFractionDigits + 1] =
         {};
     unsigned short m_scientificStyles[xml::MaxMantissaDigits + 1] = {};
     unsigned short m_negativeZeroStyle = 0;
+    // A date format with an offset as its style's number and the offset, and its place in
+    // m_formats from 1.
+    std::vector<std::pair<std::string, std::size_t>> m_dateStyles;
     const std::string m_temporaryFolder; // $TMPDIR when the workbook was made, else /tmp
     int m_file = -1;                     // every sheet's compressed rows, made at the first write
     std::uint64_t m_fileSize = 0;

@@ -13,8 +13,9 @@
 namespace kestrove::workbook::xml {
 
 // The fixed cell styles of a workbook, by their index in its styles part: General, one
-// per number format of dates and times, and the header row's bold General. The styles of
-// decimal numbers follow them, in the order a workbook first uses them.
+// per number format of dates and times, the header row's bold General, and both again
+// wrapping their text, for texts of several lines. The styles of other number formats
+// follow them, in the order a workbook first uses them.
 enum class CellStyle : unsigned char {
     General,
     Date,
@@ -27,22 +28,41 @@ enum class CellStyle : unsigned char {
     DateTime2,
     DateTime3,
     Header,
+    Wrapped,
+    HeaderWrapped,
 };
-constexpr int CellStyleCount = 11;
+constexpr int CellStyleCount = 13;
 
 // The number format code of a style other than General ("yyyy-mm-dd", "hh:mm:ss.00", ...).
 const char* numberFormatCode(CellStyle style);
 
-// A date or time cell whose format shows exactly the given text again: "YYYY-MM-DD",
-// "HH:MM:SS" or both joined by a blank, seconds with 0 to 3 fraction digits, from
-// 1900-03-01 (the spreadsheet's calendar is wrong before) to 9999-12-31. The serial
-// number (days since 1899-12-30, the time as a fraction) and its style; nothing for any
-// other text (offsets, BC, infinity, 24:00:00, longer fractions).
+// A date or time cell (the date rule, in SheetDates.cpp) whose format shows the given
+// text again: "YYYY-MM-DD", "HH:MM:SS" or both joined by a blank, from 1900-03-01 (the
+// spreadsheet's calendar is wrong before) to 9999-12-31. Seconds have 0 to 6 fraction
+// digits: the number holds them all (to about a microsecond), the format shows at most 3,
+// which is all a spreadsheet shows; with `exact`, a text of more than 3 has no cell. A
+// time may end in an offset, "+HH", "-HH:MM" or "+HH:MM:SS", which its format shows as
+// literal text. The serial number (days since 1899-12-30, the time as a fraction), the
+// style of the date and time, the offset's text and how many characters the format
+// shows; nothing for any other text (BC, infinity, 24:00:00, years past 9999).
 struct DateTimeCell {
     double serial;
     CellStyle style;
+    std::string_view offset; // part of the text; empty when it has none
+    std::size_t shownLength;
 };
-std::optional<DateTimeCell> dateTimeCell(std::string_view text);
+std::optional<DateTimeCell> dateTimeCell(std::string_view text, bool exact = false);
+
+// A number format of a workbook beyond its fixed styles: its code, and the spreadsheet's
+// built-in id of the same code, or -1 for one of the workbook's own.
+struct NumberFormat {
+    std::string code;
+    int builtinId = -1;
+};
+
+// The number format code of a date cell: its style's, and the offset as literal text
+// ("yyyy-mm-dd hh:mm:ss\"+01\"").
+std::string dateTimeFormatCode(CellStyle style, std::string_view offset);
 
 // The number format that shows a number cell's value as exactly its text: General for a
 // whole number of at most 11 characters, which General shows whole; else the text's count

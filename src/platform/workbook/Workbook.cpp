@@ -361,7 +361,7 @@ void Workbook::writePackage(const std::string& file, const std::string& shownPat
     zip.addPart("docProps/core.xml", parts::coreProperties(std::time(nullptr)));
     zip.addPart("xl/workbook.xml", parts::workbook(names, m_active, filterRanges));
     zip.addPart("xl/_rels/workbook.xml.rels", parts::workbookRelationships(names.size()));
-    zip.addPart("xl/styles.xml", parts::styles(m_streams.decimalFormats()));
+    zip.addPart("xl/styles.xml", parts::styles(m_streams.formats()));
 
     // Each sheet part is its head, its body as compressed while the import ran, and its
     // foot: three deflate segments that join into one stream, and CRCs that combine.
