@@ -89,14 +89,17 @@ void BlockRanges::done() {
     m_changed.notify_all();
 }
 
-void BlockRanges::readAgain(const BlockRange& rest) {
+bool BlockRanges::readAgain(const BlockRange& rest) {
     std::lock_guard lock(m_mutex);
+    --m_reading;
+    m_changed.notify_all();
+    if (m_failed)
+        return false;
     // In range order, so that the one in turn is read first.
     const auto at = std::find_if(m_again.begin(), m_again.end(),
                                  [&](const BlockRange& range) { return range.index > rest.index; });
     m_again.insert(at, rest);
-    --m_reading;
-    m_changed.notify_all();
+    return true;
 }
 
 bool BlockRanges::severalRanges() const {
@@ -108,10 +111,13 @@ std::size_t BlockRanges::taken() {
     return m_taken;
 }
 
-void BlockRanges::fail() {
+std::vector<BlockRange> BlockRanges::fail() {
     std::lock_guard lock(m_mutex);
     m_failed = true;
     m_changed.notify_all();
+    std::vector<BlockRange> waiting(m_again.begin(), m_again.end());
+    m_again.clear();
+    return waiting;
 }
 
 bool BlockRanges::failed() {

@@ -54,12 +54,14 @@ public:
     std::optional<BlockRange> take();
     // A range taken is read, or the rest of it is to be read again on another connection.
     void done();
-    void readAgain(const BlockRange& rest);
+    // False once the reading has failed: then no one reads it.
+    bool readAgain(const BlockRange& rest);
     // Ranges handed out so far (the index the next one gets).
     std::size_t taken();
     // Whether the table takes more than its first range, so that other connections help.
     bool severalRanges() const;
-    void fail();
+    // Stops handing out ranges; those that waited to be read again.
+    std::vector<BlockRange> fail();
     bool failed();
     // A range read: its blocks, its rows and the bytes of their text (0: it held no rows).
     void learn(unsigned long blocks, long rows, std::size_t bytes);

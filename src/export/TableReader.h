@@ -195,6 +195,8 @@ private:
     // A further connection lost while it read a range: the rest of the range goes back to
     // be read on the others.
     void loseHelper(std::size_t reader, const BlockRange& range, const Resume& resume);
+    // Ends a range with the failure being handled: the rows before it are given out.
+    void failRange(std::size_t index);
 
     // Throws the difference between the rows given out and those counted.
     void requireCounted(long delivered) const;

@@ -93,16 +93,15 @@ void TableReader::readRanges(std::size_t reader) {
                 loseHelper(reader, *range, resume);
                 break;
             }
-            // The rows before the range are given out, then the failure.
-            m_ranges->fail();
-            Block failed = m_queue.spare();
-            failed.range = range->index;
-            failed.failure = std::current_exception();
-            failed.last = true;
+            // The rows before the range are given out, then the failure; so it is for a
+            // range still waiting to be read again, which no one reads now.
             if (reader == m_reader)
-                m_lost = odbc::endsTheConnection(failed.failure);
-            m_queue.put(failed);
-            m_queue.finishRange(range->index);
+                m_lost = odbc::endsTheConnection(std::current_exception());
+            for (const BlockRange& waiting : m_ranges->fail()) {
+                m_queue.holdBackNothing(false);
+                failRange(waiting.index);
+            }
+            failRange(range->index);
             break;
         }
         m_queue.finishRange(range->index);
@@ -119,9 +118,21 @@ void TableReader::loseHelper(std::size_t reader, const BlockRange& range, const 
             m_helperLoss = std::current_exception();
     }
     // Until another connection takes it, no one waits for room behind it: the range in
-    // turn may be the one to read again.
+    // turn may be the one to read again. Once the reading has failed, no one will.
     m_queue.holdBackNothing(true);
-    m_ranges->readAgain(BlockRange{range.index, resume.from, range.end, resume.given, true});
+    if (m_ranges->readAgain(BlockRange{range.index, resume.from, range.end, resume.given, true}))
+        return;
+    m_queue.holdBackNothing(false);
+    failRange(range.index);
+}
+
+void TableReader::failRange(std::size_t index) {
+    Block failed = m_queue.spare();
+    failed.range = index;
+    failed.failure = std::current_exception();
+    failed.last = true;
+    m_queue.put(failed);
+    m_queue.finishRange(index);
 }
 
 std::vector<std::size_t> TableReader::lostHelpers() {
