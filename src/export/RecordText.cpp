@@ -79,11 +79,4 @@ std::size_t appendRecord(std::string_view records, std::size_t at, std::size_t c
     return at;
 }
 
-void dropLastRow(ValueRows& rows, std::size_t columns) {
-    rows.ends.resize(rows.ends.size() - columns);
-    rows.nulls.resize(rows.nulls.size() - columns);
-    rows.text.resize(rows.ends.empty() ? 0 : rows.ends.back());
-    --rows.used;
-}
-
 } // namespace kestrove

@@ -25,7 +25,4 @@ struct ValueRows {
 std::size_t appendRecord(std::string_view records, std::size_t at, std::size_t columns,
                          ValueRows& rows);
 
-// Takes the last row of `columns` values off again.
-void dropLastRow(ValueRows& rows, std::size_t columns);
-
 } // namespace kestrove
