@@ -12,11 +12,12 @@
 // goes on, as the window would after OK. The last line sums up the run. The exit status
 // is 1 when anything was reported, so that a failure is never taken for a result.
 
+#include "command/CommandHost.h"
+#include "command/ReportPrinter.h"
 #include "connection/ConnectionString.h"
-#include "export/CommandHost.h"
-#include "export/ReadingTransaction.h"
-#include "export/ReportPrinter.h"
-#include "export/TableReader.h"
+#include "export/RunningImport.h"
+#include "export/reading/ReadingTransaction.h"
+#include "export/reading/TableReader.h"
 #include "platform/desktop/Locale.h"
 #include "platform/system/Memory.h"
 
@@ -91,10 +92,10 @@ int readOnly(CommandHost& host) {
             TableName{list.entry(i).schema.toStdString(), list.entry(i).text.toStdString()});
     odbc::Connection session;
     ReadingTransaction reading;
-    reading.open(session, host.connectionSettings());
+    reading.open(session, ReadingConnectionString(host.connectionSettings()));
     reading.lock(tables);
     // Each table's block ranges on one connection per core, at most four, as the import.
-    reading.addReaders(host.connectionSettings(),
+    reading.addReaders(ReadingConnectionString(host.connectionSettings()),
                        std::clamp(std::thread::hardware_concurrency(), 1u, 4u) - 1);
     std::vector<std::size_t> helpers;
     for (std::size_t i = 1; i < reading.readers(); ++i)

@@ -1,5 +1,5 @@
 #include "app/WindowFlow.h"
-#include "export/EndOnSignals.h"
+#include "command/EndOnSignals.h"
 #include "platform/desktop/Locale.h"
 
 #include <QApplication>

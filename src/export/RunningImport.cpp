@@ -66,8 +66,15 @@ TableReader& RunningImport::records() {
     return Required(m_records.get());
 }
 
+std::string ReadingConnectionString(const ConnectionSettings& settings) {
+    const ReadingLimits& limits = readingLimits();
+    return DriverConnectionString(
+        settings, Keepalives{limits.keepaliveIdleSeconds, limits.keepaliveIntervalSeconds,
+                             limits.keepaliveCount, limits.unacknowledgedTimeout});
+}
+
 void RunningImport::openReading() {
-    const ConnectionSettings settings = m_host.connectionSettings();
+    const std::string settings = ReadingConnectionString(m_host.connectionSettings());
     odbc::Connection& open = connection();
     const std::vector<TableName> ticked = tickedTables(m_host.tableList());
     // The logins and the locks run on a worker thread while the window keeps answering.

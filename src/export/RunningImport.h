@@ -10,9 +10,9 @@
 #include "export/ImportProgress.h"
 #include "export/NumberNotices.h"
 #include "export/Pacer.h"
-#include "export/ReadAhead.h"
-#include "export/ReadingTransaction.h"
-#include "export/TableReader.h"
+#include "export/reading/ReadAhead.h"
+#include "export/reading/ReadingTransaction.h"
+#include "export/reading/TableReader.h"
 #include "platform/odbc/Odbc.h"
 #include "platform/workbook/Workbook.h"
 
@@ -116,5 +116,9 @@ private:
     // are named after it.
     QString m_tableName;
 };
+
+// The driver's string for a connection of the reading: the settings, with the keepalives of
+// readingLimits().
+std::string ReadingConnectionString(const ConnectionSettings& settings);
 
 } // namespace kestrove

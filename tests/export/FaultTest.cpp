@@ -3,7 +3,7 @@
 // dropped by another session. None may crash, hang, or lose rows without a report.
 
 #include "export/Import.h"
-#include "export/ReadingTransaction.h"
+#include "export/reading/ReadingTransaction.h"
 #include "platform/odbc/Odbc.h"
 #include "support/ImportHost.h"
 #include "support/Process.h"

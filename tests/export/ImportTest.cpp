@@ -1,5 +1,5 @@
 #include "export/Import.h"
-#include "export/ReadingTransaction.h"
+#include "export/reading/ReadingTransaction.h"
 #include "support/ImportHost.h"
 #include "support/Process.h"
 #include "support/System.h"

@@ -1,4 +1,4 @@
-#include "export/ReportPrinter.h"
+#include "command/ReportPrinter.h"
 
 #include <iostream>
 

@@ -6,7 +6,7 @@
 // reported, 2 for bad usage, 128 + the signal when ended by SIGINT, SIGTERM or SIGHUP.
 
 #include "connection/ConnectionSources.h"
-#include "export/QueryText.h"
+#include "export/reading/QueryText.h"
 
 #include <QString>
 #include <QStringList>

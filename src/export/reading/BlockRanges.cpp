@@ -1,4 +1,4 @@
-#include "export/BlockRanges.h"
+#include "export/reading/BlockRanges.h"
 
 #include <algorithm>
 

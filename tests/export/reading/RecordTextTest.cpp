@@ -1,5 +1,5 @@
-#include "export/RecordText.h"
-#include "export/BlockQueue.h"
+#include "export/reading/RecordText.h"
+#include "export/reading/BlockQueue.h"
 #include "platform/odbc/Odbc.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "export/CommandHost.h"
+#include "command/CommandHost.h"
 
 #include "catalogue/RelationNames.h"
 #include "catalogue/TableCatalogue.h"

@@ -1,4 +1,4 @@
-#include "export/BlockQueue.h"
+#include "export/reading/BlockQueue.h"
 
 namespace kestrove {
 

@@ -1,7 +1,7 @@
-#include "export/TableReader.h"
+#include "export/reading/TableReader.h"
 
-#include "export/QueryText.h"
-#include "export/ReadColumns.h"
+#include "export/reading/QueryText.h"
+#include "export/reading/ReadColumns.h"
 #include "platform/system/Waiting.h"
 #include "platform/text/Utf8.h"
 

@@ -6,8 +6,8 @@
 // The ranges are handed to several reading threads in block order; their sizes follow the
 // bytes per block seen so far.
 
-#include "export/ReadColumns.h"
-#include "export/ReadingTransaction.h"
+#include "export/reading/ReadColumns.h"
+#include "export/reading/ReadingTransaction.h"
 
 #include <condition_variable>
 #include <cstddef>

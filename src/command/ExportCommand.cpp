@@ -1,10 +1,10 @@
-#include "export/ExportCommand.h"
+#include "command/ExportCommand.h"
 
+#include "command/CommandHost.h"
+#include "command/EndOnSignals.h"
+#include "command/OutputFile.h"
+#include "command/ReportPrinter.h"
 #include "connection/TerminalPrompt.h"
-#include "export/CommandHost.h"
-#include "export/EndOnSignals.h"
-#include "export/OutputFile.h"
-#include "export/ReportPrinter.h"
 #include "platform/desktop/Spreadsheet.h"
 #include "platform/system/Terminal.h"
 

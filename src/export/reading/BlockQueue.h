@@ -4,7 +4,7 @@
 // out. A table may be read in ranges on several threads at once: each block belongs to a
 // range, and blocks come out in range order, each range's in the order they were put in.
 
-#include "export/RecordText.h"
+#include "export/reading/RecordText.h"
 #include "platform/system/Waiting.h"
 
 #include <condition_variable>

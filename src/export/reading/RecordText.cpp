@@ -1,4 +1,4 @@
-#include "export/RecordText.h"
+#include "export/reading/RecordText.h"
 
 #include "platform/odbc/Odbc.h"
 

@@ -4,7 +4,7 @@
 // the benchmark's kestrove-bench): fixed settings and workbook path, the list in memory.
 
 #include "export/Import.h"
-#include "export/QueryText.h"
+#include "export/reading/QueryText.h"
 
 #include <QString>
 #include <QStringList>

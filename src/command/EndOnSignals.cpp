@@ -1,4 +1,4 @@
-#include "export/EndOnSignals.h"
+#include "command/EndOnSignals.h"
 
 #include "platform/odbc/RunningStatements.h"
 #include "platform/system/Signals.h"

@@ -1,6 +1,6 @@
-#include "export/ReadColumns.h"
+#include "export/reading/ReadColumns.h"
 
-#include "export/QueryText.h"
+#include "export/reading/QueryText.h"
 
 namespace kestrove {
 

@@ -2,10 +2,10 @@
 
 // The import's reading of one table, on a worker thread, ahead of the rows being written.
 
-#include "export/BlockQueue.h"
-#include "export/BlockRanges.h"
-#include "export/ReadColumns.h"
-#include "export/ReadingTransaction.h"
+#include "export/reading/BlockQueue.h"
+#include "export/reading/BlockRanges.h"
+#include "export/reading/ReadColumns.h"
+#include "export/reading/ReadingTransaction.h"
 #include "platform/odbc/Odbc.h"
 
 #include <atomic>

@@ -5,7 +5,6 @@
 // before the first row is read, waits bounded, and the transaction ended as soon as the
 // last table is read.
 
-#include "connection/ConnectionString.h"
 #include "platform/odbc/Odbc.h"
 
 #include <chrono>
@@ -51,9 +50,10 @@ ReadingLimits& readingLimits();
 
 class ReadingTransaction {
 public:
-    // Opens the connection (with the driver's keepalives) and prepares its session for
-    // the transaction, which starts with the first lock.
-    void open(odbc::Connection& connection, const ConnectionSettings& settings);
+    // Opens the connection with the driver's string (which should carry the keepalives of
+    // readingLimits()) and prepares its session for the transaction, which starts with the
+    // first lock.
+    void open(odbc::Connection& connection, const std::string& connectionString);
     // Locks the relations against rewriting (TRUNCATE, ALTER, CLUSTER, DROP, REFRESH) until the
     // transaction ends. Call before any table is read; a table whose lock cannot be had
     // within the lock time-out is remembered with its failure.
@@ -66,7 +66,7 @@ public:
     // Opens up to `count` further connections that read in this transaction's snapshot,
     // so that several tables can be read at once. Works only where lock() took every lock
     // at once; a connection that cannot join is left out. Call right after lock().
-    void addReaders(const ConnectionSettings& settings, std::size_t count);
+    void addReaders(const std::string& connectionString, std::size_t count);
     // Connections that read in the snapshot: the first is connection(), the others those
     // of addReaders(), which may read only the tables of lock().
     // Before a table is read on a connection: requireLock() on the first; on the others,
@@ -88,7 +88,7 @@ private:
     // Whether LOCK takes the relation (a table, a partitioned table or a view).
     bool takesLock(const TableName& table);
 
-    void prepare(odbc::Connection& connection, const ConnectionSettings& settings);
+    void prepare(odbc::Connection& connection, const std::string& connectionString);
 
     odbc::Connection* m_connection = nullptr;
     bool m_uncheckedBytes = false;

@@ -1,4 +1,4 @@
-#include "export/OutputFile.h"
+#include "command/OutputFile.h"
 
 #include "platform/system/Files.h"
 #include "platform/workbook/LeftoverFiles.h"

@@ -1,8 +1,8 @@
 // The start of kestrove-export: its options read, then the export run with them (see
 // ExportCommand.h).
 
-#include "export/EndOnSignals.h"
-#include "export/ExportCommand.h"
+#include "command/EndOnSignals.h"
+#include "command/ExportCommand.h"
 #include "platform/desktop/Locale.h"
 
 #include <QCoreApplication>

@@ -1,4 +1,4 @@
-#include "export/ReadAhead.h"
+#include "export/reading/ReadAhead.h"
 
 #include "app/ErrorReport.h"
 

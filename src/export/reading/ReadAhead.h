@@ -7,8 +7,8 @@
 // that cannot be read ahead is read in its turn.
 
 #include "catalogue/TableList.h"
-#include "export/ReadingTransaction.h"
-#include "export/TableReader.h"
+#include "export/reading/ReadingTransaction.h"
+#include "export/reading/TableReader.h"
 
 #include <cstddef>
 #include <deque>

@@ -1,4 +1,4 @@
-#include "export/ReadingTransaction.h"
+#include "export/reading/ReadingTransaction.h"
 
 #include <future>
 
@@ -38,8 +38,8 @@ ReadingLimits& readingLimits() {
     return limits;
 }
 
-void ReadingTransaction::open(odbc::Connection& connection, const ConnectionSettings& settings) {
-    prepare(connection, settings);
+void ReadingTransaction::open(odbc::Connection& connection, const std::string& connectionString) {
+    prepare(connection, connectionString);
     m_connection = &connection;
     {
         std::lock_guard guard(m_locksMutex);
@@ -54,11 +54,10 @@ void ReadingTransaction::open(odbc::Connection& connection, const ConnectionSett
 }
 
 // Opens a connection and sets its session up for the transaction.
-void ReadingTransaction::prepare(odbc::Connection& connection, const ConnectionSettings& settings) {
+void ReadingTransaction::prepare(odbc::Connection& connection,
+                                 const std::string& connectionString) {
     const ReadingLimits& limits = readingLimits();
-    connection.open(DriverConnectionString(
-        settings, Keepalives{limits.keepaliveIdleSeconds, limits.keepaliveIntervalSeconds,
-                             limits.keepaliveCount, limits.unacknowledgedTimeout}));
+    connection.open(connectionString);
     // Set by SQL for the session: the driver accepts the read-only attribute and ignores it.
     connection.execute(
         "SET SESSION CHARACTERISTICS AS TRANSACTION ISOLATION LEVEL REPEATABLE READ, READ ONLY");
@@ -191,7 +190,7 @@ bool ReadingTransaction::holdsLock(const TableName& table) const {
     return found != m_locks.end() && !found->second;
 }
 
-void ReadingTransaction::addReaders(const ConnectionSettings& settings, std::size_t count) {
+void ReadingTransaction::addReaders(const std::string& connectionString, std::size_t count) {
     // SET TRANSACTION SNAPSHOT takes no bound parameter, so the name the server gave goes
     // into the statement only as what it always is: hexadecimal digits and dashes.
     if (m_snapshot.empty() ||
@@ -204,10 +203,10 @@ void ReadingTransaction::addReaders(const ConnectionSettings& settings, std::siz
     const std::string join = "SET TRANSACTION SNAPSHOT '" + m_snapshot + "'";
     std::vector<std::future<std::unique_ptr<odbc::Connection>>> opening;
     for (std::size_t i = 0; i < count; ++i)
-        opening.push_back(std::async(std::launch::async, [this, &settings, &join] {
+        opening.push_back(std::async(std::launch::async, [this, &connectionString, &join] {
             auto reader = std::make_unique<odbc::Connection>();
             try {
-                prepare(*reader, settings);
+                prepare(*reader, connectionString);
                 reader->setAutocommit(false);
                 reader->execute(join);
             } catch (const odbc::OdbcError&) {

@@ -1,4 +1,5 @@
-#include "export/ReadAhead.h"
+#include "export/reading/ReadAhead.h"
+#include "export/RunningImport.h"
 #include "support/TestBed.h"
 
 #include <gtest/gtest.h>
@@ -19,9 +20,9 @@ TableName exported(const char* name) {
 // `further` connections beside the first.
 struct Reading {
     explicit Reading(const std::vector<TableName>& locked, std::size_t further = 2) {
-        transaction.open(connection, testBedSettings());
+        transaction.open(connection, ReadingConnectionString(testBedSettings()));
         transaction.lock(locked);
-        transaction.addReaders(testBedSettings(), further);
+        transaction.addReaders(ReadingConnectionString(testBedSettings()), further);
     }
     ~Reading() {
         records.reset();

@@ -1,4 +1,4 @@
-#include "export/QueryText.h"
+#include "export/reading/QueryText.h"
 
 #include <cctype>
 #include <set>

@@ -1,6 +1,6 @@
 // TableReader's reading of a table in ranges of its blocks, on several connections.
 
-#include "export/TableReader.h"
+#include "export/reading/TableReader.h"
 
 #include <algorithm>
 #include <atomic>
