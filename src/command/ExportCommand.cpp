@@ -261,12 +261,12 @@ int RunExport(const ExportOptions& options, EndOnSignals& ending) {
         return ExitReported;
     bool saved = false;
     command.onSaved([&](const QString&) { saved = true; });
-    TableImport import;
+    Import import;
     import.setExactTimes(options.exactTimes);
     printer.nameReportsAfter([&import] { return import.queryInTurn(); });
     if (system::standardErrorIsTerminal())
         command.showProgress(import);
-    import.PushButton5_Click(command);
+    import.run(command);
     if (!saved)
         return ExitReported;
     const bool succeeded = printer.reports() == 0;
