@@ -170,7 +170,6 @@ void Connection::close() {
 
 RecordSet Connection::execute(const std::string& sql, const std::vector<std::string>& parameters) {
     RecordSet records;
-    records.setCursorLocation(m_cursorLocation);
     records.open(sql, *this, parameters);
     return records;
 }
