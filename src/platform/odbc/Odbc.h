@@ -25,6 +25,12 @@ private:
     std::string m_sqlState;
 };
 
+// The failure of a use of a connection or its rows while they are closed, with its
+// SQLSTATE: 08003 for a connection, HY010 for rows.
+inline OdbcError ClosedObjectError(const char* sqlState) {
+    return OdbcError("The operation is not allowed when the object is closed.", sqlState);
+}
+
 // The SQLSTATE of a failure the driver reported; empty for any other failure.
 std::string sqlStateOf(const std::exception_ptr& failure);
 
