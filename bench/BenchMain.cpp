@@ -166,11 +166,11 @@ int main(int argc, char* argv[]) {
             return 1;
         }
     }
-    TableImport import;
+    Import import;
     import.setTablesAtOnce(jobs);
     const auto started = Clock::now();
     host.yield();
-    import.PushButton5_Click(host);
+    import.run(host);
     const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
     std::printf("rows=%ld cells=%ld seconds=%.2f peak_rss_mb=%.1f max_stall_ms=%.0f\n",
                 import.rowsWritten(), import.cellsWritten(), seconds,

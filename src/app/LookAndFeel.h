@@ -83,7 +83,6 @@ public:
     int value() const { return m_value; }
     void set(int value);
     void setImage(const QCursor& image) { m_image = image; }
-    bool hasImage() const { return m_image.has_value(); }
     // The cursor that a value shows over a control with no cursor of its own.
     QCursor shapeOf(int value) const;
 

@@ -136,7 +136,7 @@ void Form2::PushButton2_Click() {
 }
 
 void Form2::PushButton5_Click() {
-    m_import.PushButton5_Click(*m_host);
+    m_import.run(*m_host);
 }
 
 void Form2::PushButton8_Click() {

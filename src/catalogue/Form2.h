@@ -67,7 +67,7 @@ private:
     Ui::Form2 ui;
     std::unique_ptr<ListWidgetTableList> m_list;
     WindowPointer* m_pointer = nullptr;
-    TableImport m_import;
+    Import m_import;
     std::unique_ptr<Host> m_host;
 };
 

@@ -44,7 +44,7 @@ void CommandHost::setStatusText(const QString& text) {
     std::fflush(stderr);
 }
 
-void CommandHost::showProgress(const TableImport& import) {
+void CommandHost::showProgress(const Import& import) {
     m_progressOf = &import;
     m_started = Clock::now();
 }

@@ -39,7 +39,7 @@ public:
 
     // Shows the status on standard error, one line rewritten in place, with the rate of
     // the import's rows.
-    void showProgress(const TableImport& import);
+    void showProgress(const Import& import);
     // Called with the saved workbook's path instead of opening it.
     void onSaved(std::function<void(const QString& path)> saved) { m_saved = std::move(saved); }
 
@@ -65,7 +65,7 @@ private:
     int m_pointer = PointerDefault;
     Clock::time_point m_lastYield = Clock::now();
     Clock::duration m_longestStall{};
-    const TableImport* m_progressOf = nullptr;
+    const Import* m_progressOf = nullptr;
     Clock::time_point m_started = Clock::now();
     Clock::time_point m_lastShown{};
     std::function<void(const QString&)> m_saved;

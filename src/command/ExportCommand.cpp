@@ -84,42 +84,48 @@ struct Options {
     }
 };
 
-// The kinds of sheets in the order the arguments name them: 't' a table, 'c' a -c query,
-// 'f' a --query-file, read as the parser reads them (a value follows its option, or is
-// joined to it by '=' or, for a short one, to its letter).
-QString sheetKinds(const QStringList& arguments, const Options& known) {
+// Where a sheet's rows come from, as the arguments name it: a table, the query of a -c
+// (--command), or that of a --query-file.
+enum class SheetSource { Table, Command, QueryFile };
+
+// The sources of the sheets in the order the arguments name them: a table, a -c query, a
+// --query-file, read as the parser reads them (a value follows its option, or is joined
+// to it by '=' or, for a short one, to its letter).
+std::vector<SheetSource> sheetSources(const QStringList& arguments, const Options& known) {
     const auto takesValue = [&](const QString& name) {
         for (const QCommandLineOption* option : known.valued())
             if (option->names().contains(name))
                 return true;
         return false;
     };
-    const auto kind = [&](const QString& name) {
-        return known.command.names().contains(name)     ? QChar('c')
-               : known.queryFile.names().contains(name) ? QChar('f')
-                                                        : QChar();
+    const auto source = [&](const QString& name) -> std::optional<SheetSource> {
+        if (known.command.names().contains(name))
+            return SheetSource::Command;
+        if (known.queryFile.names().contains(name))
+            return SheetSource::QueryFile;
+        return std::nullopt;
     };
-    QString kinds;
+    std::vector<SheetSource> sources;
     bool positionalOnly = false;
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         const QString& argument = arguments[i];
         if (positionalOnly || argument == QLatin1String("-") ||
             !argument.startsWith(QLatin1Char('-'))) {
-            kinds += QLatin1Char('t');
+            sources.push_back(SheetSource::Table);
         } else if (argument == QLatin1String("--")) {
             positionalOnly = true;
         } else if (argument.startsWith(QLatin1String("--"))) {
             const QString name = argument.mid(2).section(QLatin1Char('='), 0, 0);
-            if (!kind(name).isNull())
-                kinds += kind(name);
+            if (const auto named = source(name))
+                sources.push_back(*named);
             if (takesValue(name) && !argument.contains(QLatin1Char('=')))
                 ++i;
         } else {
             // Short options may be joined: the first that takes a value takes the rest.
             for (qsizetype k = 1; k < argument.size(); ++k) {
                 const QString name(argument[k]);
-                if (!kind(name).isNull())
-                    kinds += kind(name);
+                if (const auto named = source(name))
+                    sources.push_back(*named);
                 if (takesValue(name)) {
                     if (k + 1 == argument.size())
                         ++i;
@@ -128,7 +134,7 @@ QString sheetKinds(const QStringList& arguments, const Options& known) {
             }
         }
     }
-    return kinds;
+    return sources;
 }
 
 // The queries of -c and --query-file with their sheets' names and places among the
@@ -141,19 +147,19 @@ readQueries(const QCommandLineParser& parser, const QStringList& arguments, cons
     std::vector<QuerySheet> queries;
     int tables = 0;
     qsizetype command = 0, file = 0;
-    for (const QChar kind : sheetKinds(arguments, known)) {
-        if (kind == QLatin1Char('t')) {
+    for (const SheetSource sheet : sheetSources(arguments, known)) {
+        if (sheet == SheetSource::Table) {
             ++tables;
             continue;
         }
         QuerySheet query;
         query.afterTables = tables;
         QString text;
-        if (kind == QLatin1Char('c') && command < commands.size()) {
+        if (sheet == SheetSource::Command && command < commands.size()) {
             text = commands[command++];
             query.name =
                 command == 1 ? QStringLiteral("query") : QStringLiteral("query%1").arg(command);
-        } else if (kind == QLatin1Char('f') && file < files.size()) {
+        } else if (sheet == SheetSource::QueryFile && file < files.size()) {
             const QString path = files[file++];
             QFile source(path);
             if (!source.open(QIODevice::ReadOnly))
@@ -261,12 +267,12 @@ int RunExport(const ExportOptions& options, EndOnSignals& ending) {
         return ExitReported;
     bool saved = false;
     command.onSaved([&](const QString&) { saved = true; });
-    TableImport import;
+    Import import;
     import.setExactTimes(options.exactTimes);
     printer.nameReportsAfter([&import] { return import.queryInTurn(); });
     if (system::standardErrorIsTerminal())
         command.showProgress(import);
-    import.PushButton5_Click(command);
+    import.run(command);
     if (!saved)
         return ExitReported;
     const bool succeeded = printer.reports() == 0;

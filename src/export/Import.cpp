@@ -1,17 +1,20 @@
 #include "export/Import.h"
 
-#include "app/ErrorReport.h"
 #include "export/RunningImport.h"
 
 namespace kestrove {
 
-void TableImport::PushButton5_Click(ImportHost& host) {
-    Steps steps(QStringLiteral("Form2"), QStringLiteral("PushButton5_Click"));
+Steps ImportSteps() {
+    return Steps(QStringLiteral("Form2"), QStringLiteral("PushButton5_Click"));
+}
+
+void Import::run(ImportHost& host) {
+    Steps steps = ImportSteps();
     RunningImport run(host, m_progress, m_tablesAtOnce, m_exactTimes);
     TableList& list = host.tableList();
 
     steps(100, [&] { run.createConnection(); });
-    steps(102, [&] { run.createRecordSet(); });
+    steps(102, [&] { run.createReader(); });
     if (steps.test(104, [&] { return m_importRunning; }))
         return;
     steps(106, [&] { m_importRunning = true; });
@@ -52,9 +55,9 @@ void TableImport::PushButton5_Click(ImportHost& host) {
             steps(134, [&] {
                 host.setStatusText(QStringLiteral("Processing: ") + m_progress.currentTableName);
             });
-            if (steps.test(136, [&] { return run.records().state() != odbc::StateClosed; }))
-                steps(136, [&] { run.records().close(); });
-            steps(138, [&] { run.records().setCursorLocation(odbc::CursorLocationClient); });
+            if (steps.test(136, [&] { return run.reader().state() != odbc::StateClosed; }))
+                steps(136, [&] { run.reader().close(); });
+            steps(138, [&] { run.reader().setCursorLocation(odbc::CursorLocationClient); });
             steps(140, [&] { run.openTable(); });
             run.readAhead(i);
 

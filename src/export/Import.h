@@ -2,6 +2,7 @@
 
 // The import behind "Finish": every ticked table into a worksheet of one new workbook.
 
+#include "app/ErrorReport.h"
 #include "export/ImportHost.h"
 #include "export/ImportProgress.h"
 
@@ -9,10 +10,10 @@ namespace kestrove {
 
 // Copies every ticked table of the host's list into a worksheet of one new workbook:
 // column names in row 1, one row per record.
-class TableImport {
+class Import {
 public:
-    // The "Finish" button. A click while an import runs does nothing.
-    void PushButton5_Click(ImportHost& host);
+    // One run, as "Finish" starts it; while a run is under way, another does nothing.
+    void run(ImportHost& host);
     bool importRunning() const { return m_importRunning; }
     // At most this many tables are read at once, each on a connection of its own; 0 (the
     // default) for one per core, up to four.
@@ -33,5 +34,9 @@ private:
     bool m_exactTimes = false;
     ImportProgress m_progress;
 };
+
+// The numbered steps of a run. Their reports name the table selection window's "Finish"
+// handler as their place, also when the command runs the import.
+Steps ImportSteps();
 
 } // namespace kestrove

@@ -54,16 +54,16 @@ void RunningImport::createConnection() {
     m_connection.emplace();
 }
 
-void RunningImport::createRecordSet() {
-    m_records = std::make_unique<TableReader>();
+void RunningImport::createReader() {
+    m_reader = std::make_unique<TableReader>();
 }
 
 odbc::Connection& RunningImport::connection() {
     return m_connection.value();
 }
 
-TableReader& RunningImport::records() {
-    return Required(m_records.get());
+TableReader& RunningImport::reader() {
+    return Required(m_reader.get());
 }
 
 std::string ReadingConnectionString(const ConnectionSettings& settings) {
@@ -92,14 +92,14 @@ void RunningImport::openReading() {
 }
 
 void RunningImport::startSpreadsheet() {
-    m_excel.emplace(m_host.workbookPath(m_host.connectionSettings()).toStdString(),
-                    [&host = m_host](const std::string& path) {
-                        host.openWorkbook(QString::fromStdString(path));
-                    });
+    m_spreadsheet.emplace(m_host.workbookPath(m_host.connectionSettings()).toStdString(),
+                          [&host = m_host](const std::string& path) {
+                              host.openWorkbook(QString::fromStdString(path));
+                          });
 }
 
 void RunningImport::addWorkbook() {
-    m_book = &m_excel->addWorkbook();
+    m_book = &m_spreadsheet->addWorkbook();
     m_book->setWhileWaiting(m_whileWaiting);
 }
 
@@ -123,15 +123,15 @@ void RunningImport::takeEntry(int position) {
 void RunningImport::openTable() {
     // While ticked tables follow, each connection reads a table of its own; the last
     // table's ranges are read on every connection free.
-    m_ahead.openInTurn(m_source, m_records, m_lastTicked);
+    m_ahead.openInTurn(m_source, m_reader, m_lastTicked);
 }
 
 void RunningImport::readAhead(int position) {
     try {
-        m_ahead.start(m_host.tableList(), position, m_records.get());
+        m_ahead.start(m_host.tableList(), position, m_reader.get());
         // Connections left idle help read the table in turn.
-        if (m_records && m_records->state() != odbc::StateClosed)
-            m_ahead.helpInTurn(*m_records);
+        if (m_reader && m_reader->state() != odbc::StateClosed)
+            m_ahead.helpInTurn(*m_reader);
     } catch (const std::exception&) {
         // No thread or memory for it now: the tables are read in their turn.
     }
@@ -151,8 +151,8 @@ void RunningImport::nameSheet(Steps& steps) {
 }
 
 void RunningImport::writeTable(Steps& steps, int position) {
-    const std::optional<long> rowCount = steps.bound(172, [&] { return records().recordCount(); });
-    const int fields = steps.bound(174, [&] { return records().fieldCount(); }).value_or(0);
+    const std::optional<long> rowCount = steps.bound(172, [&] { return reader().recordCount(); });
+    const int fields = steps.bound(174, [&] { return reader().fieldCount(); }).value_or(0);
     describeColumns(fields);
     writeHeader(steps, fields);
     const QString broken = writeRows(steps, rowCount, position);
@@ -162,17 +162,17 @@ void RunningImport::writeTable(Steps& steps, int position) {
         endReading();
     if (!broken.isEmpty())
         ReportApplicationError(broken, steps.location(), 202);
-    if (const std::exception_ptr loss = m_records ? m_records->helperLoss() : nullptr)
+    if (const std::exception_ptr loss = m_reader ? m_reader->helperLoss() : nullptr)
         ReportApplicationError(
             DescribeFailure(loss) +
                 QStringLiteral("\r\nA further connection of the reading was lost while it read "
                                "%1; its part was read again on the others.")
                     .arg(m_tableName),
             steps.location(), 202);
-    if (m_records && m_records->state() != odbc::StateClosed && m_records->repairedValues() > 0)
+    if (m_reader && m_reader->state() != odbc::StateClosed && m_reader->repairedValues() > 0)
         m_cellFailures.count(
             198, QStringLiteral("A text held bytes that are not UTF-8; each shows as U+FFFD."),
-            m_records->repairedValues());
+            m_reader->repairedValues());
     m_cellFailures.reportAndClear(steps.location());
     m_progress.queryInTurn.clear();
 }
@@ -185,15 +185,15 @@ void RunningImport::describeColumns(int fields) {
         CellKind kind = CellKind::General;
         NumberNotices::Column named;
         try {
-            const Column& column = records().column(j);
+            const Column& column = reader().column(j);
             // Date cells where nothing is lost but digits past the millisecond (and not
             // those, with exact times).
-            kind = records().isDateOrTime(j)
+            kind = reader().isDateOrTime(j)
                        ? m_exactTimes ? CellKind::ExactDateTime : CellKind::DateTime
                    : isFloatingPoint(column) ? CellKind::Float
                    : holdsNumbers(column)    ? CellKind::Number
                                              : CellKind::General;
-            named = {QString::fromStdString(records().field(j).name),
+            named = {QString::fromStdString(reader().field(j).name),
                      QString::fromStdString(column.typeName)};
         } catch (const std::exception&) {
             // A field that cannot be read is reported at its cells.
@@ -210,7 +210,7 @@ void RunningImport::writeHeader(Steps& steps, int fields) {
     for (int j = 0; j < fields; ++j) {
         steps(176, [&] { m_pacer.yield(); });
         m_cellFailures.run(178,
-                           [&] { Required(m_sheet).setCell(1, j + 1, records().field(j).name); });
+                           [&] { Required(m_sheet).setCell(1, j + 1, reader().field(j).name); });
     }
 }
 
@@ -222,8 +222,8 @@ QString RunningImport::writeRows(Steps& steps, std::optional<long> rowCount, int
     const QString rowsText =
         *rowCount == TableReader::UnknownCount ? QString() : QString::number(*rowCount);
     // Every row that comes is written, also past the count; a difference is reported.
-    for (long r = 1; !records().eof(); ++r) {
-        const bool lastRow = r == *rowCount || records().lastRow();
+    for (long r = 1; !reader().eof(); ++r) {
+        const bool lastRow = r == *rowCount || reader().lastRow();
         if (r + 1 - rowOffset > workbook::MaxRows) {
             continueOnFurtherSheet(steps);
             rowOffset = r - 1;
@@ -243,7 +243,7 @@ QString RunningImport::writeRows(Steps& steps, std::optional<long> rowCount, int
         // short the sheet is once the reading is over. A failure that comes with the last
         // row is reported too.
         try {
-            records().moveNext(m_whileWaiting);
+            reader().moveNext(m_whileWaiting);
         } catch (...) {
             QString broken = DescribeFailure(std::current_exception());
             if (r < *rowCount)
@@ -265,12 +265,12 @@ void RunningImport::continueOnFurtherSheet(Steps& steps) {
     steps(164, [&] {
         Required(m_sheet).setName(ContinuationSheetName(m_tableName, book()).toStdString());
     });
-    writeHeader(steps, records().fieldCount());
+    writeHeader(steps, reader().fieldCount());
 }
 
 void RunningImport::writeRecord(Steps& steps, long record, long sheetRow, bool lastRow,
                                 const QString& rowsText) {
-    const auto fields = steps.bound(188, [&] { return records().fieldCount(); });
+    const auto fields = steps.bound(188, [&] { return reader().fieldCount(); });
     ++m_progress.rows;
     m_progress.cells += fields.value_or(0);
     for (int j = 0; j < fields.value_or(0); ++j) {
@@ -282,7 +282,7 @@ void RunningImport::writeRecord(Steps& steps, long record, long sheetRow, bool l
                                      QString::number(*fields) + QStringLiteral("..."));
             });
         }
-        if (steps.test(194, [&] { return records().field(j).type == odbc::type::LongVarBinary; }))
+        if (steps.test(194, [&] { return reader().field(j).type == odbc::type::LongVarBinary; }))
             m_cellFailures.run(196,
                                [&] { Required(m_sheet).setCell(sheetRow, j + 1, BinaryData); });
         else
@@ -291,7 +291,7 @@ void RunningImport::writeRecord(Steps& steps, long record, long sheetRow, bool l
 }
 
 void RunningImport::writeValue(long sheetRow, int field) {
-    const std::optional<std::string_view> value = records().value(field);
+    const std::optional<std::string_view> value = reader().value(field);
     if (!value) {
         Required(m_sheet).setCell(sheetRow, field + 1, std::string_view());
         return;
@@ -318,15 +318,15 @@ QString RunningImport::rowStatus(long record, const QString& rowsText) const {
 
 void RunningImport::endReading() {
     m_ahead.drop();
-    if (m_records)
-        m_records->stop(m_whileWaiting);
+    if (m_reader)
+        m_reader->stop(m_whileWaiting);
     m_reading.end();
 }
 
 void RunningImport::finish(Steps& steps) {
     endReading();
     steps(208, [&] { book().activeSheet().autofitColumns(m_whileWaiting); });
-    steps(210, [&] { m_excel.value().setVisible(true, m_whileWaiting); });
+    steps(210, [&] { m_spreadsheet.value().setVisible(true, m_whileWaiting); });
     steps(212, [&] { m_host.setProgress(0); });
     steps(214, [&] { m_host.setStatusText(QStringLiteral("Progress Bar")); });
     steps(216, [&] { m_host.setMousePointer(PointerDefault); });
@@ -339,7 +339,7 @@ void RunningImport::finish(Steps& steps) {
     steps(222, [&] { desktop::showMessage(QStringLiteral("Done.")); });
     if (steps.test(224, [&] { return connection().state() != odbc::StateClosed; }))
         steps(224, [&] {
-            m_records.reset();
+            m_reader.reset();
             connection().close();
         });
 }

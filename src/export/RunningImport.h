@@ -37,9 +37,9 @@ public:
 
     // The objects of steps 100 and 102; each use of one that could not be made fails.
     void createConnection();
-    void createRecordSet();
+    void createReader();
     odbc::Connection& connection();
-    TableReader& records();
+    TableReader& reader();
 
     // Step 114: opens the connection, starts the reading transaction and locks every
     // ticked table before the first is read, so that all sheets show the database of one
@@ -102,9 +102,9 @@ private:
     TableReader::Waiter m_whileWaiting;
     std::optional<odbc::Connection> m_connection;
     ReadingTransaction m_reading;
-    std::unique_ptr<TableReader> m_records;
+    std::unique_ptr<TableReader> m_reader;
     ReadAhead m_ahead;
-    std::optional<workbook::Application> m_excel;
+    std::optional<workbook::Application> m_spreadsheet; // the hidden program of step 116
     workbook::Workbook* m_book = nullptr;
     workbook::Worksheet* m_sheet = nullptr;
     CellFailures m_cellFailures;

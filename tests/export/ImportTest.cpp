@@ -746,7 +746,7 @@ TEST(Import, TwoThousandTablesUnderALimitOf256OpenFiles) {
     {
         const OpenFileLimit small(256);
         ASSERT_TRUE(small.holds());
-        run.import.PushButton5_Click(run.host);
+        run.import.run(run.host);
     }
     EXPECT_TRUE(run.boxes.reportedSteps().empty());
     ASSERT_EQ(run.host.opened.size(), 1u);
@@ -1006,7 +1006,7 @@ TEST(Import, WhatTheUserDoesDuringARun) {
     // A second "Finish" while running is ignored.
     ImportRun twice;
     twice.host.tick(QStringLiteral("numbers"));
-    twice.host.onYield = [&] { twice.import.PushButton5_Click(twice.host); };
+    twice.host.onYield = [&] { twice.import.run(twice.host); };
     twice.finish();
     EXPECT_EQ(twice.host.opened.size(), 1u);
     EXPECT_EQ(twice.doneBoxes(), 1);
@@ -1043,7 +1043,7 @@ TEST(Import, RowsBeyondOneSheetContinueOnTheNextWithTheHeaderAgain) {
                "CREATE TABLE export.tall AS SELECT generate_series(1, 1048580) AS n");
     ImportRun run;
     run.host.tick(QStringLiteral("tall"));
-    run.import.PushButton5_Click(run.host);
+    run.import.run(run.host);
     const QJsonArray sheets = readWorkbook(run.host.opened.at(0));
     executeSql("DROP TABLE export.tall");
     EXPECT_EQ(tabNames(sheets), QStringList({"tall1", "tall"}));

@@ -47,7 +47,7 @@ void RecordingImportHost::tickQuery(const QString& name, const QString& query) {
 }
 
 QJsonArray ImportRun::finish() {
-    import.PushButton5_Click(host);
+    import.run(host);
     EXPECT_FALSE(import.importRunning());
     return host.opened.empty() ? QJsonArray() : readWorkbook(host.opened.back());
 }

@@ -69,7 +69,7 @@ private:
 struct ImportRun {
     MessageBoxRecorder boxes;
     RecordingImportHost host;
-    TableImport import;
+    Import import;
 
     // Runs the import to its end; the workbook it would have opened, read back.
     QJsonArray finish();

@@ -30,10 +30,18 @@ std::string cutOnServer(const std::string& text, int most) {
     return "CASE WHEN pg_catalog.octet_length(" + text + ") > " + bound +
            " THEN pg_catalog.substr(" + text + ", 1, " + bound + ") ELSE " + text + " END";
 }
+
+// The category of a typcategory code as the server sends it.
+TypeCategory categoryOf(const std::optional<std::string>& code) {
+    constexpr std::string_view Known = "ABCDEGINPRSTUVXZ";
+    const char c = code && !code->empty() ? code->front() : 'X';
+    return Known.find(c) != std::string_view::npos ? static_cast<TypeCategory>(c)
+                                                   : TypeCategory::Unknown;
+}
 } // namespace
 
 bool holdsNumbers(const Column& column) {
-    return column.category == 'N';
+    return column.category == TypeCategory::Numeric;
 }
 
 bool isFloatingPoint(const Column& column) {
@@ -78,7 +86,7 @@ std::vector<Column> columnsOf(odbc::Connection& connection, const TableName& tab
         column.name = rows.value(0).value_or("");
         column.reference = QuotedIdentifier(column.name);
         column.type = std::stoul(rows.value(1).value_or("0"));
-        column.category = rows.value(2).value_or("X").c_str()[0];
+        column.category = categoryOf(rows.value(2));
         if (column.type == Bpchar && std::stol(rows.value(3).value_or("-1")) > 4)
             column.length = std::stol(rows.value(3).value_or("-1")) - 4;
         column.typeName = rows.value(4).value_or("");
@@ -134,7 +142,7 @@ std::vector<Column> columnsOfQuery(odbc::Connection& connection, const std::stri
         if (base.eof())
             break;
         column.type = std::stoul(base.value(0).value_or("0"));
-        column.category = base.value(1).value_or("X").c_str()[0];
+        column.category = categoryOf(base.value(1));
         column.typeName = base.value(2).value_or("");
         base.moveNext();
     }
@@ -149,8 +157,9 @@ std::string expressionFor(const Column& column, bool uncheckedBytes, std::vector
     const std::string& name = column.reference;
     // The driver writes numbers, booleans and uuids its own way; every other text may
     // hold bytes that are not UTF-8 where the server does not check them.
-    const bool asBytes = uncheckedBytes && column.category != 'N' && column.category != 'B' &&
-                         column.type != Uuid && column.type != Bytea && !isDateOrTime(column.type);
+    const bool asBytes = uncheckedBytes && column.category != TypeCategory::Numeric &&
+                         column.category != TypeCategory::Boolean && column.type != Uuid &&
+                         column.type != Bytea && !isDateOrTime(column.type);
     dateOrTime.push_back(isDateOrTime(column.type));
     escaped.push_back(asBytes);
     if (isDateOrTime(column.type))
@@ -158,7 +167,7 @@ std::string expressionFor(const Column& column, bool uncheckedBytes, std::vector
     if (column.type == Bytea)
         return "NULL::pg_catalog.bytea";
     // A char(n) keeps its trailing blanks, which substr would drop.
-    const bool cut = column.category == 'S' && column.type != Bpchar;
+    const bool cut = column.category == TypeCategory::String && column.type != Bpchar;
     if (!asBytes)
         return cut ? cutOnServer(name, CutChars) : name;
     // As bytes, escaped into ASCII: the server then checks nothing on the way.
@@ -198,8 +207,8 @@ std::string rowBytesFor(const std::vector<Column>& columns) {
         if (column.type == Bytea)
             continue;
         sum += " + COALESCE(" +
-               std::string(column.category == 'S' ? "pg_catalog.octet_length("
-                                                  : "pg_catalog.pg_column_size(") +
+               std::string(column.category == TypeCategory::String ? "pg_catalog.octet_length("
+                                                                   : "pg_catalog.pg_column_size(") +
                column.reference + "), 0)";
     }
     return sum;

@@ -12,12 +12,33 @@
 
 namespace kestrove {
 
+// The server's category of a base type (pg_type.typcategory); Unknown also for a code
+// it may add.
+enum class TypeCategory : char {
+    Array = 'A',
+    Boolean = 'B',
+    Composite = 'C',
+    DateTime = 'D',
+    Enum = 'E',
+    Geometric = 'G',
+    NetworkAddress = 'I',
+    Numeric = 'N',
+    Pseudo = 'P',
+    Range = 'R',
+    String = 'S',
+    Timespan = 'T',
+    UserDefined = 'U',
+    BitString = 'V',
+    Unknown = 'X',
+    Internal = 'Z',
+};
+
 // A column by its base type, and how the select list refers to it.
 struct Column {
     std::string name;
     std::string reference;
     unsigned long type = 0;
-    char category = 'X';
+    TypeCategory category = TypeCategory::Unknown;
     long length = -1;     // of a char(n), else -1
     std::string typeName; // the base type's as the server names it ("double precision")
 };

@@ -268,7 +268,7 @@ void ReadingTransaction::end() noexcept {
 
 odbc::Connection& ReadingTransaction::connection() const {
     if (!m_connection)
-        throw odbc::OdbcError("The operation is not allowed when the object is closed.", "08003");
+        throw odbc::ClosedObjectError("08003");
     return *m_connection;
 }
 

@@ -384,7 +384,7 @@ void TableReader::close() {
 
 void TableReader::requireOpen() const {
     if (!m_open)
-        throw odbc::OdbcError("The operation is not allowed when the object is closed.", "HY010");
+        throw odbc::ClosedObjectError("HY010");
 }
 
 long TableReader::recordCount() const {

@@ -162,7 +162,7 @@ int Connection::state() const noexcept {
 
 void Connection::close() {
     if (!m_open)
-        throw OdbcError("The operation is not allowed when the object is closed.", "08003");
+        throw ClosedObjectError("08003");
     SQLEndTran(SQL_HANDLE_DBC, m_handles->dbc, SQL_ROLLBACK);
     SQLDisconnect(m_handles->dbc);
     m_open = false;
@@ -170,14 +170,13 @@ void Connection::close() {
 
 RecordSet Connection::execute(const std::string& sql, const std::vector<std::string>& parameters) {
     RecordSet records;
-    records.setCursorLocation(m_cursorLocation);
     records.open(sql, *this, parameters);
     return records;
 }
 
 void Connection::setAutocommit(bool on) {
     if (!m_open)
-        throw OdbcError("The operation is not allowed when the object is closed.", "08003");
+        throw ClosedObjectError("08003");
     check(SQLSetConnectAttrW(
               m_handles->dbc, SQL_ATTR_AUTOCOMMIT,
               reinterpret_cast<SQLPOINTER>(on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF), 0),
@@ -186,7 +185,7 @@ void Connection::setAutocommit(bool on) {
 
 void Connection::endTransaction() {
     if (!m_open)
-        throw OdbcError("The operation is not allowed when the object is closed.", "08003");
+        throw ClosedObjectError("08003");
     check(SQLEndTran(SQL_HANDLE_DBC, m_handles->dbc, SQL_COMMIT), SQL_HANDLE_DBC, m_handles->dbc,
           "The transaction could not be ended.");
 }
@@ -207,7 +206,7 @@ std::unique_ptr<Handles> runStatement(const std::string& sql, Connection& connec
                                       const std::vector<std::string>& parameters,
                                       std::vector<Field>& fields) {
     if (connection.state() != StateOpen)
-        throw OdbcError("The operation is not allowed when the object is closed.", "08003");
+        throw ClosedObjectError("08003");
     auto handles = std::make_unique<Handles>();
     const auto dbc = static_cast<SQLHDBC>(connection.nativeHandle());
     check(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &handles->stmt), SQL_HANDLE_DBC, dbc,
@@ -337,7 +336,7 @@ void RecordSet::close() {
 
 void RecordSet::requireOpen() const {
     if (!m_open)
-        throw OdbcError("The operation is not allowed when the object is closed.", "HY010");
+        throw ClosedObjectError("HY010");
 }
 
 long RecordSet::recordCount() const {
@@ -400,7 +399,7 @@ void RowArrays::close() noexcept {
 
 std::size_t RowArrays::fetch(std::size_t rows, const std::vector<std::size_t>& widths) {
     if (!m_handles)
-        throw OdbcError("The operation is not allowed when the object is closed.", "HY010");
+        throw ClosedObjectError("HY010");
     // A result without columns has nothing to fetch (the driver refuses to try).
     if (m_fields.empty())
         return 0;
@@ -453,7 +452,7 @@ bool RowArrays::appendValue(std::size_t row, std::size_t column, std::string& ou
 
 bool RowArrays::fetchUnbound() {
     if (!m_handles)
-        throw OdbcError("The operation is not allowed when the object is closed.", "HY010");
+        throw ClosedObjectError("HY010");
     const SQLRETURN fetched = SQLFetch(m_handles->stmt);
     if (fetched == SQL_NO_DATA)
         return false;

@@ -25,6 +25,12 @@ private:
     std::string m_sqlState;
 };
 
+// The failure of a use of a connection or its rows while they are closed, with its
+// SQLSTATE: 08003 for a connection, HY010 for rows.
+inline OdbcError ClosedObjectError(const char* sqlState) {
+    return OdbcError("The operation is not allowed when the object is closed.", sqlState);
+}
+
 // The SQLSTATE of a failure the driver reported; empty for any other failure.
 std::string sqlStateOf(const std::exception_ptr& failure);
 
@@ -69,7 +75,6 @@ constexpr int StateOpen = 1;
 // neither.
 constexpr int CursorLocationServer = 2;
 constexpr int CursorLocationClient = 3;
-constexpr int ModeUnknown = 0;
 constexpr int ModeReadWrite = 3;
 constexpr int LoginTimeoutSeconds = 15;
 
@@ -82,9 +87,9 @@ public:
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
-    // Kept for the handlers that set them; the driver needs nothing from either.
-    void setCursorLocation(int location) { m_cursorLocation = location; }
-    void setMode(int mode) { m_mode = mode; }
+    // Kept for the handlers that set them; the driver needs neither, and nothing keeps them.
+    void setCursorLocation(int) {}
+    void setMode(int) {}
     // Opens with the whole connection string, passed to the driver unchanged; login
     // time-out 15 s.
     void open(const std::string& connectionString);
@@ -107,8 +112,6 @@ public:
 private:
     std::unique_ptr<Handles> m_handles;
     bool m_open = false;
-    int m_cursorLocation = CursorLocationServer;
-    int m_mode = ModeUnknown;
 };
 
 struct Field {
@@ -126,7 +129,6 @@ public:
     RecordSet(RecordSet&&) noexcept;
     RecordSet& operator=(RecordSet&&) noexcept;
 
-    void setCursorLocation(int location) { m_cursorLocation = location; }
     void open(const std::string& sql, Connection& connection,
               const std::vector<std::string>& parameters = {});
     int state() const noexcept;
@@ -148,7 +150,6 @@ private:
 
     std::unique_ptr<Handles> m_handles;
     bool m_open = false;
-    int m_cursorLocation = CursorLocationServer;
     std::vector<Field> m_fields;
     // Bound column buffers (UTF-16, BoundUnits per column) and the lengths the driver sets.
     static constexpr std::size_t BoundUnits = 512;
@@ -172,7 +173,6 @@ public:
     RowArrays& operator=(const RowArrays&) = delete;
 
     void open(const std::string& sql, Connection& connection);
-    bool isOpen() const noexcept { return m_handles != nullptr; }
     void close() noexcept;
     const std::vector<Field>& fields() const { return m_fields; }
 

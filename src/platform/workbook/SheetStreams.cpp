@@ -2,6 +2,7 @@
 
 #include "platform/system/Waiting.h"
 #include "platform/workbook/Deflate.h"
+#include "platform/workbook/SheetCells.h"
 #include "platform/workbook/SheetXml.h"
 #include "platform/workbook/WorkbookError.h"
 
@@ -9,7 +10,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -233,7 +233,6 @@ void SheetStreams::writeRow(Sheet& sheet) {
     SheetBody& body = sheet.body;
     const long row = sheet.pendingRow;
     bool opened = false;
-    char digits[24];
     for (std::size_t i = 0; i < cells.size(); ++i) {
         // The last text given for a cell counts.
         if (i + 1 < cells.size() && cells[i + 1].column == cells[i].column)
@@ -244,9 +243,7 @@ void SheetStreams::writeRow(Sheet& sheet) {
             continue;
         const int column = cells[i].column;
         if (!opened) {
-            m_xml += "<row r=\"";
-            m_xml.append(digits, std::to_chars(digits, digits + sizeof digits, row).ptr);
-            m_xml += "\">";
+            xml::appendRowStart(m_xml, row);
             opened = true;
         }
         const std::size_t width = appendCell(row, column, text, cells[i].kind, body);
@@ -262,7 +259,7 @@ void SheetStreams::writeRow(Sheet& sheet) {
         body.lastRow = row;
     }
     if (opened)
-        m_xml += "</row>";
+        xml::appendRowEnd(m_xml);
     cells.clear();
     sheet.pendingText.clear();
     sheet.pendingRow = 0;
@@ -270,60 +267,25 @@ void SheetStreams::writeRow(Sheet& sheet) {
         flushXml(false);
 }
 
-namespace {
-void appendStyle(std::string& xml, int style) {
-    char digits[24];
-    xml += "\" s=\"";
-    xml.append(digits, std::to_chars(digits, digits + sizeof digits, style).ptr);
-    xml += '"';
-}
-} // namespace
-
 std::size_t SheetStreams::appendCell(long row, int column, std::string_view text, CellKind kind,
                                      SheetBody& body) {
-    m_xml += "<c r=\"";
-    xml::appendCellReference(m_xml, row, column);
     const bool dates = kind == CellKind::DateTime || kind == CellKind::ExactDateTime;
     const auto dateTime =
         dates ? xml::dateTimeCell(text, kind == CellKind::ExactDateTime) : std::nullopt;
     if (const int style = dateTime ? dateStyle(*dateTime) : -1; style >= 0) {
         // Shown in its format as the given text, or to the millisecond: that is its width.
-        appendStyle(m_xml, style);
-        m_xml += "><v>";
-        xml::appendNumber(m_xml, dateTime->serial);
-        m_xml += "</v></c>";
+        xml::appendDateCell(m_xml, row, column, style, dateTime->serial);
         widen(body.valueWidths, column, dateTime->shownLength);
         return dateTime->shownLength;
     }
     if (const int style = numberStyle(text, kind, column, body); style >= 0) {
         // Its format shows the very text given, the server's digits (or as many of them
         // as a spreadsheet shows).
-        if (style != 0)
-            appendStyle(m_xml, style);
-        else
-            m_xml += '"';
-        m_xml += "><v>";
-        // A floating-point negative zero is the number 0, which its format shows as "-0".
-        m_xml += text == "-0" ? std::string_view("0") : text;
-        m_xml += "</v></c>";
+        xml::appendNumberCell(m_xml, row, column, style, text);
         widen(body.valueWidths, column, text.size());
         return text.size();
     }
-    // A text of several lines wraps, so that its lines show as lines; the spreadsheet
-    // fits the row's height when it opens the file.
-    const bool lines = text.find('\n') != std::string_view::npos;
-    const bool header = kind == CellKind::Header;
-    if (header || lines)
-        appendStyle(m_xml, static_cast<int>(header ? lines ? xml::CellStyle::HeaderWrapped
-                                                           : xml::CellStyle::Header
-                                                   : xml::CellStyle::Wrapped));
-    else
-        m_xml += '"';
-    m_xml += xml::needsPreserve(text) ? " t=\"inlineStr\"><is><t xml:space=\"preserve\">"
-                                      : " t=\"inlineStr\"><is><t>";
-    const std::size_t width = xml::appendText(m_xml, text);
-    m_xml += "</t></is></c>";
-    return width;
+    return xml::appendTextCell(m_xml, row, column, text, kind == CellKind::Header);
 }
 
 int SheetStreams::dateStyle(const xml::DateTimeCell& cell) {

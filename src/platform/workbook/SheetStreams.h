@@ -136,7 +136,8 @@ private:
     void take(Batch& batch);
     void receive(const Cell& cell, std::string_view text);
     void writeRow(Sheet& sheet);
-    // Appends one cell that holds text to the sheet XML; the width it shows in.
+    // Appends a cell that holds text to the sheet XML as a date, number or text cell, with
+    // the style of its format; the width it shows in.
     std::size_t appendCell(long row, int column, std::string_view text, CellKind kind,
                            SheetBody& body);
     // The style index of a number cell for the text (a format's style is made at its

@@ -1,9 +1,9 @@
 #pragma once
 
 // The cells of a worksheet part of an .xlsx file: how texts, numbers, dates and
-// references are written, and which number format shows a value as its text (the sheet's
-// head and foot are in SheetLayout.h). Every rule here holds whatever the process locale
-// is.
+// references are written, and which number format shows a value as its text (the cells'
+// markup is in SheetCells.h, the sheet's head and foot in SheetLayout.h). Every rule here
+// holds whatever the process locale is.
 
 #include <cstddef>
 #include <optional>
