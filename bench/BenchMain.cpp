@@ -12,6 +12,7 @@
 // goes on, as the window would after OK. The last line sums up the run. The exit status
 // is 1 when anything was reported, so that a failure is never taken for a result.
 
+#include "catalogue/Form2Handlers.h"
 #include "command/CommandHost.h"
 #include "command/ReportPrinter.h"
 #include "connection/ConnectionString.h"
@@ -170,7 +171,7 @@ int main(int argc, char* argv[]) {
     import.setTablesAtOnce(jobs);
     const auto started = Clock::now();
     host.yield();
-    import.run(host);
+    import.run(host, FinishSteps());
     const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
     std::printf("rows=%ld cells=%ld seconds=%.2f peak_rss_mb=%.1f max_stall_ms=%.0f\n",
                 import.rowsWritten(), import.cellsWritten(), seconds,

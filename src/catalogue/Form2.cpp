@@ -2,6 +2,7 @@
 
 #include "app/ErrorReport.h"
 #include "app/WindowFlow.h"
+#include "catalogue/Form2Handlers.h"
 #include "catalogue/TableCatalogue.h"
 #include "connection/Form1.h"
 #include "platform/desktop/MessageBoxes.h"
@@ -136,7 +137,7 @@ void Form2::PushButton2_Click() {
 }
 
 void Form2::PushButton5_Click() {
-    m_import.run(*m_host);
+    m_import.run(*m_host, FinishSteps());
 }
 
 void Form2::PushButton8_Click() {

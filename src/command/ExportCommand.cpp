@@ -1,5 +1,6 @@
 #include "command/ExportCommand.h"
 
+#include "catalogue/Form2Handlers.h"
 #include "command/CommandHost.h"
 #include "command/EndOnSignals.h"
 #include "command/OutputFile.h"
@@ -272,7 +273,7 @@ int RunExport(const ExportOptions& options, EndOnSignals& ending) {
     printer.nameReportsAfter([&import] { return import.queryInTurn(); });
     if (system::standardErrorIsTerminal())
         command.showProgress(import);
-    import.run(command);
+    import.run(command, FinishSteps());
     if (!saved)
         return ExitReported;
     const bool succeeded = printer.reports() == 0;

@@ -4,12 +4,7 @@
 
 namespace kestrove {
 
-Steps ImportSteps() {
-    return Steps(QStringLiteral("Form2"), QStringLiteral("PushButton5_Click"));
-}
-
-void Import::run(ImportHost& host) {
-    Steps steps = ImportSteps();
+void Import::run(ImportHost& host, Steps steps) {
     RunningImport run(host, m_progress, m_tablesAtOnce, m_exactTimes);
     TableList& list = host.tableList();
 

@@ -12,8 +12,9 @@ namespace kestrove {
 // column names in row 1, one row per record.
 class Import {
 public:
-    // One run, as "Finish" starts it; while a run is under way, another does nothing.
-    void run(ImportHost& host);
+    // One run, as "Finish" starts it; while a run is under way, another does nothing. Its
+    // numbered steps report under the place of `steps`.
+    void run(ImportHost& host, Steps steps);
     bool importRunning() const { return m_importRunning; }
     // At most this many tables are read at once, each on a connection of its own; 0 (the
     // default) for one per core, up to four.
@@ -34,9 +35,5 @@ private:
     bool m_exactTimes = false;
     ImportProgress m_progress;
 };
-
-// The numbered steps of a run. Their reports name the table selection window's "Finish"
-// handler as their place, also when the command runs the import.
-Steps ImportSteps();
 
 } // namespace kestrove

@@ -1,4 +1,5 @@
 #include "export/Import.h"
+#include "catalogue/Form2Handlers.h"
 #include "export/reading/ReadingTransaction.h"
 #include "support/ImportHost.h"
 #include "support/Process.h"
@@ -746,7 +747,7 @@ TEST(Import, TwoThousandTablesUnderALimitOf256OpenFiles) {
     {
         const OpenFileLimit small(256);
         ASSERT_TRUE(small.holds());
-        run.import.run(run.host);
+        run.import.run(run.host, FinishSteps());
     }
     EXPECT_TRUE(run.boxes.reportedSteps().empty());
     ASSERT_EQ(run.host.opened.size(), 1u);
@@ -1006,7 +1007,7 @@ TEST(Import, WhatTheUserDoesDuringARun) {
     // A second "Finish" while running is ignored.
     ImportRun twice;
     twice.host.tick(QStringLiteral("numbers"));
-    twice.host.onYield = [&] { twice.import.run(twice.host); };
+    twice.host.onYield = [&] { twice.import.run(twice.host, FinishSteps()); };
     twice.finish();
     EXPECT_EQ(twice.host.opened.size(), 1u);
     EXPECT_EQ(twice.doneBoxes(), 1);
@@ -1043,7 +1044,7 @@ TEST(Import, RowsBeyondOneSheetContinueOnTheNextWithTheHeaderAgain) {
                "CREATE TABLE export.tall AS SELECT generate_series(1, 1048580) AS n");
     ImportRun run;
     run.host.tick(QStringLiteral("tall"));
-    run.import.run(run.host);
+    run.import.run(run.host, FinishSteps());
     const QJsonArray sheets = readWorkbook(run.host.opened.at(0));
     executeSql("DROP TABLE export.tall");
     EXPECT_EQ(tabNames(sheets), QStringList({"tall1", "tall"}));

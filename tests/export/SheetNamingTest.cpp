@@ -1,5 +1,6 @@
 #include "export/SheetNaming.h"
 #include "app/ErrorReport.h"
+#include "catalogue/Form2Handlers.h"
 #include "export/Import.h"
 #include "platform/workbook/Workbook.h"
 #include "support/TestBed.h"
@@ -13,7 +14,7 @@ namespace {
 const QString Long40 = QStringLiteral("a_very_long_table_name_for_sheets_number_one");
 
 QString nameFor(QString table, workbook::Workbook& book) {
-    Steps steps = ImportSteps();
+    Steps steps = FinishSteps();
     workbook::Worksheet& sheet = book.add();
     NameSheetAfterTable(steps, table, &sheet, &book);
     return QString::fromStdString(sheet.name());
@@ -68,7 +69,7 @@ TEST(SheetNaming, NumberingRestartsForEveryTableAndSkipsTakenNames) {
 // Without a workbook the existence test fails on every pass; the rule must still end.
 TEST(SheetNaming, FailingExistenceTestDoesNotLoopForever) {
     MessageBoxRecorder boxes;
-    Steps steps = ImportSteps();
+    Steps steps = FinishSteps();
     QString table = Long40;
     NameSheetAfterTable(steps, table, nullptr, nullptr);
     EXPECT_EQ(boxes.reportedSteps(), (std::vector<int>{158, 164}));

@@ -1,5 +1,6 @@
 #include "support/ImportHost.h"
 
+#include "catalogue/Form2Handlers.h"
 #include "support/Process.h"
 #include "support/TestBed.h"
 
@@ -47,7 +48,7 @@ void RecordingImportHost::tickQuery(const QString& name, const QString& query) {
 }
 
 QJsonArray ImportRun::finish() {
-    import.run(host);
+    import.run(host, FinishSteps());
     EXPECT_FALSE(import.importRunning());
     return host.opened.empty() ? QJsonArray() : readWorkbook(host.opened.back());
 }

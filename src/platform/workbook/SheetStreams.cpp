@@ -2,7 +2,6 @@
 
 #include "platform/system/Waiting.h"
 #include "platform/workbook/Deflate.h"
-#include "platform/workbook/SheetCells.h"
 #include "platform/workbook/SheetXml.h"
 #include "platform/workbook/WorkbookError.h"
 
