@@ -54,7 +54,6 @@ void TableImport::PushButton5_Click(ImportHost& host) {
             });
             if (steps.test(136, [&] { return run.records().state() != odbc::StateClosed; }))
                 steps(136, [&] { run.records().close(); });
-            steps(138, [&] { run.records().setCursorLocation(odbc::CursorLocationClient); });
             steps(140, [&] { run.openTable(); });
             run.readAhead(i);
 

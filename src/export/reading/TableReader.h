@@ -5,6 +5,7 @@
 #include "export/reading/BlockQueue.h"
 #include "export/reading/BlockRanges.h"
 #include "export/reading/ReadColumns.h"
+#include "export/reading/ReadSource.h"
 #include "export/reading/ReadingTransaction.h"
 #include "platform/odbc/Odbc.h"
 
@@ -23,21 +24,6 @@
 #include <vector>
 
 namespace kestrove {
-
-// What a sheet reads: a table, or the result of a query (its one statement, as
-// singleStatement() gives it), read the same way in the same snapshot.
-struct ReadSource {
-    ReadSource(TableName table) : table(std::move(table)) {}
-    static ReadSource ofQuery(std::string statement) {
-        ReadSource source(TableName{});
-        source.query = std::move(statement);
-        return source;
-    }
-    bool isQuery() const { return !query.empty(); }
-
-    TableName table;
-    std::string query;
-};
 
 // The import's record set: one table read on worker threads, in batches bounded by bytes,
 // while the caller writes the rows before. A table's row count comes from a count(*) in
@@ -67,7 +53,6 @@ public:
     TableReader(const TableReader&) = delete;
     TableReader& operator=(const TableReader&) = delete;
 
-    void setCursorLocation(int location) { m_cursorLocation = location; }
     // Starts reading the table on the transaction's first connection and waits for its
     // first row: begin() and claim() in one.
     void open(ReadingTransaction& reading, const ReadSource& source, const Waiter& whileWaiting,
@@ -203,7 +188,6 @@ private:
     void stopWorker(const Waiter& whileWaiting = {});
 
     bool m_open = false;
-    int m_cursorLocation = odbc::CursorLocationServer;
     long m_count = 0;
     std::vector<odbc::Field> m_fields;
     std::vector<bool> m_dateOrTime;
