@@ -66,6 +66,20 @@ TableReader& RunningImport::records() {
     return Required(m_records.get());
 }
 
+ReadSource sourceOf(const TableEntry& entry) {
+    if (!entry.query.isEmpty())
+        return ReadSource::ofQuery(entry.query.toStdString());
+    return ReadSource(TableName{entry.schema.toStdString(), entry.text.toStdString()});
+}
+
+std::vector<ReadSource> tickedSourcesAfter(const TableList& list, int position) {
+    std::vector<ReadSource> sources;
+    for (int k = position + 1; k <= list.count(); ++k)
+        if (const TableEntry entry = list.entry(k); entry.checked)
+            sources.push_back(sourceOf(entry));
+    return sources;
+}
+
 std::string ReadingConnectionString(const ConnectionSettings& settings) {
     const ReadingLimits& limits = readingLimits();
     return DriverConnectionString(
@@ -128,7 +142,7 @@ void RunningImport::openTable() {
 
 void RunningImport::readAhead(int position) {
     try {
-        m_ahead.start(m_host.tableList(), position, m_records.get());
+        m_ahead.start(tickedSourcesAfter(m_host.tableList(), position), m_records.get());
         // Connections left idle help read the table in turn.
         if (m_records && m_records->state() != odbc::StateClosed)
             m_ahead.helpInTurn(*m_records);

@@ -12,16 +12,10 @@ bool sameTable(const TableName& a, const TableName& b) {
 }
 } // namespace
 
-ReadSource sourceOf(const TableEntry& entry) {
-    if (!entry.query.isEmpty())
-        return ReadSource::ofQuery(entry.query.toStdString());
-    return ReadSource(TableName{entry.schema.toStdString(), entry.text.toStdString()});
-}
-
 ReadAhead::ReadAhead(ReadingTransaction& reading, Waiter whileWaiting)
     : m_reading(reading), m_whileWaiting(std::move(whileWaiting)) {}
 
-void ReadAhead::start(const TableList& list, int position, TableReader* inTurn) {
+void ReadAhead::start(const std::vector<ReadSource>& following, TableReader* inTurn) {
     const std::size_t readers = m_reading.readers();
     m_lost.resize(readers, false);
     std::vector<bool> busy = m_lost;
@@ -36,16 +30,14 @@ void ReadAhead::start(const TableList& list, int position, TableReader* inTurn) 
     for (const auto& [table, reader] : m_ahead)
         note(*reader);
     std::size_t skip = m_ahead.size();
-    for (int k = position + 1; k <= list.count() && m_ahead.size() + 1 < readers; ++k) {
-        const TableEntry entry = list.entry(k);
-        if (!entry.checked)
-            continue;
+    for (auto next = following.begin(); next != following.end() && m_ahead.size() + 1 < readers;
+         ++next) {
         // The ticked tables already read ahead come first.
         if (skip > 0) {
             --skip;
             continue;
         }
-        const ReadSource source = sourceOf(entry);
+        const ReadSource& source = *next;
         const TableName& table = source.table;
         const auto idle = std::find(busy.begin(), busy.end(), false);
         // Only a table locked at the start can be read on any connection; a query never is.
