@@ -166,7 +166,7 @@ void RunningImport::nameSheet(Steps& steps) {
 
 void RunningImport::writeTable(Steps& steps, int position) {
     const std::optional<long> rowCount = steps.bound(172, [&] { return records().recordCount(); });
-    const int fields = steps.bound(174, [&] { return records().fieldCount(); }).value_or(0);
+    const int fields = steps.bound(174, [&] { return records().columns().count(); }).value_or(0);
     describeColumns(fields);
     writeHeader(steps, fields);
     const QString broken = writeRows(steps, rowCount, position);
@@ -176,7 +176,7 @@ void RunningImport::writeTable(Steps& steps, int position) {
         endReading();
     if (!broken.isEmpty())
         ReportApplicationError(broken, steps.location(), 202);
-    if (const std::exception_ptr loss = m_records ? m_records->helperLoss() : nullptr)
+    if (const std::exception_ptr loss = m_records ? m_records->fetch().helperLoss() : nullptr)
         ReportApplicationError(
             DescribeFailure(loss) +
                 QStringLiteral("\r\nA further connection of the reading was lost while it read "
@@ -199,15 +199,15 @@ void RunningImport::describeColumns(int fields) {
         CellKind kind = CellKind::General;
         NumberNotices::Column named;
         try {
-            const Column& column = records().column(j);
+            const Column& column = records().columns().column(j);
             // Date cells where nothing is lost but digits past the millisecond (and not
             // those, with exact times).
-            kind = records().isDateOrTime(j)
+            kind = records().columns().isDateOrTime(j)
                        ? m_exactTimes ? CellKind::ExactDateTime : CellKind::DateTime
                    : isFloatingPoint(column) ? CellKind::Float
                    : holdsNumbers(column)    ? CellKind::Number
                                              : CellKind::General;
-            named = {QString::fromStdString(records().field(j).name),
+            named = {QString::fromStdString(records().columns().field(j).name),
                      QString::fromStdString(column.typeName)};
         } catch (const std::exception&) {
             // A field that cannot be read is reported at its cells.
@@ -223,8 +223,8 @@ void RunningImport::writeHeader(Steps& steps, int fields) {
         m_sheet->setHeaderRow();
     for (int j = 0; j < fields; ++j) {
         steps(176, [&] { m_pacer.yield(); });
-        m_cellFailures.run(178,
-                           [&] { Required(m_sheet).setCell(1, j + 1, records().field(j).name); });
+        m_cellFailures.run(
+            178, [&] { Required(m_sheet).setCell(1, j + 1, records().columns().field(j).name); });
     }
 }
 
@@ -233,8 +233,7 @@ QString RunningImport::writeRows(Steps& steps, std::optional<long> rowCount, int
         return QString();
     long rowOffset = 0;
     // A query's rows are not counted: its status names the rows so far.
-    const QString rowsText =
-        *rowCount == TableReader::UnknownCount ? QString() : QString::number(*rowCount);
+    const QString rowsText = *rowCount == UnknownCount ? QString() : QString::number(*rowCount);
     // Every row that comes is written, also past the count; a difference is reported.
     for (long r = 1; !records().eof(); ++r) {
         const bool lastRow = r == *rowCount || records().lastRow();
@@ -279,12 +278,12 @@ void RunningImport::continueOnFurtherSheet(Steps& steps) {
     steps(164, [&] {
         Required(m_sheet).setName(ContinuationSheetName(m_tableName, book()).toStdString());
     });
-    writeHeader(steps, records().fieldCount());
+    writeHeader(steps, records().columns().count());
 }
 
 void RunningImport::writeRecord(Steps& steps, long record, long sheetRow, bool lastRow,
                                 const QString& rowsText) {
-    const auto fields = steps.bound(188, [&] { return records().fieldCount(); });
+    const auto fields = steps.bound(188, [&] { return records().columns().count(); });
     ++m_progress.rows;
     m_progress.cells += fields.value_or(0);
     for (int j = 0; j < fields.value_or(0); ++j) {
@@ -296,7 +295,9 @@ void RunningImport::writeRecord(Steps& steps, long record, long sheetRow, bool l
                                      QString::number(*fields) + QStringLiteral("..."));
             });
         }
-        if (steps.test(194, [&] { return records().field(j).type == odbc::type::LongVarBinary; }))
+        if (steps.test(194, [&] {
+                return records().columns().field(j).type == odbc::type::LongVarBinary;
+            }))
             m_cellFailures.run(196,
                                [&] { Required(m_sheet).setCell(sheetRow, j + 1, BinaryData); });
         else
@@ -333,7 +334,7 @@ QString RunningImport::rowStatus(long record, const QString& rowsText) const {
 void RunningImport::endReading() {
     m_ahead.drop();
     if (m_records)
-        m_records->stop(m_whileWaiting);
+        m_records->fetch().stop(m_whileWaiting);
     m_reading.end();
 }
 

@@ -78,7 +78,7 @@ TEST(ReadAhead, ATableInAnotherOrderIsReadInItsTurn) {
     ahead.start(tickedSourcesAfter(list, 1), nullptr);
     EXPECT_GE(ahead.size(), 1u);
     EXPECT_EQ(reading.firstValue(ahead, "t_third"), "x");
-    EXPECT_EQ(reading.records->reader(), 0u);
+    EXPECT_EQ(reading.records->fetch().reader(), 0u);
     EXPECT_EQ(ahead.size(), 0u);
 }
 
@@ -112,7 +112,7 @@ TEST(ReadAhead, ConnectionsLeftOverHelpTheTableInTurnAMaterializedViewToo) {
         ahead.helpInTurn(*reading.records);
         // Until its rows are taken, each connection holds its range: both still read, and
         // both hold the view's lock.
-        EXPECT_TRUE(reading.records->uses(3));
+        EXPECT_TRUE(reading.records->fetch().uses(3));
         const auto lockers = [] {
             return queryColumn("SELECT count(DISTINCT pid)::text FROM pg_locks WHERE relation = "
                                "'export.rows_view'::regclass AND granted")
