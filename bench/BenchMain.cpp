@@ -105,9 +105,9 @@ int readOnly(CommandHost& host) {
         TableReader reader;
         reader.open(reading, table, {}, helpers);
         for (long r = 0; r < reader.recordCount(); ++r) {
-            for (int j = 0; j < reader.fieldCount(); ++j)
+            for (int j = 0; j < reader.columns().count(); ++j)
                 bytes += reader.value(j).value_or(std::string_view()).size();
-            cells += reader.fieldCount();
+            cells += reader.columns().count();
             ++rows;
             try {
                 reader.moveNext({});

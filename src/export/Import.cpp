@@ -52,7 +52,6 @@ void Import::run(ImportHost& host, Steps steps) {
             });
             if (steps.test(136, [&] { return run.reader().state() != odbc::StateClosed; }))
                 steps(136, [&] { run.reader().close(); });
-            steps(138, [&] { run.reader().setCursorLocation(odbc::CursorLocationClient); });
             steps(140, [&] { run.openTable(); });
             run.readAhead(i);
 

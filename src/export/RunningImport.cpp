@@ -66,6 +66,20 @@ TableReader& RunningImport::reader() {
     return Required(m_reader.get());
 }
 
+ReadSource sourceOf(const TableEntry& entry) {
+    if (!entry.query.isEmpty())
+        return ReadSource::ofQuery(entry.query.toStdString());
+    return ReadSource(TableName{entry.schema.toStdString(), entry.text.toStdString()});
+}
+
+std::vector<ReadSource> tickedSourcesAfter(const TableList& list, int position) {
+    std::vector<ReadSource> sources;
+    for (int k = position + 1; k <= list.count(); ++k)
+        if (const TableEntry entry = list.entry(k); entry.checked)
+            sources.push_back(sourceOf(entry));
+    return sources;
+}
+
 std::string ReadingConnectionString(const ConnectionSettings& settings) {
     const ReadingLimits& limits = readingLimits();
     return DriverConnectionString(
@@ -128,7 +142,7 @@ void RunningImport::openTable() {
 
 void RunningImport::readAhead(int position) {
     try {
-        m_ahead.start(m_host.tableList(), position, m_reader.get());
+        m_ahead.start(tickedSourcesAfter(m_host.tableList(), position), m_reader.get());
         // Connections left idle help read the table in turn.
         if (m_reader && m_reader->state() != odbc::StateClosed)
             m_ahead.helpInTurn(*m_reader);
@@ -152,7 +166,7 @@ void RunningImport::nameSheet(Steps& steps) {
 
 void RunningImport::writeTable(Steps& steps, int position) {
     const std::optional<long> rowCount = steps.bound(172, [&] { return reader().recordCount(); });
-    const int fields = steps.bound(174, [&] { return reader().fieldCount(); }).value_or(0);
+    const int fields = steps.bound(174, [&] { return reader().columns().count(); }).value_or(0);
     describeColumns(fields);
     writeHeader(steps, fields);
     const QString broken = writeRows(steps, rowCount, position);
@@ -162,7 +176,7 @@ void RunningImport::writeTable(Steps& steps, int position) {
         endReading();
     if (!broken.isEmpty())
         ReportApplicationError(broken, steps.location(), 202);
-    if (const std::exception_ptr loss = m_reader ? m_reader->helperLoss() : nullptr)
+    if (const std::exception_ptr loss = m_reader ? m_reader->fetch().helperLoss() : nullptr)
         ReportApplicationError(
             DescribeFailure(loss) +
                 QStringLiteral("\r\nA further connection of the reading was lost while it read "
@@ -185,15 +199,15 @@ void RunningImport::describeColumns(int fields) {
         CellKind kind = CellKind::General;
         NumberNotices::Column named;
         try {
-            const Column& column = reader().column(j);
+            const Column& column = reader().columns().column(j);
             // Date cells where nothing is lost but digits past the millisecond (and not
             // those, with exact times).
-            kind = reader().isDateOrTime(j)
+            kind = reader().columns().isDateOrTime(j)
                        ? m_exactTimes ? CellKind::ExactDateTime : CellKind::DateTime
                    : isFloatingPoint(column) ? CellKind::Float
                    : holdsNumbers(column)    ? CellKind::Number
                                              : CellKind::General;
-            named = {QString::fromStdString(reader().field(j).name),
+            named = {QString::fromStdString(reader().columns().field(j).name),
                      QString::fromStdString(column.typeName)};
         } catch (const std::exception&) {
             // A field that cannot be read is reported at its cells.
@@ -209,8 +223,8 @@ void RunningImport::writeHeader(Steps& steps, int fields) {
         m_sheet->setHeaderRow();
     for (int j = 0; j < fields; ++j) {
         steps(176, [&] { m_pacer.yield(); });
-        m_cellFailures.run(178,
-                           [&] { Required(m_sheet).setCell(1, j + 1, reader().field(j).name); });
+        m_cellFailures.run(
+            178, [&] { Required(m_sheet).setCell(1, j + 1, reader().columns().field(j).name); });
     }
 }
 
@@ -219,8 +233,7 @@ QString RunningImport::writeRows(Steps& steps, std::optional<long> rowCount, int
         return QString();
     long rowOffset = 0;
     // A query's rows are not counted: its status names the rows so far.
-    const QString rowsText =
-        *rowCount == TableReader::UnknownCount ? QString() : QString::number(*rowCount);
+    const QString rowsText = *rowCount == UnknownCount ? QString() : QString::number(*rowCount);
     // Every row that comes is written, also past the count; a difference is reported.
     for (long r = 1; !reader().eof(); ++r) {
         const bool lastRow = r == *rowCount || reader().lastRow();
@@ -265,12 +278,12 @@ void RunningImport::continueOnFurtherSheet(Steps& steps) {
     steps(164, [&] {
         Required(m_sheet).setName(ContinuationSheetName(m_tableName, book()).toStdString());
     });
-    writeHeader(steps, reader().fieldCount());
+    writeHeader(steps, reader().columns().count());
 }
 
 void RunningImport::writeRecord(Steps& steps, long record, long sheetRow, bool lastRow,
                                 const QString& rowsText) {
-    const auto fields = steps.bound(188, [&] { return reader().fieldCount(); });
+    const auto fields = steps.bound(188, [&] { return reader().columns().count(); });
     ++m_progress.rows;
     m_progress.cells += fields.value_or(0);
     for (int j = 0; j < fields.value_or(0); ++j) {
@@ -282,7 +295,8 @@ void RunningImport::writeRecord(Steps& steps, long record, long sheetRow, bool l
                                      QString::number(*fields) + QStringLiteral("..."));
             });
         }
-        if (steps.test(194, [&] { return reader().field(j).type == odbc::type::LongVarBinary; }))
+        if (steps.test(
+                194, [&] { return reader().columns().field(j).type == odbc::type::LongVarBinary; }))
             m_cellFailures.run(196,
                                [&] { Required(m_sheet).setCell(sheetRow, j + 1, BinaryData); });
         else
@@ -319,7 +333,7 @@ QString RunningImport::rowStatus(long record, const QString& rowsText) const {
 void RunningImport::endReading() {
     m_ahead.drop();
     if (m_reader)
-        m_reader->stop(m_whileWaiting);
+        m_reader->fetch().stop(m_whileWaiting);
     m_reading.end();
 }
 

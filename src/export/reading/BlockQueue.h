@@ -4,7 +4,6 @@
 // out. A table may be read in ranges on several threads at once: each block belongs to a
 // range, and blocks come out in range order, each range's in the order they were put in.
 
-#include "export/reading/RecordText.h"
 #include "platform/system/Waiting.h"
 
 #include <condition_variable>
@@ -14,13 +13,18 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <string>
 #include <vector>
 
 namespace kestrove {
 
-// Rows of values; a block comes back to the readers once read, so that its memory is
-// written over instead of allocated again.
-struct RowBlock : ValueRows {
+// Rows of values one after another in one text; a block comes back to the readers once
+// read, so that its memory is written over instead of allocated again.
+struct RowBlock {
+    std::string text;
+    std::vector<std::size_t> ends; // where each value ends in `text`, row by row
+    std::vector<char> nulls;       // 1 for each Null value
+    std::size_t used = 0;          // rows
     long repaired = 0;
     std::exception_ptr failure;
     bool last = false;

@@ -12,16 +12,10 @@ bool sameTable(const TableName& a, const TableName& b) {
 }
 } // namespace
 
-ReadSource sourceOf(const TableEntry& entry) {
-    if (!entry.query.isEmpty())
-        return ReadSource::ofQuery(entry.query.toStdString());
-    return ReadSource(TableName{entry.schema.toStdString(), entry.text.toStdString()});
-}
-
 ReadAhead::ReadAhead(ReadingTransaction& reading, Waiter whileWaiting)
     : m_reading(reading), m_whileWaiting(std::move(whileWaiting)) {}
 
-void ReadAhead::start(const TableList& list, int position, TableReader* inTurn) {
+void ReadAhead::start(const std::vector<ReadSource>& following, TableReader* inTurn) {
     const std::size_t readers = m_reading.readers();
     m_lost.resize(readers, false);
     std::vector<bool> busy = m_lost;
@@ -29,23 +23,21 @@ void ReadAhead::start(const TableList& list, int position, TableReader* inTurn) 
         remember(reader);
         // A table read in ranges may read on several connections.
         for (std::size_t i = 0; i < readers; ++i)
-            busy[i] = busy[i] || m_lost[i] || reader.uses(i);
+            busy[i] = busy[i] || m_lost[i] || reader.fetch().uses(i);
     };
     if (inTurn)
         note(*inTurn);
     for (const auto& [table, reader] : m_ahead)
         note(*reader);
     std::size_t skip = m_ahead.size();
-    for (int k = position + 1; k <= list.count() && m_ahead.size() + 1 < readers; ++k) {
-        const TableEntry entry = list.entry(k);
-        if (!entry.checked)
-            continue;
+    for (auto next = following.begin(); next != following.end() && m_ahead.size() + 1 < readers;
+         ++next) {
         // The ticked tables already read ahead come first.
         if (skip > 0) {
             --skip;
             continue;
         }
-        const ReadSource source = sourceOf(entry);
+        const ReadSource& source = *next;
         const TableName& table = source.table;
         const auto idle = std::find(busy.begin(), busy.end(), false);
         // Only a table locked at the start can be read on any connection; a query never is.
@@ -61,9 +53,10 @@ void ReadAhead::start(const TableList& list, int position, TableReader* inTurn) 
 
 void ReadAhead::remember(TableReader& reader) {
     m_lost.resize(m_reading.readers(), false);
-    if (reader.reader() < m_lost.size() && reader.lostConnection())
-        m_lost[reader.reader()] = true;
-    for (const std::size_t helper : reader.lostHelpers())
+    TableFetch& fetch = reader.fetch();
+    if (fetch.reader() < m_lost.size() && fetch.lostConnection())
+        m_lost[fetch.reader()] = true;
+    for (const std::size_t helper : fetch.lostHelpers())
         if (helper < m_lost.size())
             m_lost[helper] = true;
 }
@@ -98,14 +91,14 @@ void ReadAhead::openInTurn(const ReadSource& source, std::unique_ptr<TableReader
 }
 
 void ReadAhead::helpInTurn(TableReader& inTurn) {
-    if (inTurn.lostConnection())
+    if (inTurn.fetch().lostConnection())
         return;
     std::vector<std::size_t> idle;
     for (const std::size_t reader : idleReaders())
-        if (!inTurn.uses(reader))
+        if (!inTurn.fetch().uses(reader))
             idle.push_back(reader);
     if (!idle.empty())
-        inTurn.enlist(idle);
+        inTurn.fetch().enlist(idle);
 }
 
 std::vector<std::size_t> ReadAhead::idleReaders() {
@@ -114,7 +107,7 @@ std::vector<std::size_t> ReadAhead::idleReaders() {
     for (std::size_t i = 1; i < m_reading.readers(); ++i) {
         bool busy = m_lost[i];
         for (const auto& [table, reader] : m_ahead)
-            busy = busy || reader->uses(i);
+            busy = busy || reader->fetch().uses(i);
         if (!busy)
             idle.push_back(i);
     }
@@ -122,10 +115,11 @@ std::vector<std::size_t> ReadAhead::idleReaders() {
 }
 
 bool ReadAhead::readAgain(const TableName& table, std::unique_ptr<TableReader>& records) {
-    if (records->reader() == 0 || !(records->lostConnection() || records->lockRefused()))
+    TableFetch& fetch = records->fetch();
+    if (fetch.reader() == 0 || !(fetch.lostConnection() || fetch.lockRefused()))
         return false;
-    if (records->lostConnection())
-        m_lost.at(records->reader()) = true;
+    if (fetch.lostConnection())
+        m_lost.at(fetch.reader()) = true;
     drop();
     records = std::make_unique<TableReader>();
     records->open(m_reading, table, m_whileWaiting, idleReaders());
@@ -134,7 +128,7 @@ bool ReadAhead::readAgain(const TableName& table, std::unique_ptr<TableReader>& 
 
 void ReadAhead::drop() {
     for (auto& [table, reader] : m_ahead)
-        reader->stop(m_whileWaiting);
+        reader->fetch().stop(m_whileWaiting);
     m_ahead.clear();
 }
 

@@ -6,7 +6,6 @@
 // budget of connections and memory they share. Reading ahead only saves time: a table
 // that cannot be read ahead is read in its turn.
 
-#include "catalogue/TableList.h"
 #include "export/reading/ReadingTransaction.h"
 #include "export/reading/TableReader.h"
 
@@ -18,9 +17,6 @@
 
 namespace kestrove {
 
-// What an entry of the list reads: its table, or the query it stands for.
-ReadSource sourceOf(const TableEntry& entry);
-
 class ReadAhead {
 public:
     using Waiter = TableReader::Waiter;
@@ -29,11 +25,12 @@ public:
 
     ReadAhead(ReadingTransaction& reading, Waiter whileWaiting);
 
-    // Starts reading the ticked tables of the list after `position` on the connections no
-    // table is being fetched on (`inTurn`, the table in turn, may still be), while the
-    // tables read ahead are fewer than the further connections. Only a table locked at the
-    // reading's start is read ahead; the first that is not, or a query, stops it.
-    void start(const TableList& list, int position, TableReader* inTurn);
+    // Starts reading the sources of the ticked entries after the one in turn (`following`,
+    // in list order) on the connections no table is being fetched on (`inTurn`, the table
+    // in turn, may still be), while the tables read ahead are fewer than the further
+    // connections. Only a table locked at the reading's start is read ahead; the first that
+    // is not, or a query, stops it.
+    void start(const std::vector<ReadSource>& following, TableReader* inTurn);
     // Makes `records` the reader of `source`, the table in turn: the one read ahead for
     // it, else `records` itself, opened now. Tables read ahead in another order (the list
     // changed meanwhile) are dropped and read again in their turn. A query is never read

@@ -4,7 +4,7 @@
 // base type (domains followed to the end), and the select list that reads it as the
 // export writes it.
 
-#include "export/reading/ReadingTransaction.h"
+#include "export/reading/TableName.h"
 #include "platform/odbc/Odbc.h"
 
 #include <string>

@@ -10,27 +10,12 @@ constexpr const char* WrongObjectType = "42809";
 constexpr const char* LockNotAvailable = "55P03";
 } // namespace
 
-std::string QuotedIdentifier(const std::string& name) {
-    std::string quoted = "\"";
-    for (const char c : name) {
-        quoted += c;
-        if (c == '"')
-            quoted += '"';
-    }
-    return quoted + '"';
-}
-
 // LOCK of every table of the list, in the mode that only rewriting conflicts with.
 std::string lockStatement(const std::vector<TableName>& tables, const char* wait) {
     std::string list;
     for (const TableName& table : tables)
         list += (list.empty() ? "" : ", ") + table.quoted();
     return "LOCK TABLE " + list + " IN ACCESS SHARE MODE" + wait;
-}
-
-std::string TableName::quoted() const {
-    return schema.empty() ? QuotedIdentifier(name)
-                          : QuotedIdentifier(schema) + '.' + QuotedIdentifier(name);
 }
 
 ReadingLimits& readingLimits() {

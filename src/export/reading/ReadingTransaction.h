@@ -5,6 +5,7 @@
 // before the first row is read, waits bounded, and the transaction ended as soon as the
 // last table is read.
 
+#include "export/reading/TableName.h"
 #include "platform/odbc/Odbc.h"
 
 #include <chrono>
@@ -16,21 +17,6 @@
 #include <vector>
 
 namespace kestrove {
-
-// A name as an SQL identifier: in double quotes, each '"' doubled.
-std::string QuotedIdentifier(const std::string& name);
-
-// A table as the list holds it: its schema (empty: found through the search path) and name.
-struct TableName {
-    std::string schema;
-    std::string name;
-
-    // "schema"."name", or "name" without a schema, each part quoted as an identifier.
-    std::string quoted() const;
-    bool operator<(const TableName& other) const {
-        return schema != other.schema ? schema < other.schema : name < other.name;
-    }
-};
 
 // How long the reading may wait on others.
 struct ReadingLimits {

@@ -60,10 +60,10 @@ TEST(ReadAhead, GivesOutTheTablesAfterTheOneInTurnWithTheirOwnRows) {
     const MemoryTableList list = ticked({"t_first", "t_second", "t_third"});
     ReadAhead ahead(reading.transaction, {});
     EXPECT_EQ(reading.firstValue(ahead, "t_first"), "first");
-    ahead.start(list, 1, reading.records.get());
+    ahead.start(tickedSourcesAfter(list, 1), reading.records.get());
     EXPECT_EQ(ahead.size(), 1u);
     EXPECT_EQ(reading.firstValue(ahead, "t_second"), "second");
-    ahead.start(list, 2, reading.records.get());
+    ahead.start(tickedSourcesAfter(list, 2), reading.records.get());
     EXPECT_EQ(reading.firstValue(ahead, "t_third"), "x");
     EXPECT_EQ(ahead.size(), 0u);
 }
@@ -75,10 +75,10 @@ TEST(ReadAhead, ATableInAnotherOrderIsReadInItsTurn) {
     ASSERT_EQ(reading.transaction.readers(), 3u);
     const MemoryTableList list = ticked({"t_first", "t_second", "t_third"});
     ReadAhead ahead(reading.transaction, {});
-    ahead.start(list, 1, nullptr);
+    ahead.start(tickedSourcesAfter(list, 1), nullptr);
     EXPECT_GE(ahead.size(), 1u);
     EXPECT_EQ(reading.firstValue(ahead, "t_third"), "x");
-    EXPECT_EQ(reading.records->reader(), 0u);
+    EXPECT_EQ(reading.records->fetch().reader(), 0u);
     EXPECT_EQ(ahead.size(), 0u);
 }
 
@@ -88,7 +88,7 @@ TEST(ReadAhead, StopsAtATableNotLockedAtTheStart) {
     Reading reading({exported("t_first"), exported("t_second")});
     const MemoryTableList list = ticked({"t_first", "lookalikes", "t_second"});
     ReadAhead ahead(reading.transaction, {});
-    ahead.start(list, 1, nullptr);
+    ahead.start(tickedSourcesAfter(list, 1), nullptr);
     EXPECT_EQ(ahead.size(), 0u);
     EXPECT_EQ(reading.firstValue(ahead, "lookalikes"), "1");
 }
@@ -107,12 +107,12 @@ TEST(ReadAhead, ConnectionsLeftOverHelpTheTableInTurnAMaterializedViewToo) {
         const MemoryTableList list = ticked({"rows_view", "t_first", "t_second"});
         ReadAhead ahead(reading.transaction, {});
         ahead.openInTurn(exported("rows_view"), reading.records, false);
-        ahead.start(list, 1, reading.records.get());
+        ahead.start(tickedSourcesAfter(list, 1), reading.records.get());
         EXPECT_EQ(ahead.size(), 2u);
         ahead.helpInTurn(*reading.records);
         // Until its rows are taken, each connection holds its range: both still read, and
         // both hold the view's lock.
-        EXPECT_TRUE(reading.records->uses(3));
+        EXPECT_TRUE(reading.records->fetch().uses(3));
         const auto lockers = [] {
             return queryColumn("SELECT count(DISTINCT pid)::text FROM pg_locks WHERE relation = "
                                "'export.rows_view'::regclass AND granted")
