@@ -12,11 +12,11 @@
 // goes on, as the window would after OK. The last line sums up the run. The exit status
 // is 1 when anything was reported, so that a failure is never taken for a result.
 
-#include "catalogue/Form2Handlers.h"
+#include "catalogue/Form2FinishSteps.h"
 #include "command/CommandHost.h"
 #include "command/ReportPrinter.h"
 #include "connection/ConnectionString.h"
-#include "export/RunningImport.h"
+#include "export/ReadingSources.h"
 #include "export/reading/ReadingTransaction.h"
 #include "export/reading/TableReader.h"
 #include "platform/desktop/Locale.h"

@@ -2,7 +2,7 @@
 
 #include "app/ErrorReport.h"
 #include "app/WindowFlow.h"
-#include "catalogue/Form2Handlers.h"
+#include "catalogue/Form2FinishSteps.h"
 #include "catalogue/TableCatalogue.h"
 #include "connection/Form1.h"
 #include "platform/desktop/MessageBoxes.h"

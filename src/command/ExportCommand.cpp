@@ -1,6 +1,6 @@
 #include "command/ExportCommand.h"
 
-#include "catalogue/Form2Handlers.h"
+#include "catalogue/Form2FinishSteps.h"
 #include "command/CommandHost.h"
 #include "command/EndOnSignals.h"
 #include "command/OutputFile.h"

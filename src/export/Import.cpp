@@ -52,6 +52,9 @@ void Import::run(ImportHost& host, Steps steps) {
             });
             if (steps.test(136, [&] { return run.reader().state() != odbc::StateClosed; }))
                 steps(136, [&] { run.reader().close(); });
+            // The reader reads through cursors on the server whatever a client cursor
+            // location would say; the step still needs the reader, and fails without it.
+            steps(138, [&] { run.reader(); });
             steps(140, [&] { run.openTable(); });
             run.readAhead(i);
 

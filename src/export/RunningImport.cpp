@@ -1,6 +1,7 @@
 #include "export/RunningImport.h"
 
 #include "app/ErrorReport.h"
+#include "export/ReadingSources.h"
 #include "export/SheetNaming.h"
 #include "platform/desktop/MessageBoxes.h"
 #include "platform/system/Waiting.h"
@@ -15,17 +16,6 @@ namespace kestrove {
 namespace {
 
 const char* const BinaryData = "{BINARY DATA}";
-
-// The ticked tables, as they stand now (a query's entry reads no table of its own).
-std::vector<TableName> tickedTables(const TableList& list) {
-    std::vector<TableName> tables;
-    for (int i = 1; i <= list.count(); ++i) {
-        const TableEntry entry = list.entry(i);
-        if (const ReadSource source = sourceOf(entry); entry.checked && !source.isQuery())
-            tables.push_back(source.table);
-    }
-    return tables;
-}
 
 // How many tables are read at once: as many as asked, else one per core, at most four.
 std::size_t readersAtOnce(int asked) {
@@ -66,41 +56,20 @@ TableReader& RunningImport::reader() {
     return Required(m_reader.get());
 }
 
-ReadSource sourceOf(const TableEntry& entry) {
-    if (!entry.query.isEmpty())
-        return ReadSource::ofQuery(entry.query.toStdString());
-    return ReadSource(TableName{entry.schema.toStdString(), entry.text.toStdString()});
-}
-
-std::vector<ReadSource> tickedSourcesAfter(const TableList& list, int position) {
-    std::vector<ReadSource> sources;
-    for (int k = position + 1; k <= list.count(); ++k)
-        if (const TableEntry entry = list.entry(k); entry.checked)
-            sources.push_back(sourceOf(entry));
-    return sources;
-}
-
-std::string ReadingConnectionString(const ConnectionSettings& settings) {
-    const ReadingLimits& limits = readingLimits();
-    return DriverConnectionString(
-        settings, Keepalives{limits.keepaliveIdleSeconds, limits.keepaliveIntervalSeconds,
-                             limits.keepaliveCount, limits.unacknowledgedTimeout});
-}
-
 void RunningImport::openReading() {
-    const std::string settings = ReadingConnectionString(m_host.connectionSettings());
+    const std::string connectionString = ReadingConnectionString(m_host.connectionSettings());
     odbc::Connection& open = connection();
     const std::vector<TableName> ticked = tickedTables(m_host.tableList());
     // The logins and the locks run on a worker thread while the window keeps answering.
     system::runYielding(
         [&] {
-            m_reading.open(open, settings);
+            m_reading.open(open, connectionString);
             m_reading.lock(ticked);
             // Several tables are read at once, each on a connection of its own, and one
             // table's block ranges on several.
             const std::size_t atOnce = ticked.empty() ? 0 : readersAtOnce(m_tablesAtOnce);
             if (atOnce > 1)
-                m_reading.addReaders(settings, atOnce - 1);
+                m_reading.addReaders(connectionString, atOnce - 1);
         },
         m_whileWaiting);
 }
@@ -142,7 +111,9 @@ void RunningImport::openTable() {
 
 void RunningImport::readAhead(int position) {
     try {
-        m_ahead.start(tickedSourcesAfter(m_host.tableList(), position), m_reader.get());
+        // The reading ahead takes at most one table for each further connection.
+        m_ahead.start(tickedSourcesAfter(m_host.tableList(), position, m_reading.readers() - 1),
+                      m_reader.get());
         // Connections left idle help read the table in turn.
         if (m_reader && m_reader->state() != odbc::StateClosed)
             m_ahead.helpInTurn(*m_reader);
@@ -233,7 +204,7 @@ QString RunningImport::writeRows(Steps& steps, std::optional<long> rowCount, int
         return QString();
     long rowOffset = 0;
     // A query's rows are not counted: its status names the rows so far.
-    const QString rowsText = *rowCount == UnknownCount ? QString() : QString::number(*rowCount);
+    const QString rowsText = *rowCount == UnknownRowCount ? QString() : QString::number(*rowCount);
     // Every row that comes is written, also past the count; a difference is reported.
     for (long r = 1; !reader().eof(); ++r) {
         const bool lastRow = r == *rowCount || reader().lastRow();

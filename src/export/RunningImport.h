@@ -117,13 +117,4 @@ private:
     QString m_tableName;
 };
 
-// What an entry of the list reads: its table, or the query it stands for.
-ReadSource sourceOf(const TableEntry& entry);
-// What the ticked entries after `position` read, in list order.
-std::vector<ReadSource> tickedSourcesAfter(const TableList& list, int position);
-
-// The driver's string for a connection of the reading: the settings, with the keepalives of
-// readingLimits().
-std::string ReadingConnectionString(const ConnectionSettings& settings);
-
 } // namespace kestrove

@@ -1,5 +1,5 @@
 #include "export/Import.h"
-#include "catalogue/Form2Handlers.h"
+#include "catalogue/Form2FinishSteps.h"
 #include "export/reading/ReadingTransaction.h"
 #include "support/ImportHost.h"
 #include "support/Process.h"

@@ -1,6 +1,6 @@
 #include "export/SheetNaming.h"
 #include "app/ErrorReport.h"
-#include "catalogue/Form2Handlers.h"
+#include "catalogue/Form2FinishSteps.h"
 #include "export/Import.h"
 #include "platform/workbook/Workbook.h"
 #include "support/TestBed.h"

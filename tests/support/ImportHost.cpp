@@ -1,6 +1,6 @@
 #include "support/ImportHost.h"
 
-#include "catalogue/Form2Handlers.h"
+#include "catalogue/Form2FinishSteps.h"
 #include "support/Process.h"
 #include "support/TestBed.h"
 

@@ -61,33 +61,33 @@ void ReadAhead::remember(TableReader& reader) {
             m_lost[helper] = true;
 }
 
-void ReadAhead::openInTurn(const ReadSource& source, std::unique_ptr<TableReader>& records,
+void ReadAhead::openInTurn(const ReadSource& source, std::unique_ptr<TableReader>& reader,
                            bool helped) {
     // The table before may have lost connections.
-    if (records)
-        remember(*records);
+    if (reader)
+        remember(*reader);
     if (source.isQuery() || m_ahead.empty() || !sameTable(m_ahead.front().first, source.table)) {
         drop();
-        Required(records.get())
+        Required(reader.get())
             .open(m_reading, source, m_whileWaiting,
                   helped ? idleReaders() : std::vector<std::size_t>{});
         return;
     }
     const TableName& table = source.table;
-    records = std::move(m_ahead.front().second);
+    reader = std::move(m_ahead.front().second);
     m_ahead.pop_front();
-    if (readAgain(table, records))
+    if (readAgain(table, reader))
         return;
     try {
-        records->claim(m_whileWaiting);
+        reader->claim(m_whileWaiting);
     } catch (...) {
-        if (!readAgain(table, records))
+        if (!readAgain(table, reader))
             throw;
         return;
     }
     // The further connections no table read ahead is fetched on help read its ranges.
     if (helped)
-        helpInTurn(*records);
+        helpInTurn(*reader);
 }
 
 void ReadAhead::helpInTurn(TableReader& inTurn) {
@@ -114,15 +114,15 @@ std::vector<std::size_t> ReadAhead::idleReaders() {
     return idle;
 }
 
-bool ReadAhead::readAgain(const TableName& table, std::unique_ptr<TableReader>& records) {
-    TableFetch& fetch = records->fetch();
+bool ReadAhead::readAgain(const TableName& table, std::unique_ptr<TableReader>& reader) {
+    TableFetch& fetch = reader->fetch();
     if (fetch.reader() == 0 || !(fetch.lostConnection() || fetch.lockRefused()))
         return false;
     if (fetch.lostConnection())
         m_lost.at(fetch.reader()) = true;
     drop();
-    records = std::make_unique<TableReader>();
-    records->open(m_reading, table, m_whileWaiting, idleReaders());
+    reader = std::make_unique<TableReader>();
+    reader->open(m_reading, table, m_whileWaiting, idleReaders());
     return true;
 }
 

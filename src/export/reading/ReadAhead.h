@@ -31,12 +31,12 @@ public:
     // connections. Only a table locked at the reading's start is read ahead; the first that
     // is not, or a query, stops it.
     void start(const std::vector<ReadSource>& following, TableReader* inTurn);
-    // Makes `records` the reader of `source`, the table in turn: the one read ahead for
-    // it, else `records` itself, opened now. Tables read ahead in another order (the list
+    // Makes `reader` read `source`, the table in turn: it becomes the reader that read
+    // ahead for it, else it opens now. Tables read ahead in another order (the list
     // changed meanwhile) are dropped and read again in their turn. A query is never read
     // ahead. Throws as an open does.
     // With `helped`, the further connections no table read ahead uses read its ranges too.
-    void openInTurn(const ReadSource& source, std::unique_ptr<TableReader>& records,
+    void openInTurn(const ReadSource& source, std::unique_ptr<TableReader>& reader,
                     bool helped = true);
     // Gives the further connections that nothing else reads on to the table in turn, to
     // read its ranges alongside.
@@ -50,7 +50,7 @@ private:
     // A table read ahead on a further connection that was lost, or refused the table's
     // lock, before any row was given out is read again on the first connection; whether it
     // was.
-    bool readAgain(const TableName& table, std::unique_ptr<TableReader>& records);
+    bool readAgain(const TableName& table, std::unique_ptr<TableReader>& reader);
     // Notes the connections a table's reading lost.
     void remember(TableReader& reader);
     // The further connections not lost and not fetched on for a table read ahead.

@@ -105,7 +105,7 @@ void TableFetch::open(odbc::Connection& connection, const ReadSource& source,
         m_ranges.start(connection, columns, escaped, *blocks);
     // A query runs once: its rows are not counted first, unless it has no columns and
     // so nothing but a count to read.
-    long count = UnknownCount;
+    long count = UnknownRowCount;
     if (!source.isQuery() || columns.empty()) {
         odbc::RecordSet counted =
             connection.execute(with + "SELECT pg_catalog.count(*) FROM " + from);

@@ -1,7 +1,8 @@
 #pragma once
 
-// One table's fetching on the reading's connections, on threads of its own: what the
-// reading ahead asks of a table before it gives a connection to another.
+// One table's fetching on the reading's connections, on threads of its own: its worker
+// locks, counts and fetches, and it answers what the reading ahead asks before it gives a
+// connection to another.
 
 #include "export/reading/RangeRows.h"
 #include "export/reading/ReadSource.h"
@@ -31,20 +32,9 @@ public:
     TableFetch(const TableFetch&) = delete;
     TableFetch& operator=(const TableFetch&) = delete;
 
-    // Starts the worker on connection `reader`, the blocks in turn held up to `aheadBytes`
-    // (0: a few blocks); `helpers` are further connections free to read its ranges.
-    void start(ReadingTransaction& reading, std::size_t reader, const ReadSource& source,
-               std::size_t aheadBytes, const std::vector<std::size_t>& helpers);
-    // From here the worker waits for each block to be taken. Waits until the reading has
-    // started; throws its failure once the worker has ended.
-    void awaitStart(const Waiter& whileWaiting);
     // Ends the reading of rows not yet handed over; the connection is then free.
     // `whileWaiting` is called every few milliseconds until a fetch under way has ended.
     void stop(const Waiter& whileWaiting = {});
-    // What the reading shares with the rows given out.
-    TableReading& shared() { return m_reading; }
-    const TableReading& shared() const { return m_reading; }
-
     // Gives further connections to read the ranges not yet read; nothing for a table read
     // through a cursor or read to its end.
     void enlist(const std::vector<std::size_t>& helpers) { m_ranges.enlist(helpers); }
@@ -64,6 +54,20 @@ public:
     std::exception_ptr helperLoss() { return m_ranges.helperLoss(); }
 
 private:
+    // The face that gives the rows out starts the fetching and reads what it shares.
+    friend class TableReader;
+
+    // Starts the worker on connection `reader`, the blocks in turn held up to `aheadBytes`
+    // (0: a few blocks); `helpers` are further connections free to read its ranges.
+    void start(ReadingTransaction& reading, std::size_t reader, const ReadSource& source,
+               std::size_t aheadBytes, const std::vector<std::size_t>& helpers);
+    // From here the worker waits for each block to be taken. Waits until the reading has
+    // started; throws its failure once the worker has ended.
+    void awaitStart(const Waiter& whileWaiting);
+    // What the reading shares with the rows given out.
+    TableReading& shared() { return m_reading; }
+    const TableReading& shared() const { return m_reading; }
+
     // The worker: the opening, then the rows.
     void read(ReadSource source);
     // Locks the table or describes the query, plans the ranges of a table read in ranges,

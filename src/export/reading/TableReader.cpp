@@ -62,7 +62,7 @@ void TableReader::open(ReadingTransaction& reading, const ReadSource& source,
 void TableReader::begin(ReadingTransaction& reading, std::size_t reader, const ReadSource& source,
                         std::size_t aheadBytes, const std::vector<std::size_t>& helpers) {
     if (m_rows.isOpen())
-        throw odbc::OdbcError("The operation is not allowed when the object is open.", "HY010");
+        throw odbc::OpenObjectError();
     m_fetch.start(reading, reader, source, aheadBytes, helpers);
 }
 

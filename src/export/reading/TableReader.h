@@ -41,7 +41,7 @@ private:
     long m_repaired = 0;
 };
 
-// The import's record set: one table read on worker threads, in batches bounded by bytes,
+// The import's reading of one table: read on worker threads, in batches bounded by bytes,
 // while the caller writes the rows before. A table's row count comes from a count(*) in
 // the same snapshot, before the first row is read; every row read is given out, and a
 // difference from the count comes as a failure after the last. Waiting calls
@@ -86,7 +86,7 @@ public:
     int state() const noexcept { return m_rows.isOpen() ? odbc::StateOpen : odbc::StateClosed; }
     void close();
 
-    // The rows counted before the first is read; UnknownCount for a query, which runs once.
+    // The rows counted before the first is read; UnknownRowCount for a query, which runs once.
     long recordCount() const;
     const TableColumns& columns() const;
     // The current row's value as UTF-8, nullopt for Null; valid until the next move.

@@ -5,7 +5,7 @@
 namespace kestrove {
 
 void TableReading::requireCounted(long rows) const {
-    if (count == UnknownCount || rows == count)
+    if (count == UnknownRowCount || rows == count)
         return;
     throw odbc::OdbcError(std::to_string(rows) + " rows came where " + std::to_string(count) +
                               " were counted" +

@@ -18,7 +18,7 @@
 namespace kestrove {
 
 // The rows counted of a query, which runs once: they are not counted before they are read.
-constexpr long UnknownCount = -1;
+constexpr long UnknownRowCount = -1;
 
 struct TableReading {
     // Set before the threads start: the transaction, the table and the connection it is

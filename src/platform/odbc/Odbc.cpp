@@ -144,7 +144,7 @@ Connection::~Connection() = default;
 
 void Connection::open(const std::string& connectionString) {
     if (m_open)
-        throw OdbcError("The operation is not allowed when the object is open.", "HY010");
+        throw OpenObjectError();
     SQLSetConnectAttrW(m_handles->dbc, SQL_ATTR_LOGIN_TIMEOUT,
                        reinterpret_cast<SQLPOINTER>(static_cast<SQLLEN>(LoginTimeoutSeconds)), 0);
     std::u16string text = utf8::toUtf16(connectionString);
@@ -265,7 +265,7 @@ std::unique_ptr<Handles> runStatement(const std::string& sql, Connection& connec
 void RecordSet::open(const std::string& sql, Connection& connection,
                      const std::vector<std::string>& parameters) {
     if (m_open)
-        throw OdbcError("The operation is not allowed when the object is open.", "HY010");
+        throw OpenObjectError();
     std::vector<Field> fields;
     auto handles = runStatement(sql, connection, parameters, fields);
     // Each column is bound to a buffer that takes most values whole, so that a row is one

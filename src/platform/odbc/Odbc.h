@@ -30,6 +30,10 @@ private:
 inline OdbcError ClosedObjectError(const char* sqlState) {
     return OdbcError("The operation is not allowed when the object is closed.", sqlState);
 }
+// The failure of opening a connection or rows that are open already.
+inline OdbcError OpenObjectError() {
+    return OdbcError("The operation is not allowed when the object is open.", "HY010");
+}
 
 // The SQLSTATE of a failure the driver reported; empty for any other failure.
 std::string sqlStateOf(const std::exception_ptr& failure);
@@ -73,7 +77,6 @@ constexpr int StateClosed = 0;
 constexpr int StateOpen = 1;
 // Cursor locations and connection modes, as the handlers set them; the driver needs
 // neither.
-constexpr int CursorLocationServer = 2;
 constexpr int CursorLocationClient = 3;
 constexpr int ModeReadWrite = 3;
 constexpr int LoginTimeoutSeconds = 15;

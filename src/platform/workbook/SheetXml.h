@@ -180,11 +180,16 @@ inline void appendRowEnd(std::string& out) {
     out += "</row>";
 }
 
-// The cells of a row, each "<c r=\"B12\"" and its value, by the cell rules of SheetXml.h.
-// A date or time cell of a style (see dateTimeCell) holds its serial number.
-inline void appendDateCell(std::string& out, long row, int column, int style, double serial) {
+// The start of a cell's tag, <c r="B12, which its style ends.
+inline void appendCellStart(std::string& out, long row, int column) {
     out += "<c r=\"";
     appendCellReference(out, row, column);
+}
+
+// The cells of a row, each <c r="B12" and its value, by the rules above. A date or time
+// cell of a style (see dateTimeCell) holds its serial number.
+inline void appendDateCell(std::string& out, long row, int column, int style, double serial) {
+    appendCellStart(out, row, column);
     appendStyle(out, style);
     out += "><v>";
     appendNumber(out, serial);
@@ -195,8 +200,7 @@ inline void appendDateCell(std::string& out, long row, int column, int style, do
 // itself, which is the number.
 inline void appendNumberCell(std::string& out, long row, int column, int style,
                              std::string_view text) {
-    out += "<c r=\"";
-    appendCellReference(out, row, column);
+    appendCellStart(out, row, column);
     if (style != 0)
         appendStyle(out, style);
     else
@@ -211,8 +215,7 @@ inline void appendNumberCell(std::string& out, long row, int column, int style,
 // several lines; the width it shows in, as appendText.
 inline std::size_t appendTextCell(std::string& out, long row, int column, std::string_view text,
                                   bool header) {
-    out += "<c r=\"";
-    appendCellReference(out, row, column);
+    appendCellStart(out, row, column);
     // A text of several lines wraps, so that its lines show as lines; the spreadsheet
     // fits the row's height when it opens the file.
     const bool lines = text.find('\n') != std::string_view::npos;

@@ -1,5 +1,5 @@
 #include "export/reading/ReadAhead.h"
-#include "export/RunningImport.h"
+#include "export/ReadingSources.h"
 #include "support/TestBed.h"
 
 #include <gtest/gtest.h>

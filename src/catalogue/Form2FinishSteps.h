@@ -1,7 +1,7 @@
 #pragma once
 
-// The place that the reports of the table selection window's "Finish" name: its handler,
-// which the command's runs of the same import name too, so that both report alike.
+// The steps of the table selection window's "Finish" handler, whose reports name it as
+// their place, in the window and in the command alike.
 
 #include "app/ErrorReport.h"
 
