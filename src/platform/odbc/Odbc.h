@@ -75,7 +75,7 @@ int typeCodeFromSqlType(int sqlType) noexcept;
 
 constexpr int StateClosed = 0;
 constexpr int StateOpen = 1;
-// Cursor locations and connection modes, as the handlers set them; the driver needs
+// A cursor location and a connection mode, as the handlers set them; the driver needs
 // neither.
 constexpr int CursorLocationClient = 3;
 constexpr int ModeReadWrite = 3;

@@ -180,7 +180,7 @@ inline void appendRowEnd(std::string& out) {
     out += "</row>";
 }
 
-// The start of a cell's tag, <c r="B12, which its style ends.
+// The start of a cell's tag, <c r="B12, which its style, or a closing quote, ends.
 inline void appendCellStart(std::string& out, long row, int column) {
     out += "<c r=\"";
     appendCellReference(out, row, column);

@@ -25,19 +25,19 @@ struct Reading {
         transaction.addReaders(ReadingConnectionString(testBedSettings()), further);
     }
     ~Reading() {
-        records.reset();
+        reader.reset();
         transaction.end();
     }
 
     // The first value of the table in turn, once `ahead` has given it out.
     std::string firstValue(ReadAhead& ahead, const char* table) {
-        ahead.openInTurn(exported(table), records);
-        return std::string(records->value(0).value_or("(null)"));
+        ahead.openInTurn(exported(table), reader);
+        return std::string(reader->value(0).value_or("(null)"));
     }
 
     odbc::Connection connection;
     ReadingTransaction transaction;
-    std::unique_ptr<TableReader> records = std::make_unique<TableReader>();
+    std::unique_ptr<TableReader> reader = std::make_unique<TableReader>();
 };
 
 MemoryTableList ticked(std::initializer_list<const char*> tables) {
@@ -60,10 +60,12 @@ TEST(ReadAhead, GivesOutTheTablesAfterTheOneInTurnWithTheirOwnRows) {
     const MemoryTableList list = ticked({"t_first", "t_second", "t_third"});
     ReadAhead ahead(reading.transaction, {});
     EXPECT_EQ(reading.firstValue(ahead, "t_first"), "first");
-    ahead.start(tickedSourcesAfter(list, 1), reading.records.get());
+    ahead.start(tickedSourcesAfter(list, 1, reading.transaction.readers() - 1),
+                reading.reader.get());
     EXPECT_EQ(ahead.size(), 1u);
     EXPECT_EQ(reading.firstValue(ahead, "t_second"), "second");
-    ahead.start(tickedSourcesAfter(list, 2), reading.records.get());
+    ahead.start(tickedSourcesAfter(list, 2, reading.transaction.readers() - 1),
+                reading.reader.get());
     EXPECT_EQ(reading.firstValue(ahead, "t_third"), "x");
     EXPECT_EQ(ahead.size(), 0u);
 }
@@ -75,10 +77,10 @@ TEST(ReadAhead, ATableInAnotherOrderIsReadInItsTurn) {
     ASSERT_EQ(reading.transaction.readers(), 3u);
     const MemoryTableList list = ticked({"t_first", "t_second", "t_third"});
     ReadAhead ahead(reading.transaction, {});
-    ahead.start(tickedSourcesAfter(list, 1), nullptr);
+    ahead.start(tickedSourcesAfter(list, 1, reading.transaction.readers() - 1), nullptr);
     EXPECT_GE(ahead.size(), 1u);
     EXPECT_EQ(reading.firstValue(ahead, "t_third"), "x");
-    EXPECT_EQ(reading.records->fetch().reader(), 0u);
+    EXPECT_EQ(reading.reader->fetch().reader(), 0u);
     EXPECT_EQ(ahead.size(), 0u);
 }
 
@@ -88,7 +90,7 @@ TEST(ReadAhead, StopsAtATableNotLockedAtTheStart) {
     Reading reading({exported("t_first"), exported("t_second")});
     const MemoryTableList list = ticked({"t_first", "lookalikes", "t_second"});
     ReadAhead ahead(reading.transaction, {});
-    ahead.start(tickedSourcesAfter(list, 1), nullptr);
+    ahead.start(tickedSourcesAfter(list, 1, reading.transaction.readers() - 1), nullptr);
     EXPECT_EQ(ahead.size(), 0u);
     EXPECT_EQ(reading.firstValue(ahead, "lookalikes"), "1");
 }
@@ -106,13 +108,14 @@ TEST(ReadAhead, ConnectionsLeftOverHelpTheTableInTurnAMaterializedViewToo) {
         ASSERT_EQ(reading.transaction.readers(), 4u);
         const MemoryTableList list = ticked({"rows_view", "t_first", "t_second"});
         ReadAhead ahead(reading.transaction, {});
-        ahead.openInTurn(exported("rows_view"), reading.records, false);
-        ahead.start(tickedSourcesAfter(list, 1), reading.records.get());
+        ahead.openInTurn(exported("rows_view"), reading.reader, false);
+        ahead.start(tickedSourcesAfter(list, 1, reading.transaction.readers() - 1),
+                    reading.reader.get());
         EXPECT_EQ(ahead.size(), 2u);
-        ahead.helpInTurn(*reading.records);
+        ahead.helpInTurn(*reading.reader);
         // Until its rows are taken, each connection holds its range: both still read, and
         // both hold the view's lock.
-        EXPECT_TRUE(reading.records->fetch().uses(3));
+        EXPECT_TRUE(reading.reader->fetch().uses(3));
         const auto lockers = [] {
             return queryColumn("SELECT count(DISTINCT pid)::text FROM pg_locks WHERE relation = "
                                "'export.rows_view'::regclass AND granted")
@@ -122,7 +125,7 @@ TEST(ReadAhead, ConnectionsLeftOverHelpTheTableInTurnAMaterializedViewToo) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         EXPECT_EQ(lockers(), "2");
         long rows = 0;
-        for (; !reading.records->eof(); reading.records->moveNext({}))
+        for (; !reading.reader->eof(); reading.reader->moveNext({}))
             ++rows;
         EXPECT_EQ(rows, 100000);
         EXPECT_EQ(reading.firstValue(ahead, "t_first"), "first");
