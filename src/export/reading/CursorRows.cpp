@@ -34,14 +34,14 @@ std::string fetchStatement(long rows, const std::string& cursor) {
 }
 
 void CursorRows::readAll(odbc::Connection& connection, const std::string& cursor,
-                         odbc::RowArrays& arrays, const RowLayout& layout) {
+                         odbc::RowArrays& arrays, const std::vector<bool>& escaped) {
     RowBlock block = m_reading.queue.spare();
     try {
         // Once the reading is to stop, nothing more is handed over.
         Fetched fetched;
         if (!(m_reading.columns.fields.empty()
                   ? passRowsWithoutColumns(block)
-                  : fetch(connection, cursor, arrays, layout, block, nullptr, FirstRows, fetched)))
+                  : fetch(connection, cursor, arrays, escaped, block, nullptr, FirstRows, fetched)))
             return;
     } catch (...) {
         block.failure = std::current_exception();
@@ -60,7 +60,7 @@ bool CursorRows::passRowsWithoutColumns(RowBlock& block) {
 }
 
 bool CursorRows::fetch(odbc::Connection& connection, const std::string& cursor,
-                       odbc::RowArrays& arrays, const RowLayout& layout, RowBlock& block,
+                       odbc::RowArrays& arrays, const std::vector<bool>& escaped, RowBlock& block,
                        RangeResume* range, long asked, Fetched& fetched) {
     const std::size_t batchBytes = range ? RangeBatchBytes : FetchBytes;
     long delivered = 0;
@@ -71,7 +71,7 @@ bool CursorRows::fetch(odbc::Connection& connection, const std::string& cursor,
     std::vector<std::size_t> widths = fetched.widths;
     widths.resize(arrays.fields().size(), FirstWidth);
     std::vector<std::size_t> longest(arrays.fields().size(), 0);
-    std::string scratch, joined;
+    std::string scratch;
     for (;;) {
         std::size_t rowWidth = 0;
         for (std::size_t width : widths)
@@ -109,8 +109,7 @@ bool CursorRows::fetch(odbc::Connection& connection, const std::string& cursor,
                 --range->skip;
                 continue;
             }
-            const std::size_t rowBytes =
-                appendRow(arrays, i, layout, block, longest, scratch, joined);
+            const std::size_t rowBytes = appendRow(arrays, i, escaped, block, longest, scratch);
             widestRow = std::max(widestRow, rowBytes);
             fetched.bytes += rowBytes;
             ++delivered;
@@ -130,48 +129,26 @@ bool CursorRows::fetch(odbc::Connection& connection, const std::string& cursor,
     return true;
 }
 
-std::size_t CursorRows::appendRow(odbc::RowArrays& arrays, std::size_t row, const RowLayout& layout,
-                                  RowBlock& block, std::vector<std::size_t>& longest,
-                                  std::string& scratch, std::string& joined) {
-    const std::size_t columns = layout.escaped.size();
-    const bool joins = !layout.joined.empty();
+std::size_t CursorRows::appendRow(odbc::RowArrays& arrays, std::size_t row,
+                                  const std::vector<bool>& escaped, RowBlock& block,
+                                  std::vector<std::size_t>& longest, std::string& scratch) {
+    const std::size_t columns = arrays.fields().size();
     std::size_t rowBytes = 16 * columns;
-    std::size_t piece = 0;
-    if (joins) {
-        joined.clear();
-        arrays.appendValue(row, arrays.fields().size() - 1, joined);
-        longest.back() = std::max(longest.back(), joined.size());
-    }
-    std::size_t field = 0;
     for (std::size_t j = 0; j < columns; ++j) {
         const std::size_t start = block.text.size();
-        bool present = false;
-        if (joins && layout.joined[j]) {
-            if (piece > joined.size())
-                throw odbc::OdbcError("A row came with fewer values than it has columns.", "HY000");
-            const std::size_t end = std::min(joined.find(',', piece), joined.size());
-            block.text.append(joined, piece, end - piece);
-            present = end > piece;
-            piece = end + 1;
-        } else {
-            present = arrays.appendValue(row, field, block.text);
-            if (present && layout.escaped[j]) {
-                scratch.assign(block.text, start);
-                unescapeBytes(scratch);
-                block.repaired += utf8::repair(scratch);
-                block.text.replace(start, std::string::npos, scratch);
-            }
-            longest[field] = std::max(longest[field], block.text.size() - start);
-            ++field;
+        const bool present = arrays.appendValue(row, j, block.text);
+        if (present && escaped[j]) {
+            scratch.assign(block.text, start);
+            unescapeBytes(scratch);
+            block.repaired += utf8::repair(scratch);
+            block.text.replace(start, std::string::npos, scratch);
         }
         const std::size_t length = block.text.size() - start;
         block.ends.push_back(block.text.size());
         block.nulls.push_back(present ? 0 : 1);
+        longest[j] = std::max(longest[j], length);
         rowBytes += length;
     }
-    // A comma where none can be would have moved every value after it.
-    if (joins && piece != joined.size() + 1)
-        throw odbc::OdbcError("A row came with more values than it has columns.", "HY000");
     ++block.used;
     return rowBytes;
 }

@@ -4,7 +4,6 @@
 // its reading: of the whole table, or of one range of its blocks (RangeRows).
 
 #include "export/reading/BlockQueue.h"
-#include "export/reading/ReadColumns.h"
 #include "export/reading/TableReading.h"
 #include "platform/odbc/Odbc.h"
 
@@ -56,13 +55,13 @@ public:
     // Hands the rows of the whole table over in blocks, then its end or the failure that
     // broke the stream; nothing once the reading is to stop.
     void readAll(odbc::Connection& connection, const std::string& cursor, odbc::RowArrays& arrays,
-                 const RowLayout& layout);
+                 const std::vector<bool>& escaped);
     // Fetches batch after batch through the cursor, the first of `asked` rows, each after
     // it sized by the widest row before. Of a whole table (`range` null), the rows are
     // checked against its count; of a range, counted as they go out. False once the
     // reading is to stop.
     bool fetch(odbc::Connection& connection, const std::string& cursor, odbc::RowArrays& arrays,
-               const RowLayout& layout, RowBlock& block, RangeResume* range, long asked,
+               const std::vector<bool>& escaped, RowBlock& block, RangeResume* range, long asked,
                Fetched& fetched);
     // Hands a block over and starts the next of its range; a range's rows are counted.
     bool handOver(RowBlock& block, RangeResume* range);
@@ -70,11 +69,11 @@ public:
 private:
     // A table without columns: its counted rows, with nothing to fetch.
     bool passRowsWithoutColumns(RowBlock& block);
-    // Appends a fetched row to the block, a value for each column; its bytes, as the batch
-    // sizes count them. Each field's longest value so far goes into `longest`.
-    std::size_t appendRow(odbc::RowArrays& arrays, std::size_t row, const RowLayout& layout,
-                          RowBlock& block, std::vector<std::size_t>& longest, std::string& scratch,
-                          std::string& joined);
+    // Appends a fetched row to the block; its bytes, as the batch sizes count them. Each
+    // column's longest value so far goes into `longest`.
+    std::size_t appendRow(odbc::RowArrays& arrays, std::size_t row,
+                          const std::vector<bool>& escaped, RowBlock& block,
+                          std::vector<std::size_t>& longest, std::string& scratch);
     // Hands a full block over and starts the next.
     bool handOverIfFull(RowBlock& block, RangeResume* range = nullptr);
 

@@ -19,12 +19,13 @@ void RangeRows::resetLocked(const std::vector<std::size_t>& helpers) {
 }
 
 void RangeRows::start(odbc::Connection& connection, const std::vector<Column>& columns,
-                      unsigned long blocks) {
+                      const std::vector<bool>& escaped, unsigned long blocks) {
     // The ranges are read on the connections given while the rows are counted.
     auto ranges = std::make_unique<BlockRanges>(m_reading.table, blocks);
     ranges->probe(connection, rowBytesFor(columns));
     std::lock_guard lock(m_reading.mutex);
     m_columns = columns;
+    m_escaped = escaped;
     m_widths.clear();
     m_ranges = std::move(ranges);
     m_readers = 1;
@@ -163,11 +164,10 @@ void RangeRows::leave(std::size_t reader) {
 bool RangeRows::readRange(odbc::Connection& connection, std::size_t index, unsigned long first,
                           unsigned long end, RangeResume& resume) {
     const std::string cursor = freshCursorName("kestrove_range_");
-    std::vector<bool> dateOrTime;
-    RowLayout layout;
+    std::vector<bool> dateOrTime, escaped;
     const std::string select =
         selectFor(m_columns, m_reading.table.quoted() + " WHERE " + m_ranges->within(first, end),
-                  m_reading.transaction->uncheckedBytes(), dateOrTime, layout, true);
+                  m_reading.transaction->uncheckedBytes(), dateOrTime, escaped);
     // The first batch is sized by the rows seen so far: a row of its own until any is.
     const std::size_t rowBytes = m_ranges->expectedRowBytes();
     const long firstRows = rowBytes == 0
@@ -190,7 +190,7 @@ bool RangeRows::readRange(odbc::Connection& connection, std::size_t index, unsig
         fetched.widths = m_widths;
     }
     CursorRows rows(m_reading);
-    if (!rows.fetch(connection, cursor, arrays, layout, block, &resume, firstRows, fetched) ||
+    if (!rows.fetch(connection, cursor, arrays, escaped, block, &resume, firstRows, fetched) ||
         (block.used > 0 && !rows.handOver(block, &resume)))
         return false;
     m_ranges->learn(end - first, fetched.rows, fetched.bytes);

@@ -29,7 +29,7 @@ public:
     void resetLocked(const std::vector<std::size_t>& helpers);
     // Plans the table's ranges and starts the helpers given so far.
     void start(odbc::Connection& connection, const std::vector<Column>& columns,
-               unsigned long blocks);
+               const std::vector<bool>& escaped, unsigned long blocks);
     // Whether the table is read in ranges: on the thread that planned them.
     bool planned() const { return m_ranges != nullptr; }
     // Range after range on one connection until none is left, then the end of the table
@@ -71,6 +71,7 @@ private:
     // connections read.
     std::unique_ptr<BlockRanges> m_ranges;
     std::vector<Column> m_columns;
+    std::vector<bool> m_escaped;
     std::vector<std::size_t> m_widths;
     std::vector<std::size_t> m_given;
     std::vector<std::size_t> m_helping;

@@ -2,8 +2,6 @@
 
 #include "export/reading/QueryText.h"
 
-#include <algorithm>
-
 namespace kestrove {
 
 namespace {
@@ -183,49 +181,23 @@ std::string expressionFor(const Column& column, bool uncheckedBytes, std::vector
                                    : name + "::pg_catalog.text";
     return "pg_catalog.encode(pg_catalog.convert_to(" + text + ", 'SQL_ASCII'), 'escape')";
 }
-
-// Whether the column's text is never empty and holds no comma, in every date style: the
-// integers, numeric and floating point (not money, written with commas), dates and times.
-bool joinable(const Column& column) {
-    constexpr unsigned long Int8 = 20, Int2 = 21, Int4 = 23, Oid = 26, Numeric = 1700;
-    const unsigned long t = column.type;
-    return t == Int2 || t == Int4 || t == Int8 || t == Oid || t == Numeric || t == Float4 ||
-           t == Float8 || isDateOrTime(t);
-}
 } // namespace
 
 // The statement that reads every row: SELECT * unless a column needs to be asked for
 // otherwise, then every column in its order under its own name.
 std::string selectFor(const std::vector<Column>& columns, const std::string& from,
-                      bool uncheckedBytes, std::vector<bool>& dateOrTime, RowLayout& layout,
-                      bool join) {
-    layout.escaped.clear();
-    layout.joined.clear();
-    if (join) {
-        layout.joined.resize(columns.size());
-        std::transform(columns.begin(), columns.end(), layout.joined.begin(), joinable);
-        if (std::count(layout.joined.begin(), layout.joined.end(), true) < 2)
-            layout.joined.clear();
-    }
+                      bool uncheckedBytes, std::vector<bool>& dateOrTime,
+                      std::vector<bool>& escaped) {
     std::string list;
-    std::string joined;
-    bool plain = layout.joined.empty();
-    for (std::size_t j = 0; j < columns.size(); ++j) {
-        const Column& column = columns[j];
-        std::string expression = expressionFor(column, uncheckedBytes, dateOrTime, layout.escaped);
-        if (!layout.joined.empty() && layout.joined[j]) {
-            // concat writes a Null as nothing.
-            joined += (joined.empty() ? "pg_catalog.concat(" : ", ',', ") + expression;
-            continue;
-        }
+    bool plain = true;
+    for (const Column& column : columns) {
+        const std::string expression = expressionFor(column, uncheckedBytes, dateOrTime, escaped);
         const std::string label = QuotedIdentifier(column.name);
         if (!list.empty())
             list += ", ";
         list += expression == label ? label : expression + " AS " + label;
         plain = plain && expression == label;
     }
-    if (!joined.empty())
-        list += (list.empty() ? "" : ", ") + joined + ")";
     return "SELECT " + (plain ? std::string("*") : list) + " FROM " + from;
 }
 

@@ -57,24 +57,13 @@ std::vector<Column> columnsOf(odbc::Connection& connection, const TableName& tab
 // read-only transaction refuses it, and throws as the server does.
 std::vector<Column> columnsOfQuery(odbc::Connection& connection, const std::string& query);
 
-// How a row's fetched fields give its columns, each in its order: from a field of its
-// own, as it came or as escaped bytes (`escaped`), or as a piece of the last field
-// (`joined`), where the numbers, dates and times of a row come in one text, by commas.
-// A value of those types is never empty and holds no comma, so an empty piece is a Null.
-// One value a row instead of one a column spares the driver most of its work.
-struct RowLayout {
-    std::vector<bool> escaped;
-    std::vector<bool> joined; // empty where nothing is joined
-};
-
 // The statement that reads every row from `from`: SELECT * unless a column needs to be
 // asked for otherwise, then every column in its order under its own name. Marks the
 // date and time columns in `dateOrTime` and those sent as escaped bytes (where the
-// server does not check that texts are UTF-8: `uncheckedBytes`) in `layout`. With
-// `join`, two or more numbers, dates and times come joined, last.
+// server does not check that texts are UTF-8: `uncheckedBytes`) in `escaped`.
 std::string selectFor(const std::vector<Column>& columns, const std::string& from,
-                      bool uncheckedBytes, std::vector<bool>& dateOrTime, RowLayout& layout,
-                      bool join = false);
+                      bool uncheckedBytes, std::vector<bool>& dateOrTime,
+                      std::vector<bool>& escaped);
 
 // Undoes what the select list asked for as escaped bytes: "\\" is a backslash, "\ooo" a
 // byte in octal.

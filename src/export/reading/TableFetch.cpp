@@ -45,9 +45,9 @@ void TableFetch::awaitStart(const Waiter& whileWaiting) {
 void TableFetch::read(ReadSource source) {
     const std::string cursor = freshCursorName("kestrove_rows_");
     odbc::RowArrays arrays;
-    RowLayout layout;
+    std::vector<bool> escaped;
     try {
-        open(m_reading.transaction->connection(m_reading.reader), source, cursor, arrays, layout);
+        open(m_reading.transaction->connection(m_reading.reader), source, cursor, arrays, escaped);
     } catch (...) {
         arrays.close();
         m_ranges.fail();
@@ -64,7 +64,7 @@ void TableFetch::read(ReadSource source) {
         m_ranges.read(m_reading.reader);
     } else {
         CursorRows(m_reading).readAll(m_reading.transaction->connection(m_reading.reader), cursor,
-                                      arrays, layout);
+                                      arrays, escaped);
         // The connection is free only once nothing of this table is left open on it.
         arrays.close();
     }
@@ -72,7 +72,8 @@ void TableFetch::read(ReadSource source) {
 }
 
 void TableFetch::open(odbc::Connection& connection, const ReadSource& source,
-                      const std::string& cursor, odbc::RowArrays& arrays, RowLayout& layout) {
+                      const std::string& cursor, odbc::RowArrays& arrays,
+                      std::vector<bool>& escaped) {
     ReadingTransaction& reading = *m_reading.transaction;
     const std::size_t reader = m_reading.reader;
     // A table is locked before it is read; a query's result is described first, so
@@ -99,9 +100,9 @@ void TableFetch::open(odbc::Connection& connection, const ReadSource& source,
     }
     std::vector<bool> dateOrTime;
     const std::string select =
-        with + selectFor(columns, from, reading.uncheckedBytes(), dateOrTime, layout);
+        with + selectFor(columns, from, reading.uncheckedBytes(), dateOrTime, escaped);
     if (blocks)
-        m_ranges.start(connection, columns, *blocks);
+        m_ranges.start(connection, columns, escaped, *blocks);
     // A query runs once: its rows are not counted first, unless it has no columns and
     // so nothing but a count to read.
     long count = UnknownRowCount;

@@ -5,7 +5,6 @@
 // connection to another.
 
 #include "export/reading/RangeRows.h"
-#include "export/reading/ReadColumns.h"
 #include "export/reading/ReadSource.h"
 #include "export/reading/ReadingTransaction.h"
 #include "export/reading/TableReading.h"
@@ -74,7 +73,7 @@ private:
     // Locks the table or describes the query, plans the ranges of a table read in ranges,
     // counts the rows and opens the cursor of the others; then the reading has started.
     void open(odbc::Connection& connection, const ReadSource& source, const std::string& cursor,
-              odbc::RowArrays& arrays, RowLayout& layout);
+              odbc::RowArrays& arrays, std::vector<bool>& escaped);
 
     TableReading m_reading;
     RangeRows m_ranges{m_reading};
