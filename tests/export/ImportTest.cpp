@@ -1059,6 +1059,24 @@ TEST(Import, RowsBeyondOneSheetContinueOnTheNextWithTheHeaderAgain) {
     EXPECT_TRUE(run.boxes.reportedSteps().empty());
 }
 
+// A table read in ranges of its blocks gives the cells of its view, which is read through
+// one cursor: Nulls at every place, a char(n) with its blanks, texts with commas and colons.
+TEST(Import, ATableInRangesGivesTheCellsOfItsView) {
+    ImportRun run;
+    run.host.tick(QStringLiteral("in_ranges"));
+    run.host.tick(QStringLiteral("in_ranges_view"));
+    const QJsonArray sheets = run.finish();
+    const QJsonArray rows = rowsOf(sheetAt(sheets, 1));
+    ASSERT_EQ(rows.size(), 5);
+    EXPECT_EQ(rowsOf(sheetAt(sheets, 0)), rows);
+    EXPECT_EQ(cell(rows, 1, 1), QJsonValue("3:abc"));
+    EXPECT_EQ(cell(rows, 1, 2), QJsonValue("ab    "));
+    EXPECT_EQ(cell(rows, 1, 3), QJsonValue("x,y"));
+    EXPECT_EQ(cell(rows, 3, 7), QJsonValue(QString::fromUtf8("line\nbreak, 東京 😀")));
+    EXPECT_EQ(cell(rows, 4, 1), QJsonValue(",,"));
+    EXPECT_TRUE(run.boxes.reportedSteps().empty());
+}
+
 // Tables read at once, on connections of their own, give the workbook, the reports and
 // the status texts of tables read one after another, each in its turn in list order.
 TEST(Import, TablesReadAtOnceGiveTheSameWorkbookAsOneAfterAnother) {

@@ -93,6 +93,16 @@ INSERT INTO long_text VALUES (repeat('x', 40000)), (repeat('y', 40000)), ('short
 CREATE TABLE numbers (n integer);
 INSERT INTO numbers SELECT generate_series(1, 5000);
 
+-- Numbers, dates and texts with Nulls at every place, and the same rows as a view.
+CREATE TABLE in_ranges (n integer, t text, c char(6), v varchar(10), nm name, d date,
+                     f double precision, e text);
+INSERT INTO in_ranges VALUES
+    (1, '3:abc', 'ab', 'x,y', 'nm', '2024-02-29', 0.5, ''),
+    (NULL, '', NULL, '', NULL, NULL, 'NaN', NULL),
+    (-2, NULL, ' ', ':', 'a:b', '1999-12-31', NULL, E'line\nbreak, 東京 ' || U&'\+01F600'),
+    (3, ',,', 'abcdef', '0:', '', 'infinity', '-Infinity', '12:');
+CREATE VIEW in_ranges_view AS SELECT * FROM in_ranges;
+
 -- An emoji at every position around the first two edges of the driver's 4,095-unit
 -- pieces, and a value of nothing but emoji.
 CREATE TABLE emoji_edges (n integer, v text);
