@@ -15,6 +15,7 @@
 
 #include <csignal>
 #include <map>
+#include <utility>
 
 #include <clocale>
 #include <cstdlib>
@@ -36,6 +37,15 @@ int run(const QString& program, const QStringList& arguments, QString* output = 
     if (output)
         *output = QString::fromUtf8(result.out + result.err);
     return result.status;
+}
+
+// A new, empty folder of that name under the test's temporary folder, of this process.
+QString emptyFolder(const QString& name) {
+    const QString folder = QString::fromStdString(::testing::TempDir()) + name +
+                           QStringLiteral("-%1").arg(kestrove::test::processId());
+    QDir(folder).removeRecursively();
+    QDir().mkpath(folder);
+    return folder;
 }
 
 using FormatRows = std::vector<std::tuple<const char*, const char*, int>>;
@@ -396,11 +406,8 @@ TEST(WorkbookFile, NumberFormatsAreSharedAndOnlyTheWorkbooksOwnAreCapped) {
 // A program ended by a signal while the file is being written leaves no file behind, also
 // where the workbook is written under a hidden name beside its own (no unnamed files).
 TEST(WorkbookFileDeathTest, EndingDuringTheWriteLeavesNoFile) {
-    const QString folder =
-        QString::fromStdString(::testing::TempDir()) +
-        QStringLiteral("kestrove-unfinished-save-%1").arg(kestrove::test::processId());
-    QDir(folder).removeRecursively();
-    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString folder = emptyFolder(QStringLiteral("kestrove-unfinished-save"));
+    ASSERT_TRUE(QDir(folder).exists());
     const std::string path = (folder + QStringLiteral("/out.xlsx")).toStdString();
     EXPECT_EXIT(
         {
@@ -424,6 +431,26 @@ TEST(WorkbookFileDeathTest, EndingDuringTheWriteLeavesNoFile) {
             std::exit(3);
         },
         ::testing::ExitedWithCode(0), "");
+    EXPECT_TRUE(QDir(folder).entryList(QDir::Files | QDir::Hidden).isEmpty());
+    QDir(folder).removeRecursively();
+}
+
+// The hidden name removed at the save's first turn, before the writer has begun (as a
+// program ending does): the writer does not make the file anew, and the save fails.
+TEST(WorkbookFile, AFileDiscardedAsItsWriteBeginsIsNotMadeAnew) {
+    const QString folder = emptyFolder(QStringLiteral("kestrove-discarded-save"));
+    ASSERT_TRUE(QDir(folder).exists());
+    useHiddenNamesOnly(true);
+    Application excel((folder + QStringLiteral("/out.xlsx")).toStdString(), {});
+    excel.addWorkbook().activeSheet().setCell(1, 1, "a");
+    bool discarded = false;
+    EXPECT_THROW(excel.setVisible(true,
+                                  [&] {
+                                      if (!std::exchange(discarded, true))
+                                          discardUnfinishedFiles();
+                                  }),
+                 WorkbookError);
+    useHiddenNamesOnly(false);
     EXPECT_TRUE(QDir(folder).entryList(QDir::Files | QDir::Hidden).isEmpty());
     QDir(folder).removeRecursively();
 }

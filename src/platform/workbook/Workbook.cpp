@@ -89,9 +89,9 @@ public:
     UnfinishedFile(const UnfinishedFile&) = delete;
     UnfinishedFile& operator=(const UnfinishedFile&) = delete;
 
-    std::string writePath() const {
-        return m_hidden.empty() ? "/proc/self/fd/" + std::to_string(m_fd) : m_hidden;
-    }
+    // The file as opened here, never by its hidden name: a program ended meanwhile removes
+    // that name, and opening it afterwards would make the file anew.
+    std::string writePath() const { return "/proc/self/fd/" + std::to_string(m_fd); }
 
     // Flushes the complete file to disk: the slow part of finishing, which needs no name.
     void flush() { syncFile(m_fd, m_path); }
