@@ -74,6 +74,9 @@ TEST(DecimalFormat, PlainNumbersWithTheirFractionDigitsAndEverythingElseAsText) 
         {"0", "General", 0},
         {"42", "General", 0},
         {"-1234567890", "General", 0},
+        {"12345678901", "General", 0},
+        {"-7", "General", 0},
+        {"-123456789012", "0", 1},
         {"100000007919", "0", 1},
         {"123456789012345", "0", 1},
         {"123456789012345000000", "0", 1},
@@ -96,6 +99,10 @@ TEST(DecimalFormat, PlainNumbersWithTheirFractionDigitsAndEverythingElseAsText) 
                    "-",
                    "007",
                    "00",
+                   "05",
+                   "-05",
+                   "--5",
+                   "1-",
                    "1e5",
                    "1e-07",
                    "+1",
@@ -227,6 +234,27 @@ TEST(DateTimeCell, OnlyTextsItsFormatShowsUnchangedOrToTheMillisecond) {
                              " 2024-02-29",
                              "1 day"})
         EXPECT_FALSE(xml::dateTimeCell(text).has_value()) << text;
+}
+
+// A text's markup and width, its plain runs and the characters between them alike: the
+// width is that of its widest line.
+TEST(SheetXml, TextsAreEscapedAndMeasuredByTheirWidestLine) {
+    for (const auto& [text, markup, width] :
+         std::vector<std::tuple<std::string, std::string, std::size_t>>{
+             {"plain text", "plain text", 10},
+             {"a&b<c>d", "a&amp;b&lt;c&gt;d", 7},
+             {"the longest first\nab", "the longest first\nab", 17},
+             {"ab\nthe longest last", "ab\nthe longest last", 16},
+             {"a\r\nbc", "a&#13;\nbc", 2},
+             {"\xE6\x9D\xB1\xE4\xBA\xAC\nabc", "\xE6\x9D\xB1\xE4\xBA\xAC\nabc", 4},
+             {"_x0041_ x_", "_x005F_x0041_ x_", 10},
+             {"ctrl\x01", "ctrl_x0001_", 5},
+             {"bad \xFF byte", "bad \xEF\xBF\xBD byte", 10},
+             {"\n\n", "\n\n", 0}}) {
+        std::string out = "<t>";
+        EXPECT_EQ(xml::appendText(out, text), width) << text;
+        EXPECT_EQ(out, "<t>" + markup) << text;
+    }
 }
 
 TEST(SheetNames, RefusedWhereASpreadsheetRefusesThem) {

@@ -50,6 +50,13 @@ constexpr std::array<bool, 128> PlainAscii = [] {
     plain['&'] = plain['<'] = plain['>'] = plain['_'] = false;
     return plain;
 }();
+// The same but for the line break, for every byte value.
+constexpr std::array<bool, 256> PlainOnALine = [] {
+    std::array<bool, 256> plain{};
+    for (int c = 0; c < 0x80; ++c)
+        plain[c] = PlainAscii[c] && c != '\n';
+    return plain;
+}();
 
 } // namespace
 
@@ -140,6 +147,17 @@ std::optional<NumberCell> scientificCell(std::string_view text, std::size_t e) {
 std::optional<NumberCell> decimalCell(std::string_view text) {
     constexpr int MaxIntegerDigits = 21;
     constexpr std::size_t GeneralCharacters = 11;
+    // The commonest number, an integer that General shows whole ("0", "-42"), needs no
+    // count of its digits: most columns of numbers hold nothing else.
+    const std::size_t sign = !text.empty() && text[0] == '-' ? 1 : 0;
+    if (text.size() > sign && text.size() <= GeneralCharacters &&
+        (text[sign] != '0' || text.size() == 1) &&
+        std::all_of(text.begin() + static_cast<std::ptrdiff_t>(sign), text.end(),
+                    [](char c) { return c >= '0' && c <= '9'; })) {
+        NumberCell cell;
+        cell.format.general = true;
+        return cell;
+    }
     const auto d = decimalDigits(text);
     // Not "007", "-0" or "-0.00"; under 10^21, at most 30 fraction digits.
     if (!d || !isCanonical(*d, text) || d->integerDigits > MaxIntegerDigits ||
@@ -232,6 +250,13 @@ std::size_t appendText(std::string& out, std::string_view utf8) {
         out.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(p - run));
     };
     while (p < end) {
+        // A run of plain characters on one line, the bulk of most texts, goes at once.
+        const auto* const plain = p;
+        while (p < end && PlainOnALine[*p])
+            ++p;
+        line += static_cast<std::size_t>(p - plain);
+        if (p == end)
+            break;
         const unsigned char c = *p;
         if (c < 0x80) {
             if (PlainAscii[c]) {
@@ -325,19 +350,21 @@ bool needsPreserve(std::string_view text) {
 }
 
 void appendCellReference(std::string& out, long row, int column, bool absolute) {
+    // Made whole first and appended once: the sheet writer calls it for every cell.
     char letters[4];
     int count = 0;
     for (int c = column; c > 0; c = (c - 1) / 26)
         letters[count++] = static_cast<char>('A' + (c - 1) % 26);
+    char reference[32];
+    char* end = reference;
     if (absolute)
-        out.push_back('$');
+        *end++ = '$';
     while (count > 0)
-        out.push_back(letters[--count]);
+        *end++ = letters[--count];
     if (absolute)
-        out.push_back('$');
-    char digits[24];
-    const auto written = std::to_chars(digits, digits + sizeof digits, row);
-    out.append(digits, written.ptr);
+        *end++ = '$';
+    end = std::to_chars(end, reference + sizeof reference, row).ptr;
+    out.append(reference, end);
 }
 
 void appendNumber(std::string& out, double value) {
