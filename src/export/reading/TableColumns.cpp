@@ -2,10 +2,8 @@
 
 namespace kestrove {
 
-const odbc::Field& TableColumns::field(int ordinal) const {
-    if (ordinal < 0 || static_cast<std::size_t>(ordinal) >= fields.size())
-        throw odbc::OdbcError("Item cannot be found in the collection.", "07009");
-    return fields[static_cast<std::size_t>(ordinal)];
+void TableColumns::throwNoField() {
+    throw odbc::OdbcError("Item cannot be found in the collection.", "07009");
 }
 
 bool TableColumns::isDateOrTime(int ordinal) const {

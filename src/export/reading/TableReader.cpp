@@ -9,9 +9,8 @@ namespace {
 }
 } // namespace
 
-void RowsInHand::requireOpen() const {
-    if (!m_open)
-        throw odbc::ClosedObjectError("HY010");
+void RowsInHand::throwClosed() {
+    throw odbc::ClosedObjectError("HY010");
 }
 
 void RowsInHand::open() {

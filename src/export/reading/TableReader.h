@@ -22,7 +22,10 @@ namespace kestrove {
 class RowsInHand {
 public:
     bool isOpen() const { return m_open; }
-    void requireOpen() const;
+    void requireOpen() const {
+        if (!m_open)
+            throwClosed();
+    }
     void open();
     void close();
     // The value at `ordinal` of the current row of `fields` values.
@@ -34,6 +37,8 @@ public:
     long repaired() const { return m_repaired; }
 
 private:
+    [[noreturn]] static void throwClosed();
+
     bool m_open = false;
     RowBlock m_block;
     std::size_t m_position = 0;
