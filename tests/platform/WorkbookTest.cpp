@@ -76,7 +76,7 @@ TEST(DecimalFormat, PlainNumbersWithTheirFractionDigitsAndEverythingElseAsText) 
         {"-1234567890", "General", 0},
         {"12345678901", "General", 0},
         {"-7", "General", 0},
-        {"-123456789012", "0", 1},
+        {"-12345678901", "0", 1},
         {"100000007919", "0", 1},
         {"123456789012345", "0", 1},
         {"123456789012345000000", "0", 1},
@@ -463,23 +463,26 @@ TEST(WorkbookFileDeathTest, EndingDuringTheWriteLeavesNoFile) {
     QDir(folder).removeRecursively();
 }
 
-// The hidden name removed at the save's first turn, before the writer has begun (as a
-// program ending does): the writer does not make the file anew, and the save fails.
+// The hidden name removed at the save's first turn, as a program ending does, mostly before
+// the writer has begun (ten saves, so that some are): the writer never makes the file
+// anew, and the save fails.
 TEST(WorkbookFile, AFileDiscardedAsItsWriteBeginsIsNotMadeAnew) {
     const QString folder = emptyFolder(QStringLiteral("kestrove-discarded-save"));
     ASSERT_TRUE(QDir(folder).exists());
     useHiddenNamesOnly(true);
-    Application excel((folder + QStringLiteral("/out.xlsx")).toStdString(), {});
-    excel.addWorkbook().activeSheet().setCell(1, 1, "a");
-    bool discarded = false;
-    EXPECT_THROW(excel.setVisible(true,
-                                  [&] {
-                                      if (!std::exchange(discarded, true))
-                                          discardUnfinishedFiles();
-                                  }),
-                 WorkbookError);
+    for (int save = 0; save < 10; ++save) {
+        Application excel((folder + QStringLiteral("/out.xlsx")).toStdString(), {});
+        excel.addWorkbook().activeSheet().setCell(1, 1, "a");
+        bool discarded = false;
+        EXPECT_THROW(excel.setVisible(true,
+                                      [&] {
+                                          if (!std::exchange(discarded, true))
+                                              discardUnfinishedFiles();
+                                      }),
+                     WorkbookError);
+        EXPECT_TRUE(QDir(folder).entryList(QDir::Files | QDir::Hidden).isEmpty()) << save;
+    }
     useHiddenNamesOnly(false);
-    EXPECT_TRUE(QDir(folder).entryList(QDir::Files | QDir::Hidden).isEmpty());
     QDir(folder).removeRecursively();
 }
 

@@ -89,9 +89,9 @@ public:
     UnfinishedFile(const UnfinishedFile&) = delete;
     UnfinishedFile& operator=(const UnfinishedFile&) = delete;
 
-    // The file as opened here, never by its hidden name: a program ended meanwhile removes
-    // that name, and opening it afterwards would make the file anew.
-    std::string writePath() const { return "/proc/self/fd/" + std::to_string(m_fd); }
+    // The file as opened here, to be written through; never opened again by its hidden
+    // name, which a program ending meanwhile removes.
+    int fd() const { return m_fd; }
 
     // Flushes the complete file to disk: the slow part of finishing, which needs no name.
     void flush() { syncFile(m_fd, m_path); }
@@ -99,7 +99,8 @@ public:
     // Gives the flushed file its name; never replaces a file of that name.
     void finish() {
         const std::lock_guard naming(namingMutex());
-        int linked = m_hidden.empty() ? ::linkat(AT_FDCWD, writePath().c_str(), AT_FDCWD,
+        const std::string unnamed = "/proc/self/fd/" + std::to_string(m_fd);
+        int linked = m_hidden.empty() ? ::linkat(AT_FDCWD, unnamed.c_str(), AT_FDCWD,
                                                  m_path.c_str(), AT_SYMLINK_FOLLOW)
                                       : ::link(m_hidden.c_str(), m_path.c_str());
         // File systems without hard links (vfat, exFAT, some network shares) take a
@@ -328,14 +329,14 @@ void Workbook::saveAs(const std::string& path, const std::function<void()>& whil
     // comes after, on the caller's thread: a program ended during those turns names nothing.
     system::runYielding(
         [this, &target, &path] {
-            writePackage(target.writePath(), path);
+            writePackage(target.fd(), path);
             target.flush();
         },
         whileWaiting, system::FirstTurn::AtOnce);
     target.finish();
 }
 
-void Workbook::writePackage(const std::string& file, const std::string& shownPath) {
+void Workbook::writePackage(int file, const std::string& shownPath) {
     ZipPackage zip(file, shownPath);
     std::vector<std::string> names;
     std::vector<xml::SheetLayout> layouts;

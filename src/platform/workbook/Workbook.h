@@ -117,7 +117,7 @@ private:
     friend class Worksheet;
     std::size_t indexOf(const Worksheet& sheet) const;
     std::string nextDefaultName();
-    void writePackage(const std::string& file, const std::string& shownPath);
+    void writePackage(int file, const std::string& shownPath);
 
     SheetStreams m_streams;
     std::vector<std::unique_ptr<Worksheet>> m_sheets;

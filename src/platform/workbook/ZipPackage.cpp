@@ -6,15 +6,32 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <utility>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace kestrove::workbook {
 
 namespace {
 
 constexpr std::uint64_t Zip32Limit = 0xFFFFFFFFu;
+
+// minizip's own file functions, but opening a file that is open already: the "path" is the
+// address of its descriptor, of which minizip gets a duplicate. A file reopened by its name
+// could be one that someone else made under it meanwhile.
+voidpf ZCALLBACK openDescriptor(voidpf, const void* descriptor, int) {
+    const int fd = ::fcntl(*static_cast<const int*>(descriptor), F_DUPFD_CLOEXEC, 0);
+    if (fd < 0)
+        return nullptr;
+    FILE* file = ::fdopen(fd, "wb");
+    if (!file)
+        ::close(fd);
+    return file;
+}
 
 zip_fileinfo partInfo() {
     zip_fileinfo info{};
@@ -32,10 +49,12 @@ zip_fileinfo partInfo() {
 
 } // namespace
 
-ZipPackage::ZipPackage(const std::string& path, std::string shownPath)
-    : m_shownPath(std::move(shownPath)) {
+ZipPackage::ZipPackage(int fd, std::string shownPath) : m_shownPath(std::move(shownPath)) {
+    zlib_filefunc64_def functions;
+    fill_fopen64_filefunc(&functions);
+    functions.zopen64_file = openDescriptor;
     errno = 0;
-    m_zip = zipOpen64(path.c_str(), APPEND_STATUS_CREATE);
+    m_zip = zipOpen2_64(&fd, APPEND_STATUS_CREATE, nullptr, &functions);
     if (!m_zip)
         throw WorkbookError("The workbook " + m_shownPath +
                             " could not be created: " + std::strerror(errno ? errno : EIO));

@@ -12,8 +12,9 @@ namespace kestrove::workbook {
 
 class ZipPackage {
 public:
-    // Creates the file; throws WorkbookError when it cannot.
-    explicit ZipPackage(const std::string& path, std::string shownPath);
+    // Writes the package into the open, empty file `fd`, which stays the caller's; throws
+    // WorkbookError when it cannot.
+    ZipPackage(int fd, std::string shownPath);
     // A package never closed is left unfinished; its file is the caller's to remove.
     ~ZipPackage();
     ZipPackage(const ZipPackage&) = delete;
