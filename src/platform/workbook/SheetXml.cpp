@@ -41,20 +41,14 @@ void appendEscape(std::string& out, char32_t code) {
     out.append(escape, sizeof escape);
 }
 
-// ASCII bytes that go into a <t> as they are.
-constexpr std::array<bool, 128> PlainAscii = [] {
-    std::array<bool, 128> plain{};
-    for (int c = 0x20; c < 0x80; ++c)
-        plain[c] = true;
-    plain['\t'] = plain['\n'] = true;
-    plain['&'] = plain['<'] = plain['>'] = plain['_'] = false;
-    return plain;
-}();
-// The same but for the line break, for every byte value.
+// Bytes that go into a <t> as they are and do not end a line: ASCII from the space, and
+// the tab, but for '&', '<', '>' and '_'; none from 0x80.
 constexpr std::array<bool, 256> PlainOnALine = [] {
     std::array<bool, 256> plain{};
-    for (int c = 0; c < 0x80; ++c)
-        plain[c] = PlainAscii[c] && c != '\n';
+    for (int c = 0x20; c < 0x80; ++c)
+        plain[c] = true;
+    plain['\t'] = true;
+    plain['&'] = plain['<'] = plain['>'] = plain['_'] = false;
     return plain;
 }();
 
@@ -258,17 +252,13 @@ std::size_t appendText(std::string& out, std::string_view utf8) {
         if (p == end)
             break;
         const unsigned char c = *p;
+        if (c == '\n') {
+            longest = std::max(longest, line);
+            line = 0;
+            ++p;
+            continue;
+        }
         if (c < 0x80) {
-            if (PlainAscii[c]) {
-                if (c == '\n') {
-                    longest = std::max(longest, line);
-                    line = 0;
-                } else {
-                    ++line;
-                }
-                ++p;
-                continue;
-            }
             copyRun();
             if (c == '&')
                 out.append("&amp;");
