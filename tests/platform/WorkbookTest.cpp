@@ -1,5 +1,6 @@
 #include "platform/workbook/Workbook.h"
 #include "platform/workbook/SheetXml.h"
+#include "platform/workbook/ZipPackage.h"
 #include "support/ImportHost.h"
 #include "support/Process.h"
 #include "support/Skip.h"
@@ -19,6 +20,9 @@
 
 #include <clocale>
 #include <cstdlib>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace kestrove::workbook;
 using kestrove::test::readWorkbook;
@@ -77,6 +81,7 @@ TEST(DecimalFormat, PlainNumbersWithTheirFractionDigitsAndEverythingElseAsText) 
         {"12345678901", "General", 0},
         {"-7", "General", 0},
         {"-12345678901", "0", 1},
+        {"-123456789012", "0", 1},
         {"100000007919", "0", 1},
         {"123456789012345", "0", 1},
         {"123456789012345000000", "0", 1},
@@ -484,6 +489,22 @@ TEST(WorkbookFile, AFileDiscardedAsItsWriteBeginsIsNotMadeAnew) {
     }
     useHiddenNamesOnly(false);
     QDir(folder).removeRecursively();
+}
+
+// A file the package cannot be written into (open for reading only) is a failure that
+// names the workbook.
+TEST(WorkbookFile, APackageThatCannotBeWrittenIsAFailure) {
+    const int fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    try {
+        ZipPackage package(fd, "shown.xlsx");
+        ADD_FAILURE() << "written into a file open for reading";
+    } catch (const WorkbookError& error) {
+        EXPECT_NE(std::string(error.what()).find("The workbook shown.xlsx could not be created: "),
+                  std::string::npos)
+            << error.what();
+    }
+    ::close(fd);
 }
 
 // Texts that spreadsheets, XML or a locale tend to change come back exactly as written.

@@ -99,10 +99,10 @@ public:
     // Gives the flushed file its name; never replaces a file of that name.
     void finish() {
         const std::lock_guard naming(namingMutex());
-        const std::string unnamed = "/proc/self/fd/" + std::to_string(m_fd);
-        int linked = m_hidden.empty() ? ::linkat(AT_FDCWD, unnamed.c_str(), AT_FDCWD,
-                                                 m_path.c_str(), AT_SYMLINK_FOLLOW)
-                                      : ::link(m_hidden.c_str(), m_path.c_str());
+        int linked = m_hidden.empty()
+                         ? ::linkat(AT_FDCWD, ("/proc/self/fd/" + std::to_string(m_fd)).c_str(),
+                                    AT_FDCWD, m_path.c_str(), AT_SYMLINK_FOLLOW)
+                         : ::link(m_hidden.c_str(), m_path.c_str());
         // File systems without hard links (vfat, exFAT, some network shares) take a
         // rename, which must not replace a file that appeared meanwhile.
         if (linked != 0 && !m_hidden.empty() &&

@@ -28,8 +28,11 @@ voidpf ZCALLBACK openDescriptor(voidpf, const void* descriptor, int) {
     if (fd < 0)
         return nullptr;
     FILE* file = ::fdopen(fd, "wb");
-    if (!file)
+    if (!file) {
+        const int error = errno; // for the message
         ::close(fd);
+        errno = error;
+    }
     return file;
 }
 
