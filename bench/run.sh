@@ -13,10 +13,10 @@
 # xlsxwriter and ssconvert are left out (pandas alone would need about 8 GB), the wide
 # table too. The pgbench workbook is checked row by row: one header per sheet, every key
 # once. The comparison programs are installed from Debian when missing (as root, or sudo).
-# Each figure is of one run: wall seconds and peak MB (GNU time), the command's own cpu
-# (user + system), and the database server's cpu for the run: that of the backends the
-# command's connections started, from the moment it starts until they have ended
-# (bench/server-cpu.sh).
+# Each figure is of one run: wall seconds and peak MiB (GNU time's maximum resident set),
+# the command's own cpu (user + system), and the database server's cpu for the run: that
+# of the backends the command's connections started, from the moment it starts until they
+# have ended (bench/server-cpu.sh).
 #   KESTROVE_BENCH_PIN=1 bench/run.sh [SCALE]
 # pins the server (its postmaster and every process it starts) to cpu 0 and each measured
 # command to cpu 1, as with a database on a machine of its own.
@@ -76,7 +76,7 @@ done | "$KESTROVE_PG_BIN/psql" -X -q -v ON_ERROR_STOP=1 "${connect[@]}" -d "$KES
     -c "VACUUM ANALYZE $(IFS=,; echo "${tables[*]},${ten[*]}")"
 echo "$(nproc) cores, pgbench scale $scale"
 
-# Prints "<seconds> <peak MB> <cpu seconds> <server cpu seconds>" of a command, the first
+# Prints "<seconds> <peak MiB> <cpu seconds> <server cpu seconds>" of a command, the first
 # three from GNU time.
 measure() {
     local log="$work/time.log"
@@ -94,9 +94,9 @@ best_of_three() {
     printf '%s' "$runs" | LC_ALL=C sort -n -k1,1 | head -n 1
 }
 
-# One row of a results table: what, seconds, peak MB, cpu seconds, server cpu seconds.
+# One row of a results table: what, seconds, peak MiB, cpu seconds, server cpu seconds.
 row() { printf '| %-50s | %7s | %7s | %7s | %12s |\n' "$@"; }
-header() { row tool seconds "peak MB" "cpu s" "server cpu s"; echo "|---|---:|---:|---:|---:|"; }
+header() { row tool seconds "peak MiB" "cpu s" "server cpu s"; echo "|---|---:|---:|---:|---:|"; }
 
 # "a / b: N.Nx", or n/a when b measured as zero.
 ratio() { awk -v a="$2" -v b="$3" -v what="$1" 'BEGIN { if (b > 0) printf "%s: %.1fx\n", what, a / b; else printf "%s: n/a\n", what }'; }
