@@ -19,8 +19,12 @@ bool isWide(char32_t code) {
            (code >= 0xFFE0 && code <= 0xFFE6) || code >= 0x20000;
 }
 
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
 bool isHexDigit(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+    return isDigit(c) || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
 }
 
 // "_xHHHH_" at the start of the text: what a spreadsheet would read as an escape.
@@ -76,7 +80,7 @@ std::optional<DecimalDigits> decimalDigits(std::string_view text) {
     int integerDigits = -1; // until the point
     for (std::size_t i = d.negative ? 1 : 0; i < text.size(); ++i) {
         const char c = text[i];
-        if (c >= '0' && c <= '9') {
+        if (isDigit(c)) {
             if (c != '0') {
                 d.first = d.first < 0 ? d.digits : d.first;
                 d.last = d.digits;
@@ -126,7 +130,7 @@ std::optional<NumberCell> scientificCell(std::string_view text, std::size_t e) {
     if (!exponent.empty() && (exponent[0] == '+' || exponent[0] == '-'))
         exponent.remove_prefix(1);
     if (!mantissa || mantissa->integerDigits != 1 || mantissa->first != 0 || exponent.empty() ||
-        !std::all_of(exponent.begin(), exponent.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        !std::all_of(exponent.begin(), exponent.end(), isDigit))
         return std::nullopt;
     NumberCell cell;
     cell.format.scientific = true;
@@ -146,8 +150,7 @@ std::optional<NumberCell> decimalCell(std::string_view text) {
     const std::size_t sign = !text.empty() && text[0] == '-' ? 1 : 0;
     if (text.size() > sign && text.size() <= GeneralCharacters &&
         (text[sign] != '0' || text.size() == 1) &&
-        std::all_of(text.begin() + static_cast<std::ptrdiff_t>(sign), text.end(),
-                    [](char c) { return c >= '0' && c <= '9'; })) {
+        std::all_of(text.begin() + static_cast<std::ptrdiff_t>(sign), text.end(), isDigit)) {
         NumberCell cell;
         cell.format.general = true;
         return cell;
