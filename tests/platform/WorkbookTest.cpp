@@ -43,15 +43,6 @@ int run(const QString& program, const QStringList& arguments, QString* output = 
     return result.status;
 }
 
-// A new, empty folder of that name under the test's temporary folder, of this process.
-QString emptyFolder(const QString& name) {
-    const QString folder = QString::fromStdString(::testing::TempDir()) + name +
-                           QStringLiteral("-%1").arg(kestrove::test::processId());
-    QDir(folder).removeRecursively();
-    QDir().mkpath(folder);
-    return folder;
-}
-
 using FormatRows = std::vector<std::tuple<const char*, const char*, int>>;
 
 // The format `formatOf` gives each text of `numbers` has its code and built-in id; it
@@ -439,8 +430,11 @@ TEST(WorkbookFile, NumberFormatsAreSharedAndOnlyTheWorkbooksOwnAreCapped) {
 // A program ended by a signal while the file is being written leaves no file behind, also
 // where the workbook is written under a hidden name beside its own (no unnamed files).
 TEST(WorkbookFileDeathTest, EndingDuringTheWriteLeavesNoFile) {
-    const QString folder = emptyFolder(QStringLiteral("kestrove-unfinished-save"));
-    ASSERT_TRUE(QDir(folder).exists());
+    const QString folder =
+        QString::fromStdString(::testing::TempDir()) +
+        QStringLiteral("kestrove-unfinished-save-%1").arg(kestrove::test::processId());
+    QDir(folder).removeRecursively();
+    ASSERT_TRUE(QDir().mkpath(folder));
     const std::string path = (folder + QStringLiteral("/out.xlsx")).toStdString();
     EXPECT_EXIT(
         {
@@ -472,11 +466,10 @@ TEST(WorkbookFileDeathTest, EndingDuringTheWriteLeavesNoFile) {
 // the writer has begun (ten saves, so that some are): the writer never makes the file
 // anew, and the save fails.
 TEST(WorkbookFile, AFileDiscardedAsItsWriteBeginsIsNotMadeAnew) {
-    const QString folder = emptyFolder(QStringLiteral("kestrove-discarded-save"));
-    ASSERT_TRUE(QDir(folder).exists());
+    QTemporaryDir folder;
     useHiddenNamesOnly(true);
     for (int save = 0; save < 10; ++save) {
-        Application excel((folder + QStringLiteral("/out.xlsx")).toStdString(), {});
+        Application excel(folder.filePath(QStringLiteral("out.xlsx")).toStdString(), {});
         excel.addWorkbook().activeSheet().setCell(1, 1, "a");
         bool discarded = false;
         EXPECT_THROW(excel.setVisible(true,
@@ -485,10 +478,9 @@ TEST(WorkbookFile, AFileDiscardedAsItsWriteBeginsIsNotMadeAnew) {
                                               discardUnfinishedFiles();
                                       }),
                      WorkbookError);
-        EXPECT_TRUE(QDir(folder).entryList(QDir::Files | QDir::Hidden).isEmpty()) << save;
+        EXPECT_TRUE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden).isEmpty()) << save;
     }
     useHiddenNamesOnly(false);
-    QDir(folder).removeRecursively();
 }
 
 // A file the package cannot be written into (open for reading only) is a failure that
