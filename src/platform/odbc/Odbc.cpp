@@ -8,6 +8,8 @@
 #include <sqlucode.h>
 
 #include <algorithm>
+#include <charconv>
+#include <cstring>
 #include <type_traits>
 #include <utility>
 
@@ -385,6 +387,10 @@ void RowArrays::open(const std::string& sql, Connection& connection) {
     m_handles = runStatement(sql, connection, {}, m_fields);
     m_capacity = 0;
     m_widths.assign(m_fields.size(), 0);
+    m_integers.clear();
+    for (const Field& field : m_fields)
+        m_integers.push_back(field.type == type::SmallInt || field.type == type::Integer ||
+                             field.type == type::BigInt);
     m_buffers.resize(m_fields.size());
     m_lengths.resize(m_fields.size());
     check(SQLSetStmtAttr(m_handles->stmt, SQL_ATTR_ROWS_FETCHED_PTR, &m_fetched, 0),
@@ -409,14 +415,17 @@ std::size_t RowArrays::fetch(std::size_t rows, const std::vector<std::size_t>& w
         check(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(rows), 0),
               SQL_HANDLE_STMT, stmt, "The row array could not be sized.");
     for (std::size_t j = 0; j < m_fields.size(); ++j) {
-        // Each text ends in a zero byte.
-        const std::size_t width = std::max<std::size_t>(j < widths.size() ? widths[j] : 0, 8);
+        // Each text ends in a zero byte; an integer comes as one.
+        const std::size_t width = m_integers[j]
+                                      ? sizeof(SQLBIGINT)
+                                      : std::max<std::size_t>(j < widths.size() ? widths[j] : 0, 8);
         if (rows == m_capacity && width == m_widths[j])
             continue;
         m_buffers[j].resize(rows * width);
         m_lengths[j].resize(rows);
         m_widths[j] = width;
-        check(SQLBindCol(stmt, static_cast<SQLUSMALLINT>(j + 1), SQL_C_CHAR, m_buffers[j].data(),
+        check(SQLBindCol(stmt, static_cast<SQLUSMALLINT>(j + 1),
+                         m_integers[j] ? SQL_C_SBIGINT : SQL_C_CHAR, m_buffers[j].data(),
                          static_cast<SQLLEN>(width), m_lengths[j].data()),
               SQL_HANDLE_STMT, stmt, "A column could not be bound.");
     }
@@ -435,6 +444,14 @@ bool RowArrays::appendValue(std::size_t row, std::size_t column, std::string& ou
     if (length == SQL_NULL_DATA)
         return false;
     const std::size_t width = m_widths[column];
+    if (m_integers[column]) {
+        SQLBIGINT value = 0;
+        std::memcpy(&value, &m_buffers[column][row * width], sizeof value);
+        char digits[24];
+        const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+        out.append(digits, end);
+        return true;
+    }
     if (length >= 0 && static_cast<std::size_t>(length) < width) {
         out.append(&m_buffers[column][row * width], static_cast<std::size_t>(length));
         return true;

@@ -167,7 +167,8 @@ private:
 // once, column by column, into buffers of a given width per value. A value wider than
 // its buffer is read whole afterwards. Texts come as the driver's narrow characters,
 // which are the server's UTF-8 bytes where the connection string names UTF-8 as the
-// session's encoding.
+// session's encoding. Integers come as numbers, which the driver parses at less cost than
+// it copies their text, and are given back as their digits, the server's own.
 class RowArrays {
 public:
     RowArrays();
@@ -195,6 +196,7 @@ private:
     std::vector<Field> m_fields;
     std::size_t m_capacity = 0; // rows the buffers hold
     std::vector<std::size_t> m_widths;
+    std::vector<bool> m_integers;
     std::vector<std::vector<char>> m_buffers;
     std::vector<std::vector<long>> m_lengths;
     unsigned long m_fetched = 0;
