@@ -246,7 +246,18 @@ TEST(SheetXml, TextsAreEscapedAndMeasuredByTheirWidestLine) {
              {"_x0041_ x_", "_x005F_x0041_ x_", 10},
              {"ctrl\x01", "ctrl_x0001_", 5},
              {"bad \xFF byte", "bad \xEF\xBF\xBD byte", 10},
-             {"\n\n", "\n\n", 0}}) {
+             {"\n\n", "\n\n", 0},
+             // Marks at either end of sixteen-byte runs, and past them.
+             {std::string(15, 'x') + "<" + std::string(16, 'y') + "\t>" + std::string(14, 'z') +
+                  "&_x0041_" + std::string(16, 'w'),
+              std::string(15, 'x') + "&lt;" + std::string(16, 'y') + "\t&gt;" +
+                  std::string(14, 'z') + "&amp;_x005F_x0041_" + std::string(16, 'w'),
+              72},
+             {std::string(16, 'a') + "\xC3\xBC" + std::string(20, 'b') + "\x7F\n" +
+                  std::string(31, 'c') + "\x02_",
+              std::string(16, 'a') + "\xC3\xBC" + std::string(20, 'b') + "\x7F\n" +
+                  std::string(31, 'c') + "_x0002__",
+              38}}) {
         std::string out = "<t>";
         EXPECT_EQ(xml::appendText(out, text), width) << text;
         EXPECT_EQ(out, "<t>" + markup) << text;

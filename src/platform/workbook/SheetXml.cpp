@@ -4,7 +4,14 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
+#include <cstring>
+#include <stdexcept>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace kestrove::workbook::xml {
 
@@ -55,6 +62,35 @@ constexpr std::array<bool, 256> PlainOnALine = [] {
     plain['&'] = plain['<'] = plain['>'] = plain['_'] = false;
     return plain;
 }();
+
+// The end of the plain run from `p`: sixteen bytes at a time where the processor can.
+const unsigned char* plainRunEnd(const unsigned char* p, const unsigned char* end) {
+#if defined(__SSE2__)
+    const __m128i belowSpace = _mm_set1_epi8(0x1F);
+    const __m128i tab = _mm_set1_epi8('\t');
+    const __m128i amp = _mm_set1_epi8('&');
+    const __m128i lt = _mm_set1_epi8('<');
+    const __m128i gt = _mm_set1_epi8('>');
+    const __m128i underscore = _mm_set1_epi8('_');
+    while (end - p >= 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        // Signed, the bytes from 0x80 are below the space too.
+        const __m128i printable =
+            _mm_or_si128(_mm_cmpgt_epi8(v, belowSpace), _mm_cmpeq_epi8(v, tab));
+        const __m128i marked =
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, amp), _mm_cmpeq_epi8(v, lt)),
+                         _mm_or_si128(_mm_cmpeq_epi8(v, gt), _mm_cmpeq_epi8(v, underscore)));
+        const auto plain =
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_andnot_si128(marked, printable)));
+        if (plain != 0xFFFF)
+            return p + std::countr_one(plain);
+        p += 16;
+    }
+#endif
+    while (p < end && PlainOnALine[*p])
+        ++p;
+    return p;
+}
 
 } // namespace
 
@@ -249,8 +285,7 @@ std::size_t appendText(std::string& out, std::string_view utf8) {
     while (p < end) {
         // A run of plain characters on one line, the bulk of most texts, goes at once.
         const auto* const plain = p;
-        while (p < end && PlainOnALine[*p])
-            ++p;
+        p = plainRunEnd(p, end);
         line += static_cast<std::size_t>(p - plain);
         if (p == end)
             break;
@@ -342,22 +377,46 @@ bool needsPreserve(std::string_view text) {
     return !text.empty() && (blank(text.front()) || blank(text.back()));
 }
 
-void appendCellReference(std::string& out, long row, int column, bool absolute) {
-    // Made whole first and appended once: the sheet writer calls it for every cell.
+namespace {
+// Writes the reference at `at`, which has room for it; returns its end.
+char* writeCellReference(char* at, long row, int column, bool absolute) {
     char letters[4];
     int count = 0;
     for (int c = column; c > 0; c = (c - 1) / 26)
         letters[count++] = static_cast<char>('A' + (c - 1) % 26);
-    char reference[32];
-    char* end = reference;
     if (absolute)
-        *end++ = '$';
+        *at++ = '$';
     while (count > 0)
-        *end++ = letters[--count];
+        *at++ = letters[--count];
     if (absolute)
-        *end++ = '$';
-    end = std::to_chars(end, reference + sizeof reference, row).ptr;
-    out.append(reference, end);
+        *at++ = '$';
+    return std::to_chars(at, at + 20, row).ptr;
+}
+} // namespace
+
+void appendCellReference(std::string& out, long row, int column, bool absolute) {
+    char reference[32];
+    out.append(reference, writeCellReference(reference, row, column, absolute));
+}
+
+void appendCellHead(std::string& out, long row, int column, int style, std::string_view rest) {
+    char head[128];
+    char* end = head;
+    const auto put = [&](std::string_view text) {
+        std::memcpy(end, text.data(), text.size());
+        end += text.size();
+    };
+    put("<c r=\"");
+    end = writeCellReference(end, row, column, false);
+    if (style >= 0) {
+        put("\" s=\"");
+        end = std::to_chars(end, end + 12, style).ptr;
+    }
+    put("\"");
+    if (rest.size() > static_cast<std::size_t>(head + sizeof head - end))
+        throw std::length_error("a cell's start tag");
+    put(rest);
+    out.append(head, static_cast<std::size_t>(end - head));
 }
 
 void appendNumber(std::string& out, double value) {

@@ -160,13 +160,9 @@ void appendCellReference(std::string& out, long row, int column, bool absolute =
 void appendNumber(std::string& out, double value);
 
 // The markup of rows and cells, inline, since the sheet writer calls it for every cell.
-// Ends the cell's reference and gives it its style: `" s="7"`.
-inline void appendStyle(std::string& out, int style) {
-    char digits[24];
-    out += "\" s=\"";
-    out.append(digits, std::to_chars(digits, digits + sizeof digits, style).ptr);
-    out += '"';
-}
+// A cell's start tag to its content, made whole and appended once: <c r="B12", its style
+// ` s="7"` where it has one (not for a negative style), and `rest`, which ends the tag.
+void appendCellHead(std::string& out, long row, int column, int style, std::string_view rest);
 
 // A row's start tag, <row r="12">, and its end tag; its cells go between them, in order
 // of their columns.
@@ -180,18 +176,10 @@ inline void appendRowEnd(std::string& out) {
     out += "</row>";
 }
 
-// The start of a cell's tag, <c r="B12, which its style, or a closing quote, ends.
-inline void appendCellStart(std::string& out, long row, int column) {
-    out += "<c r=\"";
-    appendCellReference(out, row, column);
-}
-
 // The cells of a row, each <c r="B12" and its value, by the rules above. A date or time
 // cell of a style (see dateTimeCell) holds its serial number.
 inline void appendDateCell(std::string& out, long row, int column, int style, double serial) {
-    appendCellStart(out, row, column);
-    appendStyle(out, style);
-    out += "><v>";
+    appendCellHead(out, row, column, style, "><v>");
     appendNumber(out, serial);
     out += "</v></c>";
 }
@@ -200,12 +188,7 @@ inline void appendDateCell(std::string& out, long row, int column, int style, do
 // itself, which is the number.
 inline void appendNumberCell(std::string& out, long row, int column, int style,
                              std::string_view text) {
-    appendCellStart(out, row, column);
-    if (style != 0)
-        appendStyle(out, style);
-    else
-        out += '"';
-    out += "><v>";
+    appendCellHead(out, row, column, style != 0 ? style : -1, "><v>");
     // A floating-point negative zero is the number 0, which its format shows as "-0".
     out += text == "-0" ? std::string_view("0") : text;
     out += "</v></c>";
@@ -215,18 +198,16 @@ inline void appendNumberCell(std::string& out, long row, int column, int style,
 // several lines; the width it shows in, as appendText.
 inline std::size_t appendTextCell(std::string& out, long row, int column, std::string_view text,
                                   bool header) {
-    appendCellStart(out, row, column);
     // A text of several lines wraps, so that its lines show as lines; the spreadsheet
     // fits the row's height when it opens the file.
     const bool lines = text.find('\n') != std::string_view::npos;
-    if (header || lines)
-        appendStyle(out,
-                    static_cast<int>(header ? lines ? CellStyle::HeaderWrapped : CellStyle::Header
-                                            : CellStyle::Wrapped));
-    else
-        out += '"';
-    out += needsPreserve(text) ? " t=\"inlineStr\"><is><t xml:space=\"preserve\">"
-                               : " t=\"inlineStr\"><is><t>";
+    const int style = header || lines ? static_cast<int>(header ? lines ? CellStyle::HeaderWrapped
+                                                                        : CellStyle::Header
+                                                                : CellStyle::Wrapped)
+                                      : -1;
+    appendCellHead(out, row, column, style,
+                   needsPreserve(text) ? " t=\"inlineStr\"><is><t xml:space=\"preserve\">"
+                                       : " t=\"inlineStr\"><is><t>");
     const std::size_t width = appendText(out, text);
     out += "</t></is></c>";
     return width;
