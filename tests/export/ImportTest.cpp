@@ -117,11 +117,11 @@ TEST(Import, CommonColumnTypesAsTextNumbersAndEmptyCells) {
     const QJsonArray sheets = run.finish();
     // Integers of every size keep their digits: those of more than 15 stay text.
     EXPECT_EQ(rowsOf(sheetNamed(sheets, QLatin1String("integer_limits"))),
-              QJsonArray({QJsonArray{"s", "i", "b", "o", "d"},
+              QJsonArray({QJsonArray{"s", "i", "b", "o", "d", "x"},
                           QJsonArray{-32768.0, -2147483648.0, "-9223372036854775808", 4294967295.0,
-                                     32767.0},
-                          QJsonArray{32767.0, 2147483647.0, "9223372036854775807", 0.0, {}},
-                          QJsonArray{0.0, -1.0, 100000000000.0, {}, -1.0}}));
+                                     32767.0, 4294967295.0},
+                          QJsonArray{32767.0, 2147483647.0, "9223372036854775807", 0.0, {}, 0.0},
+                          QJsonArray{0.0, -1.0, 100000000000.0, {}, -1.0, {}}}));
     const QJsonObject sheet = sheetNamed(sheets, QLatin1String("alltypes"));
     const QJsonArray rows = rowsOf(sheet);
     ASSERT_EQ(rows.size(), 4);

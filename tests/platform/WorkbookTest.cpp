@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <functional>
 #include <map>
 #include <utility>
 
@@ -262,6 +263,40 @@ TEST(SheetXml, TextsAreEscapedAndMeasuredByTheirWidestLine) {
         EXPECT_EQ(xml::appendText(out, text), width) << text;
         EXPECT_EQ(out, "<t>" + markup) << text;
     }
+    // Every byte inside a sixteen-byte run is written as it is on its own.
+    const std::string run(16, 'a');
+    for (int b = 0; b < 256; ++b) {
+        const std::string byte(1, static_cast<char>(b));
+        std::string alone, within;
+        const std::size_t width = xml::appendText(alone, byte);
+        EXPECT_EQ(xml::appendText(within, run + byte + run),
+                  b == '\n' || b == '\r' ? 16 : 32 + width)
+            << b;
+        EXPECT_EQ(within, run + alone + run) << b;
+    }
+}
+
+// Each cell's start tag: its reference, its style where it has one, and its type.
+TEST(SheetXml, CellsAreTaggedWithTheirReferenceStyleAndType) {
+    const auto cell = [](const std::function<void(std::string&)>& append) {
+        std::string out;
+        append(out);
+        return out;
+    };
+    EXPECT_EQ(cell([](std::string& out) { xml::appendNumberCell(out, 12, 2, 0, "-0"); }),
+              "<c r=\"B12\"><v>0</v></c>");
+    EXPECT_EQ(cell([](std::string& out) { xml::appendNumberCell(out, 1048576, 16384, 17, "4.5"); }),
+              "<c r=\"XFD1048576\" s=\"17\"><v>4.5</v></c>");
+    EXPECT_EQ(cell([](std::string& out) { xml::appendDateCell(out, 3, 27, 0, 1.5); }),
+              "<c r=\"AA3\" s=\"0\"><v>1.5</v></c>");
+    EXPECT_EQ(cell([](std::string& out) { xml::appendTextCell(out, 1, 1, " id", true); }),
+              "<c r=\"A1\" s=\"" + std::to_string(static_cast<int>(xml::CellStyle::Header)) +
+                  "\" t=\"inlineStr\"><is><t xml:space=\"preserve\"> id</t></is></c>");
+    EXPECT_EQ(cell([](std::string& out) { xml::appendTextCell(out, 2, 26, "a\nb", false); }),
+              "<c r=\"Z2\" s=\"" + std::to_string(static_cast<int>(xml::CellStyle::Wrapped)) +
+                  "\" t=\"inlineStr\"><is><t>a\nb</t></is></c>");
+    EXPECT_EQ(cell([](std::string& out) { xml::appendTextCell(out, 2, 1, "a&b", false); }),
+              "<c r=\"A2\" t=\"inlineStr\"><is><t>a&amp;b</t></is></c>");
 }
 
 TEST(SheetNames, RefusedWhereASpreadsheetRefusesThem) {

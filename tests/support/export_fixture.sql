@@ -16,13 +16,14 @@ INSERT INTO alltypes VALUES
      '1999-12-31 23:59:59.5+00', false, NULL, 'null', '{}', '\x', NULL),
     (NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL);
 
--- Integers at the limits of their types, one of them a domain's.
+-- Integers at the limits of their types, one of them a domain's, and a transaction id,
+-- which the driver takes for an integer too.
 CREATE DOMAIN d_int2 AS smallint;
-CREATE TABLE integer_limits (s smallint, i integer, b bigint, o oid, d d_int2);
+CREATE TABLE integer_limits (s smallint, i integer, b bigint, o oid, d d_int2, x xid);
 INSERT INTO integer_limits VALUES
-    (-32768, -2147483648, -9223372036854775808, 4294967295, 32767),
-    (32767, 2147483647, 9223372036854775807, 0, NULL),
-    (0, -1, 100000000000, NULL, -1);
+    (-32768, -2147483648, -9223372036854775808, 4294967295, 32767, '4294967295'),
+    (32767, 2147483647, 9223372036854775807, 0, NULL, '0'),
+    (0, -1, 100000000000, NULL, -1, NULL);
 
 -- Texts that look like numbers, in num the plain ones as numbers of the server, and in f
 -- and r those it reads as floating-point numbers (real has no 1.5e+300).

@@ -415,7 +415,7 @@ std::size_t RowArrays::fetch(std::size_t rows, const std::vector<std::size_t>& w
         check(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(rows), 0),
               SQL_HANDLE_STMT, stmt, "The row array could not be sized.");
     for (std::size_t j = 0; j < m_fields.size(); ++j) {
-        // Each text ends in a zero byte; an integer comes as one.
+        // Each text ends in a zero byte; an integer fills a 64-bit number.
         const std::size_t width = m_integers[j]
                                       ? sizeof(SQLBIGINT)
                                       : std::max<std::size_t>(j < widths.size() ? widths[j] : 0, 8);

@@ -65,6 +65,9 @@ constexpr std::array<bool, 256> PlainOnALine = [] {
 
 // The end of the plain run from `p`: sixteen bytes at a time where the processor can.
 const unsigned char* plainRunEnd(const unsigned char* p, const unsigned char* end) {
+    // A text of other scripts has runs of a byte or none: those end before any load.
+    if (p == end || !PlainOnALine[*p])
+        return p;
 #if defined(__SSE2__)
     const __m128i belowSpace = _mm_set1_epi8(0x1F);
     const __m128i tab = _mm_set1_epi8('\t');

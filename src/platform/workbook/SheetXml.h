@@ -161,7 +161,8 @@ void appendNumber(std::string& out, double value);
 
 // The markup of rows and cells, inline, since the sheet writer calls it for every cell.
 // A cell's start tag to its content, made whole and appended once: <c r="B12", its style
-// ` s="7"` where it has one (not for a negative style), and `rest`, which ends the tag.
+// ` s="7"` where it has one (not for a negative style), and `rest`, which ends the tag
+// (at most 64 bytes).
 void appendCellHead(std::string& out, long row, int column, int style, std::string_view rest);
 
 // A row's start tag, <row r="12">, and its end tag; its cells go between them, in order
