@@ -65,7 +65,7 @@ constexpr std::array<bool, 256> PlainOnALine = [] {
 
 // The end of the plain run from `p`: sixteen bytes at a time where the processor can.
 const unsigned char* plainRunEnd(const unsigned char* p, const unsigned char* end) {
-    // A text of other scripts has runs of a byte or none: those end before any load.
+    // Between the characters of other scripts a run is empty: it ends before any load.
     if (p == end || !PlainOnALine[*p])
         return p;
 #if defined(__SSE2__)
