@@ -379,6 +379,14 @@ void RecordSet::moveNext() {
     m_eof = m_position >= m_rows.size();
 }
 
+namespace {
+// Whether a column's values are bound as 64-bit numbers rather than as texts.
+bool boundAsInteger(const Field& field) {
+    return field.type == type::SmallInt || field.type == type::Integer ||
+           field.type == type::BigInt;
+}
+} // namespace
+
 RowArrays::RowArrays() = default;
 RowArrays::~RowArrays() = default;
 
@@ -387,10 +395,6 @@ void RowArrays::open(const std::string& sql, Connection& connection) {
     m_handles = runStatement(sql, connection, {}, m_fields);
     m_capacity = 0;
     m_widths.assign(m_fields.size(), 0);
-    m_integers.clear();
-    for (const Field& field : m_fields)
-        m_integers.push_back(field.type == type::SmallInt || field.type == type::Integer ||
-                             field.type == type::BigInt);
     m_buffers.resize(m_fields.size());
     m_lengths.resize(m_fields.size());
     check(SQLSetStmtAttr(m_handles->stmt, SQL_ATTR_ROWS_FETCHED_PTR, &m_fetched, 0),
@@ -416,7 +420,8 @@ std::size_t RowArrays::fetch(std::size_t rows, const std::vector<std::size_t>& w
               SQL_HANDLE_STMT, stmt, "The row array could not be sized.");
     for (std::size_t j = 0; j < m_fields.size(); ++j) {
         // Each text ends in a zero byte; an integer fills a 64-bit number.
-        const std::size_t width = m_integers[j]
+        const bool integer = boundAsInteger(m_fields[j]);
+        const std::size_t width = integer
                                       ? sizeof(SQLBIGINT)
                                       : std::max<std::size_t>(j < widths.size() ? widths[j] : 0, 8);
         if (rows == m_capacity && width == m_widths[j])
@@ -425,7 +430,7 @@ std::size_t RowArrays::fetch(std::size_t rows, const std::vector<std::size_t>& w
         m_lengths[j].resize(rows);
         m_widths[j] = width;
         check(SQLBindCol(stmt, static_cast<SQLUSMALLINT>(j + 1),
-                         m_integers[j] ? SQL_C_SBIGINT : SQL_C_CHAR, m_buffers[j].data(),
+                         integer ? SQL_C_SBIGINT : SQL_C_CHAR, m_buffers[j].data(),
                          static_cast<SQLLEN>(width), m_lengths[j].data()),
               SQL_HANDLE_STMT, stmt, "A column could not be bound.");
     }
@@ -444,7 +449,7 @@ bool RowArrays::appendValue(std::size_t row, std::size_t column, std::string& ou
     if (length == SQL_NULL_DATA)
         return false;
     const std::size_t width = m_widths[column];
-    if (m_integers[column]) {
+    if (boundAsInteger(m_fields[column])) {
         SQLBIGINT value = 0;
         std::memcpy(&value, &m_buffers[column][row * width], sizeof value);
         char digits[24];

@@ -196,7 +196,6 @@ private:
     std::vector<Field> m_fields;
     std::size_t m_capacity = 0; // rows the buffers hold
     std::vector<std::size_t> m_widths;
-    std::vector<bool> m_integers;
     std::vector<std::vector<char>> m_buffers;
     std::vector<std::vector<long>> m_lengths;
     unsigned long m_fetched = 0;
